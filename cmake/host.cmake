@@ -1,0 +1,13 @@
+# Host build: unit tests against test doubles, and benchmarks.
+find_package(GTest REQUIRED)
+option(LU_SANITIZE "Build host tests with address and undefined-behaviour sanitizers" ON)
+if(LU_SANITIZE)
+    target_compile_options(installer_core PUBLIC -fsanitize=address,undefined -fno-omit-frame-pointer)
+    target_link_options(installer_core PUBLIC -fsanitize=address,undefined)
+endif()
+if(EXISTS ${CMAKE_SOURCE_DIR}/tests/unit/CMakeLists.txt)
+    add_subdirectory(tests/unit)
+endif()
+if(EXISTS ${CMAKE_SOURCE_DIR}/tests/bench/CMakeLists.txt)
+    add_subdirectory(tests/bench)
+endif()

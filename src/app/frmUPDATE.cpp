@@ -1,0 +1,155 @@
+#include "app/frmUPDATE.h"
+
+#include "platform/forms_runtime.h"
+#include "platform/os_services.h"
+#include "platform/text.h"
+#include "setup/ini_file.h"
+
+using platform::RuntimeError;
+
+frmUPDATE::frmUPDATE(setup::Context ctx) : setup::MainWindow("frmUPDATE"), ctx_(ctx) {
+    LayOut();
+    cmdInstall.OnClick = [this] { cmdInstall_Click(); };
+    cmdCancel.OnClick = [this] { cmdCancel_Click(); };
+    Label1.AttachDde(&ctx_.rt.Dde());
+}
+
+// ---- Start-up -------------------------------------------------------------
+
+void frmUPDATE::Form_Load() {
+    try {
+        ctx_.state.UpdateFiles.assign(1, setup::UpdateFileEntry{});
+        EditMsgline("Getting path for installation...");
+        CentreOnScreen();
+        InstallCompleted = 0;
+        GetServerPath();
+        GetSystemName();
+        const std::string heading = "Install " + ctx_.state.SystemName + " Live Update";
+        lblMainHead(0).SetCaption(heading);
+        SetCaption(heading);
+        GetVantrelPath();
+        GetWebID();
+        if (ctx_.state.WebID.empty()) {
+            ctx_.rt.ShowMessage("Live Update supported only in Vantrel 1.20 or higher versions", platform::kMsgStop,
+                                ctx_.state.SystemName);
+            platform::Raise(9999);
+        }
+        EditMsgline("Getting system path...");
+        GetSystemDirectoryA();
+        cmdInstall.SetEnabled(true);
+        cmdHelp.SetEnabled(true);
+        lblUpdate(0).SetCaption("This will install " + ctx_.state.SystemName + " Live Update on your system");
+        lblUpdate(1).SetCaption("Close " + ctx_.state.SystemName + " before continuing");
+        EditMsgline("Click Install to continue or Cancel to Exit");
+    } catch (const RuntimeError&) {
+        ctx_.rt.EndProgram();
+    }
+}
+
+// Centres the window by its inner size; fractions of a twip are kept.
+void frmUPDATE::CentreOnScreen() {
+    const double left = ctx_.rt.ScreenWidthTwips() / 2.0 - ScaleWidth() / 2.0;
+    const double top = ctx_.rt.ScreenHeightTwips() / 2.0 - ScaleHeight() / 2.0;
+    Move(left, top);
+}
+
+void frmUPDATE::GetServerPath() { ctx_.state.ServerPath = ctx_.os.GetInstallerFolder(); }
+
+void frmUPDATE::GetSystemDirectoryA() {
+    uint32_t size = 145;
+    std::string buffer(size, '\0');
+    uint32_t n = ctx_.os.GetSystemDirectoryA(buffer, size);
+    if (n > size) {  // did not fit: ask again with room for the whole path
+        size = n + 1;
+        buffer.assign(size, '\0');
+        n = ctx_.os.GetSystemDirectoryA(buffer, size);
+        if (n >= size) n = 0;
+    }
+    ctx_.state.SystemDirectory = buffer.substr(0, n);
+}
+
+// ---- Update list header ---------------------------------------------------
+
+// Reads the first line of UPDATE.LST and splits it at commas.
+std::vector<std::string> frmUPDATE::ReadListHeader() {
+    auto& files = ctx_.rt.Files();
+    const std::string path = ctx_.state.ServerPath + "\\" + "UPDATE.LST";
+    const int fileNumber = files.FreeFile();
+    files.OpenForInput(fileNumber, path);
+    std::string line;
+    try {
+        line = files.LineInput(fileNumber);
+    } catch (...) {
+        files.Close(fileNumber);
+        throw;
+    }
+    files.Close(fileNumber);
+    return platform::Split(line, ",");
+}
+
+void frmUPDATE::GetSystemName() {
+    const auto fields = ReadListHeader();
+    ctx_.state.SystemName = platform::Trim(platform::Field(fields, 0));
+    ctx_.state.WebID = platform::Trim(platform::Field(fields, 1));
+}
+
+void frmUPDATE::GetWebID() {
+    const auto fields = ReadListHeader();
+    const std::string version = platform::Trim(ctx_.state.ProductVersion);
+    int field = -1;
+    if (version == "1.30") field = 1;
+    else if (version == "1.31") field = 2;
+    else if (version == "1.20") field = 3;
+    else if (version == "1.40") field = 4;
+    else if (version == "1.10" && platform::UCase(ctx_.state.SystemName) == "PALOMIRE") field = 5;
+    ctx_.state.WebID = field < 0 ? std::string() : platform::Trim(platform::Field(fields, field));
+}
+
+// ---- Host product discovery -----------------------------------------------
+
+void frmUPDATE::GetVantrelPath() {
+    auto& s = ctx_.state;
+    try {
+        s.ProductPath = RegistryRead(s.SystemName, "Setup", "CS_Path", "0");
+        if (s.ProductPath != "0") {
+            s.SysPath = s.ProductPath + "\\" + "Sys";
+            s.IniFilePath = s.SysPath + "\\" + "TOVASK.INI";
+            setup::ReadIniString(ctx_, "Tovask", "Ver", "?", s.ProductVersion);
+            return;
+        }
+        s.ProductPath = ctx_.rt.AskText("Enter path where " + s.SystemName + " installed", Caption());
+        if (platform::Trim(s.ProductPath).empty()) ctx_.rt.EndProgram();
+        s.SysPath = s.ProductPath + "\\" + "Sys";
+        s.IniFilePath = s.SysPath + "\\" + "TOVASK.INI";
+        if (ctx_.os.FindFile(s.IniFilePath).empty()) {
+            ctx_.rt.ShowMessage("Path not valid", platform::kMsgExclamation, Caption());
+            ctx_.rt.EndProgram();
+        }
+        setup::ReadIniString(ctx_, "Tovask", "Ver", "?", s.ProductVersion);
+    } catch (const RuntimeError&) {
+        s.ProductPath.clear();
+    }
+}
+
+std::string frmUPDATE::RegistryRead(const std::string& application, const std::string& section,
+                                    const std::string& key, const std::string& defaultValue) {
+    return ctx_.os.GetAppSetting(application, section, key, defaultValue);
+}
+
+// ---- Status line ----------------------------------------------------------
+
+void frmUPDATE::EditMsgline(const std::string& text) {
+    lblMsgline.SetCaption(text);
+    lblMsgline.Refresh();
+}
+
+// ---- Install, completion and exit -----------------------------------------
+
+void frmUPDATE::cmdInstall_Click() {}
+
+void frmUPDATE::cmdCancel_Click() { ctx_.rt.UnloadWindow(*this); }
+
+void frmUPDATE::Form_Unload(int& cancel) {
+    (void)cancel;
+    ctx_.state.UpdateFiles.clear();
+}

@@ -1,0 +1,72 @@
+#pragma once
+// Operating-system services the installer uses, and only the results that
+// its callers rely on. Strings are ANSI text of the system code page.
+#include <cstdint>
+#include <string>
+
+namespace platform {
+
+// The system's 148-byte version record.
+struct OsVersionInfo {
+    uint32_t dwOSVersionInfoSize;
+    uint32_t dwMajorVersion;
+    uint32_t dwMinorVersion;
+    uint32_t dwBuildNumber;
+    uint32_t dwPlatformId;
+    char szCSDVersion[128];
+};
+static_assert(sizeof(OsVersionInfo) == 148, "version record is 148 bytes");
+
+constexpr int kWindowStyleMinimizedFocus = 2;
+constexpr uint32_t kExitWindowsReboot = 2;
+
+// A loaded type library, owned by the caller until ReleaseTypeLib.
+using TypeLibHandle = void*;
+
+class OsServices {
+public:
+    virtual ~OsServices() = default;
+
+    // Folder of the running installer, without a trailing backslash.
+    virtual std::string GetInstallerFolder() = 0;
+    // Per-user setting; the default when the value is absent.
+    virtual std::string GetAppSetting(const std::string& application, const std::string& section,
+                                      const std::string& key, const std::string& defaultValue) = 0;
+
+    // The buffer's first `size` characters receive the value; returns the count placed.
+    virtual uint32_t GetPrivateProfileStringA(const std::string& section, const std::string& key,
+                                              const std::string& defaultValue, std::string& buffer,
+                                              uint32_t size, const std::string& iniPath) = 0;
+    // Non-zero on success.
+    virtual int32_t WritePrivateProfileStringA(const std::string& section, const std::string& key,
+                                               const std::string& value, const std::string& iniPath) = 0;
+    // Length of the path placed in the buffer (larger than size when it does not fit).
+    virtual uint32_t GetSystemDirectoryA(std::string& buffer, uint32_t size) = 0;
+    // Length of the short path, zero on failure.
+    virtual uint32_t GetShortPathNameA(const std::string& longPath, std::string& buffer, uint32_t size) = 0;
+
+    // Name of the normal file at the path (read-only and archive count;
+    // hidden, system and folders do not), or an empty string.
+    virtual std::string FindFile(const std::string& path) = 0;
+    // Makes the file's attributes normal.
+    virtual void ClearFileAttributes(const std::string& path) = 0;
+    virtual int32_t DeleteFileA(const std::string& path) = 0;
+    // Non-zero on success; failIfExists 0 lets an existing destination be replaced.
+    virtual int32_t CopyFileA(const std::string& source, const std::string& destination, int32_t failIfExists) = 0;
+    // Moves a file over an existing one in a single step; non-zero on success.
+    // Fails, leaving both files as they were, when the target is in use.
+    virtual int32_t MoveFileReplaceA(const std::string& source, const std::string& destination) = 0;
+    // Starts the command line and returns at once; raises when it cannot start.
+    virtual void RunProgram(const std::string& commandLine, int windowStyle) = 0;
+
+    virtual int32_t GetVersionExA(OsVersionInfo& info) = 0;
+    virtual int32_t ExitWindowsEx(uint32_t flags, uint32_t reserved) = 0;
+
+    // Zero on success; `library` then holds the loaded type library.
+    virtual int32_t LoadTypeLib(const std::u16string& path, TypeLibHandle& library) = 0;
+    virtual int32_t RegisterTypeLib(TypeLibHandle library, const std::u16string& path,
+                                    const std::u16string& helpDirectory) = 0;
+    virtual void ReleaseTypeLib(TypeLibHandle library) = 0;
+};
+
+}  // namespace platform

@@ -1,0 +1,38 @@
+#include "platform/text.h"
+
+#include "platform/runtime_error.h"
+
+namespace platform {
+
+std::string Trim(const std::string& text) {
+    const auto first = text.find_first_not_of(' ');
+    if (first == std::string::npos) return std::string();
+    const auto last = text.find_last_not_of(' ');
+    return text.substr(first, last - first + 1);
+}
+
+std::vector<std::string> Split(const std::string& text, const std::string& delimiter) {
+    std::vector<std::string> fields;
+    if (text.empty()) return fields;
+    if (delimiter.empty()) {
+        fields.push_back(text);
+        return fields;
+    }
+    std::size_t start = 0;
+    for (;;) {
+        const auto at = text.find(delimiter, start);
+        if (at == std::string::npos) {
+            fields.push_back(text.substr(start));
+            return fields;
+        }
+        fields.push_back(text.substr(start, at - start));
+        start = at + delimiter.size();
+    }
+}
+
+const std::string& Field(const std::vector<std::string>& fields, std::size_t index) {
+    if (index >= fields.size()) Raise(errnum::kSubscriptOutOfRange);
+    return fields[index];
+}
+
+}  // namespace platform

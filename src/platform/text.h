@@ -1,0 +1,26 @@
+#pragma once
+// Text operations with the meanings the whole installer relies on. Texts are
+// std::string in the system's ANSI code page.
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// Removes leading and trailing space characters only; tabs stay.
+std::string Trim(const std::string& text);
+
+// Every field between delimiters, empty fields included; no fields at all
+// for an empty text.
+std::vector<std::string> Split(const std::string& text, const std::string& delimiter);
+
+// Field i of a split result; a missing field raises "Subscript out of range".
+const std::string& Field(const std::vector<std::string>& fields, std::size_t index);
+
+// Upper case by the user's locale.
+std::string UCase(const std::string& text);
+
+// ANSI text (system code page) to UTF-16.
+std::u16string AnsiToWide(const std::string& text);
+
+}  // namespace platform

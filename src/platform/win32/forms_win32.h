@@ -1,0 +1,77 @@
+#pragma once
+// The forms runtime on the Windows API: the window and its controls as real
+// child windows of the standard classes, the message loop, dialogs, pointer
+// and the DDE client.
+#include <windows.h>
+#include <ole2.h>
+#include <olectl.h>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "platform/forms_runtime.h"
+#include "platform/win32/dde_win32.h"
+
+namespace platform::win32 {
+
+class Win32Forms : public FormsRuntime {
+public:
+    explicit Win32Forms(HINSTANCE instance);
+    ~Win32Forms() override;
+
+    // Creates the start-up window, raises its load event, shows it and runs
+    // the message loop until the window is unloaded.
+    int Run(Form& startup);
+
+    int ShowMessage(const std::string& text, int flags, const std::string& title) override;
+    std::string AskText(const std::string& prompt, const std::string& title) override;
+    void YieldToUI() override;
+    void SetScreenPointer(int pointer) override;
+    [[noreturn]] void EndProgram() override;
+    double ScreenWidthTwips() override;
+    double ScreenHeightTwips() override;
+    void UnloadWindow(Form& form) override;
+    DdeClient& Dde() override { return dde_; }
+
+    int Pixels(double twips) const;
+    HFONT FontFor(const Control& control);
+    void SizeLabel(const Control& control, HWND hwnd);
+    Control* ControlOf(HWND hwnd) const;
+
+private:
+    class Peer;
+    void RegisterClasses();
+    void CreateFormWindow(Form& form);
+    void CreateChildren(Form& form, Control* container, HWND parent);
+    HWND CreateControlWindow(Control& control, HWND parent, int id);
+    void Attach(Control& control, HWND hwnd);
+    void DestroyFormWindow();
+    void ProcessMessage(MSG& msg);
+    bool HandleDialogKeys(const MSG& msg);
+    void RunEvent(const std::function<void()>& handler);
+    void ShowUnhandledError(const RuntimeError& error);
+    void PaintPanel(HWND hwnd);
+    LRESULT FormMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT ColorFor(HWND control, HDC dc);
+
+    static LRESULT CALLBACK FormProc(HWND, UINT, WPARAM, LPARAM);
+    static LRESULT CALLBACK PanelProc(HWND, UINT, WPARAM, LPARAM);
+    static LRESULT CALLBACK FrameProc(HWND, UINT, WPARAM, LPARAM, UINT_PTR, DWORD_PTR);
+
+    HINSTANCE instance_;
+    int dpi_ = 96;
+    int pointer_ = 0;
+    bool inEvent_ = false;
+    Form* form_ = nullptr;
+    HWND formHwnd_ = nullptr;
+    HWND lastFocus_ = nullptr;
+    IPicture* banner_ = nullptr;
+    std::map<std::string, HFONT> fonts_;
+    std::map<HWND, Control*> controls_;
+    std::vector<std::unique_ptr<Peer>> peers_;
+    Win32DdeClient dde_;
+};
+
+}  // namespace platform::win32

@@ -1,0 +1,152 @@
+#include "platform/win32/os_win32.h"
+
+#include <windows.h>
+#include <oleauto.h>
+
+#include <vector>
+
+#include "platform/runtime_error.h"
+
+namespace platform::win32 {
+
+namespace {
+constexpr int32_t kPathFileAccessError = 75;
+
+const wchar_t* Wide(const std::u16string& text) { return reinterpret_cast<const wchar_t*>(text.c_str()); }
+}  // namespace
+
+void RestrictDllSearchToSystem() {
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
+    using SetSearchPathModeFn = BOOL(WINAPI*)(DWORD);
+    if (auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesFn>(
+            reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories"))))
+        setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (auto setMode = reinterpret_cast<SetSearchPathModeFn>(
+            reinterpret_cast<void*>(GetProcAddress(kernel, "SetSearchPathMode"))))
+        setMode(BASE_SEARCH_PATH_ENABLE_SAFE_SEARCHMODE | BASE_SEARCH_PATH_PERMANENT);
+    SetDllDirectoryA("");  // also drops the current directory on systems without the calls above
+}
+
+std::string Win32Os::GetInstallerFolder() {
+    std::vector<char> buffer(MAX_PATH);
+    for (;;) {
+        const DWORD n = GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (n == 0) Raise(errnum::kFileNotFound);
+        if (n < buffer.size()) {
+            std::string path(buffer.data(), n);
+            return path.substr(0, path.find_last_of('\\') == std::string::npos ? 0 : path.find_last_of('\\'));
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+std::string Win32Os::GetAppSetting(const std::string& application, const std::string& section,
+                                   const std::string& key, const std::string& defaultValue) {
+    HKEY handle;
+    const std::string subkey = "Software\\" + application + "\\" + section;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, subkey.c_str(), 0, KEY_QUERY_VALUE, &handle) != ERROR_SUCCESS)
+        return defaultValue;
+    DWORD type = 0;
+    DWORD size = 0;
+    std::string value = defaultValue;
+    if (RegQueryValueExA(handle, key.c_str(), nullptr, &type, nullptr, &size) == ERROR_SUCCESS &&
+        (type == REG_SZ || type == REG_EXPAND_SZ)) {
+        std::vector<char> data(size + 1, '\0');
+        if (RegQueryValueExA(handle, key.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size) ==
+            ERROR_SUCCESS)
+            value.assign(data.data());  // stops at the terminating NUL, present or not
+    }
+    RegCloseKey(handle);
+    return value;
+}
+
+uint32_t Win32Os::GetPrivateProfileStringA(const std::string& section, const std::string& key,
+                                           const std::string& defaultValue, std::string& buffer, uint32_t size,
+                                           const std::string& iniPath) {
+    if (buffer.size() < size) buffer.resize(size, '\0');
+    return ::GetPrivateProfileStringA(section.c_str(), key.c_str(), defaultValue.c_str(), &buffer[0], size,
+                                      iniPath.c_str());
+}
+
+int32_t Win32Os::WritePrivateProfileStringA(const std::string& section, const std::string& key,
+                                            const std::string& value, const std::string& iniPath) {
+    return ::WritePrivateProfileStringA(section.c_str(), key.c_str(), value.c_str(), iniPath.c_str());
+}
+
+uint32_t Win32Os::GetSystemDirectoryA(std::string& buffer, uint32_t size) {
+    if (buffer.size() < size) buffer.resize(size, '\0');
+    return ::GetSystemDirectoryA(&buffer[0], size);
+}
+
+uint32_t Win32Os::GetShortPathNameA(const std::string& longPath, std::string& buffer, uint32_t size) {
+    if (buffer.size() < size) buffer.resize(size, '\0');
+    return ::GetShortPathNameA(longPath.c_str(), &buffer[0], size);
+}
+
+std::string Win32Os::FindFile(const std::string& path) {
+    // A folder path (trailing separator) and wildcards never name one file.
+    if (path.empty() || path.back() == '\\' || path.back() == '/' ||
+        path.find_first_of("*?") != std::string::npos)
+        return std::string();
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    constexpr DWORD kNotNormal = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & kNotNormal)) return std::string();
+    const auto slash = path.find_last_of("\\/:");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+void Win32Os::ClearFileAttributes(const std::string& path) {
+    if (!SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL))
+        throw RuntimeError(kPathFileAccessError, "Path/File access error");
+}
+
+int32_t Win32Os::DeleteFileA(const std::string& path) { return ::DeleteFileA(path.c_str()); }
+
+int32_t Win32Os::CopyFileA(const std::string& source, const std::string& destination, int32_t failIfExists) {
+    return ::CopyFileA(source.c_str(), destination.c_str(), failIfExists);
+}
+
+int32_t Win32Os::MoveFileReplaceA(const std::string& source, const std::string& destination) {
+    return MoveFileExA(source.c_str(), destination.c_str(), MOVEFILE_REPLACE_EXISTING);
+}
+
+void Win32Os::RunProgram(const std::string& commandLine, int windowStyle) {
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = static_cast<WORD>(windowStyle);
+    PROCESS_INFORMATION process{};
+    std::vector<char> line(commandLine.begin(), commandLine.end());
+    line.push_back('\0');
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        Raise(errnum::kFileNotFound);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+}
+
+int32_t Win32Os::GetVersionExA(OsVersionInfo& info) {
+    static_assert(sizeof(OSVERSIONINFOA) == sizeof(OsVersionInfo), "same record");
+    return ::GetVersionExA(reinterpret_cast<OSVERSIONINFOA*>(&info));
+}
+
+int32_t Win32Os::ExitWindowsEx(uint32_t flags, uint32_t reserved) { return ::ExitWindowsEx(flags, reserved); }
+
+int32_t Win32Os::LoadTypeLib(const std::u16string& path, TypeLibHandle& library) {
+    ITypeLib* loaded = nullptr;
+    const HRESULT hr = ::LoadTypeLib(Wide(path), &loaded);
+    library = loaded;
+    return hr;
+}
+
+int32_t Win32Os::RegisterTypeLib(TypeLibHandle library, const std::u16string& path,
+                                 const std::u16string& helpDirectory) {
+    return ::RegisterTypeLib(static_cast<ITypeLib*>(library), const_cast<wchar_t*>(Wide(path)),
+                             const_cast<wchar_t*>(Wide(helpDirectory)));
+}
+
+void Win32Os::ReleaseTypeLib(TypeLibHandle library) {
+    if (library) static_cast<ITypeLib*>(library)->Release();
+}
+
+}  // namespace platform::win32

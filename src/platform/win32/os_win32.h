@@ -1,0 +1,37 @@
+#pragma once
+// Operating-system services on the Windows API.
+#include "platform/os_services.h"
+
+namespace platform::win32 {
+
+class Win32Os : public OsServices {
+public:
+    std::string GetInstallerFolder() override;
+    std::string GetAppSetting(const std::string& application, const std::string& section, const std::string& key,
+                              const std::string& defaultValue) override;
+    uint32_t GetPrivateProfileStringA(const std::string& section, const std::string& key,
+                                      const std::string& defaultValue, std::string& buffer, uint32_t size,
+                                      const std::string& iniPath) override;
+    int32_t WritePrivateProfileStringA(const std::string& section, const std::string& key, const std::string& value,
+                                       const std::string& iniPath) override;
+    uint32_t GetSystemDirectoryA(std::string& buffer, uint32_t size) override;
+    uint32_t GetShortPathNameA(const std::string& longPath, std::string& buffer, uint32_t size) override;
+    std::string FindFile(const std::string& path) override;
+    void ClearFileAttributes(const std::string& path) override;
+    int32_t DeleteFileA(const std::string& path) override;
+    int32_t CopyFileA(const std::string& source, const std::string& destination, int32_t failIfExists) override;
+    int32_t MoveFileReplaceA(const std::string& source, const std::string& destination) override;
+    void RunProgram(const std::string& commandLine, int windowStyle) override;
+    int32_t GetVersionExA(OsVersionInfo& info) override;
+    int32_t ExitWindowsEx(uint32_t flags, uint32_t reserved) override;
+    int32_t LoadTypeLib(const std::u16string& path, TypeLibHandle& library) override;
+    int32_t RegisterTypeLib(TypeLibHandle library, const std::u16string& path,
+                            const std::u16string& helpDirectory) override;
+    void ReleaseTypeLib(TypeLibHandle library) override;
+};
+
+// Restricts DLL loading to the system directory, so that a DLL placed
+// beside the installer (a download folder) is never loaded.
+void RestrictDllSearchToSystem();
+
+}  // namespace platform::win32

@@ -1,0 +1,43 @@
+#pragma once
+// The installer's shared state: the globals every step reads and writes and
+// the list of files to deploy. One instance lives for the whole run.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace platform {
+class OsServices;
+class FormsRuntime;
+}  // namespace platform
+
+namespace setup {
+
+// One file named by the update list.
+struct UpdateFileEntry {
+    std::string Folder;     // folder selector, e.g. "SYSTEM\" or "HELP\EN\"
+    std::string FileName;   // trimmed, upper-cased, no folder part
+    std::string Extension;  // text after the last ".", upper-cased
+};
+
+struct InstallerState {
+    std::string ServerPath;       // folder of the running installer and its payload
+    std::string SystemName;       // host system name from the list header
+    std::string WebID;            // web identifier for the installed host version
+    std::string ProductPath;      // host product's installation folder
+    std::string SysPath;          // ProductPath\Sys
+    std::string IniFilePath;      // SysPath\TOVASK.INI
+    std::string ProductVersion;   // host version from the settings file
+    std::string SystemDirectory;  // the Windows system directory
+    // Element 0 is never filled, so that entries are numbered from 1 like the list.
+    std::vector<UpdateFileEntry> UpdateFiles;
+    int16_t BusyNesting = 0;      // outstanding hourglass requests
+};
+
+// What the setup routines work with: the state and the two service layers.
+struct Context {
+    InstallerState& state;
+    platform::OsServices& os;
+    platform::FormsRuntime& rt;
+};
+
+}  // namespace setup

@@ -1,0 +1,213 @@
+#include "fakes.h"
+
+#include <cstring>
+
+namespace fakes {
+
+namespace {
+std::string ParentOf(const std::string& path) {
+    const auto slash = path.find_last_of('\\');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+}  // namespace
+
+std::string FakeOs::GetInstallerFolder() { return installerFolder; }
+
+std::string FakeOs::GetAppSetting(const std::string& application, const std::string& section,
+                                  const std::string& key, const std::string& defaultValue) {
+    journal_.push_back("setting " + application + "\\" + section + "\\" + key);
+    if (throwOnSetting) throw platform::RuntimeError(5);
+    auto it = settings.find(application + "\\" + section + "\\" + key);
+    return it == settings.end() ? defaultValue : it->second;
+}
+
+uint32_t FakeOs::GetPrivateProfileStringA(const std::string& section, const std::string& key,
+                                          const std::string& defaultValue, std::string& buffer, uint32_t size,
+                                          const std::string& iniPath) {
+    journal_.push_back("ini read " + iniPath + " [" + section + "] " + key);
+    std::string value = defaultValue;
+    auto file = ini.find(iniPath);
+    if (file != ini.end()) {
+        auto sec = file->second.find(section);
+        if (sec != file->second.end()) {
+            auto k = sec->second.find(key);
+            if (k != sec->second.end()) value = k->second;
+        }
+    }
+    if (size == 0) return 0;
+    if (value.size() > size - 1) value.resize(size - 1);
+    std::memcpy(&buffer[0], value.data(), value.size());
+    buffer[value.size()] = '\0';
+    return static_cast<uint32_t>(value.size());
+}
+
+int32_t FakeOs::WritePrivateProfileStringA(const std::string& section, const std::string& key,
+                                           const std::string& value, const std::string& iniPath) {
+    journal_.push_back("ini write " + iniPath + " [" + section + "] " + key + "=" + value);
+    if (unwritableIni.count(iniPath)) return 0;
+    ini[iniPath][section][key] = value;
+    return 1;
+}
+
+uint32_t FakeOs::GetSystemDirectoryA(std::string& buffer, uint32_t size) {
+    if (systemDirectory.size() + 1 > size) return static_cast<uint32_t>(systemDirectory.size() + 1);
+    std::memcpy(&buffer[0], systemDirectory.data(), systemDirectory.size());
+    buffer[systemDirectory.size()] = '\0';
+    return static_cast<uint32_t>(systemDirectory.size());
+}
+
+uint32_t FakeOs::GetShortPathNameA(const std::string& longPath, std::string& buffer, uint32_t size) {
+    auto it = shortNames.find(longPath);
+    if (it == shortNames.end() || it->second.size() + 1 > size) return 0;
+    std::memcpy(&buffer[0], it->second.data(), it->second.size());
+    buffer[it->second.size()] = '\0';
+    return static_cast<uint32_t>(it->second.size());
+}
+
+std::string FakeOs::FindFile(const std::string& path) {
+    journal_.push_back("find " + path);
+    auto it = files.find(path);
+    if (it == files.end() || it->second.hidden || it->second.system) return std::string();
+    const auto slash = path.find_last_of('\\');
+    return path.substr(slash == std::string::npos ? 0 : slash + 1);
+}
+
+void FakeOs::ClearFileAttributes(const std::string& path) {
+    journal_.push_back("clear " + path);
+    auto it = files.find(path);
+    if (it == files.end()) throw platform::RuntimeError(53);
+    it->second.readOnly = it->second.hidden = it->second.system = false;
+}
+
+int32_t FakeOs::DeleteFileA(const std::string& path) {
+    journal_.push_back("delete " + path);
+    auto it = files.find(path);
+    if (it == files.end() || it->second.inUse || it->second.readOnly) return 0;
+    files.erase(it);
+    return 1;
+}
+
+bool FakeOs::FolderExists(const std::string& filePath) const {
+    const std::string parent = ParentOf(filePath);
+    return folders.count(parent) || parent == systemDirectory || parent == installerFolder;
+}
+
+int32_t FakeOs::CopyFileA(const std::string& source, const std::string& destination, int32_t failIfExists) {
+    journal_.push_back("copy " + source + " -> " + destination);
+    auto from = files.find(source);
+    if (from == files.end() || !FolderExists(destination) || copyRefused.count(destination)) return 0;
+    auto to = files.find(destination);
+    if (to != files.end() && (failIfExists || to->second.readOnly || to->second.hidden || to->second.system ||
+                              to->second.inUse))
+        return 0;
+    files[destination] = FakeFile{from->second.content};
+    return 1;
+}
+
+int32_t FakeOs::MoveFileReplaceA(const std::string& source, const std::string& destination) {
+    journal_.push_back("move " + source + " -> " + destination);
+    auto from = files.find(source);
+    auto to = files.find(destination);
+    if (from == files.end() || !FolderExists(destination)) return 0;
+    if (to != files.end() && (to->second.inUse || to->second.readOnly)) return 0;
+    FakeFile moved = from->second;
+    files.erase(source);
+    files[destination] = moved;
+    return 1;
+}
+
+void FakeOs::RunProgram(const std::string& commandLine, int windowStyle) {
+    journal_.push_back("run " + commandLine + " style " + std::to_string(windowStyle));
+    if (unstartable.count(commandLine)) throw platform::RuntimeError(53);
+    programs.push_back(commandLine);
+}
+
+int32_t FakeOs::GetVersionExA(platform::OsVersionInfo& info) {
+    if (info.dwOSVersionInfoSize != 148 || versionQueryFails) return 0;
+    info.dwPlatformId = platformId;
+    return 1;
+}
+
+int32_t FakeOs::ExitWindowsEx(uint32_t flags, uint32_t reserved) {
+    journal_.push_back("exit windows " + std::to_string(flags) + " " + std::to_string(reserved));
+    exitRequests.push_back(flags);
+    return 1;
+}
+
+int32_t FakeOs::LoadTypeLib(const std::u16string& path, platform::TypeLibHandle& library) {
+    if (!typeLibraries.count(path)) return static_cast<int32_t>(0x80029C4A);  // cannot load
+    ++openTypeLibraries;
+    library = this;
+    return 0;
+}
+
+int32_t FakeOs::RegisterTypeLib(platform::TypeLibHandle, const std::u16string& path, const std::u16string&) {
+    registeredTypeLibraries.push_back(path);
+    return 0;
+}
+
+void FakeOs::ReleaseTypeLib(platform::TypeLibHandle) { --openTypeLibraries; }
+
+bool FakeDde::Connect(const std::string& service, const std::string& topic) {
+    journal_.push_back("dde connect " + service + "|" + topic);
+    connected = serverPresent;
+    return connected;
+}
+
+void FakeDde::Disconnect() {
+    journal_.push_back("dde disconnect");
+    connected = false;
+}
+
+platform::DdeResult FakeDde::Execute(const std::string& command, uint32_t timeoutMs) {
+    journal_.push_back("dde execute " + command);
+    executed.push_back(command);
+    timeouts.push_back(timeoutMs);
+    if (!connected) return platform::DdeResult::NoConversation;
+    if (neverAnswers) return platform::DdeResult::Timeout;
+    for (const auto& prefix : refusedPrefixes)
+        if (command.compare(0, prefix.size(), prefix) == 0) return platform::DdeResult::Refused;
+    return platform::DdeResult::Ok;
+}
+
+int FakeForms::ShowMessage(const std::string& text, int flags, const std::string& title) {
+    journal_.push_back("message " + text);
+    messages.push_back({text, flags, title});
+    if (messageAnswers.empty()) return 1;
+    const int answer = messageAnswers.front();
+    messageAnswers.pop_front();
+    return answer;
+}
+
+std::string FakeForms::AskText(const std::string& prompt, const std::string& title) {
+    journal_.push_back("ask " + prompt);
+    prompts.push_back({prompt, 0, title});
+    if (promptAnswers.empty()) return std::string();
+    std::string answer = promptAnswers.front();
+    promptAnswers.pop_front();
+    return answer;
+}
+
+void FakeForms::YieldToUI() {
+    journal_.push_back("yield");
+    ++yields;
+}
+
+void FakeForms::SetScreenPointer(int pointer) {
+    journal_.push_back("pointer " + std::to_string(pointer));
+    pointers.push_back(pointer);
+}
+
+void FakeForms::EndProgram() {
+    journal_.push_back("end program");
+    throw ProgramEnded{};
+}
+
+void FakeForms::UnloadWindow(platform::Form& form) {
+    journal_.push_back("unload");
+    ++unloads;
+    int cancel = 0;
+    form.Form_Unload(cancel);
+}
+
+}  // namespace fakes

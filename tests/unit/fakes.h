@@ -1,0 +1,141 @@
+#pragma once
+// Test doubles of the platform: an in-memory file system, settings store and
+// INI files, and a forms runtime that records dialogs, yields and pointers.
+// Every call that matters to ordering is written to one shared journal.
+#include <deque>
+#include <map>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "platform/forms_runtime.h"
+#include "platform/os_services.h"
+
+namespace fakes {
+
+using Journal = std::vector<std::string>;
+
+// Thrown by FakeForms::EndProgram so that a test can see the program end.
+struct ProgramEnded {};
+
+struct FakeFile {
+    std::string content;
+    bool readOnly = false;
+    bool hidden = false;
+    bool system = false;
+    bool inUse = false;  // deletion and replacement refused
+};
+
+class FakeOs : public platform::OsServices {
+public:
+    explicit FakeOs(Journal& journal) : journal_(journal) {}
+
+    std::string installerFolder = "C:\\PKG";
+    std::map<std::string, std::string> settings;  // "app\section\key" -> value
+    std::map<std::string, std::map<std::string, std::map<std::string, std::string>>> ini;  // path -> section -> key
+    std::set<std::string> unwritableIni;
+    std::string systemDirectory = "C:\\WINDOWS\\SYSTEM32";
+    std::map<std::string, std::string> shortNames;  // long path -> short path
+    std::map<std::string, FakeFile> files;
+    std::set<std::string> folders;                  // existing folders, without trailing backslash
+    std::set<std::string> copyRefused;              // destinations a copy can't write
+    std::vector<std::string> programs;              // started command lines
+    std::set<std::string> unstartable;              // command lines that can't start
+    uint32_t platformId = 2;
+    bool versionQueryFails = false;
+    std::vector<uint32_t> exitRequests;
+    std::set<std::u16string> typeLibraries;         // loadable type library paths
+    std::vector<std::u16string> registeredTypeLibraries;
+    int openTypeLibraries = 0;
+    bool throwOnSetting = false;
+
+    std::string GetInstallerFolder() override;
+    std::string GetAppSetting(const std::string& application, const std::string& section, const std::string& key,
+                              const std::string& defaultValue) override;
+    uint32_t GetPrivateProfileStringA(const std::string& section, const std::string& key,
+                                      const std::string& defaultValue, std::string& buffer, uint32_t size,
+                                      const std::string& iniPath) override;
+    int32_t WritePrivateProfileStringA(const std::string& section, const std::string& key, const std::string& value,
+                                       const std::string& iniPath) override;
+    uint32_t GetSystemDirectoryA(std::string& buffer, uint32_t size) override;
+    uint32_t GetShortPathNameA(const std::string& longPath, std::string& buffer, uint32_t size) override;
+    std::string FindFile(const std::string& path) override;
+    void ClearFileAttributes(const std::string& path) override;
+    int32_t DeleteFileA(const std::string& path) override;
+    int32_t CopyFileA(const std::string& source, const std::string& destination, int32_t failIfExists) override;
+    int32_t MoveFileReplaceA(const std::string& source, const std::string& destination) override;
+    void RunProgram(const std::string& commandLine, int windowStyle) override;
+    int32_t GetVersionExA(platform::OsVersionInfo& info) override;
+    int32_t ExitWindowsEx(uint32_t flags, uint32_t reserved) override;
+    int32_t LoadTypeLib(const std::u16string& path, platform::TypeLibHandle& library) override;
+    int32_t RegisterTypeLib(platform::TypeLibHandle library, const std::u16string& path,
+                            const std::u16string& helpDirectory) override;
+    void ReleaseTypeLib(platform::TypeLibHandle library) override;
+
+    // Convenience for fixtures.
+    void AddFile(const std::string& path, const std::string& content = "x") { files[path].content = content; }
+    void SetIni(const std::string& path, const std::string& section, const std::string& key,
+                const std::string& value) {
+        ini[path][section][key] = value;
+    }
+
+private:
+    bool FolderExists(const std::string& filePath) const;
+    Journal& journal_;
+};
+
+struct Message {
+    std::string text;
+    int flags;
+    std::string title;
+};
+
+class FakeDde : public platform::DdeClient {
+public:
+    explicit FakeDde(Journal& journal) : journal_(journal) {}
+    bool serverPresent = true;
+    std::set<std::string> refusedPrefixes;  // commands starting with these are refused
+    bool neverAnswers = false;
+    std::vector<std::string> executed;
+    std::vector<uint32_t> timeouts;
+    bool connected = false;
+
+    bool Connect(const std::string& service, const std::string& topic) override;
+    void Disconnect() override;
+    platform::DdeResult Execute(const std::string& command, uint32_t timeoutMs) override;
+
+private:
+    Journal& journal_;
+};
+
+class FakeForms : public platform::FormsRuntime {
+public:
+    explicit FakeForms(Journal& journal) : dde(journal), journal_(journal) {}
+
+    std::vector<Message> messages;
+    std::deque<int> messageAnswers;  // next answers; OK (1) when empty
+    std::vector<Message> prompts;    // text = prompt, title
+    std::deque<std::string> promptAnswers;
+    int yields = 0;
+    std::vector<int> pointers;
+    double screenWidth = 15360;
+    double screenHeight = 11520;
+    int unloads = 0;
+    FakeDde dde;
+
+    int ShowMessage(const std::string& text, int flags, const std::string& title) override;
+    std::string AskText(const std::string& prompt, const std::string& title) override;
+    void YieldToUI() override;
+    void SetScreenPointer(int pointer) override;
+    [[noreturn]] void EndProgram() override;
+    double ScreenWidthTwips() override { return screenWidth; }
+    double ScreenHeightTwips() override { return screenHeight; }
+    void UnloadWindow(platform::Form& form) override;
+    platform::DdeClient& Dde() override { return dde; }
+
+private:
+    Journal& journal_;
+};
+
+}  // namespace fakes
