@@ -16,6 +16,13 @@ constexpr DWORD kFormStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCH
 constexpr int kFirstControlId = 1000;  // clear of IDOK and IDCANCEL
 constexpr int kStandardFontPoints100 = 825;
 
+// The standard text colour, or white where a colour scheme makes the
+// background too dark for it (some schemes use black for title-bar text).
+COLORREF ReadableTextColor(COLORREF back) {
+    const int luminance = (GetRValue(back) * 299 + GetGValue(back) * 587 + GetBValue(back) * 114) / 1000;
+    return luminance < 96 ? RGB(255, 255, 255) : GetSysColor(COLOR_WINDOWTEXT);
+}
+
 template <class T>
 T* InstanceOf(HWND hwnd) {
     return reinterpret_cast<T*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
@@ -309,8 +316,9 @@ void Win32Forms::SetScreenPointer(int pointer) {
 LRESULT Win32Forms::ColorFor(HWND control, HDC dc) {
     const Control* owner = ControlOf(control);
     const int index = owner && owner->backColor != kNoSystemColor ? owner->backColor : COLOR_BTNFACE;
-    SetBkColor(dc, GetSysColor(index));
-    SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
+    const COLORREF back = GetSysColor(index);
+    SetBkColor(dc, back);
+    SetTextColor(dc, ReadableTextColor(back));
     return reinterpret_cast<LRESULT>(GetSysColorBrush(index));
 }
 
@@ -378,13 +386,20 @@ LRESULT CALLBACK Win32Forms::PanelProc(HWND hwnd, UINT message, WPARAM wParam, L
     return DefWindowProcA(hwnd, message, wParam, lParam);
 }
 
-// The frame passes its buttons' notifications and colour requests to the window.
+// The frame paints its own face and passes its buttons' notifications and
+// colour requests to the window.
 LRESULT CALLBACK Win32Forms::FrameProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
                                        DWORD_PTR) {
     switch (message) {
     case WM_COMMAND:
     case WM_CTLCOLORBTN:
     case WM_CTLCOLORSTATIC: return SendMessageA(GetAncestor(hwnd, GA_ROOT), message, wParam, lParam);
+    case WM_ERASEBKGND: {
+        RECT client;
+        GetClientRect(hwnd, &client);
+        FillRect(reinterpret_cast<HDC>(wParam), &client, GetSysColorBrush(COLOR_BTNFACE));
+        return 1;
+    }
     }
     return DefSubclassProc(hwnd, message, wParam, lParam);
 }
