@@ -1,0 +1,13 @@
+// The Start-menu entry for the update client: a Program Manager group named
+// after the host and its version, holding one item that starts TvkUpdt.exe.
+#include "app/frmUPDATE.h"
+#include "setup/progman.h"
+
+void frmUPDATE::CreateProgramManagerIcon() {
+    const auto& s = ctx_.state;
+    const std::string group = s.SystemName + " - Ver " + s.ProductVersion;
+    const std::string command = "\"" + s.ProductPath + "\\" + "TvkUpdt.exe" + "\"";
+    const std::string arguments;
+    const std::string title = s.SystemName + " - Live Update";
+    setup::CreateShortcutItem(ctx_, *this, group, command, arguments, title);
+}

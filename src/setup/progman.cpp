@@ -1,0 +1,72 @@
+#include "setup/progman.h"
+
+#include <limits>
+
+#include "platform/forms_runtime.h"
+#include "setup/paths.h"
+
+namespace setup {
+
+namespace {
+constexpr int kTopicAttempts = 20;
+constexpr int kYieldsAfterOpening = 10;
+constexpr int kManualLink = 2;
+constexpr int kNoLink = 0;
+constexpr int kLinkTimeoutTenths = 100;  // ten seconds per request
+const char kProgmanTopic[] = "PROGMAN|PROGMAN";
+}  // namespace
+
+void CreateShortcutItem(Context& ctx, MainWindow& window, const std::string& group, const std::string& command,
+                        const std::string& arguments, const std::string& title) {
+    const std::string commandLine = GetShortPath(ctx, StripQuotes(command)) + " " + arguments;
+    CreateProgManItem(ctx, window, group, commandLine, title);
+}
+
+void CreateProgManItem(Context& ctx, MainWindow& window, const std::string& group, const std::string& commandLine,
+                       const std::string& title) {
+    PerformDDE(ctx, window, group, commandLine, title, kCreateGroupAndItem);
+}
+
+void PerformDDE(Context& ctx, MainWindow& window, const std::string& group, const std::string& commandLine,
+                const std::string& title, int16_t action) {
+    auto& err = ctx.rt.Err();
+    auto link = [&]() -> platform::Label& { return window.LabelNamed("Label1"); };
+    auto resumeNext = [&](auto&& statement) { platform::ResumeNext(err, statement); };
+
+    SetBusyPointer(ctx, platform::kPointerHourglass);
+
+    for (int attempt = 0; attempt < kTopicAttempts; ++attempt) {
+        err.Clear();
+        resumeNext([&] { link().SetLinkTopic(kProgmanTopic); });
+        if (err.Number() == 0) break;
+        ctx.rt.YieldToUI();
+    }
+    resumeNext([&] { link().SetLinkMode(kManualLink); });
+    for (int i = 0; i < kYieldsAfterOpening; ++i) resumeNext([&] { ctx.rt.YieldToUI(); });
+    resumeNext([&] { link().SetLinkTimeout(kLinkTimeoutTenths); });
+
+    err.Clear();  // whatever failed while opening, the commands are always attempted
+    if (action == kCreateGroupAndItem) {
+        resumeNext([&] { link().LinkExecute("[CreateGroup(" + group + ")]"); });
+        resumeNext([&] { link().LinkExecute("[ReplaceItem(" + title + ")]"); });
+        err.Clear();
+        resumeNext([&] { link().LinkExecute("[AddItem(" + commandLine + "," + title + ",,,)]"); });
+    }
+    resumeNext([&] { link().SetLinkMode(kNoLink); });
+    resumeNext([&] { link().SetLinkTopic(""); });
+    resumeNext([&] { SetBusyPointer(ctx, platform::kPointerDefault); });
+    err.Clear();
+}
+
+void SetBusyPointer(Context& ctx, int pointer) {
+    int16_t& nesting = ctx.state.BusyNesting;
+    if (pointer == platform::kPointerHourglass) {
+        if (nesting == std::numeric_limits<int16_t>::max()) platform::Raise(platform::errnum::kOverflow);
+        ++nesting;
+    } else if (pointer == platform::kPointerDefault) {
+        if (--nesting < 0) nesting = 0;
+    }
+    ctx.rt.SetScreenPointer(nesting > 0 ? platform::kPointerHourglass : platform::kPointerDefault);
+}
+
+}  // namespace setup
