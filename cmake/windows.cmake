@@ -16,7 +16,7 @@ target_link_options(LiveUpdateSetup PRIVATE ${LU_STATIC_LINK})
 set_source_files_properties(resources/LiveUpdateSetup.rc PROPERTIES
     OBJECT_DEPENDS "${CMAKE_SOURCE_DIR}/resources/banner.gif;${CMAKE_SOURCE_DIR}/resources/setup.ico;${CMAKE_SOURCE_DIR}/resources/LiveUpdateSetup.manifest")
 
-foreach(dir tests/win tests/e2e)
+foreach(dir tests/payload tests/win tests/dde tests/e2e)
     if(EXISTS ${CMAKE_SOURCE_DIR}/${dir}/CMakeLists.txt)
         add_subdirectory(${dir})
     endif()

@@ -1,0 +1,33 @@
+// A component library for installation tests: registering it records the
+// module's own path under HKCU\Software\LiveUpdateTest, value = file name.
+#include <windows.h>
+
+namespace {
+HMODULE self = nullptr;
+
+HRESULT Record(const char* what) {
+    char path[MAX_PATH];
+    const DWORD n = GetModuleFileNameA(self, path, MAX_PATH);
+    const char* name = path;
+    for (const char* p = path; *p; ++p)
+        if (*p == '\\') name = p + 1;
+    char value[MAX_PATH + 32];
+    wsprintfA(value, "%s %s", what, path);
+    HKEY key;
+    if (n == 0 || RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\LiveUpdateTest", 0, nullptr, 0, KEY_SET_VALUE,
+                                  nullptr, &key, nullptr) != ERROR_SUCCESS)
+        return E_FAIL;
+    RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value), lstrlenA(value) + 1);
+    RegCloseKey(key);
+    return S_OK;
+}
+}  // namespace
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+    if (reason == DLL_PROCESS_ATTACH) self = instance;
+    return TRUE;
+}
+
+extern "C" __declspec(dllexport) HRESULT __stdcall DllRegisterServer() { return Record("DllRegisterServer"); }
+
+extern "C" __declspec(dllexport) HRESULT __stdcall DllUnregisterServer() { return S_OK; }
