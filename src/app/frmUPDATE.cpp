@@ -142,14 +142,3 @@ void frmUPDATE::EditMsgline(const std::string& text) {
     lblMsgline.SetCaption(text);
     lblMsgline.Refresh();
 }
-
-// ---- Install, completion and exit -----------------------------------------
-
-void frmUPDATE::cmdInstall_Click() {}
-
-void frmUPDATE::cmdCancel_Click() { ctx_.rt.UnloadWindow(*this); }
-
-void frmUPDATE::Form_Unload(int& cancel) {
-    (void)cancel;
-    ctx_.state.UpdateFiles.clear();
-}

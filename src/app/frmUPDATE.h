@@ -52,6 +52,5 @@ private:
     void LayOut();
     void CentreOnScreen();
     std::vector<std::string> ReadListHeader();
-    bool installing_ = false;
     setup::Context ctx_;
 };

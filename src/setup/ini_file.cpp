@@ -1,5 +1,6 @@
 #include "setup/ini_file.h"
 
+#include "platform/forms_runtime.h"
 #include "platform/os_services.h"
 
 namespace setup {
@@ -11,6 +12,15 @@ void ReadIniString(Context& ctx, const std::string& section, const std::string& 
     const uint32_t n = ctx.os.GetPrivateProfileStringA(section, key, defaultValue, buffer, kBufferSize,
                                                        ctx.state.IniFilePath);
     value = buffer.substr(0, n);
+}
+
+void WriteIniString(Context& ctx, const std::string& section, const std::string& key, const std::string& value) {
+    if (ctx.os.WritePrivateProfileStringA(section, key, value, ctx.state.IniFilePath) == 0)
+        ShowIniWriteError(ctx, ctx.state.IniFilePath);
+}
+
+void ShowIniWriteError(Context& ctx, const std::string& path) {
+    ctx.rt.ShowMessage("Can't create/write to file: " + path, platform::kMsgExclamation, ctx.rt.Err().Description());
 }
 
 }  // namespace setup

@@ -10,4 +10,10 @@ namespace setup {
 void ReadIniString(Context& ctx, const std::string& section, const std::string& key,
                    const std::string& defaultValue, std::string& value);
 
+// Writes section/key = value; a failed write shows ShowIniWriteError.
+void WriteIniString(Context& ctx, const std::string& section, const std::string& key, const std::string& value);
+
+// "Can't create/write to file: <path>", titled with the current runtime error.
+void ShowIniWriteError(Context& ctx, const std::string& path);
+
 }  // namespace setup

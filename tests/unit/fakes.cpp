@@ -66,6 +66,7 @@ uint32_t FakeOs::GetShortPathNameA(const std::string& longPath, std::string& buf
 
 std::string FakeOs::FindFile(const std::string& path) {
     journal_.push_back("find " + path);
+    if (!path.empty() && path.back() == '\\') return std::string();  // a folder, never one file
     auto it = files.find(path);
     if (it == files.end() || it->second.hidden || it->second.system) return std::string();
     const auto slash = path.find_last_of('\\');
@@ -95,7 +96,7 @@ bool FakeOs::FolderExists(const std::string& filePath) const {
 int32_t FakeOs::CopyFileA(const std::string& source, const std::string& destination, int32_t failIfExists) {
     journal_.push_back("copy " + source + " -> " + destination);
     auto from = files.find(source);
-    if (from == files.end() || !FolderExists(destination) || copyRefused.count(destination)) return 0;
+    if (from == files.end() || diskFull || !FolderExists(destination) || copyRefused.count(destination)) return 0;
     auto to = files.find(destination);
     if (to != files.end() && (failIfExists || to->second.readOnly || to->second.hidden || to->second.system ||
                               to->second.inUse))

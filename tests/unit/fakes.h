@@ -40,6 +40,7 @@ public:
     std::map<std::string, FakeFile> files;
     std::set<std::string> folders;                  // existing folders, without trailing backslash
     std::set<std::string> copyRefused;              // destinations a copy can't write
+    bool diskFull = false;                          // every copy fails
     std::vector<std::string> programs;              // started command lines
     std::set<std::string> unstartable;              // command lines that can't start
     uint32_t platformId = 2;

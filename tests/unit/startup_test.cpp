@@ -46,6 +46,8 @@ struct VersionCase {
     const char* expectedWebId;  // nullptr: the program ends
 };
 
+void PrintTo(const VersionCase& c, std::ostream* out) { *out << c.systemName << " '" << c.version << "'"; }
+
 class WebIdTest : public ::testing::TestWithParam<VersionCase> {};
 
 TEST_P(WebIdTest, ChoosesFieldByVersion) {

@@ -103,7 +103,8 @@ void Win32Forms::RegisterClasses() {
 HFONT Win32Forms::FontFor(const Control& control) {
     const FontSpec standard{"MS Sans Serif", kStandardFontPoints100 / 100.0, FW_NORMAL, ANSI_CHARSET};
     const FontSpec& spec = control.font.face.empty() ? standard : control.font;
-    const std::string key = spec.face + "/" + std::to_string(spec.points) + "/" + std::to_string(spec.weight);
+    const std::string key =
+        spec.face + "/" + std::to_string(std::lround(spec.points * 100)) + "/" + std::to_string(spec.weight);
     auto& font = fonts_[key];
     if (!font) {
         const int height = -static_cast<int>(std::lround(spec.points * dpi_ / 72.0));

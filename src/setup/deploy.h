@@ -1,0 +1,32 @@
+#pragma once
+// Installing the listed files: copying each payload file to its destination
+// and registering it by its type.
+#include <cstdint>
+#include <string>
+
+#include "setup/installer_state.h"
+#include "setup/main_window.h"
+
+namespace setup {
+
+// Kinds of per-file trouble shown on the status line.
+constexpr int32_t kSourceMissing = 1;
+constexpr int32_t kCopyFailed = 2;
+
+// A replacement is copied under this suffix beside the destination first,
+// then moved over the old file, so that a failed copy never loses it.
+constexpr const char* kReplacementSuffix = ".new~";
+
+// Copies and registers entries 1 to the last of UpdateFiles; trouble with
+// one file is shown on the status line and the walk goes on.
+void DeployUpdateFiles(Context& ctx, MainWindow& window, const std::string& productFolder);
+
+// Loads the type library in the file (quotes around the path allowed) and
+// registers it; a library that cannot be loaded is skipped silently.
+void RegisterTypeLibrary(Context& ctx, const std::string& path);
+
+// Shows "Source file ... not found" (kSourceMissing) or "Could not copy
+// file ..." (kCopyFailed) on the status line.
+void ReportFileError(MainWindow& window, int32_t kind, const std::string& text);
+
+}  // namespace setup

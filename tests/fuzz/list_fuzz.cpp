@@ -1,0 +1,70 @@
+// Fuzz target for the update-list reader: each input is written as
+// UPDATE.LST and read into a fresh file list. Besides crashes and hangs it
+// traps on entries that the reader can never produce from a sound reading.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include <unistd.h>
+
+#include "fakes.h"
+#include "platform/runtime_error.h"
+#include "setup/update_list.h"
+
+namespace {
+
+struct ListFolder {
+    ListFolder() {
+        // A memory-backed folder where there is one: every input is a file write.
+        std::string pattern = access("/dev/shm", W_OK) == 0 ? "/dev/shm/lu-fuzz-XXXXXX" : "/tmp/lu-fuzz-XXXXXX";
+        if (!mkdtemp(&pattern[0])) std::abort();
+        path = pattern;
+        listPath = path + "\\UPDATE.LST";  // on the host a backslash is an ordinary character
+    }
+    ~ListFolder() {
+        std::remove(listPath.c_str());
+        rmdir(path.c_str());
+    }
+    std::string path;
+    std::string listPath;
+};
+
+void Write(const std::string& path, const uint8_t* data, size_t size) {
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file) std::abort();
+    if (size) std::fwrite(data, 1, size, file);
+    std::fclose(file);
+}
+
+bool WellFormed(const setup::UpdateFileEntry& e) {
+    const bool nameTrimmed = e.FileName.empty() || (e.FileName.front() != ' ' && e.FileName.back() != ' ');
+    const bool folderEnds = e.Folder.empty() || e.Folder.back() == '\\';
+    return nameTrimmed && folderEnds && e.FileName.find_first_of(",\r\n") == std::string::npos &&
+           e.Folder.find_first_of(",\r\n") == std::string::npos && e.Extension.find('.') == std::string::npos;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static ListFolder folder;
+    Write(folder.listPath, data, size);
+
+    fakes::Journal journal;
+    fakes::FakeOs os(journal);
+    fakes::FakeForms forms(journal);
+    os.AddFile(folder.listPath);
+    setup::InstallerState state;
+    state.ServerPath = folder.path;
+    state.UpdateFiles.assign(1, setup::UpdateFileEntry{});
+    setup::Context ctx{state, os, forms};
+    try {
+        setup::ReadUpdateList(ctx);
+    } catch (const platform::RuntimeError&) {
+        if (size != 0) __builtin_trap();  // only a list without any line cannot be read
+    }
+    if (forms.Files().FreeFile() != 1) __builtin_trap();  // the list was closed
+    for (size_t i = 1; i < state.UpdateFiles.size(); ++i)
+        if (!WellFormed(state.UpdateFiles[i])) __builtin_trap();
+    return 0;
+}

@@ -1,0 +1,295 @@
+// Installing the listed files: destinations, replacement, registration and
+// the status texts for missing and failed files.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "fakes.h"
+#include "platform/runtime_error.h"
+#include "setup/deploy.h"
+
+namespace {
+
+const std::string kServer = "C:\\PKG";
+const std::string kProduct = "C:\\Vantrel";
+const std::string kSystem = "C:\\WINDOWS\\SYSTEM32";
+const std::string kRegsvr32 = kSystem + "\\regsvr32.exe /s ";
+
+// A window that keeps every status text it is given.
+class RecordingWindow : public setup::MainWindow {
+public:
+    RecordingWindow() : setup::MainWindow("frmTest") {}
+    void EditMsgline(const std::string& text) override { texts.push_back(text); }
+    std::vector<std::string> texts;
+};
+
+struct Deployment {
+    fakes::Journal journal;
+    fakes::FakeOs os{journal};
+    fakes::FakeForms forms{journal};
+    setup::InstallerState state;
+    RecordingWindow window;
+
+    Deployment() {
+        state.ServerPath = kServer;
+        state.SystemDirectory = kSystem;
+        state.UpdateFiles.assign(1, setup::UpdateFileEntry{});
+        os.folders = {kProduct, kProduct + "\\SYS"};
+    }
+
+    // Lists a file and puts its payload beside the installer.
+    void List(const std::string& folder, const std::string& name, const std::string& extension) {
+        state.UpdateFiles.push_back({folder, name, extension});
+        os.AddFile(kServer + "\\" + name, "new " + name);
+    }
+
+    void Deploy(const std::string& productFolder = kProduct) {
+        setup::Context ctx{state, os, forms};
+        setup::DeployUpdateFiles(ctx, window, productFolder);
+    }
+
+    bool Journaled(const std::string& entry) const {
+        return std::find(journal.begin(), journal.end(), entry) != journal.end();
+    }
+    bool JournalMentions(const std::string& text) const {
+        return std::any_of(journal.begin(), journal.end(),
+                           [&](const std::string& e) { return e.find(text) != std::string::npos; });
+    }
+    const std::string& Content(const std::string& path) { return os.files.at(path).content; }
+    bool LeftoverTemporary() const {
+        return std::any_of(os.files.begin(), os.files.end(), [](const auto& file) {
+            return file.first.find(setup::kReplacementSuffix) != std::string::npos;
+        });
+    }
+};
+
+struct DestinationCase {
+    const char* name;
+    std::string productFolder;
+    std::string folder;
+    std::string expected;
+};
+
+void PrintTo(const DestinationCase& c, std::ostream* os) { *os << c.name; }
+
+class DestinationTest : public ::testing::TestWithParam<DestinationCase> {};
+
+TEST_P(DestinationTest, CopiesToTheSelectedFolder) {
+    const auto& c = GetParam();
+    Deployment d;
+    d.List(c.folder, "A.HLP", "HLP");
+    d.Deploy(c.productFolder);
+    EXPECT_TRUE(d.Journaled("copy C:\\PKG\\A.HLP -> " + c.expected)) << ::testing::PrintToString(d.journal);
+}
+
+const std::string kPadded = " C:\\Vantrel\\ ";
+
+INSTANTIATE_TEST_SUITE_P(
+    Selectors, DestinationTest,
+    ::testing::Values(DestinationCase{"System", kProduct, "SYSTEM\\", kSystem + "\\A.HLP"},
+                      DestinationCase{"Server", kProduct, "SERVER\\", "C:\\Vantrel\\A.HLP"},
+                      DestinationCase{"Sys", kProduct, "SYS\\", "C:\\Vantrel\\SYS\\A.HLP"},
+                      DestinationCase{"Empty", kProduct, "", "C:\\Vantrel\\A.HLP"},
+                      DestinationCase{"TwoNames", kProduct, "HELP\\EN\\", "C:\\Vantrel\\HELP\\EN\\A.HLP"},
+                      DestinationCase{"SystemSubfolder", kProduct, "SYSTEM\\X\\", "C:\\Vantrel\\SYSTEM\\X\\A.HLP"},
+                      DestinationCase{"LoneBackslash", kProduct, "\\", "C:\\Vantrel\\\\A.HLP"},
+                      DestinationCase{"PaddedProductSys", kPadded, "SYS\\", "C:\\Vantrel\\SYS\\A.HLP"},
+                      DestinationCase{"PaddedProductServer", kPadded, "SERVER\\", "C:\\Vantrel\\A.HLP"},
+                      DestinationCase{"PaddedProductEmpty", kPadded, "", "C:\\Vantrel\\A.HLP"}));
+
+TEST(DeployTest, SystemFileThatExistsStaysAndIsRegisteredInPlace) {
+    Deployment d;
+    d.List("SYSTEM\\", "A.DLL", "DLL");
+    d.os.AddFile(kSystem + "\\A.DLL", "old");
+    d.Deploy();
+    EXPECT_EQ(d.Content(kSystem + "\\A.DLL"), "old");
+    EXPECT_FALSE(d.JournalMentions("copy "));
+    EXPECT_FALSE(d.JournalMentions("delete "));
+    EXPECT_EQ(d.os.programs, std::vector<std::string>{kRegsvr32 + "\"" + kSystem + "\\A.DLL\""});
+    EXPECT_TRUE(d.window.texts.empty());
+}
+
+TEST(DeployTest, AbsentSystemFileIsCopiedAndRegistered) {
+    Deployment d;
+    d.List("SYSTEM\\", "A.OCX", "OCX");
+    d.Deploy();
+    EXPECT_EQ(d.Content(kSystem + "\\A.OCX"), "new A.OCX");
+    EXPECT_EQ(d.os.programs, std::vector<std::string>{kRegsvr32 + "\"" + kSystem + "\\A.OCX\""});
+}
+
+TEST(DeployTest, ReadOnlyProductFileIsReplaced) {
+    Deployment d;
+    d.List("SYS\\", "A.DLL", "DLL");
+    const std::string dest = kProduct + "\\SYS\\A.DLL";
+    d.os.AddFile(dest, "old");
+    d.os.files[dest].readOnly = true;
+    d.Deploy();
+    EXPECT_EQ(d.Content(dest), "new A.DLL");
+    EXPECT_FALSE(d.os.files[dest].readOnly);
+    EXPECT_FALSE(d.LeftoverTemporary());
+    EXPECT_EQ(d.os.programs, std::vector<std::string>{kRegsvr32 + "\"" + dest + "\""});
+    EXPECT_TRUE(d.window.texts.empty());
+}
+
+// A replacement that cannot be copied leaves the old file where it was.
+TEST(DeployTest, FailedReplacementKeepsTheOldFile) {
+    Deployment d;
+    d.List("SYS\\", "A.DLL", "DLL");
+    const std::string dest = kProduct + "\\SYS\\A.DLL";
+    d.os.AddFile(dest, "old");
+    d.os.diskFull = true;
+    d.Deploy();
+    ASSERT_EQ(d.os.files.count(dest), 1u);
+    EXPECT_EQ(d.Content(dest), "old");
+    EXPECT_FALSE(d.LeftoverTemporary());
+    EXPECT_TRUE(d.os.programs.empty());
+    EXPECT_EQ(d.window.texts, std::vector<std::string>{"Could not copy file (Source: C:\\PKG\\A.DLL - Destnation: " +
+                                                       dest + ")"});
+}
+
+TEST(DeployTest, FileInUseStaysAndIsRegisteredInPlace) {
+    Deployment d;
+    d.List("", "A.EXE", "EXE");
+    const std::string dest = kProduct + "\\A.EXE";
+    d.os.AddFile(dest, "old");
+    d.os.files[dest].inUse = true;
+    d.Deploy();
+    EXPECT_EQ(d.Content(dest), "old");
+    EXPECT_FALSE(d.LeftoverTemporary());
+    EXPECT_EQ(d.os.programs, std::vector<std::string>{"\"" + dest + "\" /RegServer"});
+    EXPECT_TRUE(d.window.texts.empty());
+}
+
+TEST(DeployTest, HiddenDestinationIsNotSeenAndTheCopyIsRefused) {
+    for (bool hidden : {true, false}) {
+        Deployment d;
+        d.List("SYS\\", "A.DLL", "DLL");
+        const std::string dest = kProduct + "\\SYS\\A.DLL";
+        d.os.AddFile(dest, "old");
+        d.os.files[dest].hidden = hidden;
+        d.os.files[dest].system = !hidden;
+        d.Deploy();
+        EXPECT_FALSE(d.JournalMentions("clear "));
+        EXPECT_TRUE(d.Journaled("copy C:\\PKG\\A.DLL -> " + dest));
+        EXPECT_EQ(d.Content(dest), "old");
+        EXPECT_TRUE(d.os.programs.empty());
+        EXPECT_EQ(d.window.texts.size(), 1u);
+    }
+}
+
+TEST(DeployTest, MissingSubfolderFailsTheCopy) {
+    Deployment d;
+    d.List("HELP\\EN\\", "A.HLP", "HLP");
+    d.Deploy();
+    EXPECT_EQ(d.window.texts, std::vector<std::string>{
+                                  "Could not copy file (Source: C:\\PKG\\A.HLP - Destnation: C:\\Vantrel\\HELP\\EN\\A.HLP)"});
+    EXPECT_EQ(d.os.files.count("C:\\Vantrel\\HELP\\EN\\A.HLP"), 0u);
+}
+
+TEST(DeployTest, MissingPayloadLeavesTheDestinationAlone) {
+    Deployment d;
+    d.state.UpdateFiles.push_back({"SYS\\", "NONE.DLL", "DLL"});
+    d.os.AddFile(kProduct + "\\SYS\\NONE.DLL", "old");
+    d.Deploy();
+    EXPECT_EQ(d.window.texts, std::vector<std::string>{"Source file C:\\PKG\\NONE.DLL not found"});
+    EXPECT_FALSE(d.JournalMentions("SYS\\NONE.DLL"));
+    EXPECT_TRUE(d.os.programs.empty());
+}
+
+TEST(DeployTest, EmptyFileNameIsAMissingPayload) {
+    Deployment d;
+    d.state.UpdateFiles.push_back({"SYS\\", "", ""});
+    d.Deploy();
+    EXPECT_EQ(d.window.texts, std::vector<std::string>{"Source file C:\\PKG\\ not found"});
+    EXPECT_FALSE(d.JournalMentions("copy "));
+}
+
+TEST(DeployTest, WalkGoesOnAfterTroubleAndSkipsElementZero) {
+    Deployment d;
+    d.state.UpdateFiles[0] = {"", "ZERO.DLL", "DLL"};
+    d.os.AddFile(kServer + "\\ZERO.DLL");
+    d.state.UpdateFiles.push_back({"", "NONE.DLL", "DLL"});
+    d.List("HELP\\", "B.HLP", "HLP");
+    d.List("", "C.DLL", "DLL");
+    d.Deploy();
+    EXPECT_FALSE(d.JournalMentions("ZERO.DLL"));
+    ASSERT_EQ(d.window.texts.size(), 2u);
+    EXPECT_EQ(d.window.texts[0], "Source file C:\\PKG\\NONE.DLL not found");
+    EXPECT_EQ(d.window.texts[1].rfind("Could not copy file (Source: C:\\PKG\\B.HLP", 0), 0u);
+    EXPECT_EQ(d.os.programs, std::vector<std::string>{kRegsvr32 + "\"C:\\Vantrel\\C.DLL\""});
+}
+
+TEST(DeployTest, ProgramThatCannotStartStopsTheWalk) {
+    Deployment d;
+    d.List("", "A.DLL", "DLL");
+    d.List("", "B.DLL", "DLL");
+    d.os.unstartable.insert(kRegsvr32 + "\"C:\\Vantrel\\A.DLL\"");
+    EXPECT_THROW(d.Deploy(), platform::RuntimeError);
+    EXPECT_FALSE(d.JournalMentions("B.DLL"));
+}
+
+struct RegistrationCase {
+    std::string extension;
+    std::vector<std::string> programs;
+    bool typeLibrary;
+};
+
+void PrintTo(const RegistrationCase& c, std::ostream* os) { *os << c.extension; }
+
+class RegistrationTest : public ::testing::TestWithParam<RegistrationCase> {};
+
+TEST_P(RegistrationTest, ByExtension) {
+    const auto& c = GetParam();
+    Deployment d;
+    d.List("", "X." + c.extension, c.extension);
+    d.os.typeLibraries.insert(u"C:\\Vantrel\\X.TLB");
+    d.Deploy();
+    EXPECT_EQ(d.Content("C:\\Vantrel\\X." + c.extension), "new X." + c.extension);
+    EXPECT_EQ(d.os.programs, c.programs);
+    EXPECT_EQ(d.os.registeredTypeLibraries.size(), c.typeLibrary ? 1u : 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Extensions, RegistrationTest,
+    ::testing::Values(RegistrationCase{"DLL", {kRegsvr32 + "\"C:\\Vantrel\\X.DLL\""}, false},
+                      RegistrationCase{"OCX", {kRegsvr32 + "\"C:\\Vantrel\\X.OCX\""}, false},
+                      RegistrationCase{"EXE", {"\"C:\\Vantrel\\X.EXE\" /RegServer"}, false},
+                      RegistrationCase{"TLB", {}, true}, RegistrationCase{"HLP", {}, false},
+                      RegistrationCase{"TXT", {}, false}, RegistrationCase{"dll", {}, false}));
+
+TEST(DeployTest, RegistrationProgramsStartMinimised) {
+    Deployment d;
+    d.List("", "A.DLL", "DLL");
+    d.List("", "B.EXE", "EXE");
+    d.Deploy();
+    EXPECT_TRUE(d.Journaled("run " + kRegsvr32 + "\"C:\\Vantrel\\A.DLL\" style 2"));
+    EXPECT_TRUE(d.Journaled("run \"C:\\Vantrel\\B.EXE\" /RegServer style 2"));
+}
+
+TEST(DeployTest, Regsvr32IsQuotedWhenItsFolderHasASpace) {
+    Deployment d;
+    d.state.SystemDirectory = "D:\\My Windows\\System ";
+    d.List("", "A.DLL", "DLL");
+    d.Deploy();
+    EXPECT_EQ(d.os.programs,
+              std::vector<std::string>{"\"D:\\My Windows\\System\\regsvr32.exe\" /s \"C:\\Vantrel\\A.DLL\""});
+}
+
+TEST(RegisterTypeLibraryTest, LoadsThePlainPath) {
+    fakes::Journal journal;
+    fakes::FakeOs os(journal);
+    fakes::FakeForms forms(journal);
+    setup::InstallerState state;
+    setup::Context ctx{state, os, forms};
+    os.typeLibraries.insert(u"C:\\Vantrel\\A B.TLB");
+    setup::RegisterTypeLibrary(ctx, "\"C:\\Vantrel\\A B.TLB\"");
+    ASSERT_EQ(os.registeredTypeLibraries.size(), 1u);
+    EXPECT_EQ(os.registeredTypeLibraries[0], u"C:\\Vantrel\\A B.TLB");
+    EXPECT_EQ(os.openTypeLibraries, 0);  // released
+
+    setup::RegisterTypeLibrary(ctx, "\"C:\\Vantrel\\BROKEN.TLB\"");  // cannot load: silent
+    EXPECT_EQ(os.registeredTypeLibraries.size(), 1u);
+    EXPECT_EQ(os.openTypeLibraries, 0);
+}
+
+}  // namespace

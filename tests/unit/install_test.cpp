@@ -1,0 +1,234 @@
+// The install command end to end on the fakes: order of effects, the
+// Completed state, the settings write, closing and the reboot offer.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "platform/runtime_error.h"
+#include "setup/ini_file.h"
+#include "setup/system_platform.h"
+#include "test_support.h"
+
+using fakes::Installer;
+
+namespace {
+
+const char kIni[] = "C:\\Vantrel\\Sys\\TOVASK.INI";
+const char kRebootText[] =
+    "Live Update may not run properly until you have rebooted your system.\r\n Do you wish to reboot now ? ";
+
+// An installer in the Ready state whose list names one DLL for the SYS folder.
+struct ReadyInstaller : Installer {
+    ReadyInstaller() {
+        WriteList(std::string(kHeader) + "\r\nSTART\r\nFOLDER,Sys\r\nFILE,A.DLL\r\nEND\r\n");
+        os.AddFile(ListPath());
+        os.AddFile(server.Path() + "\\A.DLL");
+        os.folders = {"C:\\Vantrel", "C:\\Vantrel\\SYS"};
+        EXPECT_FALSE(Load());
+        journal.clear();
+    }
+
+    // Position of the first journal entry that starts with the prefix; -1 when none.
+    long First(const std::string& prefix) const {
+        for (std::size_t i = 0; i < journal.size(); ++i)
+            if (journal[i].rfind(prefix, 0) == 0) return static_cast<long>(i);
+        return -1;
+    }
+    long Last(const std::string& prefix) const {
+        for (std::size_t i = journal.size(); i-- > 0;)
+            if (journal[i].rfind(prefix, 0) == 0) return static_cast<long>(i);
+        return -1;
+    }
+};
+
+// Keeps every caption a control is given.
+struct CaptionRecorder : platform::ControlPeer {
+    void Changed(const platform::Control& control, platform::Property property) override {
+        if (property == platform::Property::Caption) captions.push_back(control.Caption());
+    }
+    void Refresh() override {}
+    std::vector<std::string> captions;
+};
+
+TEST(InstallTest, EffectsHappenInOrder) {
+    ReadyInstaller in;
+    in.window->cmdInstall_Click();
+    const long hourglass = in.First("pointer 11");
+    const long yield = in.First("yield");
+    const long listLookup = in.First("find " + in.ListPath());
+    const long copy = in.First("copy ");
+    const long registration = in.First("run ");
+    const long iniWrite = in.First("ini write ");
+    const long arrow = in.Last("pointer 0");
+    EXPECT_EQ(hourglass, 0);
+    EXPECT_LT(hourglass, yield);
+    EXPECT_LT(yield, listLookup);
+    EXPECT_LT(listLookup, copy);
+    EXPECT_LT(copy, registration);
+    EXPECT_LT(registration, iniWrite);
+    EXPECT_LT(iniWrite, arrow);
+    // The Program Manager conversation comes after the settings write.
+    const long dde = in.First("dde ");
+    if (dde >= 0) {
+        EXPECT_LT(iniWrite, dde);
+    }
+    EXPECT_EQ(in.forms.pointers.back(), 0);
+    EXPECT_EQ(in.journal[in.First("ini write ")], std::string("ini write ") + kIni + " [WEB] UPDATEONLINE=WEB130");
+    EXPECT_EQ(in.os.ini[kIni]["WEB"]["UPDATEONLINE"], "WEB130");
+    EXPECT_EQ(in.os.files.at("C:\\Vantrel\\SYS\\A.DLL").content, "x");
+}
+
+// A missing payload file puts a text on the status line, which completion clears.
+TEST(InstallTest, ReachesTheCompletedState) {
+    ReadyInstaller in;
+    in.os.files.erase(in.server.Path() + "\\A.DLL");
+    CaptionRecorder status;
+    in.window->lblMsgline.AttachPeer(&status);
+    in.window->lblUpdate(0).SetVisible(false);
+    in.window->lblUpdate(1).SetVisible(false);
+    in.window->cmdInstall_Click();
+    auto& w = *in.window;
+    EXPECT_TRUE(w.lblUpdate(0).Visible());
+    EXPECT_EQ(w.lblUpdate(0).Caption(), "Live Update installation is complete, click");
+    EXPECT_TRUE(w.lblUpdate(1).Visible());
+    EXPECT_EQ(w.lblUpdate(1).Caption(), "Start menu ->programs -> Vantrel 1.30 ->Vantrel -  Live Update");
+    EXPECT_EQ(w.InstallCompleted, 1);
+    ASSERT_FALSE(status.captions.empty());
+    EXPECT_EQ(status.captions.front(), "Source file " + in.server.Path() + "\\A.DLL not found");
+    EXPECT_EQ(status.captions.back(), "");
+    EXPECT_EQ(w.lblMsgline.Caption(), "");
+    EXPECT_FALSE(w.cmdInstall.Visible());
+    EXPECT_EQ(w.cmdCancel.Caption(), "Finish");
+    EXPECT_EQ(in.state.UpdateFiles.size(), 2u);
+    EXPECT_TRUE(in.forms.messages.empty());
+}
+
+TEST(InstallTest, EmptyProductPathSkipsTheFilesOnly) {
+    ReadyInstaller in;
+    in.state.ProductPath.clear();
+    in.window->cmdInstall_Click();
+    const long yield = in.First("yield");  // the Program Manager conversation may yield later
+    EXPECT_TRUE(yield < 0 || yield > in.First("ini write ")) << yield;
+    EXPECT_LT(in.First("find " + in.ListPath()), 0);
+    EXPECT_LT(in.First("copy "), 0);
+    EXPECT_EQ(in.state.UpdateFiles.size(), 1u);
+    EXPECT_EQ(in.os.ini[kIni]["WEB"]["UPDATEONLINE"], "WEB130");
+    EXPECT_EQ(in.window->InstallCompleted, 1);
+    EXPECT_EQ(in.window->cmdCancel.Caption(), "Finish");
+}
+
+TEST(InstallTest, FailedSettingsWriteIsShownAndTheInstallCompletes) {
+    ReadyInstaller in;
+    in.os.unwritableIni.insert(kIni);
+    in.window->cmdInstall_Click();
+    ASSERT_EQ(in.forms.messages.size(), 1u);
+    EXPECT_EQ(in.forms.messages[0].text, std::string("Can't create/write to file: ") + kIni);
+    EXPECT_EQ(in.forms.messages[0].flags, 48);
+    EXPECT_EQ(in.forms.messages[0].title, "");
+    EXPECT_EQ(in.window->InstallCompleted, 1);
+    EXPECT_EQ(in.window->cmdCancel.Caption(), "Finish");
+}
+
+TEST(InstallTest, WriteErrorTitleIsTheCurrentRuntimeError) {
+    Installer in;
+    setup::Context ctx{in.state, in.os, in.forms};
+    in.forms.Err().Set(platform::RuntimeError(53));
+    setup::ShowIniWriteError(ctx, "D:\\X.INI");
+    ASSERT_EQ(in.forms.messages.size(), 1u);
+    EXPECT_EQ(in.forms.messages[0].text, "Can't create/write to file: D:\\X.INI");
+    EXPECT_EQ(in.forms.messages[0].title, "File not found");
+}
+
+TEST(InstallTest, ErrorDuringInstallLeavesItIncompleteAndOffersNoReboot) {
+    ReadyInstaller in;
+    in.os.platformId = 1;
+    in.os.unstartable.insert("C:\\WINDOWS\\SYSTEM32\\regsvr32.exe /s \"C:\\Vantrel\\SYS\\A.DLL\"");
+    EXPECT_THROW(in.window->cmdInstall_Click(), platform::RuntimeError);
+    EXPECT_LT(in.First("ini write "), 0);
+    EXPECT_EQ(in.window->InstallCompleted, 0);
+    EXPECT_TRUE(in.window->cmdInstall.Visible());
+    in.window->cmdCancel_Click();
+    EXPECT_TRUE(in.forms.messages.empty());
+}
+
+struct RebootCase {
+    const char* name;
+    uint32_t platformId;
+    bool versionQueryFails;
+    int answer;
+    bool prompted;
+    bool rebooted;
+};
+
+void PrintTo(const RebootCase& c, std::ostream* os) { *os << c.name; }
+
+class RebootTest : public ::testing::TestWithParam<RebootCase> {};
+
+TEST_P(RebootTest, FinishAfterInstall) {
+    const auto& c = GetParam();
+    ReadyInstaller in;
+    in.os.platformId = c.platformId;
+    in.os.versionQueryFails = c.versionQueryFails;
+    in.forms.messageAnswers.push_back(c.answer);
+    in.window->cmdInstall_Click();
+    in.window->cmdCancel_Click();
+    EXPECT_EQ(in.forms.unloads, 1);
+    EXPECT_TRUE(in.state.UpdateFiles.empty());
+    if (c.prompted) {
+        ASSERT_EQ(in.forms.messages.size(), 1u);
+        EXPECT_EQ(in.forms.messages[0].text, kRebootText);
+        EXPECT_EQ(in.forms.messages[0].flags, 68);
+        EXPECT_EQ(in.forms.messages[0].title, "Install");
+    } else {
+        EXPECT_TRUE(in.forms.messages.empty());
+    }
+    EXPECT_EQ(in.os.exitRequests, c.rebooted ? std::vector<uint32_t>{2} : std::vector<uint32_t>{});
+    if (c.rebooted) {
+        EXPECT_GE(in.First("exit windows 2 0"), 0);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Systems, RebootTest,
+                         ::testing::Values(RebootCase{"NtFamily", 2, false, 6, false, false},
+                                           RebootCase{"Win95Yes", 1, false, 6, true, true},
+                                           RebootCase{"Win95No", 1, false, 7, true, false},
+                                           RebootCase{"Win32s", 0, false, 6, false, false},
+                                           RebootCase{"FailedVersionQuery", 1, true, 6, false, false}));
+
+TEST(RebootTest, CloseCommandAfterInstallPromptsLikeFinish) {
+    ReadyInstaller in;
+    in.os.platformId = 1;
+    in.forms.messageAnswers.push_back(6);
+    in.window->cmdInstall_Click();
+    in.forms.UnloadWindow(*in.window);
+    ASSERT_EQ(in.forms.messages.size(), 1u);
+    EXPECT_EQ(in.forms.messages[0].text, kRebootText);
+    EXPECT_EQ(in.os.exitRequests, std::vector<uint32_t>{2});
+}
+
+TEST(RebootTest, CancelBeforeInstallNeverPrompts) {
+    for (uint32_t platformId : {1u, 2u}) {
+        ReadyInstaller in;
+        in.os.platformId = platformId;
+        in.window->cmdCancel_Click();
+        EXPECT_EQ(in.forms.unloads, 1);
+        EXPECT_TRUE(in.forms.messages.empty());
+        EXPECT_TRUE(in.state.UpdateFiles.empty());
+        EXPECT_TRUE(in.os.exitRequests.empty());
+    }
+}
+
+TEST(PlatformTest, IdentifierAndFamily) {
+    fakes::Journal journal;
+    fakes::FakeOs os(journal);
+    for (uint32_t id : {0u, 1u, 2u, 3u}) {
+        os.platformId = id;
+        EXPECT_EQ(setup::GetPlatformId(os), static_cast<int32_t>(id));  // the fake insists on size 148
+        EXPECT_EQ(setup::IsWin9X(os), (id & 1) != 0) << id;
+    }
+    os.versionQueryFails = true;
+    EXPECT_EQ(setup::GetPlatformId(os), 0);
+    EXPECT_FALSE(setup::IsWin9X(os));
+}
+
+}  // namespace
