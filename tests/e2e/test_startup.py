@@ -1,0 +1,264 @@
+"""End-to-end start-up scenarios: the real installer under Wine, from a
+package folder, against a host product fixture.
+
+All scenarios share one display and one prefix; each starts from a clean
+state: no program of ours running, its own package folder, the host product
+and its setting written afresh.
+"""
+
+import os
+import sys
+import time
+import unittest
+
+sys.dont_write_bytecode = True  # no __pycache__ in the source tree
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import winehost  # noqa: E402
+from winehost import make_host_product, make_package, set_host_setting  # noqa: E402
+
+TITLE = "Install Vantrel Live Update"
+HEADER = "Vantrel,WEB130,WEB131,WEB120,WEB140,WEB110"
+HOST = r"C:\Vantrel"
+READY_STATUS = "Click Install to continue or Cancel to Exit"
+DDE_LABEL = "This label used for DDE connection to the Program Manager"
+UNSUPPORTED = "Live Update supported only in Vantrel 1.20 or higher versions"
+PROMPT = "Enter path where Vantrel installed"
+
+# Inner size of the window in twips, and twips per pixel at 96 dpi.
+INNER_TWIPS = (6840, 5085)
+TWIPS_PER_PIXEL = 15
+
+END_TIMEOUT = 15  # seconds for the installer to end after an action
+QUIET_PERIOD = 1.0  # seconds in which "nothing happens" is observed
+
+
+class StartupScenarios(unittest.TestCase):
+    timings = {}
+
+    @classmethod
+    def setUpClass(cls):
+        start = time.monotonic()
+        cls.host = winehost.WineHost("startup")
+        cls.timings["(set-up: display, prefix copy)"] = time.monotonic() - start
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.host.close()
+        print("\ntimings:", file=sys.stderr)
+        for name, seconds in cls.timings.items():
+            print(f"  {seconds:6.1f} s  {name}", file=sys.stderr)
+        print(f"  {sum(cls.timings.values()):6.1f} s  total", file=sys.stderr)
+
+    def setUp(self):
+        self.host.kill_programs()
+        self.started = time.monotonic()
+
+    def tearDown(self):
+        if self._failed():
+            self._save_evidence()
+        self.host.kill_programs()
+        self.timings[self.id().split(".")[-1]] = time.monotonic() - self.started
+
+    def _failed(self):
+        result = self._outcome.result
+        return any(test is self for test, _ in result.errors + result.failures)
+
+    def _save_evidence(self):
+        name = self.id().split(".")[-1]
+        try:
+            self.host.screenshot(os.path.join(winehost.work_dir(), f"failed-{name}.png"))
+            print(f"\nwindows at failure of {name}: {self.host.list_windows()}", file=sys.stderr)
+        except Exception as error:  # evidence is best effort
+            print(f"\nno evidence for {name}: {error}", file=sys.stderr)
+
+    # ---- helpers
+
+    def start_installer(self, version="1.30", cs_path=HOST, update_lst=HEADER + "\n"):
+        """Host product at C:\\Vantrel with that version, the setting CS_Path
+        (None: absent), and the installer in a package folder of its own
+        with that UPDATE.LST (None: none)."""
+        self.host.kill_programs()  # a clean start for every subtest too
+        make_host_product(self.host, HOST, version)
+        set_host_setting(self.host, cs_path)
+        folder = r"C:\pkg" + "\\" + self.id().split(".")[-1]
+        exe = make_package(self.host, folder, update_lst)
+        return self.host.start(exe, cwd=self.host.unix_path(folder))
+
+    def start_ready(self):
+        process = self.start_installer()
+        self.host.wait_window(TITLE)
+        return process
+
+    def assert_ends(self, process, what):
+        """The installer ends by itself, cleanly (a crash under Wine gives a
+        non-zero exit code, as the crash dialog is switched off)."""
+        try:
+            exit_code = process.wait(END_TIMEOUT)
+        except TimeoutError:
+            self.fail(f"{what}: the installer is still running; windows: {self.host.list_windows()}")
+        self.assertEqual(exit_code, 0, f"{what}: exit code")
+
+    def assert_keeps_running(self, process, what):
+        time.sleep(QUIET_PERIOD)
+        self.assertTrue(process.running(), f"{what}: the installer ended")
+
+    def windows_of(self, pid):
+        return [w for w in self.host.list_windows() if w["pid"] == pid]
+
+    def answer_prompt(self, text, button="OK"):
+        """Waits for the path prompt, types `text` and presses `button`."""
+        prompt = self.host.dump(TITLE)
+        self.assertEqual(prompt["class"], "#32770", "expected the path prompt first")
+        handle = "hwnd:" + prompt["hwnd"]  # the window that follows has the same title
+        if text is not None:
+            self.host.type_text(handle, text)
+        self.host.click(handle, button)
+        self.assertTrue(self.host.wait_gone(handle), "the prompt stayed open")
+        return prompt
+
+    def assert_ready_window_follows(self, process):
+        window = self.host.dump(TITLE)
+        self.assertNotEqual(window["class"], "#32770")
+        self.assertEqual(window.control(READY_STATUS, "Static")["text"], READY_STATUS)
+        self.assertTrue(process.running())
+
+    def assert_message_then_end(self, process, title, text):
+        """Exactly one message box of the installer, OK ends the program."""
+        box = self.host.dump(title)
+        self.assertEqual(box["class"], "#32770")
+        self.assertIn(text, box.texts("Static"))
+        self.assertEqual([w["title"] for w in self.windows_of(box["pid"])], [title])
+        self.host.click(title, "OK")
+        self.assert_ends(process, f"OK on the message {text!r}")
+
+    # ---- the Ready window
+
+    def test_ready_window(self):
+        self.start_ready()
+        window = self.host.dump(TITLE)
+        self.assertEqual(window["title"], TITLE)
+
+        statics = {c["text"]: c for c in window.find(cls="Static")}
+        for text in (TITLE, "This will install Vantrel Live Update on your system",
+                     "Close Vantrel before continuing", READY_STATUS):
+            self.assertIn(text, statics, f"no label {text!r}; labels: {list(statics)}")
+            self.assertTrue(statics[text]["visible"], f"label {text!r} not visible")
+        self.assertIn(DDE_LABEL, statics)
+        self.assertFalse(statics[DDE_LABEL]["visible"], "Label1 shows")
+
+        install = window.control("&Install", "Button")
+        self.assertTrue(install["visible"] and install["enabled"], install)
+        help_button = window.control("&Help", "Button")
+        self.assertFalse(help_button["own_visible"], "Help shows")
+        cancel = window.control("C&ancel", "Button")
+        self.assertTrue(cancel["visible"] and cancel["enabled"], cancel)
+        self.assertEqual((window.focused() or {}).get("hwnd"), cancel["hwnd"], "focus not on Cancel")
+
+        self.assertFalse(window["minimizebox"], "minimise box")
+        self.assertFalse(window["maximizebox"], "maximise box")
+        self.assertTrue(window["sysmenu"], "no system menu")
+
+        # Placed by the inner size: the window's left and top edges are at
+        # half the screen minus half the inner size, so the outer frame
+        # makes it lie a little right of and below true centre. Half a pixel
+        # may round either way.
+        left, top, right, bottom = window["client"]
+        inner_w, inner_h = right - left, bottom - top
+        screen_w, screen_h = window["screen"]
+        self.assertEqual((inner_w, inner_h), tuple(t // TWIPS_PER_PIXEL for t in INNER_TWIPS))
+        outer_left, outer_top = window["rect"][:2]
+        self.assertLessEqual(abs(outer_left - (screen_w - inner_w) / 2), 0.5, window["rect"])
+        self.assertLessEqual(abs(outer_top - (screen_h - inner_h) / 2), 0.5, window["rect"])
+
+        self.host.screenshot(os.path.join(winehost.work_dir(), "ready.png"))
+
+    # ---- start-up that ends the program
+
+    def test_unsupported_version_shows_one_message(self):
+        # A stored folder is not checked: without its settings file the
+        # version reads "?", which no web ID matches.
+        for case, version in [("version 1.00", "1.00"), ("stored folder without TOVASK.INI", None)]:
+            with self.subTest(case):
+                process = self.start_installer(version=version)
+                self.host.wait_window("Vantrel")
+                self.assertFalse(any(w["title"] == TITLE for w in self.host.list_windows()),
+                                 "installer window shown")
+                self.assert_message_then_end(process, "Vantrel", UNSUPPORTED)
+
+    def test_broken_update_list_ends_quietly(self):
+        # A message box or a window would keep the program alive, so ending
+        # on its own within the time limit means nothing was shown.
+        for case, text in [("missing", None), ("empty", ""), ("one field", "Vantrel\n")]:
+            with self.subTest(case):
+                process = self.start_installer(update_lst=text)
+                self.assert_ends(process, case)
+                self.assertEqual([w for w in self.host.list_windows() if w["title"] in (TITLE, "Vantrel")], [])
+
+    # ---- asking for the host folder
+
+    def test_prompt_answered_with_valid_folder(self):
+        for cs_path in (None, "0"):
+            with self.subTest(cs_path=cs_path):
+                process = self.start_installer(cs_path=cs_path)
+                prompt = self.answer_prompt(HOST)
+                self.assertIn(PROMPT, prompt.texts("Static"))
+                self.assertEqual(prompt.texts("Edit"), [""], "one empty edit field")
+                self.assertEqual(len(prompt.find("OK", "Button")), 1)
+                self.assertEqual(len(prompt.find("Cancel", "Button")), 1)
+                self.assert_ready_window_follows(process)
+
+    def test_prompt_answered_with_spaces_around_folder(self):
+        # The typed text is kept as it is, spaces included, so the settings
+        # file is looked for at "  C:\Vantrel  \Sys\TOVASK.INI". The system
+        # strips trailing spaces from the last part of a path only: with
+        # leading spaces the path is relative to the current folder
+        # ("C:\pkg\...\  C:\Vantrel  \Sys\TOVASK.INI"), and a folder
+        # part that ends in spaces names another folder. The lookup fails
+        # either way, and the user is told the path is not valid.
+        for answer in ("  " + HOST + "  ", HOST + "  "):
+            with self.subTest(answer=answer):
+                process = self.start_installer(cs_path=None)
+                self.answer_prompt(answer)
+                self.assert_message_then_end(process, TITLE, "Path not valid")
+
+    def test_prompt_answered_with_folder_without_settings_file(self):
+        process = self.start_installer(cs_path=None)
+        self.answer_prompt(r"C:\pkg")
+        self.assert_message_then_end(process, TITLE, "Path not valid")
+
+    def test_prompt_cancelled_ends_quietly(self):
+        process = self.start_installer(cs_path="0")
+        self.answer_prompt(None, "Cancel")
+        self.assert_ends(process, "Cancel on the prompt")
+
+    # ---- leaving the Ready state
+
+    def test_ready_state_exits_without_message(self):
+        actions = {
+            "Cancel": lambda: self.host.click(TITLE, "Cancel"),
+            "close command": lambda: self.host.close_window(TITLE),
+            "Enter": lambda: self.host.key(TITLE, "enter"),
+            "Space": lambda: self.host.key(TITLE, "space"),
+            "Alt+A": lambda: self.host.key(TITLE, "alt+a"),
+        }
+        for name, action in actions.items():
+            with self.subTest(name):
+                process = self.start_ready()
+                action()
+                self.assert_ends(process, name)
+
+    def test_escape_and_alt_h_do_nothing(self):
+        process = self.start_ready()
+        before = self.host.dump(TITLE)
+        for keys in ("escape", "alt+h"):
+            self.host.key(TITLE, keys)
+            self.assert_keeps_running(process, keys)
+        after = self.host.dump(TITLE)
+        self.assertEqual([(c["text"], c["visible"], c["enabled"]) for c in after.controls],
+                         [(c["text"], c["visible"], c["enabled"]) for c in before.controls])
+        self.host.click(TITLE, "Cancel")  # and it still answers
+        self.assert_ends(process, "Cancel after Escape and Alt+H")
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)

@@ -1,0 +1,506 @@
+"""Wine and Xvfb harness for the end-to-end tests (standard library only).
+
+A WineHost owns one X display and one Wine prefix for the life of a test
+file. The prefix is a copy of a base prefix that is made once and cached
+under E2E_WORK; the copy's wineserver is kept running for speed. The host
+starts Windows programs, drives their windows through our `uia` tool, reads
+and writes the registry, maps paths between Windows and Linux and takes
+screenshots; close() ends everything it started, whatever happened.
+
+Environment:
+  LU_EXE            the installer under test (LiveUpdateSetup.exe)
+  UIA_EXE           the UI-automation tool (uia.exe)
+  E2E_WORK          work and cache folder (default: /tmp/lu-e2e)
+  E2E_USE_DISPLAY=1 use $DISPLAY instead of starting Xvfb
+  E2E_KEEP=1        keep the prefix copy after the run, for inspection
+"""
+
+import contextlib
+import ctypes
+import fcntl
+import json
+import os
+import select
+import shutil
+import signal
+import subprocess
+import tempfile
+import time
+
+WINE_ENV = {
+    "WINEDEBUG": "-all",
+    "WINEDLLOVERRIDES": "mscoree,mshtml=;winemenubuilder.exe=d",
+    "WINEARCH": "win32",
+}
+BASE_STAMP = ".e2e-base-ready"
+BASE_RECIPE = "3"  # bump when the base prefix is prepared differently
+SCREEN = "1024x768x24"
+SERVER_LINGER_S = 120
+
+# uia's exit codes
+UIA_OK, UIA_USAGE, UIA_NOT_FOUND, UIA_NO_CONTROL, UIA_FAILED = range(5)
+
+
+def work_dir():
+    path = os.environ.get("E2E_WORK") or os.path.join(tempfile.gettempdir(), "lu-e2e")
+    os.makedirs(path, exist_ok=True)
+    return path
+
+
+def required_file(variable):
+    path = os.environ.get(variable)
+    if not path or not os.path.isfile(path):
+        raise RuntimeError(f"{variable} must name an existing file (got {path!r})")
+    return os.path.abspath(path)
+
+
+def strip_access_keys(text):
+    """'C&ancel' -> 'Cancel', '&&' -> '&'."""
+    out, i = [], 0
+    while i < len(text):
+        if text[i] == "&" and i + 1 < len(text):
+            i += 1
+        out.append(text[i])
+        i += 1
+    return "".join(out)
+
+
+# ---- X display ---------------------------------------------------------------
+
+
+def _end_with_parent():
+    """Runs in the child before exec: the child gets SIGTERM when the test
+    process dies, even by SIGKILL (Linux prctl PR_SET_PDEATHSIG)."""
+    libc = ctypes.CDLL(None, use_errno=True)
+    libc.prctl(1, signal.SIGTERM)
+
+
+class Display:
+    """An Xvfb server on a free display number, or the caller's $DISPLAY."""
+
+    def __init__(self):
+        self.proc = None
+        self.number_pipe = None
+        if os.environ.get("E2E_USE_DISPLAY") == "1":
+            self.name = os.environ["DISPLAY"]
+            return
+        # Xvfb picks a free display and writes its number to the pipe. It
+        # writes the newline separately and dies if that write fails, so the
+        # pipe stays open for the server's life.
+        self.number_pipe, write_end = os.pipe()
+        self.proc = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", SCREEN, "-nolisten", "tcp", "-noreset"],
+            pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+            preexec_fn=_end_with_parent)
+        os.close(write_end)
+        self.name = ":" + self._read_number()
+
+    def _read_number(self):
+        text, deadline = b"", time.monotonic() + 15
+        while not text.endswith(b"\n") and time.monotonic() < deadline:
+            ready, _, _ = select.select([self.number_pipe], [], [], max(0.0, deadline - time.monotonic()))
+            chunk = os.read(self.number_pipe, 32) if ready else b""
+            if not chunk:
+                break
+            text += chunk
+        if not text.endswith(b"\n"):
+            self.stop()
+            raise RuntimeError("Xvfb did not start")
+        return text.decode().strip()
+
+    def screenshot(self, png_path):
+        subprocess.run(["import", "-display", self.name, "-window", "root", png_path],
+                       check=True, timeout=30, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def stop(self):
+        if self.proc and self.proc.poll() is None:
+            self.proc.terminate()
+            try:
+                self.proc.wait(5)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()
+        if self.number_pipe is not None:
+            os.close(self.number_pipe)
+        self.proc = self.number_pipe = None
+
+
+# ---- Base prefix -----------------------------------------------------------------
+
+
+def _read_text(path):
+    with open(path) as f:
+        return f.read()
+
+
+def _wine_version():
+    return subprocess.run(["wine", "--version"], capture_output=True, text=True).stdout.strip()
+
+
+def _forget_server_folder(prefix):
+    """Debian's Wine records a prefix's private server folder in the prefix;
+    a copy must make its own."""
+    with contextlib.suppress(FileNotFoundError):
+        os.remove(os.path.join(prefix, "wineserver"))
+
+
+def _base_identity():
+    """What a cached base prefix must match to be reused."""
+    return f"{_wine_version()} recipe {BASE_RECIPE}"
+
+
+def _run_in_prefix(prefix, display, args, timeout):
+    env = dict(os.environ, WINEPREFIX=prefix, DISPLAY=display, **WINE_ENV)
+    return subprocess.run(args, env=env, timeout=timeout, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+def _build_base_prefix(target):
+    staging = f"{target}.tmp-{os.getpid()}"
+    shutil.rmtree(staging, ignore_errors=True)
+    display = Display()
+    try:
+        _run_in_prefix(staging, display.name, ["wineboot", "-i"], timeout=180).check_returncode()
+        for key, name, value in [
+            (r"HKCU\Software\Wine\X11 Driver", "Managed", "N"),  # no 2 s waits without a window manager
+            (r"HKCU\Software\Wine\WineDbg", "ShowCrashDialog", "0"),  # a crash ends the process quietly
+        ]:
+            _run_in_prefix(staging, display.name, ["wine", "reg", "add", key, "/v", name, "/d", value, "/f"],
+                           timeout=60).check_returncode()
+    finally:
+        _run_in_prefix(staging, display.name, ["wineserver", "-k"], timeout=30)
+        display.stop()
+    _forget_server_folder(staging)
+    _install_wine_fonts(staging)
+    with open(os.path.join(staging, BASE_STAMP), "w") as stamp:
+        stamp.write(_base_identity())
+    shutil.rmtree(target, ignore_errors=True)
+    os.rename(staging, target)
+
+
+def _install_wine_fonts(prefix):
+    """Debian's Wine does not find the fonts of its fonts-wine package on its
+    own; copied into the prefix they give the windows their standard faces
+    (MS Sans Serif, Tahoma) instead of a wider fallback."""
+    source = "/usr/share/wine/fonts"
+    target = os.path.join(prefix, "drive_c", "windows", "Fonts")
+    if os.path.isdir(source):
+        os.makedirs(target, exist_ok=True)
+        for name in os.listdir(source):
+            shutil.copy2(os.path.join(source, name), target)
+
+
+def base_prefix():
+    """The cached, prepared prefix; built once, under a lock that parallel
+    test processes share."""
+    target = os.path.join(work_dir(), "base-prefix")
+    with open(target + ".lock", "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        stamp = os.path.join(target, BASE_STAMP)
+        if not (os.path.isfile(stamp) and _read_text(stamp) == _base_identity()):
+            _build_base_prefix(target)
+    return target
+
+
+# ---- Windows processes and windows ----------------------------------------------------
+
+
+def _run_captured(args, env, timeout, cwd=None):
+    """subprocess.run with the output captured in files, not pipes: Wine's
+    background processes (explorer, services) inherit the output handles of
+    the program that started them and would hold a pipe open forever."""
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        proc = subprocess.Popen(args, env=env, cwd=cwd, stdout=out, stderr=err, stdin=subprocess.DEVNULL)
+        try:
+            returncode = proc.wait(timeout)
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            proc.wait()
+            raise
+        out.seek(0)
+        err.seek(0)
+        return subprocess.CompletedProcess(args, returncode, out.read().decode("utf-8", "replace"),
+                                           err.read().decode("utf-8", "replace"))
+
+
+class WinProcess:
+    """A Windows program started with `wine`; the Linux process is the
+    Windows process, so its end and exit code are the program's."""
+
+    def __init__(self, popen, name):
+        self.popen = popen
+        self.name = name
+
+    def running(self):
+        return self.popen.poll() is None
+
+    def wait(self, timeout):
+        """The exit code; TimeoutError if the program is still running."""
+        try:
+            return self.popen.wait(timeout)
+        except subprocess.TimeoutExpired:
+            raise TimeoutError(f"{self.name} still running after {timeout} s") from None
+
+    def kill(self):
+        if self.running():
+            self.popen.kill()
+            self.popen.wait()
+
+
+class Window:
+    """A snapshot of a top-level window and its controls, as `uia dump`
+    reports them."""
+
+    def __init__(self, data):
+        self.data = data
+        self.controls = data["controls"]
+
+    def __getitem__(self, key):
+        return self.data[key]
+
+    def find(self, text=None, cls=None):
+        """Controls whose text (with or without '&' markers) and class match."""
+        found = []
+        for control in self.controls:
+            if cls is not None and control["class"].lower() != cls.lower():
+                continue
+            if text is not None and text not in (control["text"], strip_access_keys(control["text"])):
+                continue
+            found.append(control)
+        return found
+
+    def control(self, text=None, cls=None):
+        found = self.find(text, cls)
+        if len(found) != 1:
+            raise LookupError(f"expected one control text={text!r} class={cls!r}, found {len(found)}: "
+                              + ", ".join(repr(c["text"]) for c in self.controls))
+        return found[0]
+
+    def focused(self):
+        return next((c for c in self.controls if c["focused"]), None)
+
+    def texts(self, cls=None):
+        return [c["text"] for c in self.controls if cls is None or c["class"].lower() == cls.lower()]
+
+
+class UiaError(RuntimeError):
+    def __init__(self, args, result):
+        super().__init__(f"uia {' '.join(args)} failed with {result.returncode}: {result.stderr.strip()}")
+        self.returncode = result.returncode
+
+
+# ---- The host ------------------------------------------------------------------------
+
+
+class WineHost:
+    """One display and one prefix copy. Use as a context manager."""
+
+    def __init__(self, name):
+        self.name = name
+        self.uia_exe = required_file("UIA_EXE")
+        self.display = None
+        self.prefix = None
+        self.env = None
+        self.processes = []
+        signal.signal(signal.SIGTERM, self._on_terminate)
+        try:
+            self._start()
+        except BaseException:
+            self.close()
+            raise
+
+    def _on_terminate(self, signum, _frame):
+        self.close()
+        os._exit(128 + signum)
+
+    def _start(self):
+        base = base_prefix()
+        self.display = Display()
+        self.prefix = tempfile.mkdtemp(prefix=f"{self.name}-", dir=work_dir())
+        self.env = dict(os.environ, WINEPREFIX=self.prefix, DISPLAY=self.display.name, **WINE_ENV)
+        os.rmdir(self.prefix)
+        subprocess.run(["cp", "-a", base, self.prefix], check=True)
+        _forget_server_folder(self.prefix)
+        # Kept running between programs; should this process die without
+        # cleaning up, the server still goes a while after its last client.
+        subprocess.run(["wineserver", f"-p{SERVER_LINGER_S}"], env=self.env, check=True, timeout=30)
+        self.list_windows()  # brings up the prefix's desktop and services once
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+    def close(self):
+        self.kill_programs()
+        if self.prefix and os.path.isdir(self.prefix):
+            subprocess.run(["wineserver", "-k"], env=self.env, timeout=30,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            if os.environ.get("E2E_KEEP") != "1":
+                shutil.rmtree(self.prefix, ignore_errors=True)
+        if self.display:
+            self.display.stop()
+        self.prefix = self.display = None
+
+    # ---- paths
+
+    @property
+    def drive_c(self):
+        return os.path.join(self.prefix, "drive_c")
+
+    def unix_path(self, win_path):
+        """C:\\A\\b.txt -> <prefix>/drive_c/A/b.txt (drive C only)."""
+        drive, rest = win_path[:2], win_path[2:]
+        if drive.upper() != "C:":
+            raise ValueError(f"not on drive C: {win_path}")
+        return os.path.join(self.drive_c, *[part for part in rest.split("\\") if part])
+
+    def win_path(self, unix_path):
+        """<prefix>/drive_c/A/b.txt -> C:\\A\\b.txt; other paths go through Z:."""
+        unix_path = os.path.abspath(unix_path)
+        relative = os.path.relpath(unix_path, self.drive_c)
+        if relative == ".":
+            return "C:\\"
+        if not relative.startswith(".."):
+            return "C:\\" + relative.replace("/", "\\")
+        return "Z:" + unix_path.replace("/", "\\")
+
+    # ---- programs
+
+    def start(self, program, *args, cwd=None):
+        """Starts a Windows program (Windows or Linux path) without waiting."""
+        popen = subprocess.Popen(["wine", program, *args], env=self.env, cwd=cwd,
+                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                 start_new_session=True)
+        process = WinProcess(popen, os.path.basename(program))
+        self.processes.append(process)
+        return process
+
+    def run(self, program, *args, timeout=60, cwd=None):
+        """Runs a Windows program to its end; returns the CompletedProcess
+        with its output as text."""
+        return _run_captured(["wine", program, *args], self.env, timeout, cwd)
+
+    def kill_programs(self):
+        """Ends every program this host started that still runs."""
+        for process in self.processes:
+            process.kill()
+        self.processes = []
+
+    # ---- uia
+
+    def uia(self, *args, check=True, timeout=60):
+        result = _run_captured(["wine", self.uia_exe, *args], self.env, timeout)
+        if check and result.returncode != UIA_OK:
+            raise UiaError(args, result)
+        return result
+
+    def list_windows(self):
+        return json.loads(self.uia("list").stdout)
+
+    def wait_window(self, title, timeout_ms=10000):
+        """The window's handle; UiaError when it does not appear in time."""
+        return self.uia("wait", title, str(timeout_ms)).stdout.strip()
+
+    def wait_gone(self, title, timeout_ms=10000):
+        return self.uia("wait-gone", title, str(timeout_ms), check=False).returncode == UIA_OK
+
+    def dump(self, title, timeout_ms=10000):
+        return Window(json.loads(self.uia("dump", title, str(timeout_ms)).stdout))
+
+    def click(self, title, caption):
+        self.uia("click", title, caption)
+
+    def type_text(self, title, text):
+        self.uia("type", title, text)
+
+    def key(self, title, keys):
+        self.uia("key", title, keys)
+
+    def close_window(self, title):
+        self.uia("close", title)
+
+    # ---- registry
+
+    def reg_add(self, key, name, value, kind="REG_SZ"):
+        result = self.run("reg", "add", key, "/v", name, "/t", kind, "/d", value, "/f")
+        if result.returncode != 0:
+            raise RuntimeError(f"reg add {key} {name} failed: {result.stderr.strip()}")
+
+    def reg_delete(self, key, name=None):
+        """Deletes a value, or the whole key when no name is given; a
+        missing key or value is no error."""
+        self.run("reg", "delete", key, *(["/v", name] if name else []), "/f")
+
+    def reg_query(self, key, name):
+        """The value's data as `reg query` prints it (spaces kept), or None
+        if absent. reg prints "    <name>    <type>    <data>"."""
+        result = self.run("reg", "query", key, "/v", name)
+        if result.returncode != 0:
+            return None
+        head = f"    {name}    ".lower()
+        for line in result.stdout.splitlines():
+            if line.lower().startswith(head):
+                _kind, _, data = line[len(head):].partition("    ")
+                return data
+        return None
+
+    def set_windows_version(self, exe_name, version):
+        """Makes the system report `version` (e.g. win95) to that program."""
+        self.reg_add(rf"HKCU\Software\Wine\AppDefaults\{exe_name}", "Version", version)
+
+    # ---- screen
+
+    def screenshot(self, png_path):
+        self.display.screenshot(png_path)
+
+
+# ---- Fixtures ----------------------------------------------------------------------------
+
+
+def write_ansi(path, text):
+    """Writes text in the ANSI code page with CRLF line ends, as the
+    product's files are written on Windows."""
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(text.replace("\r\n", "\n").replace("\n", "\r\n").encode("cp1252"))
+
+
+def make_package(host, folder, update_lst, files=None):
+    """Lays out an installer folder: LiveUpdateSetup.exe, UPDATE.LST with the
+    given text (None: no UPDATE.LST at all) and payload files {name: bytes}.
+    `folder` is a Windows path; returns the installer's Windows path."""
+    unix_folder = host.unix_path(folder)
+    shutil.rmtree(unix_folder, ignore_errors=True)
+    os.makedirs(unix_folder)
+    shutil.copy(required_file("LU_EXE"), os.path.join(unix_folder, "LiveUpdateSetup.exe"))
+    if update_lst is not None:
+        write_ansi(os.path.join(unix_folder, "UPDATE.LST"), update_lst)
+    for name, data in (files or {}).items():
+        with open(os.path.join(unix_folder, name), "wb") as f:
+            f.write(data)
+    return folder.rstrip("\\") + "\\LiveUpdateSetup.exe"
+
+
+HOST_SETTING_KEY = r"HKCU\Software\Vantrel\Setup"
+
+
+def make_host_product(host, folder=r"C:\Vantrel", version="1.30", ini_text=None):
+    """Lays out the host product: <folder>\\Sys\\TOVASK.INI with
+    [Tovask] Ver=<version> (or the given INI text; None for neither)."""
+    unix_folder = host.unix_path(folder)
+    shutil.rmtree(unix_folder, ignore_errors=True)
+    os.makedirs(os.path.join(unix_folder, "Sys"))
+    if ini_text is None and version is not None:
+        ini_text = f"[Tovask]\nVer={version}\n"
+    if ini_text is not None:
+        write_ansi(os.path.join(unix_folder, "Sys", "TOVASK.INI"), ini_text)
+    return folder
+
+
+def set_host_setting(host, cs_path):
+    """The host product's per-user setting CS_Path; None removes it."""
+    if cs_path is None:
+        host.reg_delete(HOST_SETTING_KEY, "CS_Path")
+    else:
+        host.reg_add(HOST_SETTING_KEY, "CS_Path", cs_path)
