@@ -126,7 +126,7 @@ void Win32Forms::SizeLabel(const Control& control, HWND hwnd) {
     DrawTextA(dc, text.empty() ? " " : text.c_str(), -1, &box, format);
     SelectObject(dc, old);
     ReleaseDC(hwnd, dc);
-    const int width = label->wordWrap ? Pixels(control.Width()) : (text.empty() ? 1 : box.right);
+    const int width = label->wordWrap ? Pixels(control.Width()) : (text.empty() ? 0 : box.right);
     SetWindowPos(hwnd, nullptr, 0, 0, width, box.bottom, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
