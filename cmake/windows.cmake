@@ -6,7 +6,7 @@ target_sources(installer_core PRIVATE ${WIN32_SOURCES})
 target_compile_definitions(installer_core PUBLIC WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0600 WINVER=0x0600)
 target_compile_options(installer_core PUBLIC -Os -ffunction-sections -fdata-sections)
 
-set(LU_SYSTEM_LIBS ole32 oleaut32 uuid user32 gdi32 advapi32 comctl32 shell32 kernel32)
+set(LU_SYSTEM_LIBS ole32 oleaut32 uuid user32 gdi32 advapi32 kernel32)
 target_link_libraries(installer_core PUBLIC ${LU_SYSTEM_LIBS})
 set(LU_STATIC_LINK -static -static-libgcc -static-libstdc++ -Wl,--gc-sections -s)
 

@@ -23,6 +23,17 @@ COLORREF ReadableTextColor(COLORREF back) {
     return luminance < 96 ? RGB(255, 255, 255) : GetSysColor(COLOR_WINDOWTEXT);
 }
 
+// The common controls are loaded at run time, after the DLL search has been
+// restricted to the system directory: as an import they would be loaded
+// before the program starts, together with what they load by name.
+void LoadCommonControls() {
+    using InitFn = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
+    HMODULE library = LoadLibraryA("comctl32.dll");
+    auto init = reinterpret_cast<InitFn>(reinterpret_cast<void*>(GetProcAddress(library, "InitCommonControlsEx")));
+    INITCOMMONCONTROLSEX classes{sizeof classes, ICC_STANDARD_CLASSES};
+    if (init) init(&classes);
+}
+
 template <class T>
 T* InstanceOf(HWND hwnd) {
     return reinterpret_cast<T*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
@@ -61,8 +72,7 @@ private:
 
 Win32Forms::Win32Forms(HINSTANCE instance) : instance_(instance) {
     OleInitialize(nullptr);
-    INITCOMMONCONTROLSEX common{sizeof common, ICC_STANDARD_CLASSES};
-    InitCommonControlsEx(&common);
+    LoadCommonControls();
     HDC screen = GetDC(nullptr);
     dpi_ = GetDeviceCaps(screen, LOGPIXELSY);
     ReleaseDC(nullptr, screen);
@@ -196,7 +206,10 @@ HWND Win32Forms::CreateControlWindow(Control& control, HWND parent, int id) {
                                 Pixels(control.Top()), Pixels(control.Width()), Pixels(control.Height()), parent,
                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance_, this);
     SendMessageA(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(control)), FALSE);
-    if (control.Kind() == ControlKind::Frame) SetWindowSubclass(hwnd, FrameProc, 0, 0);
+    if (control.Kind() == ControlKind::Frame) {  // subclassed: the original procedure is kept in its user data
+        SetWindowLongPtrA(hwnd, GWLP_USERDATA, GetWindowLongPtrA(hwnd, GWLP_WNDPROC));
+        SetWindowLongPtrA(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(FrameProc));
+    }
     if (control.Kind() == ControlKind::PictureBox && control.pictureResource && !banner_)
         banner_ = LoadPictureResource(instance_, control.pictureResource);
     Attach(control, hwnd);
@@ -389,8 +402,7 @@ LRESULT CALLBACK Win32Forms::PanelProc(HWND hwnd, UINT message, WPARAM wParam, L
 
 // The frame paints its own face and passes its buttons' notifications and
 // colour requests to the window.
-LRESULT CALLBACK Win32Forms::FrameProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
-                                       DWORD_PTR) {
+LRESULT CALLBACK Win32Forms::FrameProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_COMMAND:
     case WM_CTLCOLORBTN:
@@ -402,7 +414,8 @@ LRESULT CALLBACK Win32Forms::FrameProc(HWND hwnd, UINT message, WPARAM wParam, L
         return 1;
     }
     }
-    return DefSubclassProc(hwnd, message, wParam, lParam);
+    auto original = reinterpret_cast<WNDPROC>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+    return CallWindowProcA(original, hwnd, message, wParam, lParam);
 }
 
 }  // namespace platform::win32

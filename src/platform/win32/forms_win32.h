@@ -58,7 +58,7 @@ private:
 
     static LRESULT CALLBACK FormProc(HWND, UINT, WPARAM, LPARAM);
     static LRESULT CALLBACK PanelProc(HWND, UINT, WPARAM, LPARAM);
-    static LRESULT CALLBACK FrameProc(HWND, UINT, WPARAM, LPARAM, UINT_PTR, DWORD_PTR);
+    static LRESULT CALLBACK FrameProc(HWND, UINT, WPARAM, LPARAM);
 
     HINSTANCE instance_;
     int dpi_ = 96;

@@ -26,6 +26,10 @@ void RestrictDllSearchToSystem() {
             reinterpret_cast<void*>(GetProcAddress(kernel, "SetSearchPathMode"))))
         setMode(BASE_SEARCH_PATH_ENABLE_SAFE_SEARCHMODE | BASE_SEARCH_PATH_PERMANENT);
     SetDllDirectoryA("");  // also drops the current directory on systems without the calls above
+    // Loaded now from the system directory: the common controls load it by
+    // name on first use, and Wine resolves such late loads with the
+    // original search path.
+    LoadLibraryExA("msimg32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
 }
 
 std::string Win32Os::GetInstallerFolder() {
