@@ -20,7 +20,6 @@ constexpr int32_t kDdeNoResponse = 282;
 constexpr int32_t kDdeRefused = 285;
 constexpr int32_t kDdeTimeout = 286;
 constexpr int32_t kDdeNoChannel = 294;
-constexpr int32_t kCannotStartProgram = 53;
 }  // namespace errnum
 
 class RuntimeError : public std::exception {
