@@ -504,3 +504,84 @@ def set_host_setting(host, cs_path):
         host.reg_delete(HOST_SETTING_KEY, "CS_Path")
     else:
         host.reg_add(HOST_SETTING_KEY, "CS_Path", cs_path)
+
+
+def reg_query_default(host, key):
+    """The data of the key's default value, or None when the key or its
+    default value is absent."""
+    result = host.run("reg", "query", key, "/ve")
+    if result.returncode != 0:
+        return None
+    head = "    (default)    "
+    for line in result.stdout.splitlines():
+        if line.lower().startswith(head):
+            _kind, _, data = line[len(head):].partition("    ")
+            return None if data == "(value not set)" else data
+    return None
+
+
+@contextlib.contextmanager
+def file_held_open(host, win_path, timeout=30):
+    """Keeps a file open for writing in another Windows program for the
+    life of the block, the way a program that uses the file would: `cmd`
+    runs `pause` with its error output appended to the file, and pause
+    waits on a pipe that stays open until the block ends. Whoever asks Wine
+    for sole access to the file meanwhile is refused; reading it still
+    works. (The read-only attribute can't serve here: Wine keeps it in the
+    permission bits, which do not stop a test that runs as root.)
+    `win_path` must not contain spaces or quotes, which do not survive
+    wine's command line."""
+    if any(c in win_path for c in ' "'):
+        raise ValueError(f"no spaces or quotes in the path: {win_path}")
+    holder = subprocess.Popen(["wine", "cmd", "/c", f"pause 2>>{win_path}"], env=host.env,
+                              stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                              start_new_session=True)
+    try:
+        # pause prints its prompt once its redirection is in place. (Wine's
+        # cmd does not keep a redirection of a bracketed block open.)
+        ready, _, _ = select.select([holder.stdout], [], [], timeout)
+        if not ready or not os.read(holder.stdout.fileno(), 256):
+            raise RuntimeError(f"cmd did not open {win_path}")
+        yield
+    finally:
+        holder.kill()
+        holder.wait()
+        holder.stdin.close()
+        holder.stdout.close()
+
+
+def start_menu_programs(host):
+    """The Linux path of the Start menu's Programs folder of the prefix's
+    user (the folder Wine's shell makes Program Manager groups in)."""
+    users = os.path.join(host.drive_c, "users")
+    found = [os.path.join(users, name, "AppData", "Roaming", "Microsoft", "Windows", "Start Menu", "Programs")
+             for name in sorted(os.listdir(users)) if name.lower() != "public"]
+    found = [path for path in found if os.path.isdir(path)]
+    if len(found) != 1:
+        raise RuntimeError(f"expected one user's Start menu in {users}, found {found}")
+    return found[0]
+
+
+def wait_until(condition, timeout, interval=0.1):
+    """Polls condition() until it returns something true, which is
+    returned; None when the time runs out."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = condition()
+        if value or time.monotonic() >= deadline:
+            return value or None
+        time.sleep(interval)
+
+
+def keep_desktop(host):
+    """Starts a program that keeps the prefix's desktop in use until it is
+    ended (its kill(); WineHost.close() ends it too). Wine closes a desktop
+    about a second after the last program using it has gone, and a program
+    that starts just then lands on the desktop that is going away: its
+    windows are missing from the window list from then on. Back-to-back
+    runs with a slow step between them (removing a folder of 2,000 files)
+    met this. A console program waiting on a pipe counts as a user and
+    costs nothing."""
+    popen = subprocess.Popen(["wine", "cmd", "/c", "pause"], env=host.env, stdin=subprocess.PIPE,
+                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
+    return WinProcess(popen, "cmd (keeps the desktop)")

@@ -167,7 +167,7 @@ TEST_F(RunProgramTest, MissingProgramRaises) {
         os.RunProgram("\"" + At("missing.exe") + "\" /RegServer", platform::kWindowStyleMinimizedFocus);
         FAIL() << "no runtime error";
     } catch (const RuntimeError& e) {
-        EXPECT_EQ(e.Number(), platform::errnum::kCannotStartProgram);
+        EXPECT_EQ(e.Number(), platform::errnum::kFileNotFound);
     }
 }
 

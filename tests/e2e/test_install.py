@@ -1,0 +1,473 @@
+"""End-to-end install scenarios: the real installer under Wine installs a
+package into a host product fixture, and the results are checked where
+they land: files, registrations made by the started registration programs,
+the type-library registration, the settings file, the window's completed
+state and how the program ends.
+
+All scenarios share one display and one prefix; each starts from a clean
+state: no program of ours running, no registrations or system-directory
+files left from an earlier scenario, the host product written afresh and a
+package folder of its own.
+"""
+
+import configparser
+import os
+import shutil
+import sys
+import time
+import unittest
+
+sys.dont_write_bytecode = True  # no __pycache__ in the source tree
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import winehost  # noqa: E402
+from winehost import file_held_open, make_host_product, make_package, reg_query_default, set_host_setting  # noqa: E402
+from winehost import keep_desktop, start_menu_programs, strip_access_keys, wait_until  # noqa: E402
+
+TITLE = "Install Vantrel Live Update"
+HEADER = "Vantrel,WEB130,WEB131,WEB120,WEB140,WEB110"  # version 1.30 -> WEB130
+WEB_ID = "WEB130"
+HOST = r"C:\Vantrel"
+INI = HOST + r"\Sys\TOVASK.INI"
+SYSTEM_DIR = r"C:\windows\system32"
+READY_STATUS = "Click Install to continue or Cancel to Exit"
+DONE_HEAD = "Live Update installation is complete, click"
+DONE_MENU = "Start menu ->programs -> Vantrel 1.30 ->Vantrel -  Live Update"
+INI_ERROR = "Can't create/write to file: " + INI
+REBOOT_QUESTION = ("Live Update may not run properly until you have rebooted your system.\r\n"
+                   " Do you wish to reboot now ? ")
+GROUP = "Vantrel - Ver 1.30"  # Program Manager group; Wine's shell opens a folder window of that title
+CLIENT_TITLE = "Vantrel Live Update"  # message box of TvkUpdt.exe started without /RegServer
+
+# Where the payload fixtures record their registration: value = file name.
+REGISTRATIONS = r"HKCU\Software\LiveUpdateTest"
+TYPELIB = r"HKCR\TypeLib\{5d3f1a2c-7b4e-4c61-9a0d-2e8f6b1c4a71}"
+APP_DEFAULTS = r"HKCU\Software\Wine\AppDefaults\LiveUpdateSetup.exe"
+SYSTEM_FILES = ("TVKCOM.DLL", "TVKSYS.DLL")  # put into the system directory by the scenarios
+
+INSTALL_TIMEOUT = 60  # seconds from Install to the completed window
+REGISTER_TIMEOUT = 20  # seconds for a started registration program to record itself
+END_TIMEOUT = 15  # seconds for the installer to end after an action
+QUIET_PERIOD = 1.0  # seconds in which "nothing happens" is observed
+SHELL_WINDOW_TIMEOUT = 10  # seconds for Wine's shell to open the group's folder window
+
+
+def payload(name):
+    """A built payload fixture: TVKCOM.dll, TvkUpdt.exe or TVKTYPES.TLB."""
+    with open(os.path.join(os.environ["LU_PAYLOAD"], name), "rb") as f:
+        return f.read()
+
+
+def names_in(folder):
+    """The folder's entries, lower-cased (Windows names ignore case)."""
+    return sorted(name.lower() for name in os.listdir(folder))
+
+
+def resolve(host, win_path):
+    """The Linux path of an existing file or folder on drive C, its parts
+    matched without regard to case as Windows does; None if absent."""
+    path = host.drive_c
+    for part in [p for p in win_path[2:].split("\\") if p]:
+        match = next((name for name in os.listdir(path) if name.lower() == part.lower()), None) \
+            if os.path.isdir(path) else None
+        if match is None:
+            return None
+        path = os.path.join(path, match)
+    return path
+
+
+def read_bytes(host, win_path):
+    path = resolve(host, win_path)
+    if path is None:
+        raise AssertionError(f"{win_path} does not exist")
+    with open(path, "rb") as f:
+        return f.read()
+
+
+# Write-only kernel attributes: regular files that no one, root included,
+# can open for reading.
+WRITE_ONLY_FILES = ("/sys/bus/cpu/drivers_probe", "/sys/bus/platform/drivers_probe", "/sys/bus/pci/drivers_probe")
+
+
+def make_unreadable(path):
+    """Makes `path` a file that Wine reports as an ordinary file (the
+    installer's lookup finds it) but cannot open, so that copying it fails:
+    a link to a write-only kernel attribute. Permission bits can't do this,
+    as the tests run as root. False when this system has no such file."""
+    target = next((t for t in WRITE_ONLY_FILES if os.path.isfile(t)), None)
+    if target is None:
+        return False
+    os.symlink(target, path)
+    return True
+
+
+class InstallScenarios(unittest.TestCase):
+    timings = {}
+
+    @classmethod
+    def setUpClass(cls):
+        start = time.monotonic()
+        cls.host = winehost.WineHost("install")
+        cls.desktop_keeper = keep_desktop(cls.host)
+        cls.com_dll = payload("TVKCOM.dll")
+        cls.client = payload("TvkUpdt.exe")
+        cls.type_library = payload("TVKTYPES.TLB")
+        cls.timings["(set-up: display, prefix copy)"] = time.monotonic() - start
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.desktop_keeper.kill()
+        cls.host.close()
+        print("\ntimings:", file=sys.stderr)
+        for name, seconds in cls.timings.items():
+            print(f"  {seconds:6.1f} s  {name}", file=sys.stderr)
+        print(f"  {sum(cls.timings.values()):6.1f} s  total", file=sys.stderr)
+
+    def setUp(self):
+        self.clean_state()
+        self.started = time.monotonic()
+
+    def tearDown(self):
+        if self._failed():
+            self._save_evidence()
+        self.host.kill_programs()
+        self.timings[self.id().split(".")[-1]] = time.monotonic() - self.started
+
+    def _failed(self):
+        result = self._outcome.result
+        return any(test is self for test, _ in result.errors + result.failures)
+
+    def _save_evidence(self):
+        name = self.id().split(".")[-1]
+        try:
+            self.host.screenshot(os.path.join(winehost.work_dir(), f"failed-{name}.png"))
+            print(f"\nwindows at failure of {name}: {self.host.list_windows()}", file=sys.stderr)
+        except Exception as error:  # evidence is best effort
+            print(f"\nno evidence for {name}: {error}", file=sys.stderr)
+
+    # ---- state
+
+    def clean_state(self):
+        """No program of ours, no folder window of the shell, and nothing
+        left that an earlier install made outside the host folder."""
+        self.host.kill_programs()
+        self.close_shell_windows()
+        for key in (REGISTRATIONS, TYPELIB, APP_DEFAULTS):
+            self.host.reg_delete(key)
+        for name in SYSTEM_FILES:
+            path = resolve(self.host, SYSTEM_DIR + "\\" + name)
+            if path:
+                os.remove(path)
+        shutil.rmtree(os.path.join(start_menu_programs(self.host), GROUP), ignore_errors=True)
+
+    def close_shell_windows(self, wait_for_one=False):
+        """Closes the folder windows Wine's shell opens for a new group;
+        with wait_for_one, first gives the shell time to open one."""
+        if wait_for_one:
+            wait_until(lambda: self.shell_windows(), SHELL_WINDOW_TIMEOUT, 0.2)
+        for window in self.shell_windows():
+            handle = "hwnd:" + window["hwnd"]
+            self.host.close_window(handle)
+            self.host.wait_gone(handle)
+
+    def shell_windows(self):
+        return [w for w in self.host.list_windows() if w["title"] == GROUP]
+
+    # ---- driving the installer
+
+    def prepare_host(self):
+        """The host product at C:\\Vantrel, version 1.30, and its setting."""
+        make_host_product(self.host, HOST)
+        set_host_setting(self.host, HOST)
+
+    def package_folder(self):
+        return r"C:\pkg" + "\\" + self.id().split(".")[-1]
+
+    def start_ready(self, body, files):
+        """Starts the installer from a package with this list body and these
+        payload files; returns the process and the Ready window."""
+        folder = self.package_folder()
+        exe = make_package(self.host, folder, HEADER + "\n" + body, files)
+        process = self.host.start(exe, cwd=self.host.unix_path(folder))
+        self.host.wait_window(TITLE)
+        window = self.host.dump(TITLE)
+        self.assertEqual(window.control(READY_STATUS, "Static")["text"], READY_STATUS)
+        return process, window
+
+    def wait_completed(self, process):
+        """The window once Cancel reads Finish."""
+        deadline = time.monotonic() + INSTALL_TIMEOUT
+        while time.monotonic() < deadline:
+            self.assertTrue(process.running(), "the installer ended during the install")
+            window = self.host.dump(TITLE)
+            if window.find("Finish", "Button"):
+                return window
+            time.sleep(0.2)
+        self.fail(f"no completed window after {INSTALL_TIMEOUT} s; windows: {self.host.list_windows()}")
+
+    def install(self, process):
+        self.host.click(TITLE, "Install")
+        return self.wait_completed(process)
+
+    def installer_boxes(self, pid):
+        """Message boxes of the installer's process."""
+        return [w for w in self.host.list_windows() if w["pid"] == pid and w["class"] == "#32770"]
+
+    def assert_ends(self, process, what):
+        """The installer ends by itself, cleanly (a crash under Wine gives a
+        non-zero exit code, as the crash dialog is switched off). A message
+        box would keep it running."""
+        try:
+            exit_code = process.wait(END_TIMEOUT)
+        except TimeoutError:
+            self.fail(f"{what}: the installer is still running; windows: {self.host.list_windows()}")
+        self.assertEqual(exit_code, 0, f"{what}: exit code")
+
+    # ---- checks
+
+    def registration(self, name):
+        return self.host.reg_query(REGISTRATIONS, name)
+
+    def assert_registered(self, name, expected):
+        """The fixture `name` recorded `expected` (paths compared without
+        regard to case); registration programs are not waited for by the
+        installer, so this polls."""
+        recorded = wait_until(lambda: self.registration(name), REGISTER_TIMEOUT, 0.2)
+        self.assertIsNotNone(recorded, f"{name} was not registered")
+        self.assertEqual(recorded.lower(), expected.lower(), f"registration of {name}")
+
+    def assert_completed_window(self, window, ready):
+        """The completed state: both completion texts shown, the status
+        line empty, Install hidden, Cancel captioned Finish."""
+        for text in (DONE_HEAD, DONE_MENU):
+            self.assertTrue(window.control(text, "Static")["visible"], f"label {text!r} not visible")
+        by_handle = {c["hwnd"]: c for c in window.controls}
+        status = by_handle[ready.control(READY_STATUS, "Static")["hwnd"]]
+        self.assertEqual(status["text"], "", "status line")
+        self.assertFalse(window.control("&Install", "Button")["own_visible"], "Install still shows")
+        cancel = by_handle[ready.control("C&ancel", "Button")["hwnd"]]
+        self.assertEqual(cancel["text"], "Finish")
+        self.assertTrue(cancel["visible"] and cancel["enabled"], cancel)
+
+    def read_ini(self):
+        ini = configparser.ConfigParser(strict=False, interpolation=None)
+        ini.optionxform = str  # keep the keys' case
+        ini.read_string(read_bytes(self.host, INI).decode("cp1252"))
+        return ini
+
+    # ---- scenarios
+
+    def test_full_install_then_finish(self):
+        host = self.host
+        self.prepare_host()
+        # Already in the system directory: the real component under the name
+        # the package also carries, with other content in the package.
+        with open(os.path.join(host.unix_path(SYSTEM_DIR), "TVKSYS.DLL"), "wb") as f:
+            f.write(self.com_dll)
+        # An older, read-only README in the host folder (Wine keeps the
+        # read-only attribute in the permission bits).
+        old_readme = host.unix_path(HOST + r"\README.TXT")
+        with open(old_readme, "wb") as f:
+            f.write(b"Vantrel Live Update 1.0 readme\r\n")
+        os.chmod(old_readme, 0o444)
+        attributes = host.run("cmd", "/c", "attrib", HOST + r"\README.TXT").stdout
+        self.assertIn("R", attributes.split("C:")[0], f"README.TXT not read-only: {attributes!r}")
+
+        new_readme = b"Vantrel Live Update 2.0 readme\r\n"
+        files = {
+            "TVKCOM.DLL": self.com_dll,
+            "TVKSYS.DLL": b"the package's TVKSYS.DLL, which must not replace the system's\r\n",
+            "TvkUpdt.exe": self.client,
+            "README.TXT": new_readme,
+            "TVKTYPES.TLB": self.type_library,
+            "VANTREL.HLP": b"help\r\n",
+            # A program planted beside the installer under the name of the
+            # registration program: started instead of the system's, it
+            # would show its message box and register nothing.
+            "regsvr32.exe": self.client,
+        }
+        body = ("START\n"
+                "FOLDER,SYSTEM\n"
+                "FILE,TVKCOM.DLL,TVKSYS.DLL\n"
+                "FOLDER,SERVER\n"
+                "FILE,TvkUpdt.exe,README.TXT,NOTHERE.DLL\n"  # NOTHERE.DLL is not in the package
+                "FOLDER,SYS\n"
+                "FILE,TVKTYPES.TLB\n"
+                "FOLDER,HELP,EN\n"  # no such folder under the host folder
+                "FILE,VANTREL.HLP\n"
+                "END\n")
+        process, ready = self.start_ready(body, files)
+        window = self.install(process)
+        self.assert_completed_window(window, ready)
+
+        # System directory: the absent file copied, the present one kept.
+        self.assertEqual(read_bytes(host, SYSTEM_DIR + r"\TVKCOM.DLL"), self.com_dll)
+        self.assertEqual(read_bytes(host, SYSTEM_DIR + r"\TVKSYS.DLL"), self.com_dll, "system file replaced")
+        # Host folder: the client and the README (replaced), nothing for the
+        # missing payload file, no HELP folder, no temporary file left.
+        self.assertEqual(names_in(host.unix_path(HOST)), ["readme.txt", "sys", "tvkupdt.exe"])
+        self.assertEqual(read_bytes(host, HOST + r"\TvkUpdt.exe"), self.client)
+        self.assertEqual(read_bytes(host, HOST + r"\README.TXT"), new_readme)
+        self.assertEqual(names_in(resolve(host, HOST + r"\Sys")), ["tovask.ini", "tvktypes.tlb"])
+        self.assertEqual(read_bytes(host, HOST + r"\Sys\TVKTYPES.TLB"), self.type_library)
+
+        # Registrations: each library by regsvr32, the system's copy in
+        # place; the client by its /RegServer switch; the type library by
+        # the system's calls (done before the install command finished).
+        self.assert_registered("TVKCOM.DLL", rf"DllRegisterServer {SYSTEM_DIR}\TVKCOM.DLL")
+        self.assert_registered("TVKSYS.DLL", rf"DllRegisterServer {SYSTEM_DIR}\TVKSYS.DLL")
+        self.assert_registered("TvkUpdt.exe", rf"/RegServer {HOST}\TVKUPDT.EXE")
+        library = reg_query_default(host, TYPELIB + r"\1.0\0\win32")
+        self.assertIsNotNone(library, "type library not registered")
+        self.assertEqual(library.lower(), (HOST + r"\SYS\TVKTYPES.TLB").lower())
+        self.assertEqual([w for w in host.list_windows() if w["title"] == CLIENT_TITLE], [],
+                         "the planted regsvr32.exe was started")
+
+        ini = self.read_ini()
+        self.assertEqual(ini.get("WEB", "UPDATEONLINE", fallback=None), WEB_ID)
+        self.assertEqual(ini.get("Tovask", "Ver", fallback=None), "1.30", "the version entry was lost")
+
+        self.close_shell_windows(wait_for_one=True)
+        host.screenshot(os.path.join(winehost.work_dir(), "completed.png"))
+
+        # Windows NT family: Finish ends the program without a question.
+        self.host.click(TITLE, "Finish")
+        self.assert_ends(process, "Finish")
+
+    def test_file_in_use_stays_and_is_registered_in_place(self):
+        # A running program's file can't be replaced: the running client
+        # keeps its file, which is registered as it is.
+        self.prepare_host()
+        old_client = self.client + b"older build"
+        with open(self.host.unix_path(HOST + r"\TVKUPDT.EXE"), "wb") as f:
+            f.write(old_client)
+        self.host.start(HOST + r"\TVKUPDT.EXE")
+        self.host.wait_window(CLIENT_TITLE)  # its message box: it runs
+
+        process, _ready = self.start_ready("START\nFOLDER,SERVER\nFILE,TvkUpdt.exe\nEND\n",
+                                           {"TvkUpdt.exe": self.client})
+        self.install(process)
+        self.assertEqual(names_in(self.host.unix_path(HOST)), ["sys", "tvkupdt.exe"], "temporary file left")
+        self.assertEqual(read_bytes(self.host, HOST + r"\TVKUPDT.EXE"), old_client)
+        self.assert_registered("TvkUpdt.exe", rf"/RegServer {HOST}\TVKUPDT.EXE")
+        self.host.click(TITLE, "Finish")
+        self.assert_ends(process, "Finish")
+
+    def test_failures_are_reported_and_the_install_completes(self):
+        # A missing payload file, a failed copy over an existing file and a
+        # settings file that can't be written: each is reported, none stops
+        # the install. The payload TVKOLD.DLL can be found but not opened
+        # (make_unreadable), so its copy fails. The settings file is held
+        # open by another program. The message about it holds the install
+        # at a point where the status line still shows the last file
+        # problem, which is the failed copy.
+        host = self.host
+        self.prepare_host()
+        old_dll = host.unix_path(HOST + r"\TVKOLD.DLL")
+        with open(old_dll, "wb") as f:
+            f.write(self.com_dll)  # registrable, were it wrongly registered
+        ini_before = read_bytes(host, INI)
+
+        folder = self.package_folder()
+        body = "START\nFOLDER,SERVER\nFILE,NOTHERE.DLL,TVKOLD.DLL,TvkUpdt.exe\nEND\n"
+        exe = make_package(host, folder, HEADER + "\n" + body, {"TvkUpdt.exe": self.client})
+        if not make_unreadable(os.path.join(host.unix_path(folder), "TVKOLD.DLL")):
+            self.skipTest("no write-only kernel attribute to stand for an unreadable file")
+
+        with file_held_open(host, INI):
+            process = host.start(exe, cwd=host.unix_path(folder))
+            host.wait_window(TITLE)
+            ready = host.dump(TITLE)
+            host.click(TITLE, "Install")
+            boxes = wait_until(lambda: self.installer_boxes(ready["pid"]), INSTALL_TIMEOUT, 0.2)
+            self.assertIsNotNone(boxes, f"no message box; windows: {host.list_windows()}")
+            box = host.dump("hwnd:" + boxes[0]["hwnd"])
+            self.assertEqual(box["title"], "", "title: the text of the pending runtime error, none")
+            self.assertIn(INI_ERROR, box.texts("Static"))
+            self.assertEqual([strip_access_keys(t) for t in box.texts("Button")], ["OK"])
+
+            during = host.dump(TITLE)
+            status = next(c for c in during.controls if c["hwnd"] == ready.control(READY_STATUS)["hwnd"])
+            self.assertEqual(status["text"], f"Could not copy file (Source: {folder}\\TVKOLD.DLL"
+                                             f" - Destnation: {HOST}\\TVKOLD.DLL)")
+            self.assertEqual(during.find("Finish", "Button"), [], "completed before the message was answered")
+
+            host.click("hwnd:" + boxes[0]["hwnd"], "OK")
+            window = self.wait_completed(process)
+            self.assert_completed_window(window, ready)
+
+        self.assertEqual(read_bytes(host, INI), ini_before, "settings file changed")
+        self.assertEqual(names_in(host.unix_path(HOST)), ["sys", "tvkold.dll", "tvkupdt.exe"])
+        with open(old_dll, "rb") as f:
+            self.assertEqual(f.read(), self.com_dll, "the old file was not kept")
+        # The copied client registers; the file whose copy failed must not.
+        self.assert_registered("TvkUpdt.exe", rf"/RegServer {HOST}\TVKUPDT.EXE")
+        time.sleep(QUIET_PERIOD)
+        self.assertIsNone(self.registration("TVKOLD.DLL"), "registered after a failed copy")
+
+        host.click(TITLE, "Finish")
+        self.assert_ends(process, "Finish")
+
+    def test_close_and_cancel_are_ignored_while_installing(self):
+        # The install command lets the window process its input only at its
+        # yields (before the list is read and in the Program Manager
+        # conversation). The close command and Alt+A (Cancel) sent while
+        # the files are being copied wait in the queue until then, and must
+        # not end the program or take its window away. Many files make the
+        # copying last long enough to send both.
+        host = self.host
+        self.prepare_host()
+        names = [f"F{i:04d}.TXT" for i in range(1500)]
+        body = "START\nFOLDER,SERVER\n" + "".join(
+            "FILE," + ",".join(names[i:i + 25]) + "\n" for i in range(0, len(names), 25)) + "END\n"
+        process, ready = self.start_ready(body, {name: b"x" * 64 for name in names})
+        first, last = (host.unix_path(HOST + "\\" + name) for name in (names[0], names[-1]))
+
+        host.click(TITLE, "Install")
+        self.assertTrue(wait_until(lambda: os.path.exists(first), INSTALL_TIMEOUT, 0.02), "copying did not start")
+        handle = "hwnd:" + ready["hwnd"]  # found without asking the busy window for its title
+        host.close_window(handle)
+        host.key(handle, "alt+a")
+        self.assertFalse(os.path.exists(last), "copying ended before the input was sent; use more files")
+
+        window = self.wait_completed(process)
+        self.assert_completed_window(window, ready)
+        time.sleep(QUIET_PERIOD)
+        self.assertTrue(process.running(), "the installer ended after the install")
+        self.assertEqual(len(os.listdir(host.unix_path(HOST))), len(names) + 1, "not every file was copied")
+        host.click(TITLE, "Finish")
+        self.assert_ends(process, "Finish")
+
+    # ---- the Windows 95 family
+
+    def test_windows95_reboot_question_after_install(self):
+        actions = {
+            "Finish": lambda: self.host.click(TITLE, "Finish"),
+            "close command": lambda: self.host.close_window(TITLE),
+        }
+        for name, action in actions.items():
+            with self.subTest(name):
+                self.clean_state()
+                self.prepare_host()
+                self.host.set_windows_version("LiveUpdateSetup.exe", "win95")
+                process, ready = self.start_ready("", {})
+                self.install(process)
+                action()
+                box = self.host.dump("Install")
+                self.assertEqual(box["class"], "#32770")
+                self.assertEqual(box["pid"], ready["pid"], "not the installer's question")
+                # The text reads back exactly, line break (CR LF) included.
+                self.assertIn(REBOOT_QUESTION, box.texts("Static"))
+                self.assertEqual([strip_access_keys(t) for t in box.texts("Button")], ["Yes", "No"])
+                self.host.click("Install", "No")
+                self.assert_ends(process, f"No after {name}")
+
+    def test_windows95_cancel_before_install_asks_nothing(self):
+        self.prepare_host()
+        self.host.set_windows_version("LiveUpdateSetup.exe", "win95")
+        process, _ready = self.start_ready("", {})
+        self.host.click(TITLE, "Cancel")
+        self.assert_ends(process, "Cancel before the install")
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
