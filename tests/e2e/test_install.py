@@ -21,7 +21,7 @@ sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import winehost  # noqa: E402
 from winehost import file_held_open, make_host_product, make_package, reg_query_default, set_host_setting  # noqa: E402
-from winehost import keep_desktop, start_menu_programs, strip_access_keys, wait_until  # noqa: E402
+from winehost import start_menu_programs, strip_access_keys, wait_until  # noqa: E402
 
 TITLE = "Install Vantrel Live Update"
 HEADER = "Vantrel,WEB130,WEB131,WEB120,WEB140,WEB110"  # version 1.30 -> WEB130
@@ -100,49 +100,19 @@ def make_unreadable(path):
     return True
 
 
-class InstallScenarios(unittest.TestCase):
-    timings = {}
+class InstallScenarios(winehost.WineTestCase):
+    host_name = "install"
+    keeps_desktop = True
 
     @classmethod
     def setUpClass(cls):
-        start = time.monotonic()
-        cls.host = winehost.WineHost("install")
-        cls.desktop_keeper = keep_desktop(cls.host)
+        super().setUpClass()
         cls.com_dll = payload("TVKCOM.dll")
         cls.client = payload("TvkUpdt.exe")
         cls.type_library = payload("TVKTYPES.TLB")
-        cls.timings["(set-up: display, prefix copy)"] = time.monotonic() - start
 
-    @classmethod
-    def tearDownClass(cls):
-        cls.desktop_keeper.kill()
-        cls.host.close()
-        print("\ntimings:", file=sys.stderr)
-        for name, seconds in cls.timings.items():
-            print(f"  {seconds:6.1f} s  {name}", file=sys.stderr)
-        print(f"  {sum(cls.timings.values()):6.1f} s  total", file=sys.stderr)
-
-    def setUp(self):
+    def prepare(self):
         self.clean_state()
-        self.started = time.monotonic()
-
-    def tearDown(self):
-        if self._failed():
-            self._save_evidence()
-        self.host.kill_programs()
-        self.timings[self.id().split(".")[-1]] = time.monotonic() - self.started
-
-    def _failed(self):
-        result = self._outcome.result
-        return any(test is self for test, _ in result.errors + result.failures)
-
-    def _save_evidence(self):
-        name = self.id().split(".")[-1]
-        try:
-            self.host.screenshot(os.path.join(winehost.work_dir(), f"failed-{name}.png"))
-            print(f"\nwindows at failure of {name}: {self.host.list_windows()}", file=sys.stderr)
-        except Exception as error:  # evidence is best effort
-            print(f"\nno evidence for {name}: {error}", file=sys.stderr)
 
     # ---- state
 

@@ -20,7 +20,7 @@ sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import winehost  # noqa: E402
 from winehost import make_host_product, make_package, required_file, set_host_setting  # noqa: E402
-from winehost import keep_desktop, start_menu_programs, wait_until  # noqa: E402
+from winehost import start_menu_programs, wait_until  # noqa: E402
 
 TITLE = "Install Vantrel Live Update"
 HEADER = "Vantrel,WEB130,WEB131,WEB120,WEB140,WEB110"
@@ -58,51 +58,20 @@ def link_target(lnk):
     return lnk[start:lnk.index(b"\0", start)].decode("cp1252")
 
 
-class StartMenuScenarios(unittest.TestCase):
-    timings = {}
+class StartMenuScenarios(winehost.WineTestCase):
+    host_name = "startmenu"
+    keeps_desktop = True
 
     @classmethod
     def setUpClass(cls):
-        start = time.monotonic()
+        super().setUpClass()
         cls.server_exe = required_file("PROGMAN_SERVER_EXE")
-        cls.host = winehost.WineHost("startmenu")
-        cls.desktop_keeper = keep_desktop(cls.host)
         with open(os.path.join(os.environ["LU_PAYLOAD"], "TvkUpdt.exe"), "rb") as f:
             cls.client = f.read()
-        cls.timings["(set-up: display, prefix copy)"] = time.monotonic() - start
 
-    @classmethod
-    def tearDownClass(cls):
-        cls.desktop_keeper.kill()
-        cls.host.close()
-        print("\ntimings:", file=sys.stderr)
-        for name, seconds in cls.timings.items():
-            print(f"  {seconds:6.1f} s  {name}", file=sys.stderr)
-        print(f"  {sum(cls.timings.values()):6.1f} s  total", file=sys.stderr)
-
-    def setUp(self):
-        self.host.kill_programs()
+    def prepare(self):
         self.close_shell_windows()
         shutil.rmtree(self.group_folder(), ignore_errors=True)
-        self.started = time.monotonic()
-
-    def tearDown(self):
-        if self._failed():
-            self._save_evidence()
-        self.host.kill_programs()
-        self.timings[self.id().split(".")[-1]] = time.monotonic() - self.started
-
-    def _failed(self):
-        result = self._outcome.result
-        return any(test is self for test, _ in result.errors + result.failures)
-
-    def _save_evidence(self):
-        name = self.id().split(".")[-1]
-        try:
-            self.host.screenshot(os.path.join(winehost.work_dir(), f"failed-{name}.png"))
-            print(f"\nwindows at failure of {name}: {self.host.list_windows()}", file=sys.stderr)
-        except Exception as error:  # evidence is best effort
-            print(f"\nno evidence for {name}: {error}", file=sys.stderr)
 
     # ---- helpers
 

@@ -32,44 +32,8 @@ END_TIMEOUT = 15  # seconds for the installer to end after an action
 QUIET_PERIOD = 1.0  # seconds in which "nothing happens" is observed
 
 
-class StartupScenarios(unittest.TestCase):
-    timings = {}
-
-    @classmethod
-    def setUpClass(cls):
-        start = time.monotonic()
-        cls.host = winehost.WineHost("startup")
-        cls.timings["(set-up: display, prefix copy)"] = time.monotonic() - start
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.host.close()
-        print("\ntimings:", file=sys.stderr)
-        for name, seconds in cls.timings.items():
-            print(f"  {seconds:6.1f} s  {name}", file=sys.stderr)
-        print(f"  {sum(cls.timings.values()):6.1f} s  total", file=sys.stderr)
-
-    def setUp(self):
-        self.host.kill_programs()
-        self.started = time.monotonic()
-
-    def tearDown(self):
-        if self._failed():
-            self._save_evidence()
-        self.host.kill_programs()
-        self.timings[self.id().split(".")[-1]] = time.monotonic() - self.started
-
-    def _failed(self):
-        result = self._outcome.result
-        return any(test is self for test, _ in result.errors + result.failures)
-
-    def _save_evidence(self):
-        name = self.id().split(".")[-1]
-        try:
-            self.host.screenshot(os.path.join(winehost.work_dir(), f"failed-{name}.png"))
-            print(f"\nwindows at failure of {name}: {self.host.list_windows()}", file=sys.stderr)
-        except Exception as error:  # evidence is best effort
-            print(f"\nno evidence for {name}: {error}", file=sys.stderr)
+class StartupScenarios(winehost.WineTestCase):
+    host_name = "startup"
 
     # ---- helpers
 

@@ -24,8 +24,10 @@ import select
 import shutil
 import signal
 import subprocess
+import sys
 import tempfile
 import time
+import unittest
 
 WINE_ENV = {
     "WINEDEBUG": "-all",
@@ -585,3 +587,57 @@ def keep_desktop(host):
     popen = subprocess.Popen(["wine", "cmd", "/c", "pause"], env=host.env, stdin=subprocess.PIPE,
                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
     return WinProcess(popen, "cmd (keeps the desktop)")
+
+
+class WineTestCase(unittest.TestCase):
+    """One WineHost for all the tests of a class. Each test starts with none of
+    the host's programs running (and whatever `prepare` adds); a failing test
+    leaves a screenshot and the window list behind; the class prints how long
+    each test took. Subclasses set `host_name` and, for runs back to back,
+    `keeps_desktop`."""
+
+    host_name = "e2e"
+    keeps_desktop = False
+
+    @classmethod
+    def setUpClass(cls):
+        start = time.monotonic()
+        cls.timings = {}
+        cls.host = WineHost(cls.host_name)
+        if cls.keeps_desktop:
+            cls.desktop_keeper = keep_desktop(cls.host)
+        cls.timings["(set-up: display, prefix copy)"] = time.monotonic() - start
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.host.close()
+        print("\ntimings:", file=sys.stderr)
+        for name, seconds in cls.timings.items():
+            print(f"  {seconds:6.1f} s  {name}", file=sys.stderr)
+        print(f"  {sum(cls.timings.values()):6.1f} s  total", file=sys.stderr)
+
+    def prepare(self):
+        """What each test of the subclass starts from, besides no programs."""
+
+    def setUp(self):
+        self.host.kill_programs()
+        self.prepare()
+        self.started = time.monotonic()
+
+    def tearDown(self):
+        if self._failed():
+            self._save_evidence()
+        self.host.kill_programs()
+        self.timings[self.id().split(".")[-1]] = time.monotonic() - self.started
+
+    def _failed(self):
+        result = self._outcome.result
+        return any(test is self for test, _ in result.errors + result.failures)
+
+    def _save_evidence(self):
+        name = self.id().split(".")[-1]
+        try:
+            self.host.screenshot(os.path.join(work_dir(), f"failed-{name}.png"))
+            print(f"\nwindows at failure of {name}: {self.host.list_windows()}", file=sys.stderr)
+        except Exception as error:  # evidence is best effort
+            print(f"\nno evidence for {name}: {error}", file=sys.stderr)

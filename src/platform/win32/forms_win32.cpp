@@ -112,15 +112,15 @@ void Win32Forms::RegisterClasses() {
 
 HFONT Win32Forms::FontFor(const Control& control) {
     const FontSpec standard{"MS Sans Serif", kStandardFontPoints100 / 100.0, FW_NORMAL, ANSI_CHARSET};
-    const FontSpec& spec = control.font.face.empty() ? standard : control.font;
+    const FontSpec& chosen = control.font.face.empty() ? standard : control.font;
     const std::string key =
-        spec.face + "/" + std::to_string(std::lround(spec.points * 100)) + "/" + std::to_string(spec.weight);
+        chosen.face + "/" + std::to_string(std::lround(chosen.points * 100)) + "/" + std::to_string(chosen.weight);
     auto& font = fonts_[key];
     if (!font) {
-        const int height = -static_cast<int>(std::lround(spec.points * dpi_ / 72.0));
-        font = CreateFontA(height, 0, 0, 0, spec.weight, FALSE, FALSE, FALSE, static_cast<BYTE>(spec.charset),
+        const int height = -static_cast<int>(std::lround(chosen.points * dpi_ / 72.0));
+        font = CreateFontA(height, 0, 0, 0, chosen.weight, FALSE, FALSE, FALSE, static_cast<BYTE>(chosen.charset),
                            OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, VARIABLE_PITCH | FF_SWISS,
-                           spec.face.c_str());
+                           chosen.face.c_str());
     }
     return font;
 }
