@@ -34,7 +34,6 @@ import shutil
 import statistics
 import subprocess
 import sys
-import tempfile
 import time
 
 sys.dont_write_bytecode = True
@@ -60,12 +59,8 @@ class NoShellHost(winehost.WineHost):
     provides the desktop and the shell's Program Manager server."""
 
     def _start(self):
-        base = winehost.base_prefix()
         self.display = winehost.Display()
-        self.prefix = tempfile.mkdtemp(prefix=f"{self.name}-", dir=winehost.work_dir())
-        os.rmdir(self.prefix)
-        subprocess.run(["cp", "-a", base, self.prefix], check=True)
-        winehost._forget_server_folder(self.prefix)
+        self.prefix = winehost.prefix_copy(self.name)
         wine_env = dict(winehost.WINE_ENV)
         wine_env["WINEDLLOVERRIDES"] += ";explorer.exe=d"
         self.env = dict(os.environ, WINEPREFIX=self.prefix, DISPLAY=self.display.name, **wine_env)

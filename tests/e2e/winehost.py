@@ -18,6 +18,7 @@ Environment:
 import contextlib
 import ctypes
 import fcntl
+import glob
 import json
 import os
 import select
@@ -157,8 +158,9 @@ def _run_in_prefix(prefix, display, args, timeout):
 
 
 def _build_base_prefix(target):
+    for stale in glob.glob(glob.escape(target) + ".tmp-*"):  # left by an interrupted build
+        shutil.rmtree(stale, ignore_errors=True)
     staging = f"{target}.tmp-{os.getpid()}"
-    shutil.rmtree(staging, ignore_errors=True)
     display = Display()
     try:
         _run_in_prefix(staging, display.name, ["wineboot", "-i"], timeout=180).check_returncode()
@@ -203,25 +205,45 @@ def base_prefix():
     return target
 
 
+def prefix_copy(name):
+    """A new copy of the base prefix in the work folder, its name starting
+    with `name`."""
+    base = base_prefix()
+    prefix = tempfile.mkdtemp(prefix=f"{name}-", dir=work_dir())
+    os.rmdir(prefix)
+    try:
+        subprocess.run(["cp", "-a", base, prefix], check=True)
+    except BaseException:
+        shutil.rmtree(prefix, ignore_errors=True)
+        raise
+    _forget_server_folder(prefix)
+    return prefix
+
+
 # ---- Windows processes and windows ----------------------------------------------------
 
 
-def _run_captured(args, env, timeout, cwd=None):
+def _run_captured(args, env, timeout, cwd=None, merged=False):
     """subprocess.run with the output captured in files, not pipes: Wine's
     background processes (explorer, services) inherit the output handles of
-    the program that started them and would hold a pipe open forever."""
+    the program that started them and would hold a pipe open forever.
+    merged: the error output goes into the output, in order. A program out
+    of time is killed; the TimeoutExpired carries its output so far."""
     with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-        proc = subprocess.Popen(args, env=env, cwd=cwd, stdout=out, stderr=err, stdin=subprocess.DEVNULL)
+        proc = subprocess.Popen(args, env=env, cwd=cwd, stdout=out, stderr=subprocess.STDOUT if merged else err,
+                                stdin=subprocess.DEVNULL)
         try:
             returncode = proc.wait(timeout)
         except subprocess.TimeoutExpired:
             proc.kill()
             proc.wait()
-            raise
+            returncode = None
         out.seek(0)
         err.seek(0)
-        return subprocess.CompletedProcess(args, returncode, out.read().decode("utf-8", "replace"),
-                                           err.read().decode("utf-8", "replace"))
+        output, errors = out.read().decode("utf-8", "replace"), err.read().decode("utf-8", "replace")
+        if returncode is None:
+            raise subprocess.TimeoutExpired(args, timeout, output, errors)
+        return subprocess.CompletedProcess(args, returncode, output, errors)
 
 
 class WinProcess:
@@ -315,13 +337,9 @@ class WineHost:
         os._exit(128 + signum)
 
     def _start(self):
-        base = base_prefix()
         self.display = Display()
-        self.prefix = tempfile.mkdtemp(prefix=f"{self.name}-", dir=work_dir())
+        self.prefix = prefix_copy(self.name)
         self.env = dict(os.environ, WINEPREFIX=self.prefix, DISPLAY=self.display.name, **WINE_ENV)
-        os.rmdir(self.prefix)
-        subprocess.run(["cp", "-a", base, self.prefix], check=True)
-        _forget_server_folder(self.prefix)
         # Kept running between programs; should this process die without
         # cleaning up, the server still goes a while after its last client.
         subprocess.run(["wineserver", f"-p{SERVER_LINGER_S}"], env=self.env, check=True, timeout=30)

@@ -19,7 +19,7 @@ Windows would for a DLL that is not a known system DLL.
   trace (WINEDEBUG=-all,+pid,+loaddll).
 
 Environment: LU_EXE, DLL_PROBE_EXE, PLANTED_DLL (the built files) and
-WIN_TEST_PREFIX (the base Wine prefix, see run_in_wine.py).
+E2E_WORK (where the base Wine prefix is kept, see run_in_wine.py).
 """
 
 import os
@@ -31,7 +31,8 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import run_in_wine  # noqa: E402
+import run_in_wine  # noqa: E402  # puts the end-to-end tests' winehost on the path
+from winehost import make_host_product, required_file, write_ansi  # noqa: E402
 
 # DLLs that the installer process loads beyond its own imports: the theme
 # library (loaded by common controls 6), the imaging codecs and the libraries
@@ -45,28 +46,9 @@ LOADED = re.compile(r'^([0-9a-f]+):[0-9a-f]+:trace:loaddll:\w+ Loaded L"(.*)" at
 READY_TIMEOUT = 30  # seconds for the installer to reach its window
 
 
-def required_file(variable):
-    path = os.environ.get(variable)
-    if not path or not os.path.isfile(path):
-        raise RuntimeError(f"{variable} must name an existing file (got {path!r})")
-    return path
-
-
-def unix_path(run, windows_path):
-    """Linux path of a C:\\ path in the run's prefix."""
-    assert windows_path[:3].upper() == "C:\\"
-    return run.drive_c(*windows_path[3:].split("\\"))
-
-
-def write_crlf(path, text):
-    os.makedirs(os.path.dirname(path), exist_ok=True)
-    with open(path, "wb") as f:
-        f.write(text.replace("\n", "\r\n").encode("cp1252"))
-
-
 def plant(run, names):
     """The package folder with the planted DLL under each name."""
-    folder = unix_path(run, PACKAGE)
+    folder = run.unix_path(PACKAGE)
     os.makedirs(folder, exist_ok=True)
     for name in names:
         shutil.copy(required_file("PLANTED_DLL"), os.path.join(folder, name + ".dll"))
@@ -80,7 +62,7 @@ def plant_env(names):
 
 def take_marker(run):
     """Lines of the marker file (DLL path|program path), removing it."""
-    path = unix_path(run, MARKER)
+    path = run.unix_path(MARKER)
     if not os.path.exists(path):
         return []
     with open(path, encoding="cp1252") as f:
@@ -106,7 +88,7 @@ class DllPlanting(unittest.TestCase):
         with run_in_wine.WineRun(name="dll-control") as run:
             folder = plant(run, LATE_DLLS)
             shutil.copy(required_file("DLL_PROBE_EXE"), os.path.join(folder, "dll_probe.exe"))
-            run.give(run.drive_c())
+            run.give(run.drive_c)
             probe = PACKAGE + r"\dll_probe.exe"
             env = plant_env(LATE_DLLS)
             for name in LATE_DLLS:
@@ -123,19 +105,19 @@ class DllPlanting(unittest.TestCase):
         with run_in_wine.WineRun(name="dll-installer") as run:
             folder = plant(run, LATE_DLLS)
             shutil.copy(required_file("LU_EXE"), os.path.join(folder, "LiveUpdateSetup.exe"))
-            write_crlf(os.path.join(folder, "UPDATE.LST"), HEADER + "\n")
-            write_crlf(run.drive_c("Vantrel", "Sys", "TOVASK.INI"), "[Tovask]\nVer=1.30\n")
-            run.give(run.drive_c())
+            write_ansi(os.path.join(folder, "UPDATE.LST"), HEADER + "\n")
+            make_host_product(run, r"C:\Vantrel", "1.30")
+            run.give(run.drive_c)
             self.assertEqual(run.run("reg", ["add", r"HKCU\Software\Vantrel\Setup", "/v", "CS_Path",
                                              "/d", r"C:\Vantrel", "/f"], timeout=60), 0)
 
             installer = PACKAGE + r"\LiveUpdateSetup.exe"
-            trace_path = os.path.join(run.folder, "loaddll.txt")
+            trace_path = os.path.join(run.tmp, "loaddll.txt")
             env = dict(plant_env(LATE_DLLS), WINEDEBUG="-all,+pid,+loaddll")
             with open(trace_path, "wb") as trace:
                 proc = run.start(installer, extra_env=env, cwd=folder, stdout=trace, stderr=subprocess.STDOUT)
                 try:
-                    loads, ended = watch_until_ready(proc, trace_path, installer, unix_path(run, MARKER))
+                    loads, ended = watch_until_ready(proc, trace_path, installer, run.unix_path(MARKER))
                 finally:
                     proc.kill()
                     proc.wait()
