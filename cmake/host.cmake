@@ -8,6 +8,17 @@ endif()
 if(EXISTS ${CMAKE_SOURCE_DIR}/tests/unit/CMakeLists.txt)
     add_subdirectory(tests/unit)
 endif()
+# What the list reader needs, with the test doubles: compiled straight into
+# the benchmark (optimised, no sanitizers) and the fuzz target (clang).
+set(LU_LIST_READER_SOURCES
+    ${CMAKE_SOURCE_DIR}/src/setup/update_list.cpp
+    ${CMAKE_SOURCE_DIR}/src/setup/paths.cpp
+    ${CMAKE_SOURCE_DIR}/src/platform/controls.cpp
+    ${CMAKE_SOURCE_DIR}/src/platform/runtime_error.cpp
+    ${CMAKE_SOURCE_DIR}/src/platform/sequential_files.cpp
+    ${CMAKE_SOURCE_DIR}/src/platform/text.cpp
+    ${CMAKE_SOURCE_DIR}/src/platform/text_portable.cpp
+    ${CMAKE_SOURCE_DIR}/tests/unit/fakes.cpp)
 if(EXISTS ${CMAKE_SOURCE_DIR}/tests/bench/CMakeLists.txt)
     add_subdirectory(tests/bench)
 endif()
