@@ -27,9 +27,7 @@ END
 
 
 def payload():
-    folder = os.environ["LU_PAYLOAD"]
-    files = {name: open(os.path.join(folder, name), "rb").read()
-             for name in ("TVKCOM.dll", "TvkUpdt.exe", "TVKTYPES.TLB")}
+    files = {name: winehost.payload(name) for name in ("TVKCOM.dll", "TvkUpdt.exe", "TVKTYPES.TLB")}
     files["README.TXT"] = b"Vantrel Live Update\r\n"
     return files
 

@@ -49,11 +49,6 @@ GROUP = "Vantrel - Ver 1.30"
 TIMEOUT = 300  # seconds for anything to happen before the run is given up
 
 
-def payload(name):
-    with open(os.path.join(os.environ["LU_PAYLOAD"], name), "rb") as f:
-        return f.read()
-
-
 class NoShellHost(winehost.WineHost):
     """A host whose prefix copy never starts explorer.exe, the process that
     provides the desktop and the shell's Program Manager server."""
@@ -165,7 +160,7 @@ class Bench:
         the shell's server, else the options of our recording server."""
         folder = r"C:\bench\tiny"
         exe = make_package(self.host, folder, HEADER + "\nSTART\nFOLDER,SERVER\nFILE,TvkUpdt.exe\nEND\n",
-                           {"TvkUpdt.exe": payload("TvkUpdt.exe")})
+                           {"TvkUpdt.exe": winehost.payload("TvkUpdt.exe")})
         times = []
         for run in range(runs):
             self.fresh_host_product()

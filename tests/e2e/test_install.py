@@ -21,7 +21,7 @@ sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import winehost  # noqa: E402
 from winehost import file_held_open, make_host_product, make_package, reg_query_default, set_host_setting  # noqa: E402
-from winehost import start_menu_programs, strip_access_keys, wait_until  # noqa: E402
+from winehost import payload, start_menu_programs, strip_access_keys, wait_until  # noqa: E402
 
 TITLE = "Install Vantrel Live Update"
 HEADER = "Vantrel,WEB130,WEB131,WEB120,WEB140,WEB110"  # version 1.30 -> WEB130
@@ -49,12 +49,6 @@ REGISTER_TIMEOUT = 20  # seconds for a started registration program to record it
 END_TIMEOUT = 15  # seconds for the installer to end after an action
 QUIET_PERIOD = 1.0  # seconds in which "nothing happens" is observed
 SHELL_WINDOW_TIMEOUT = 10  # seconds for Wine's shell to open the group's folder window
-
-
-def payload(name):
-    """A built payload fixture: TVKCOM.dll, TvkUpdt.exe or TVKTYPES.TLB."""
-    with open(os.path.join(os.environ["LU_PAYLOAD"], name), "rb") as f:
-        return f.read()
 
 
 def names_in(folder):

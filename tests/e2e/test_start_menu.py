@@ -66,8 +66,7 @@ class StartMenuScenarios(winehost.WineTestCase):
     def setUpClass(cls):
         super().setUpClass()
         cls.server_exe = required_file("PROGMAN_SERVER_EXE")
-        with open(os.path.join(os.environ["LU_PAYLOAD"], "TvkUpdt.exe"), "rb") as f:
-            cls.client = f.read()
+        cls.client = winehost.payload("TvkUpdt.exe")
 
     def prepare(self):
         self.close_shell_windows()

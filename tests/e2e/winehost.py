@@ -486,6 +486,13 @@ def write_ansi(path, text):
         f.write(text.replace("\r\n", "\n").replace("\n", "\r\n").encode("cp1252"))
 
 
+def payload(name):
+    """A built payload fixture (TVKCOM.dll, TvkUpdt.exe or TVKTYPES.TLB) from
+    the folder named by LU_PAYLOAD."""
+    with open(os.path.join(os.environ["LU_PAYLOAD"], name), "rb") as f:
+        return f.read()
+
+
 def make_package(host, folder, update_lst, files=None):
     """Lays out an installer folder: LiveUpdateSetup.exe, UPDATE.LST with the
     given text (None: no UPDATE.LST at all) and payload files {name: bytes}.
