@@ -5,7 +5,8 @@ set -euo pipefail
 
 packages=(
     cmake make g++ libgtest-dev googletest           # host build and unit tests
-    g++-mingw-w64-i686-posix mingw-w64-tools          # Windows build, widl
+    g++-mingw-w64-i686-win32 g++-mingw-w64-i686-posix # Windows build: product (win32 threads), test tools
+    mingw-w64-tools                                   # widl
     wine wine32:i386 fonts-wine                       # running the Windows build
     xvfb xauth x11-utils x11-apps imagemagick         # display, screenshots
     python3                                           # test harness and demo

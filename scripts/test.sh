@@ -11,4 +11,5 @@ echo "== host tests"
 ctest --test-dir build/host --output-on-failure -j2 || status=1
 echo "== Windows-side and end-to-end tests under Wine"
 ctest --test-dir build/win --output-on-failure -j2 || status=1
+ctest --test-dir build/win-gtest --output-on-failure || status=1
 exit $status

@@ -2,8 +2,6 @@
 // window, whose load event runs the start-up sequence.
 #include <windows.h>
 
-#include <cstdlib>
-
 #include "app/frmUPDATE.h"
 #include "platform/win32/forms_win32.h"
 #include "platform/win32/os_win32.h"
@@ -17,8 +15,3 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     return forms.Run(window);
 }
 
-// The runtime's default terminate handler prints demangled type names and
-// pulls the demangler into the program; a plain abort is enough here.
-namespace __gnu_cxx {
-void __verbose_terminate_handler() { std::abort(); }
-}  // namespace __gnu_cxx

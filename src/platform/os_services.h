@@ -20,6 +20,13 @@ static_assert(sizeof(OsVersionInfo) == 148, "version record is 148 bytes");
 constexpr int kWindowStyleMinimizedFocus = 2;
 constexpr uint32_t kExitWindowsReboot = 2;
 
+// Outcome of moving a file over an existing one in a single step.
+enum class MoveResult {
+    kMoved,
+    kFailed,        // both files stay as they were (the target is in use)
+    kNotSupported,  // the system only has a stub of the call (the 95 family); nothing was touched
+};
+
 // A loaded type library, owned by the caller until ReleaseTypeLib.
 using TypeLibHandle = void*;
 
@@ -53,9 +60,11 @@ public:
     virtual int32_t DeleteFileA(const std::string& path) = 0;
     // Non-zero on success; failIfExists 0 lets an existing destination be replaced.
     virtual int32_t CopyFileA(const std::string& source, const std::string& destination, int32_t failIfExists) = 0;
-    // Moves a file over an existing one in a single step; non-zero on success.
-    // Fails, leaving both files as they were, when the target is in use.
-    virtual int32_t MoveFileReplaceA(const std::string& source, const std::string& destination) = 0;
+    // Moves a file over an existing one in a single step.
+    virtual MoveResult MoveFileReplaceA(const std::string& source, const std::string& destination) = 0;
+    // Renames a file; fails when the new name exists or the file is in use.
+    // Non-zero on success.
+    virtual int32_t MoveFileA(const std::string& source, const std::string& destination) = 0;
     // Starts the command line and returns at once; raises when it cannot start.
     virtual void RunProgram(const std::string& commandLine, int windowStyle) = 0;
 

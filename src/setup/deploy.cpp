@@ -3,6 +3,7 @@
 #include "platform/os_services.h"
 #include "platform/text.h"
 #include "setup/paths.h"
+#include "setup/system_platform.h"
 
 namespace setup {
 
@@ -53,6 +54,31 @@ void ReportCopyFailure(MainWindow& window, const std::string& source, const std:
     ReportFileError(window, kCopyFailed, "(Source: " + source + " - Destnation: " + destination + ")");
 }
 
+// Replaces the destination with the temporary through renames: the old file
+// aside, the new one in, the old one removed. When the new one cannot be
+// moved in, the old one is put back. False when the old file stays.
+bool ReplaceByRenaming(platform::OsServices& os, const std::string& temporary, const std::string& destination) {
+    const std::string aside = destination + kSetAsideSuffix;
+    os.DeleteFileA(aside);  // left by an interrupted run
+    if (!os.MoveFileA(destination, aside)) return false;  // in use
+    if (!os.MoveFileA(temporary, destination)) {
+        os.MoveFileA(aside, destination);
+        return false;
+    }
+    os.DeleteFileA(aside);
+    return true;
+}
+
+// Moves the temporary over the destination: in one step where the system
+// can, through renames where its one-step call is only a stub. The 95
+// family's always is, so it is not asked there.
+bool MoveIntoPlace(platform::OsServices& os, const std::string& temporary, const std::string& destination) {
+    const platform::MoveResult moved =
+        IsWin9X(os) ? platform::MoveResult::kNotSupported : os.MoveFileReplaceA(temporary, destination);
+    if (moved == platform::MoveResult::kNotSupported) return ReplaceByRenaming(os, temporary, destination);
+    return moved == platform::MoveResult::kMoved;
+}
+
 // Replaces an existing file through a temporary copy beside it. False when
 // the copy failed (the old file is untouched). When the old file cannot be
 // replaced (in use), it stays and the temporary is removed.
@@ -63,7 +89,7 @@ bool ReplaceExisting(platform::OsServices& os, const std::string& source, const 
         os.DeleteFileA(temporary);  // in case a partial copy was left behind
         return false;
     }
-    if (!os.MoveFileReplaceA(temporary, destination)) os.DeleteFileA(temporary);
+    if (!MoveIntoPlace(os, temporary, destination)) os.DeleteFileA(temporary);
     return true;
 }
 

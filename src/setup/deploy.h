@@ -16,6 +16,9 @@ constexpr int32_t kCopyFailed = 2;
 // A replacement is copied under this suffix beside the destination first,
 // then moved over the old file, so that a failed copy never loses it.
 constexpr const char* kReplacementSuffix = ".new~";
+// Where a system without a one-step replace (the 95 family) puts the old
+// file while the new one is renamed into its place.
+constexpr const char* kSetAsideSuffix = ".old~";
 
 // Copies and registers entries 1 to the last of UpdateFiles; trouble with
 // one file is shown on the status line and the walk goes on.

@@ -117,8 +117,31 @@ TEST(DeployTest, AbsentSystemFileIsCopiedAndRegistered) {
     EXPECT_EQ(d.os.programs, std::vector<std::string>{kRegsvr32 + "\"" + kSystem + "\\A.OCX\""});
 }
 
-TEST(DeployTest, ReadOnlyProductFileIsReplaced) {
+// How the system replaces a file: in one step (NT family), through renames
+// because the one-step call is only a stub, or through renames because the
+// system is of the 95 family.
+enum class Replacing { kOneStep, kStubbedCall, kWindows9x };
+
+void PrintTo(Replacing r, std::ostream* os) {
+    *os << (r == Replacing::kOneStep ? "OneStep" : r == Replacing::kStubbedCall ? "StubbedCall" : "Windows9x");
+}
+
+class ReplaceTest : public ::testing::TestWithParam<Replacing> {
+protected:
+    void SetUp() override {
+        d.os.moveFileExStub = GetParam() == Replacing::kStubbedCall;
+        if (GetParam() == Replacing::kWindows9x) d.os.platformId = 1;
+    }
+    // No temporary and no set-aside file is left beside the destination.
+    bool LeftoverFiles() const {
+        return d.LeftoverTemporary() || std::any_of(d.os.files.begin(), d.os.files.end(), [](const auto& file) {
+                   return file.first.find(setup::kSetAsideSuffix) != std::string::npos;
+               });
+    }
     Deployment d;
+};
+
+TEST_P(ReplaceTest, ReadOnlyProductFileIsReplaced) {
     d.List("SYS\\", "A.DLL", "DLL");
     const std::string dest = kProduct + "\\SYS\\A.DLL";
     d.os.AddFile(dest, "old");
@@ -126,14 +149,15 @@ TEST(DeployTest, ReadOnlyProductFileIsReplaced) {
     d.Deploy();
     EXPECT_EQ(d.Content(dest), "new A.DLL");
     EXPECT_FALSE(d.os.files[dest].readOnly);
-    EXPECT_FALSE(d.LeftoverTemporary());
+    EXPECT_FALSE(LeftoverFiles());
     EXPECT_EQ(d.os.programs, std::vector<std::string>{kRegsvr32 + "\"" + dest + "\""});
     EXPECT_TRUE(d.window.texts.empty());
+    // The 95 family is never asked for the one-step call it only has as a stub.
+    EXPECT_EQ(d.JournalMentions("move "), GetParam() != Replacing::kWindows9x);
 }
 
 // A replacement that cannot be copied leaves the old file where it was.
-TEST(DeployTest, FailedReplacementKeepsTheOldFile) {
-    Deployment d;
+TEST_P(ReplaceTest, FailedReplacementKeepsTheOldFile) {
     d.List("SYS\\", "A.DLL", "DLL");
     const std::string dest = kProduct + "\\SYS\\A.DLL";
     d.os.AddFile(dest, "old");
@@ -141,24 +165,46 @@ TEST(DeployTest, FailedReplacementKeepsTheOldFile) {
     d.Deploy();
     ASSERT_EQ(d.os.files.count(dest), 1u);
     EXPECT_EQ(d.Content(dest), "old");
-    EXPECT_FALSE(d.LeftoverTemporary());
+    EXPECT_FALSE(LeftoverFiles());
     EXPECT_TRUE(d.os.programs.empty());
     EXPECT_EQ(d.window.texts, std::vector<std::string>{"Could not copy file (Source: C:\\PKG\\A.DLL - Destnation: " +
                                                        dest + ")"});
 }
 
-TEST(DeployTest, FileInUseStaysAndIsRegisteredInPlace) {
-    Deployment d;
+TEST_P(ReplaceTest, FileInUseStaysAndIsRegisteredInPlace) {
     d.List("", "A.EXE", "EXE");
     const std::string dest = kProduct + "\\A.EXE";
     d.os.AddFile(dest, "old");
     d.os.files[dest].inUse = true;
     d.Deploy();
     EXPECT_EQ(d.Content(dest), "old");
-    EXPECT_FALSE(d.LeftoverTemporary());
+    EXPECT_FALSE(LeftoverFiles());
     EXPECT_EQ(d.os.programs, std::vector<std::string>{"\"" + dest + "\" /RegServer"});
     EXPECT_TRUE(d.window.texts.empty());
 }
+
+// Renaming: when the new file cannot be moved in, the old one goes back,
+// and a set-aside file left by an interrupted run does not get in the way.
+class RenameTest : public ReplaceTest {};
+
+TEST_P(RenameTest, OldFileIsPutBackWhenTheNewOneCannotMoveIn) {
+    d.List("", "A.EXE", "EXE");
+    const std::string dest = kProduct + "\\A.EXE";
+    d.os.AddFile(dest, "old");
+    d.os.AddFile(dest + setup::kSetAsideSuffix, "stale");
+    d.os.renameRefused = {dest + setup::kReplacementSuffix};
+    d.Deploy();
+    EXPECT_TRUE(d.Journaled("rename " + dest + " -> " + dest + setup::kSetAsideSuffix));
+    EXPECT_EQ(d.Content(dest), "old");
+    EXPECT_FALSE(LeftoverFiles());
+    EXPECT_EQ(d.os.programs, std::vector<std::string>{"\"" + dest + "\" /RegServer"});
+}
+
+INSTANTIATE_TEST_SUITE_P(Systems, ReplaceTest,
+                         ::testing::Values(Replacing::kOneStep, Replacing::kStubbedCall, Replacing::kWindows9x),
+                         [](const auto& info) { return ::testing::PrintToString(info.param); });
+INSTANTIATE_TEST_SUITE_P(Systems, RenameTest, ::testing::Values(Replacing::kStubbedCall, Replacing::kWindows9x),
+                         [](const auto& info) { return ::testing::PrintToString(info.param); });
 
 TEST(DeployTest, HiddenDestinationIsNotSeenAndTheCopyIsRefused) {
     for (bool hidden : {true, false}) {

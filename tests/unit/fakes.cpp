@@ -105,14 +105,27 @@ int32_t FakeOs::CopyFileA(const std::string& source, const std::string& destinat
     return 1;
 }
 
-int32_t FakeOs::MoveFileReplaceA(const std::string& source, const std::string& destination) {
+platform::MoveResult FakeOs::MoveFileReplaceA(const std::string& source, const std::string& destination) {
     journal_.push_back("move " + source + " -> " + destination);
+    if (moveFileExStub) return platform::MoveResult::kNotSupported;
     auto from = files.find(source);
     auto to = files.find(destination);
-    if (from == files.end() || !FolderExists(destination)) return 0;
-    if (to != files.end() && (to->second.inUse || to->second.readOnly)) return 0;
+    if (from == files.end() || !FolderExists(destination)) return platform::MoveResult::kFailed;
+    if (to != files.end() && (to->second.inUse || to->second.readOnly)) return platform::MoveResult::kFailed;
     FakeFile moved = from->second;
     files.erase(source);
+    files[destination] = moved;
+    return platform::MoveResult::kMoved;
+}
+
+int32_t FakeOs::MoveFileA(const std::string& source, const std::string& destination) {
+    journal_.push_back("rename " + source + " -> " + destination);
+    auto from = files.find(source);
+    if (from == files.end() || from->second.inUse || files.count(destination) || !FolderExists(destination) ||
+        renameRefused.count(source))
+        return 0;
+    FakeFile moved = from->second;
+    files.erase(from);
     files[destination] = moved;
     return 1;
 }

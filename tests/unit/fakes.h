@@ -41,6 +41,8 @@ public:
     std::set<std::string> folders;                  // existing folders, without trailing backslash
     std::set<std::string> copyRefused;              // destinations a copy can't write
     bool diskFull = false;                          // every copy fails
+    bool moveFileExStub = false;                    // one-step replace only a stub, as on the 95 family
+    std::set<std::string> renameRefused;            // files a rename can't move
     std::vector<std::string> programs;              // started command lines
     std::set<std::string> unstartable;              // command lines that can't start
     uint32_t platformId = 2;
@@ -65,7 +67,8 @@ public:
     void ClearFileAttributes(const std::string& path) override;
     int32_t DeleteFileA(const std::string& path) override;
     int32_t CopyFileA(const std::string& source, const std::string& destination, int32_t failIfExists) override;
-    int32_t MoveFileReplaceA(const std::string& source, const std::string& destination) override;
+    platform::MoveResult MoveFileReplaceA(const std::string& source, const std::string& destination) override;
+    int32_t MoveFileA(const std::string& source, const std::string& destination) override;
     void RunProgram(const std::string& commandLine, int windowStyle) override;
     int32_t GetVersionExA(platform::OsVersionInfo& info) override;
     int32_t ExitWindowsEx(uint32_t flags, uint32_t reserved) override;

@@ -1,5 +1,9 @@
 // Settings and registration services of Win32Os against the real system:
 // INI files, the per-user registry setting and type-library registration.
+// The test tidies the registry with RegDeleteTreeA (Vista on); the product
+// itself is built for Windows 2000 headers.
+#undef _WIN32_WINNT
+#define _WIN32_WINNT 0x0600
 #include <windows.h>
 #include <oleauto.h>
 

@@ -15,21 +15,31 @@ constexpr int32_t kPathFileAccessError = 75;
 const wchar_t* Wide(const std::u16string& text) { return reinterpret_cast<const wchar_t*>(text.c_str()); }
 }  // namespace
 
+// A kernel32 function that older systems lack, or null there.
+template <class Function>
+Function KernelFunction(const char* name) {
+    return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), name)));
+}
+
+// Each call is used where the system has it: Windows 8 and later (and 7 or
+// Vista with the update that added it) search only the system directory for
+// late-loaded DLLs; XP SP1 and later drop the current directory from the
+// search. Windows 2000, XP RTM and the 95 family offer no such call.
 void RestrictDllSearchToSystem() {
-    HMODULE kernel = GetModuleHandleA("kernel32.dll");
-    using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
-    using SetSearchPathModeFn = BOOL(WINAPI*)(DWORD);
-    if (auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesFn>(
-            reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories"))))
-        setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
-    if (auto setMode = reinterpret_cast<SetSearchPathModeFn>(
-            reinterpret_cast<void*>(GetProcAddress(kernel, "SetSearchPathMode"))))
-        setMode(BASE_SEARCH_PATH_ENABLE_SAFE_SEARCHMODE | BASE_SEARCH_PATH_PERMANENT);
-    SetDllDirectoryA("");  // also drops the current directory on systems without the calls above
-    // Loaded now from the system directory: the common controls load it by
-    // name on first use, and Wine resolves such late loads with the
-    // original search path.
-    LoadLibraryExA("msimg32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    constexpr DWORD kSearchSystem32 = 0x00000800;      // LOAD_LIBRARY_SEARCH_SYSTEM32
+    constexpr DWORD kSafeSearchPermanent = 0x00008001;  // safe search mode, permanently
+    if (auto setDefault = KernelFunction<BOOL(WINAPI*)(DWORD)>("SetDefaultDllDirectories"))
+        setDefault(kSearchSystem32);
+    if (auto setMode = KernelFunction<BOOL(WINAPI*)(DWORD)>("SetSearchPathMode")) setMode(kSafeSearchPermanent);
+    if (auto setDllDirectory = KernelFunction<BOOL(WINAPI*)(LPCSTR)>("SetDllDirectoryA")) setDllDirectory("");
+    // Loaded now, by its full path: the common controls load it by name on
+    // first use, and Wine resolves such late loads with the original search
+    // path. The altered search path takes its own imports from the same folder.
+    char system[MAX_PATH];
+    const UINT length = ::GetSystemDirectoryA(system, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return;
+    const std::string msimg32 = std::string(system, length) + "\\msimg32.dll";
+    LoadLibraryExA(msimg32.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
 std::string Win32Os::GetInstallerFolder() {
@@ -111,8 +121,14 @@ int32_t Win32Os::CopyFileA(const std::string& source, const std::string& destina
     return ::CopyFileA(source.c_str(), destination.c_str(), failIfExists);
 }
 
-int32_t Win32Os::MoveFileReplaceA(const std::string& source, const std::string& destination) {
-    return MoveFileExA(source.c_str(), destination.c_str(), MOVEFILE_REPLACE_EXISTING);
+MoveResult Win32Os::MoveFileReplaceA(const std::string& source, const std::string& destination) {
+    if (MoveFileExA(source.c_str(), destination.c_str(), MOVEFILE_REPLACE_EXISTING)) return MoveResult::kMoved;
+    // The 95 family exports the call but only as a stub that reports this.
+    return GetLastError() == ERROR_CALL_NOT_IMPLEMENTED ? MoveResult::kNotSupported : MoveResult::kFailed;
+}
+
+int32_t Win32Os::MoveFileA(const std::string& source, const std::string& destination) {
+    return ::MoveFileA(source.c_str(), destination.c_str());
 }
 
 void Win32Os::RunProgram(const std::string& commandLine, int windowStyle) {

@@ -20,7 +20,8 @@ public:
     void ClearFileAttributes(const std::string& path) override;
     int32_t DeleteFileA(const std::string& path) override;
     int32_t CopyFileA(const std::string& source, const std::string& destination, int32_t failIfExists) override;
-    int32_t MoveFileReplaceA(const std::string& source, const std::string& destination) override;
+    MoveResult MoveFileReplaceA(const std::string& source, const std::string& destination) override;
+    int32_t MoveFileA(const std::string& source, const std::string& destination) override;
     void RunProgram(const std::string& commandLine, int windowStyle) override;
     int32_t GetVersionExA(OsVersionInfo& info) override;
     int32_t ExitWindowsEx(uint32_t flags, uint32_t reserved) override;

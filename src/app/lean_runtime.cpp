@@ -1,0 +1,53 @@
+// Small replacements for parts of the static C++ runtime that the program
+// never needs in full. Linked into the product only.
+//
+// The library's own throw helpers build std::logic_error and friends, which
+// keep their message in the old reference-counted string and drag in a
+// second copy of the whole string class (and, through it, std::random_device
+// with its imports). The program throws and catches its own RuntimeError; a
+// library error only ever reaches a catch (...) that rethrows, or ends the
+// program. So these helpers throw one small exception type that keeps the
+// message, and the allocation and cast helpers throw the standard types,
+// which the support library defines cheaply.
+#include <cstdlib>
+#include <exception>
+#include <new>
+#include <typeinfo>
+
+namespace {
+
+class LibraryError : public std::exception {
+public:
+    explicit LibraryError(const char* message) noexcept : message_(message) {}
+    const char* what() const noexcept override { return message_; }
+
+private:
+    const char* message_;  // a literal of the library's
+};
+
+}  // namespace
+
+namespace std {
+void __throw_bad_alloc() { throw bad_alloc(); }
+void __throw_bad_array_new_length() { throw bad_alloc(); }
+void __throw_bad_cast() { throw bad_cast(); }
+void __throw_bad_typeid() { throw bad_typeid(); }
+void __throw_bad_exception() { throw bad_exception(); }
+void __throw_logic_error(const char* message) { throw LibraryError(message); }
+void __throw_domain_error(const char* message) { throw LibraryError(message); }
+void __throw_invalid_argument(const char* message) { throw LibraryError(message); }
+void __throw_length_error(const char* message) { throw LibraryError(message); }
+void __throw_out_of_range(const char* message) { throw LibraryError(message); }
+void __throw_runtime_error(const char* message) { throw LibraryError(message); }
+void __throw_range_error(const char* message) { throw LibraryError(message); }
+void __throw_overflow_error(const char* message) { throw LibraryError(message); }
+void __throw_underflow_error(const char* message) { throw LibraryError(message); }
+// The format's arguments are dropped: the format alone says what went wrong.
+void __throw_out_of_range_fmt(const char* format, ...) { throw LibraryError(format); }
+}  // namespace std
+
+// The default terminate handler prints demangled type names and pulls the
+// demangler into the program; a plain abort is enough here.
+namespace __gnu_cxx {
+void __verbose_terminate_handler() { std::abort(); }
+}  // namespace __gnu_cxx
