@@ -9,10 +9,18 @@
 // program. So these helpers throw one small exception type that keeps the
 // message, and the allocation and cast helpers throw the standard types,
 // which the support library defines cheaply.
+#include <windows.h>
+
 #include <cstdlib>
 #include <exception>
 #include <new>
+#include <string>
 #include <typeinfo>
+
+// The string class compiled here, for size, instead of the library's copy,
+// which is built for speed with full unwind tables: the linker then takes
+// no string code from the library, and drops the members nobody calls.
+template class std::basic_string<char>;
 
 namespace {
 
@@ -51,3 +59,22 @@ void __throw_out_of_range_fmt(const char* format, ...) { throw LibraryError(form
 namespace __gnu_cxx {
 void __verbose_terminate_handler() { std::abort(); }
 }  // namespace __gnu_cxx
+
+// The compiler's thread and exception support creates its semaphores with
+// CreateSemaphoreW, which the 95 family has only as a stub that fails. They
+// are all unnamed, so the program gives that support the ANSI call instead,
+// through the import slot the support code calls.
+namespace {
+HANDLE WINAPI CreateUnnamedSemaphore(LPSECURITY_ATTRIBUTES attributes, LONG initial, LONG maximum, LPCWSTR name) {
+    if (name) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    return CreateSemaphoreA(attributes, initial, maximum, nullptr);
+}
+}  // namespace
+
+extern "C" {
+extern decltype(&CreateUnnamedSemaphore) const createSemaphoreWSlot __asm__("__imp__CreateSemaphoreW@16");
+__attribute__((used)) decltype(&CreateUnnamedSemaphore) const createSemaphoreWSlot = &CreateUnnamedSemaphore;
+}

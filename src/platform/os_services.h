@@ -62,8 +62,7 @@ public:
     virtual int32_t CopyFileA(const std::string& source, const std::string& destination, int32_t failIfExists) = 0;
     // Moves a file over an existing one in a single step.
     virtual MoveResult MoveFileReplaceA(const std::string& source, const std::string& destination) = 0;
-    // Renames a file; fails when the new name exists or the file is in use.
-    // Non-zero on success.
+    // Renames a file; fails when the new name exists. Non-zero on success.
     virtual int32_t MoveFileA(const std::string& source, const std::string& destination) = 0;
     // Starts the command line and returns at once; raises when it cannot start.
     virtual void RunProgram(const std::string& commandLine, int windowStyle) = 0;

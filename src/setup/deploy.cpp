@@ -55,17 +55,22 @@ void ReportCopyFailure(MainWindow& window, const std::string& source, const std:
 }
 
 // Replaces the destination with the temporary through renames: the old file
-// aside, the new one in, the old one removed. When the new one cannot be
-// moved in, the old one is put back. False when the old file stays.
+// aside, the new one in, the old one removed. False, with the old file back
+// in place, when the new one cannot be moved in or the old one cannot be
+// removed (a running program can be renamed but not deleted): a file in use
+// stays, as a one-step replace leaves it.
 bool ReplaceByRenaming(platform::OsServices& os, const std::string& temporary, const std::string& destination) {
     const std::string aside = destination + kSetAsideSuffix;
     os.DeleteFileA(aside);  // left by an interrupted run
-    if (!os.MoveFileA(destination, aside)) return false;  // in use
+    if (!os.MoveFileA(destination, aside)) return false;
     if (!os.MoveFileA(temporary, destination)) {
         os.MoveFileA(aside, destination);
         return false;
     }
-    os.DeleteFileA(aside);
+    if (os.DeleteFileA(aside)) return true;
+    if (!os.MoveFileA(destination, temporary)) return true;  // the new file stays in place
+    if (os.MoveFileA(aside, destination)) return false;
+    os.MoveFileA(temporary, destination);
     return true;
 }
 

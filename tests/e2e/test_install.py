@@ -49,6 +49,9 @@ REGISTER_TIMEOUT = 20  # seconds for a started registration program to record it
 END_TIMEOUT = 15  # seconds for the installer to end after an action
 QUIET_PERIOD = 1.0  # seconds in which "nothing happens" is observed
 SHELL_WINDOW_TIMEOUT = 10  # seconds for Wine's shell to open the group's folder window
+# Windows versions the installer is run under (Wine's version setting for
+# it alone): Wine's own default, and the oldest of each family it supports.
+WINDOWS_VERSIONS = ("default", "win98", "win2k", "winxp")
 
 
 def names_in(folder):
@@ -218,9 +221,36 @@ class InstallScenarios(winehost.WineTestCase):
         ini.read_string(read_bytes(self.host, INI).decode("cp1252"))
         return ini
 
+    def finish(self, process, ready, windows9x):
+        """Finish ends the program; on the 95 family after No to the reboot question."""
+        self.host.click(TITLE, "Finish")
+        if windows9x:
+            self.assert_reboot_question(ready["pid"])
+            self.host.click("Install", "No")
+        self.assert_ends(process, "Finish")
+
+    def assert_reboot_question(self, pid):
+        box = self.host.dump("Install")
+        self.assertEqual(box["class"], "#32770")
+        self.assertEqual(box["pid"], pid, "not the installer's question")
+        # The text reads back exactly, line break (CR LF) included.
+        self.assertIn(REBOOT_QUESTION, box.texts("Static"))
+        self.assertEqual([strip_access_keys(t) for t in box.texts("Button")], ["Yes", "No"])
+
     # ---- scenarios
 
     def test_full_install_then_finish(self):
+        for version in WINDOWS_VERSIONS:
+            with self.subTest(version):
+                self.clean_state()
+                if version != "default":
+                    self.host.set_windows_version("LiveUpdateSetup.exe", version)
+                self.full_install_then_finish(windows9x=version == "win98")
+
+    def full_install_then_finish(self, windows9x):
+        """Everything an install does, checked where it lands. On the 95
+        family the read-only README is replaced through renames, and Finish
+        first asks whether to reboot."""
         host = self.host
         self.prepare_host()
         # Already in the system directory: the real component under the name
@@ -293,13 +323,20 @@ class InstallScenarios(winehost.WineTestCase):
         self.close_shell_windows(wait_for_one=True)
         host.screenshot(os.path.join(winehost.work_dir(), "completed.png"))
 
-        # Windows NT family: Finish ends the program without a question.
-        self.host.click(TITLE, "Finish")
-        self.assert_ends(process, "Finish")
+        self.finish(process, ready, windows9x)
 
     def test_file_in_use_stays_and_is_registered_in_place(self):
         # A running program's file can't be replaced: the running client
-        # keeps its file, which is registered as it is.
+        # keeps its file, which is registered as it is; on the 95 family
+        # too, where the file is replaced through renames.
+        for version in ("default", "win98"):
+            with self.subTest(version):
+                self.clean_state()
+                if version != "default":
+                    self.host.set_windows_version("LiveUpdateSetup.exe", version)
+                self.file_in_use_stays_and_is_registered_in_place(windows9x=version == "win98")
+
+    def file_in_use_stays_and_is_registered_in_place(self, windows9x):
         self.prepare_host()
         old_client = self.client + b"older build"
         with open(self.host.unix_path(HOST + r"\TVKUPDT.EXE"), "wb") as f:
@@ -307,14 +344,13 @@ class InstallScenarios(winehost.WineTestCase):
         self.host.start(HOST + r"\TVKUPDT.EXE")
         self.host.wait_window(CLIENT_TITLE)  # its message box: it runs
 
-        process, _ready = self.start_ready("START\nFOLDER,SERVER\nFILE,TvkUpdt.exe\nEND\n",
-                                           {"TvkUpdt.exe": self.client})
+        process, ready = self.start_ready("START\nFOLDER,SERVER\nFILE,TvkUpdt.exe\nEND\n",
+                                          {"TvkUpdt.exe": self.client})
         self.install(process)
         self.assertEqual(names_in(self.host.unix_path(HOST)), ["sys", "tvkupdt.exe"], "temporary file left")
         self.assertEqual(read_bytes(self.host, HOST + r"\TVKUPDT.EXE"), old_client)
         self.assert_registered("TvkUpdt.exe", rf"/RegServer {HOST}\TVKUPDT.EXE")
-        self.host.click(TITLE, "Finish")
-        self.assert_ends(process, "Finish")
+        self.finish(process, ready, windows9x)
 
     def test_failures_are_reported_and_the_install_completes(self):
         # A missing payload file, a failed copy over an existing file and a
@@ -416,12 +452,7 @@ class InstallScenarios(winehost.WineTestCase):
                 process, ready = self.start_ready("", {})
                 self.install(process)
                 action()
-                box = self.host.dump("Install")
-                self.assertEqual(box["class"], "#32770")
-                self.assertEqual(box["pid"], ready["pid"], "not the installer's question")
-                # The text reads back exactly, line break (CR LF) included.
-                self.assertIn(REBOOT_QUESTION, box.texts("Static"))
-                self.assertEqual([strip_access_keys(t) for t in box.texts("Button")], ["Yes", "No"])
+                self.assert_reboot_question(ready["pid"])
                 self.host.click("Install", "No")
                 self.assert_ends(process, f"No after {name}")
 

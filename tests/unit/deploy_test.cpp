@@ -128,9 +128,10 @@ void PrintTo(Replacing r, std::ostream* os) {
 
 class ReplaceTest : public ::testing::TestWithParam<Replacing> {
 protected:
-    void SetUp() override {
-        d.os.moveFileExStub = GetParam() == Replacing::kStubbedCall;
-        if (GetParam() == Replacing::kWindows9x) d.os.platformId = 1;
+    void SetUp() override { Configure(d); }
+    void Configure(Deployment& deployment) const {
+        deployment.os.moveFileExStub = GetParam() == Replacing::kStubbedCall;
+        if (GetParam() == Replacing::kWindows9x) deployment.os.platformId = 1;
     }
     // No temporary and no set-aside file is left beside the destination.
     bool LeftoverFiles() const {
@@ -183,21 +184,25 @@ TEST_P(ReplaceTest, FileInUseStaysAndIsRegisteredInPlace) {
     EXPECT_TRUE(d.window.texts.empty());
 }
 
-// Renaming: when the new file cannot be moved in, the old one goes back,
-// and a set-aside file left by an interrupted run does not get in the way.
 class RenameTest : public ReplaceTest {};
 
-TEST_P(RenameTest, OldFileIsPutBackWhenTheNewOneCannotMoveIn) {
-    d.List("", "A.EXE", "EXE");
+// Renaming: when the old file cannot be set aside (in use on the 95 family)
+// or the new one cannot be moved in, the old one stays or goes back; a
+// set-aside file left by an interrupted run does not get in the way.
+TEST_P(RenameTest, OldFileStaysWhenARenameFails) {
     const std::string dest = kProduct + "\\A.EXE";
-    d.os.AddFile(dest, "old");
-    d.os.AddFile(dest + setup::kSetAsideSuffix, "stale");
-    d.os.renameRefused = {dest + setup::kReplacementSuffix};
-    d.Deploy();
-    EXPECT_TRUE(d.Journaled("rename " + dest + " -> " + dest + setup::kSetAsideSuffix));
-    EXPECT_EQ(d.Content(dest), "old");
-    EXPECT_FALSE(LeftoverFiles());
-    EXPECT_EQ(d.os.programs, std::vector<std::string>{"\"" + dest + "\" /RegServer"});
+    for (const std::string& refused : {dest, dest + setup::kReplacementSuffix}) {
+        Deployment d;
+        Configure(d);
+        d.List("", "A.EXE", "EXE");
+        d.os.AddFile(dest, "old");
+        d.os.AddFile(dest + setup::kSetAsideSuffix, "stale");
+        d.os.renameRefused = {refused};
+        d.Deploy();
+        EXPECT_EQ(d.Content(dest), "old") << refused;
+        EXPECT_EQ(d.os.files.size(), 2u) << "only the payload and the old file: " << refused;
+        EXPECT_EQ(d.os.programs, std::vector<std::string>{"\"" + dest + "\" /RegServer"});
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Systems, ReplaceTest,

@@ -121,8 +121,8 @@ platform::MoveResult FakeOs::MoveFileReplaceA(const std::string& source, const s
 int32_t FakeOs::MoveFileA(const std::string& source, const std::string& destination) {
     journal_.push_back("rename " + source + " -> " + destination);
     auto from = files.find(source);
-    if (from == files.end() || from->second.inUse || files.count(destination) || !FolderExists(destination) ||
-        renameRefused.count(source))
+    // A file in use can be renamed, as a running program can on Windows.
+    if (from == files.end() || files.count(destination) || !FolderExists(destination) || renameRefused.count(source))
         return 0;
     FakeFile moved = from->second;
     files.erase(from);

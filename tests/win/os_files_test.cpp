@@ -176,7 +176,7 @@ TEST_F(FileOperationsTest, ReplaceThroughATemporaryCopyOverAProtectedFile) {
 
     os.ClearFileAttributes(At("old.dll"));
     ASSERT_NE(os.CopyFileA(At("new.dll"), At("old.dll.new"), 0), 0);
-    EXPECT_NE(os.MoveFileReplaceA(At("old.dll.new"), At("old.dll")), 0);
+    EXPECT_EQ(os.MoveFileReplaceA(At("old.dll.new"), At("old.dll")), platform::MoveResult::kMoved);
     EXPECT_EQ(ReadBytes(At("old.dll")), "new contents");
     EXPECT_FALSE(Exists(At("old.dll.new")));
     EXPECT_EQ(os.FindFile(At("old.dll")), "old.dll");
@@ -185,7 +185,7 @@ TEST_F(FileOperationsTest, ReplaceThroughATemporaryCopyOverAProtectedFile) {
 TEST_F(FileOperationsTest, MoveFileReplaceReplacesAnExistingFile) {
     WriteBytes(At("incoming.tmp"), "new contents");
     WriteBytes(At("target.dll"), "old");
-    EXPECT_NE(os.MoveFileReplaceA(At("incoming.tmp"), At("target.dll")), 0);
+    EXPECT_EQ(os.MoveFileReplaceA(At("incoming.tmp"), At("target.dll")), platform::MoveResult::kMoved);
     EXPECT_EQ(ReadBytes(At("target.dll")), "new contents");
     EXPECT_FALSE(Exists(At("incoming.tmp")));
 }
@@ -197,11 +197,25 @@ TEST_F(FileOperationsTest, MoveFileReplaceOfATargetInUseLeavesBothFiles) {
     HANDLE held = CreateFileA(At("target.dll").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
-    const int32_t result = os.MoveFileReplaceA(At("incoming.tmp"), At("target.dll"));
+    const platform::MoveResult result = os.MoveFileReplaceA(At("incoming.tmp"), At("target.dll"));
+    const int32_t renamed = os.MoveFileA(At("target.dll"), At("target.dll.old~"));
     CloseHandle(held);
-    EXPECT_EQ(result, 0);
+    EXPECT_EQ(result, platform::MoveResult::kFailed);
+    EXPECT_EQ(renamed, 0);
     EXPECT_EQ(ReadBytes(At("target.dll")), "old");
     EXPECT_EQ(ReadBytes(At("incoming.tmp")), "new contents");
+}
+
+// The renames that replace a file where the one-step move is only a stub.
+TEST_F(FileOperationsTest, RenameMovesAFileButNeverOverAnother) {
+    WriteBytes(At("incoming.tmp"), "new contents");
+    WriteBytes(At("target.dll"), "old");
+    EXPECT_EQ(os.MoveFileA(At("incoming.tmp"), At("target.dll")), 0);
+    EXPECT_EQ(ReadBytes(At("target.dll")), "old");
+    EXPECT_NE(os.MoveFileA(At("target.dll"), At("target.dll.old~")), 0);
+    EXPECT_NE(os.MoveFileA(At("incoming.tmp"), At("target.dll")), 0);
+    EXPECT_EQ(ReadBytes(At("target.dll")), "new contents");
+    EXPECT_EQ(ReadBytes(At("target.dll.old~")), "old");
 }
 
 TEST_F(FileOperationsTest, CopyIntoAMissingFolderFails) {

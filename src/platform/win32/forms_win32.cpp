@@ -400,13 +400,22 @@ LRESULT CALLBACK Win32Forms::PanelProc(HWND hwnd, UINT message, WPARAM wParam, L
     return DefWindowProcA(hwnd, message, wParam, lParam);
 }
 
+namespace {
+// The top-level window that holds a child window (GetAncestor's root, which
+// the 95 family may lack).
+HWND TopLevelOf(HWND hwnd) {
+    while (hwnd && (GetWindowLongA(hwnd, GWL_STYLE) & WS_CHILD)) hwnd = GetParent(hwnd);
+    return hwnd;
+}
+}  // namespace
+
 // The frame paints its own face and passes its buttons' notifications and
 // colour requests to the window.
 LRESULT CALLBACK Win32Forms::FrameProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_COMMAND:
     case WM_CTLCOLORBTN:
-    case WM_CTLCOLORSTATIC: return SendMessageA(GetAncestor(hwnd, GA_ROOT), message, wParam, lParam);
+    case WM_CTLCOLORSTATIC: return SendMessageA(TopLevelOf(hwnd), message, wParam, lParam);
     case WM_ERASEBKGND: {
         RECT client;
         GetClientRect(hwnd, &client);

@@ -13,13 +13,13 @@ namespace {
 constexpr int32_t kPathFileAccessError = 75;
 
 const wchar_t* Wide(const std::u16string& text) { return reinterpret_cast<const wchar_t*>(text.c_str()); }
-}  // namespace
 
 // A kernel32 function that older systems lack, or null there.
 template <class Function>
 Function KernelFunction(const char* name) {
     return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), name)));
 }
+}  // namespace
 
 // Each call is used where the system has it: Windows 8 and later (and 7 or
 // Vista with the update that added it) search only the system directory for
