@@ -17,6 +17,7 @@ set(LU_E2E_WORK ${CMAKE_BINARY_DIR}/e2e CACHE PATH "Work folder of the Wine test
 
 if(LU_MINGW_THREADS STREQUAL "posix")
     add_subdirectory(tests/win)
+    add_subdirectory(tests/compat)
     return()
 endif()
 

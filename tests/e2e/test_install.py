@@ -239,13 +239,17 @@ class InstallScenarios(winehost.WineTestCase):
 
     # ---- scenarios
 
-    def test_full_install_then_finish(self):
-        for version in WINDOWS_VERSIONS:
+    def on_versions(self, versions, scenario):
+        """Runs the scenario once per Windows version, each from a clean state."""
+        for version in versions:
             with self.subTest(version):
                 self.clean_state()
                 if version != "default":
                     self.host.set_windows_version("LiveUpdateSetup.exe", version)
-                self.full_install_then_finish(windows9x=version == "win98")
+                scenario(windows9x=version == "win98")
+
+    def test_full_install_then_finish(self):
+        self.on_versions(WINDOWS_VERSIONS, self.full_install_then_finish)
 
     def full_install_then_finish(self, windows9x):
         """Everything an install does, checked where it lands. On the 95
@@ -329,12 +333,7 @@ class InstallScenarios(winehost.WineTestCase):
         # A running program's file can't be replaced: the running client
         # keeps its file, which is registered as it is; on the 95 family
         # too, where the file is replaced through renames.
-        for version in ("default", "win98"):
-            with self.subTest(version):
-                self.clean_state()
-                if version != "default":
-                    self.host.set_windows_version("LiveUpdateSetup.exe", version)
-                self.file_in_use_stays_and_is_registered_in_place(windows9x=version == "win98")
+        self.on_versions(("default", "win98"), self.file_in_use_stays_and_is_registered_in_place)
 
     def file_in_use_stays_and_is_registered_in_place(self, windows9x):
         self.prepare_host()

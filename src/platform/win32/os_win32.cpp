@@ -122,8 +122,11 @@ int32_t Win32Os::CopyFileA(const std::string& source, const std::string& destina
 }
 
 MoveResult Win32Os::MoveFileReplaceA(const std::string& source, const std::string& destination) {
-    if (MoveFileExA(source.c_str(), destination.c_str(), MOVEFILE_REPLACE_EXISTING)) return MoveResult::kMoved;
-    // The 95 family exports the call but only as a stub that reports this.
+    // Looked up, not imported: the 95 family has it only as a stub, which
+    // reports that it is not implemented.
+    const auto moveFileEx = KernelFunction<BOOL(WINAPI*)(LPCSTR, LPCSTR, DWORD)>("MoveFileExA");
+    if (!moveFileEx) return MoveResult::kNotSupported;
+    if (moveFileEx(source.c_str(), destination.c_str(), MOVEFILE_REPLACE_EXISTING)) return MoveResult::kMoved;
     return GetLastError() == ERROR_CALL_NOT_IMPLEMENTED ? MoveResult::kNotSupported : MoveResult::kFailed;
 }
 
