@@ -21,11 +21,14 @@ if(LU_MINGW_THREADS STREQUAL "posix")
     return()
 endif()
 
-# The product is optimised across files at link time: a smaller exe.
+# The product is optimised across files at link time: a smaller exe. In one
+# partition: GCC 12 can fail internally (binds_to_current_def_p) when a
+# constructor and its callers land in different partitions.
 target_compile_options(installer_core PUBLIC -flto)
+target_link_options(installer_core INTERFACE -flto -flto-partition=one)
 add_executable(LiveUpdateSetup WIN32 src/app/main.cpp src/app/lean_runtime.cpp resources/LiveUpdateSetup.rc)
 target_link_libraries(LiveUpdateSetup PRIVATE installer_core)
-target_link_options(LiveUpdateSetup PRIVATE -flto ${LU_STATIC_LINK})
+target_link_options(LiveUpdateSetup PRIVATE ${LU_STATIC_LINK})
 set_source_files_properties(resources/LiveUpdateSetup.rc PROPERTIES
     OBJECT_DEPENDS "${CMAKE_SOURCE_DIR}/resources/banner.gif;${CMAKE_SOURCE_DIR}/resources/setup.ico;${CMAKE_SOURCE_DIR}/resources/LiveUpdateSetup.manifest")
 

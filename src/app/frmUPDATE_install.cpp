@@ -10,8 +10,10 @@
 
 void frmUPDATE::cmdInstall_Click() {
     auto& rt = ctx_.rt;
-    const auto& s = ctx_.state;
+    auto& s = ctx_.state;
     rt.SetScreenPointer(platform::kPointerHourglass);
+    s.LastFileFailure.clear();
+    s.Log.Start(ctx_);
     if (!s.ProductPath.empty()) {
         rt.YieldToUI();
         setup::ReadUpdateList(ctx_);
@@ -27,7 +29,9 @@ void frmUPDATE::cmdInstall_Click() {
                             s.SystemName + " -  Live Update");
     lblUpdate(1).SetVisible(true);
     InstallCompleted = 1;
-    EditMsgline("");
+    // The last file that failed stays in view; with none, the line is cleared.
+    EditMsgline(s.LastFileFailure);
+    s.Log.Write(s.LastFileFailure.empty() ? "Completed." : "Completed; last trouble: " + s.LastFileFailure);
     cmdInstall.SetVisible(false);
     cmdCancel.SetCaption("Finish");
 }

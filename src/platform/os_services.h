@@ -2,6 +2,7 @@
 // Operating-system services the installer uses, and only the results that
 // its callers rely on. Strings are ANSI text of the system code page.
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace platform {
@@ -25,6 +26,14 @@ enum class MoveResult {
     kMoved,
     kFailed,        // both files stay as they were (the target is in use)
     kNotSupported,  // the system only has a stub of the call (the 95 family); nothing was touched
+};
+
+// A text file written line by line, each line on disk as soon as it is
+// written (CRLF line ends); closed when the object goes.
+class LogFile {
+public:
+    virtual ~LogFile() = default;
+    virtual void WriteLine(const std::string& line) = 0;
 };
 
 // A loaded type library, owned by the caller until ReleaseTypeLib.
@@ -66,6 +75,14 @@ public:
     virtual int32_t MoveFileA(const std::string& source, const std::string& destination) = 0;
     // Starts the command line and returns at once; raises when it cannot start.
     virtual void RunProgram(const std::string& commandLine, int windowStyle) = 0;
+
+    // The user's folder for temporary files, with a trailing backslash;
+    // empty when the system gives none.
+    virtual std::string GetTempFolder() = 0;
+    // Local date and time as "YYYY-MM-DD hh:mm:ss".
+    virtual std::string LocalTimestamp() = 0;
+    // Creates the file anew, or null when it cannot be created.
+    virtual std::unique_ptr<LogFile> CreateLogFile(const std::string& path) = 0;
 
     virtual int32_t GetVersionExA(OsVersionInfo& info) = 0;
     virtual int32_t ExitWindowsEx(uint32_t flags, uint32_t reserved) = 0;

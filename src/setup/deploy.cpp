@@ -1,6 +1,7 @@
 #include "setup/deploy.h"
 
 #include "platform/os_services.h"
+#include "platform/runtime_error.h"
 #include "platform/text.h"
 #include "setup/paths.h"
 #include "setup/system_platform.h"
@@ -13,6 +14,9 @@ struct Destination {
     std::string path;
     bool replace;  // an existing file there is replaced
 };
+
+// What became of an entry's file.
+enum class Copy { kCopied, kReplaced, kKept, kFailed, kInUse };
 
 // "SYSTEM\" is the system directory, whose files are never replaced;
 // "SERVER\" is the product folder itself; any other selector is a subfolder of it.
@@ -40,18 +44,39 @@ std::string Regsvr32Program(const Context& ctx) {
     return program.find(' ') == std::string::npos ? program : Quoted(program);
 }
 
-void Register(Context& ctx, const std::string& path, const std::string& extension) {
+// Registers the file by its type and says what was done, for the log. A
+// registration program that cannot be started is reported, and the walk
+// goes on with the next entry.
+std::string Register(Context& ctx, MainWindow& window, const std::string& path, const std::string& extension) {
     const std::string quoted = Quoted(path);
+    std::string command;
     if (extension == "DLL" || extension == "OCX")
-        ctx.os.RunProgram(Regsvr32Program(ctx) + " /s " + quoted, platform::kWindowStyleMinimizedFocus);
+        command = Regsvr32Program(ctx) + " /s " + quoted;
     else if (extension == "EXE")
-        ctx.os.RunProgram(quoted + " /RegServer", platform::kWindowStyleMinimizedFocus);
+        command = quoted + " /RegServer";
     else if (extension == "TLB")
-        RegisterTypeLibrary(ctx, quoted);
+        return RegisterTypeLibrary(ctx, quoted) ? "registered with the type-library calls"
+                                                : "not registered: not a type library that loads";
+    else
+        return "nothing to register";
+    try {
+        ctx.os.RunProgram(command, platform::kWindowStyleMinimizedFocus);
+    } catch (const platform::RuntimeError& e) {
+        ReportFileError(ctx, window, kRegisterFailed, path);
+        return "could not register: " + command + " did not start (error " + std::to_string(e.Number()) + ", " +
+               e.Description() + ")";
+    }
+    return "registering: " + command + " started";
 }
 
-void ReportCopyFailure(MainWindow& window, const std::string& source, const std::string& destination) {
-    ReportFileError(window, kCopyFailed, "(Source: " + source + " - Destnation: " + destination + ")");
+// Removes a file left by an interrupted run, read-only or not.
+void RemoveLeftover(platform::OsServices& os, const std::string& path) {
+    try {
+        os.ClearFileAttributes(path);
+    } catch (const platform::RuntimeError&) {
+        return;  // there is none
+    }
+    os.DeleteFileA(path);
 }
 
 // Replaces the destination with the temporary through renames: the old file
@@ -61,7 +86,7 @@ void ReportCopyFailure(MainWindow& window, const std::string& source, const std:
 // stays, as a one-step replace leaves it.
 bool ReplaceByRenaming(platform::OsServices& os, const std::string& temporary, const std::string& destination) {
     const std::string aside = destination + kSetAsideSuffix;
-    os.DeleteFileA(aside);  // left by an interrupted run
+    RemoveLeftover(os, aside);
     if (!os.MoveFileA(destination, aside)) return false;
     if (!os.MoveFileA(temporary, destination)) {
         os.MoveFileA(aside, destination);
@@ -84,18 +109,39 @@ bool MoveIntoPlace(platform::OsServices& os, const std::string& temporary, const
     return moved == platform::MoveResult::kMoved;
 }
 
-// Replaces an existing file through a temporary copy beside it. False when
-// the copy failed (the old file is untouched). When the old file cannot be
-// replaced (in use), it stays and the temporary is removed.
-bool ReplaceExisting(platform::OsServices& os, const std::string& source, const std::string& destination) {
+// Replaces an existing file through a temporary copy beside it, so that the
+// old file is untouched when the copy fails, and stays when it cannot be
+// replaced (in use).
+Copy ReplaceExisting(platform::OsServices& os, const std::string& source, const std::string& destination) {
     const std::string temporary = destination + kReplacementSuffix;
     os.ClearFileAttributes(destination);
+    RemoveLeftover(os, temporary);
     if (!os.CopyFileA(source, temporary, 0)) {
         os.DeleteFileA(temporary);  // in case a partial copy was left behind
-        return false;
+        return Copy::kFailed;
     }
-    if (!MoveIntoPlace(os, temporary, destination)) os.DeleteFileA(temporary);
-    return true;
+    if (MoveIntoPlace(os, temporary, destination)) return Copy::kReplaced;
+    os.DeleteFileA(temporary);
+    return Copy::kInUse;
+}
+
+// An existing file that is not to be replaced stays and is registered in place.
+Copy CopyOne(platform::OsServices& os, const std::string& source, const Destination& destination) {
+    const bool exists = !os.FindFile(destination.path).empty();
+    if (exists && !destination.replace) return Copy::kKept;
+    if (exists) return ReplaceExisting(os, source, destination.path);
+    return os.CopyFileA(source, destination.path, 0) ? Copy::kCopied : Copy::kFailed;
+}
+
+const char* Outcome(Copy copy) {
+    switch (copy) {
+    case Copy::kCopied: return "copied";
+    case Copy::kReplaced: return "replaced";
+    case Copy::kKept: return "kept (already there)";
+    case Copy::kFailed: return "could not copy";
+    case Copy::kInUse: return "in use, not replaced";
+    }
+    return "";
 }
 
 void DeployOne(Context& ctx, MainWindow& window, const std::string& productFolder, const UpdateFileEntry& entry) {
@@ -103,24 +149,20 @@ void DeployOne(Context& ctx, MainWindow& window, const std::string& productFolde
     std::string source = ctx.state.ServerPath;
     AddDirSep(source);
     source += entry.FileName;
+    const std::string route = source + " -> " + destination.path + ": ";
 
-    auto& os = ctx.os;
-    if (os.FindFile(source).empty()) {
-        ReportFileError(window, kSourceMissing, source);
+    if (ctx.os.FindFile(source).empty()) {
+        ReportFileError(ctx, window, kSourceMissing, source);
+        ctx.state.Log.Write(route + "source not found");
         return;
     }
-    // An existing file that is not to be replaced stays and is registered in place.
-    const bool exists = !os.FindFile(destination.path).empty();
-    bool copied = true;
-    if (exists && destination.replace)
-        copied = ReplaceExisting(os, source, destination.path);
-    else if (!exists)
-        copied = os.CopyFileA(source, destination.path, 0) != 0;
-    if (!copied) {
-        ReportCopyFailure(window, source, destination.path);
+    const Copy copy = CopyOne(ctx.os, source, destination);
+    if (copy == Copy::kFailed || copy == Copy::kInUse) {
+        ReportFileError(ctx, window, kCopyFailed, "(Source: " + source + " - Destnation: " + destination.path + ")");
+        ctx.state.Log.Write(route + Outcome(copy));
         return;
     }
-    Register(ctx, destination.path, entry.Extension);
+    ctx.state.Log.Write(route + Outcome(copy) + "; " + Register(ctx, window, destination.path, entry.Extension));
 }
 
 }  // namespace
@@ -130,19 +172,27 @@ void DeployUpdateFiles(Context& ctx, MainWindow& window, const std::string& prod
     for (std::size_t i = 1; i < count; ++i) DeployOne(ctx, window, productFolder, ctx.state.UpdateFiles[i]);
 }
 
-void RegisterTypeLibrary(Context& ctx, const std::string& path) {
+bool RegisterTypeLibrary(Context& ctx, const std::string& path) {
     const std::u16string widePath = platform::AnsiToWide(StripQuotes(path));
     platform::TypeLibHandle library = nullptr;
-    if (ctx.os.LoadTypeLib(widePath, library) != 0) return;
+    if (ctx.os.LoadTypeLib(widePath, library) != 0) return false;
     ctx.os.RegisterTypeLib(library, widePath, std::u16string());
     ctx.os.ReleaseTypeLib(library);
+    return true;
 }
 
-void ReportFileError(MainWindow& window, int32_t kind, const std::string& text) {
+void ReportFileError(Context& ctx, MainWindow& window, int32_t kind, const std::string& text) {
+    std::string message;
     if (kind == kSourceMissing)
-        window.EditMsgline("Source file " + text + " not found");
+        message = "Source file " + text + " not found";
     else if (kind == kCopyFailed)
-        window.EditMsgline("Could not copy file " + text);
+        message = "Could not copy file " + text;
+    else if (kind == kRegisterFailed)
+        message = "Could not register file " + text;
+    else
+        return;
+    ctx.state.LastFileFailure = message;
+    window.EditMsgline(message);
 }
 
 }  // namespace setup

@@ -11,7 +11,8 @@ namespace setup {
 
 // Kinds of per-file trouble shown on the status line.
 constexpr int32_t kSourceMissing = 1;
-constexpr int32_t kCopyFailed = 2;
+constexpr int32_t kCopyFailed = 2;  // also a file in use that could not be replaced
+constexpr int32_t kRegisterFailed = 3;
 
 // A replacement is copied under this suffix beside the destination first,
 // then moved over the old file, so that a failed copy never loses it.
@@ -21,15 +22,17 @@ constexpr const char* kReplacementSuffix = ".new~";
 constexpr const char* kSetAsideSuffix = ".old~";
 
 // Copies and registers entries 1 to the last of UpdateFiles; trouble with
-// one file is shown on the status line and the walk goes on.
+// one file is shown on the status line and the walk goes on. Each entry's
+// outcome goes to the install log.
 void DeployUpdateFiles(Context& ctx, MainWindow& window, const std::string& productFolder);
 
 // Loads the type library in the file (quotes around the path allowed) and
-// registers it; a library that cannot be loaded is skipped silently.
-void RegisterTypeLibrary(Context& ctx, const std::string& path);
+// registers it; a library that cannot be loaded is skipped silently (false).
+bool RegisterTypeLibrary(Context& ctx, const std::string& path);
 
-// Shows "Source file ... not found" (kSourceMissing) or "Could not copy
-// file ..." (kCopyFailed) on the status line.
-void ReportFileError(MainWindow& window, int32_t kind, const std::string& text);
+// Shows "Source file ... not found" (kSourceMissing), "Could not copy
+// file ..." (kCopyFailed) or "Could not register file ..." (kRegisterFailed)
+// on the status line, and keeps it as the install's last file failure.
+void ReportFileError(Context& ctx, MainWindow& window, int32_t kind, const std::string& text);
 
 }  // namespace setup

@@ -15,8 +15,10 @@ void ReadIniString(Context& ctx, const std::string& section, const std::string& 
 }
 
 void WriteIniString(Context& ctx, const std::string& section, const std::string& key, const std::string& value) {
-    if (ctx.os.WritePrivateProfileStringA(section, key, value, ctx.state.IniFilePath) == 0)
-        ShowIniWriteError(ctx, ctx.state.IniFilePath);
+    const bool written = ctx.os.WritePrivateProfileStringA(section, key, value, ctx.state.IniFilePath) != 0;
+    ctx.state.Log.Write("Settings: [" + section + "] " + key + "=" + value + " in " + ctx.state.IniFilePath + ": " +
+                        (written ? "written" : "could not be written"));
+    if (!written) ShowIniWriteError(ctx, ctx.state.IniFilePath);
 }
 
 void ShowIniWriteError(Context& ctx, const std::string& path) {

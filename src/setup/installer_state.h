@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "setup/install_log.h"
+
 namespace platform {
 class OsServices;
 class FormsRuntime;
@@ -31,6 +33,8 @@ struct InstallerState {
     // Element 0 is never filled, so that entries are numbered from 1 like the list.
     std::vector<UpdateFileEntry> UpdateFiles;
     int16_t BusyNesting = 0;      // outstanding hourglass requests
+    std::string LastFileFailure;  // the last per-file trouble shown on the status line
+    InstallLog Log;
 };
 
 // What the setup routines work with: the state and the two service layers.

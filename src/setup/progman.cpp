@@ -14,6 +14,20 @@ constexpr int kManualLink = 2;
 constexpr int kNoLink = 0;
 constexpr int kLinkTimeoutTenths = 100;  // ten seconds per request
 const char kProgmanTopic[] = "PROGMAN|PROGMAN";
+
+// Runs one step of the conversation and logs how it went; a runtime error
+// goes on to the caller's resume-next handling unchanged.
+template <class Statement>
+void Logged(Context& ctx, const std::string& what, Statement&& statement) {
+    try {
+        statement();
+    } catch (const platform::RuntimeError& e) {
+        ctx.state.Log.Write("Program Manager: " + what + ": failed, error " + std::to_string(e.Number()) + ", " +
+                            e.Description());
+        throw;
+    }
+    ctx.state.Log.Write("Program Manager: " + what + ": done");
+}
 }  // namespace
 
 void CreateShortcutItem(Context& ctx, MainWindow& window, const std::string& group, const std::string& command,
@@ -41,16 +55,19 @@ void PerformDDE(Context& ctx, MainWindow& window, const std::string& group, cons
         if (err.Number() == 0) break;
         ctx.rt.YieldToUI();
     }
-    resumeNext([&] { link().SetLinkMode(kManualLink); });
+    resumeNext([&] { Logged(ctx, "conversation", [&] { link().SetLinkMode(kManualLink); }); });
     for (int i = 0; i < kYieldsAfterOpening; ++i) resumeNext([&] { ctx.rt.YieldToUI(); });
     resumeNext([&] { link().SetLinkTimeout(kLinkTimeoutTenths); });
 
     err.Clear();  // whatever failed while opening, the commands are always attempted
     if (action == kCreateGroupAndItem) {
-        resumeNext([&] { link().LinkExecute("[CreateGroup(" + group + ")]"); });
-        resumeNext([&] { link().LinkExecute("[ReplaceItem(" + title + ")]"); });
+        auto execute = [&](const std::string& command) {
+            resumeNext([&] { Logged(ctx, command, [&] { link().LinkExecute(command); }); });
+        };
+        execute("[CreateGroup(" + group + ")]");
+        execute("[ReplaceItem(" + title + ")]");
         err.Clear();
-        resumeNext([&] { link().LinkExecute("[AddItem(" + commandLine + "," + title + ",,,)]"); });
+        execute("[AddItem(" + commandLine + "," + title + ",,,)]");
     }
     resumeNext([&] { link().SetLinkMode(kNoLink); });
     resumeNext([&] { link().SetLinkTopic(""); });

@@ -11,6 +11,8 @@ package folder of its own.
 """
 
 import configparser
+import contextlib
+import glob
 import os
 import shutil
 import sys
@@ -70,6 +72,12 @@ def resolve(host, win_path):
             return None
         path = os.path.join(path, match)
     return path
+
+
+def installer_log(host):
+    """The Linux path of the install log in the user's temporary folder, or None."""
+    found = glob.glob(os.path.join(host.drive_c, "users", "*", "**", "LiveUpdateSetup.log"), recursive=True)
+    return found[0] if found else None
 
 
 def read_bytes(host, win_path):
@@ -202,14 +210,15 @@ class InstallScenarios(winehost.WineTestCase):
         self.assertIsNotNone(recorded, f"{name} was not registered")
         self.assertEqual(recorded.lower(), expected.lower(), f"registration of {name}")
 
-    def assert_completed_window(self, window, ready):
+    def assert_completed_window(self, window, ready, status_text=""):
         """The completed state: both completion texts shown, the status
-        line empty, Install hidden, Cancel captioned Finish."""
+        line empty or showing the last file that failed, Install hidden,
+        Cancel captioned Finish."""
         for text in (DONE_HEAD, DONE_MENU):
             self.assertTrue(window.control(text, "Static")["visible"], f"label {text!r} not visible")
         by_handle = {c["hwnd"]: c for c in window.controls}
         status = by_handle[ready.control(READY_STATUS, "Static")["hwnd"]]
-        self.assertEqual(status["text"], "", "status line")
+        self.assertEqual(status["text"], status_text, "status line")
         self.assertFalse(window.control("&Install", "Button")["own_visible"], "Install still shows")
         cancel = by_handle[ready.control("C&ancel", "Button")["hwnd"]]
         self.assertEqual(cancel["text"], "Finish")
@@ -295,7 +304,9 @@ class InstallScenarios(winehost.WineTestCase):
                 "END\n")
         process, ready = self.start_ready(body, files)
         window = self.install(process)
-        self.assert_completed_window(window, ready)
+        # The last file that failed stays in view: the help file, whose folder is missing.
+        self.assert_completed_window(window, ready, f"Could not copy file (Source: {self.package_folder()}"
+                                                    f"\\VANTREL.HLP - Destnation: {HOST}\\HELP\\EN\\VANTREL.HLP)")
 
         # System directory: the absent file copied, the present one kept.
         self.assertEqual(read_bytes(host, SYSTEM_DIR + r"\TVKCOM.DLL"), self.com_dll)
@@ -329,26 +340,58 @@ class InstallScenarios(winehost.WineTestCase):
 
         self.finish(process, ready, windows9x)
 
-    def test_file_in_use_stays_and_is_registered_in_place(self):
-        # A running program's file can't be replaced: the running client
-        # keeps its file, which is registered as it is; on the 95 family
-        # too, where the file is replaced through renames.
-        self.on_versions(("default", "win98"), self.file_in_use_stays_and_is_registered_in_place)
+    def test_file_in_use_is_reported_and_kept(self):
+        # The client held open by another program can't be replaced: the
+        # old file stays and is not registered again, its kind-2 text stays
+        # on the completed window, and the log names every file with its
+        # outcome. On the 95 family too, where files are replaced through
+        # renames.
+        self.on_versions(("default", "win98"), self.file_in_use_is_reported_and_kept)
 
-    def file_in_use_stays_and_is_registered_in_place(self, windows9x):
+    @contextlib.contextmanager
+    def client_in_use(self, windows9x):
+        """The host folder's client in use: held open for writing by another
+        program, or, on the 95 family, running. (Wine's cmd shares a file it
+        holds open for deletion, so a rename would move it aside; the 95
+        family knows no such sharing and refuses to rename an open file.)"""
+        if not windows9x:
+            with winehost.file_held_open(self.host, HOST + r"\TVKUPDT.EXE"):
+                yield
+            return
+        self.host.start(HOST + r"\TVKUPDT.EXE")
+        self.host.wait_window(CLIENT_TITLE)  # its message box: it runs
+        yield
+
+    def file_in_use_is_reported_and_kept(self, windows9x):
         self.prepare_host()
         old_client = self.client + b"older build"
         with open(self.host.unix_path(HOST + r"\TVKUPDT.EXE"), "wb") as f:
             f.write(old_client)
-        self.host.start(HOST + r"\TVKUPDT.EXE")
-        self.host.wait_window(CLIENT_TITLE)  # its message box: it runs
+        log = installer_log(self.host)
+        if log:
+            os.remove(log)
 
-        process, ready = self.start_ready("START\nFOLDER,SERVER\nFILE,TvkUpdt.exe\nEND\n",
-                                          {"TvkUpdt.exe": self.client})
-        self.install(process)
+        folder = self.package_folder()
+        with self.client_in_use(windows9x):
+            process, ready = self.start_ready("START\nFOLDER,SERVER\nFILE,NOTHERE.DLL,TvkUpdt.exe\nEND\n",
+                                              {"TvkUpdt.exe": self.client})
+            window = self.install(process)
+        in_use = f"Could not copy file (Source: {folder}\\TVKUPDT.EXE - Destnation: {HOST}\\TVKUPDT.EXE)"
+        self.assert_completed_window(window, ready, in_use)
         self.assertEqual(names_in(self.host.unix_path(HOST)), ["sys", "tvkupdt.exe"], "temporary file left")
         self.assertEqual(read_bytes(self.host, HOST + r"\TVKUPDT.EXE"), old_client)
-        self.assert_registered("TvkUpdt.exe", rf"/RegServer {HOST}\TVKUPDT.EXE")
+        time.sleep(QUIET_PERIOD)
+        self.assertIsNone(self.registration("TvkUpdt.exe"), "the old file was registered again")
+
+        with open(installer_log(self.host), "rb") as f:
+            lines = f.read().decode("cp1252").split("\r\n")
+        self.assertRegex(lines[0], r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d LiveUpdateSetup 1\.0\.0\.0; system Vantrel; "
+                                   r"host folder C:\\Vantrel; host version 1\.30; web ID WEB130$")
+        self.assertEqual(lines[1:3], [f"{folder}\\NOTHERE.DLL -> {HOST}\\NOTHERE.DLL: source not found",
+                                      f"{folder}\\TVKUPDT.EXE -> {HOST}\\TVKUPDT.EXE: in use, not replaced"])
+        self.assertEqual(lines[3], f"Settings: [WEB] UPDATEONLINE={WEB_ID} in {INI}: written")
+        self.assertIn("Program Manager: [AddItem(", lines[-3])
+        self.assertEqual(lines[-2:], ["Completed; last trouble: " + in_use, ""])
         self.finish(process, ready, windows9x)
 
     def test_failures_are_reported_and_the_install_completes(self):
@@ -392,7 +435,7 @@ class InstallScenarios(winehost.WineTestCase):
 
             host.click("hwnd:" + boxes[0]["hwnd"], "OK")
             window = self.wait_completed(process)
-            self.assert_completed_window(window, ready)
+            self.assert_completed_window(window, ready, status["text"])
 
         self.assertEqual(read_bytes(host, INI), ini_before, "settings file changed")
         self.assertEqual(names_in(host.unix_path(HOST)), ["sys", "tvkold.dll", "tvkupdt.exe"])

@@ -142,11 +142,14 @@ protected:
     Deployment d;
 };
 
+// A read-only temporary left by an interrupted run does not get in the way.
 TEST_P(ReplaceTest, ReadOnlyProductFileIsReplaced) {
     d.List("SYS\\", "A.DLL", "DLL");
     const std::string dest = kProduct + "\\SYS\\A.DLL";
     d.os.AddFile(dest, "old");
     d.os.files[dest].readOnly = true;
+    d.os.AddFile(dest + setup::kReplacementSuffix, "stale");
+    d.os.files[dest + setup::kReplacementSuffix].readOnly = true;
     d.Deploy();
     EXPECT_EQ(d.Content(dest), "new A.DLL");
     EXPECT_FALSE(d.os.files[dest].readOnly);
@@ -172,7 +175,8 @@ TEST_P(ReplaceTest, FailedReplacementKeepsTheOldFile) {
                                                        dest + ")"});
 }
 
-TEST_P(ReplaceTest, FileInUseStaysAndIsRegisteredInPlace) {
+// A file in use stays as it is, is reported and is not registered again.
+TEST_P(ReplaceTest, FileInUseIsReportedAndNotRegistered) {
     d.List("", "A.EXE", "EXE");
     const std::string dest = kProduct + "\\A.EXE";
     d.os.AddFile(dest, "old");
@@ -180,8 +184,9 @@ TEST_P(ReplaceTest, FileInUseStaysAndIsRegisteredInPlace) {
     d.Deploy();
     EXPECT_EQ(d.Content(dest), "old");
     EXPECT_FALSE(LeftoverFiles());
-    EXPECT_EQ(d.os.programs, std::vector<std::string>{"\"" + dest + "\" /RegServer"});
-    EXPECT_TRUE(d.window.texts.empty());
+    EXPECT_TRUE(d.os.programs.empty());
+    EXPECT_EQ(d.window.texts, std::vector<std::string>{"Could not copy file (Source: C:\\PKG\\A.EXE - Destnation: " +
+                                                       dest + ")"});
 }
 
 class RenameTest : public ReplaceTest {};
@@ -201,7 +206,8 @@ TEST_P(RenameTest, OldFileStaysWhenARenameFails) {
         d.Deploy();
         EXPECT_EQ(d.Content(dest), "old") << refused;
         EXPECT_EQ(d.os.files.size(), 2u) << "only the payload and the old file: " << refused;
-        EXPECT_EQ(d.os.programs, std::vector<std::string>{"\"" + dest + "\" /RegServer"});
+        EXPECT_TRUE(d.os.programs.empty());
+        EXPECT_EQ(d.window.texts.size(), 1u);
     }
 }
 
@@ -270,13 +276,17 @@ TEST(DeployTest, WalkGoesOnAfterTroubleAndSkipsElementZero) {
     EXPECT_EQ(d.os.programs, std::vector<std::string>{kRegsvr32 + "\"C:\\Vantrel\\C.DLL\""});
 }
 
-TEST(DeployTest, ProgramThatCannotStartStopsTheWalk) {
+TEST(DeployTest, ProgramThatCannotStartIsReportedAndTheWalkGoesOn) {
     Deployment d;
     d.List("", "A.DLL", "DLL");
-    d.List("", "B.DLL", "DLL");
-    d.os.unstartable.insert(kRegsvr32 + "\"C:\\Vantrel\\A.DLL\"");
-    EXPECT_THROW(d.Deploy(), platform::RuntimeError);
-    EXPECT_FALSE(d.JournalMentions("B.DLL"));
+    d.List("", "B.EXE", "EXE");
+    d.List("", "C.DLL", "DLL");
+    d.os.unstartable = {kRegsvr32 + "\"C:\\Vantrel\\A.DLL\"", "\"C:\\Vantrel\\B.EXE\" /RegServer"};
+    d.Deploy();
+    EXPECT_EQ(d.window.texts,
+              (std::vector<std::string>{"Could not register file C:\\Vantrel\\A.DLL", "Could not register file C:\\Vantrel\\B.EXE"}));
+    EXPECT_EQ(d.os.programs, std::vector<std::string>{kRegsvr32 + "\"C:\\Vantrel\\C.DLL\""});
+    EXPECT_EQ(d.state.LastFileFailure, "Could not register file C:\\Vantrel\\B.EXE");
 }
 
 struct RegistrationCase {

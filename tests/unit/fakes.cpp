@@ -136,6 +136,24 @@ void FakeOs::RunProgram(const std::string& commandLine, int windowStyle) {
     programs.push_back(commandLine);
 }
 
+namespace {
+class FakeLogFile : public platform::LogFile {
+public:
+    explicit FakeLogFile(std::vector<std::string>& lines) : lines_(lines) {}
+    void WriteLine(const std::string& line) override { lines_.push_back(line); }
+
+private:
+    std::vector<std::string>& lines_;
+};
+}  // namespace
+
+std::unique_ptr<platform::LogFile> FakeOs::CreateLogFile(const std::string& path) {
+    if (logsUnwritable) return nullptr;
+    auto& lines = logs[path];
+    lines.clear();
+    return std::make_unique<FakeLogFile>(lines);
+}
+
 int32_t FakeOs::GetVersionExA(platform::OsVersionInfo& info) {
     if (info.dwOSVersionInfoSize != 148 || versionQueryFails) return 0;
     info.dwPlatformId = platformId;

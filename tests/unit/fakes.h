@@ -45,6 +45,9 @@ public:
     std::set<std::string> renameRefused;            // files a rename can't move
     std::vector<std::string> programs;              // started command lines
     std::set<std::string> unstartable;              // command lines that can't start
+    std::string tempFolder = "C:\\TEMP\\";
+    std::map<std::string, std::vector<std::string>> logs;  // path -> lines written
+    bool logsUnwritable = false;
     uint32_t platformId = 2;
     bool versionQueryFails = false;
     std::vector<uint32_t> exitRequests;
@@ -70,7 +73,12 @@ public:
     platform::MoveResult MoveFileReplaceA(const std::string& source, const std::string& destination) override;
     int32_t MoveFileA(const std::string& source, const std::string& destination) override;
     void RunProgram(const std::string& commandLine, int windowStyle) override;
+    std::string GetTempFolder() override { return tempFolder; }
+    std::string LocalTimestamp() override { return "2026-12-07 10:30:00"; }
+    std::unique_ptr<platform::LogFile> CreateLogFile(const std::string& path) override;
     int32_t GetVersionExA(platform::OsVersionInfo& info) override;
+    // The lines of the one log written, or none.
+    const std::vector<std::string>& LogLines() { return logs[tempFolder + "LiveUpdateSetup.log"]; }
     int32_t ExitWindowsEx(uint32_t flags, uint32_t reserved) override;
     int32_t LoadTypeLib(const std::u16string& path, platform::TypeLibHandle& library) override;
     int32_t RegisterTypeLib(platform::TypeLibHandle library, const std::u16string& path,

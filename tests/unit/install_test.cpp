@@ -78,29 +78,91 @@ TEST(InstallTest, EffectsHappenInOrder) {
     EXPECT_EQ(in.os.files.at("C:\\Vantrel\\SYS\\A.DLL").content, "x");
 }
 
-// A missing payload file puts a text on the status line, which completion clears.
+// The completed state. A file that failed leaves its text on the status
+// line; when every file arrived, the line is cleared.
 TEST(InstallTest, ReachesTheCompletedState) {
+    for (bool payloadMissing : {true, false}) {
+        ReadyInstaller in;
+        if (payloadMissing) in.os.files.erase(in.server.Path() + "\\A.DLL");
+        CaptionRecorder status;
+        in.window->lblMsgline.AttachPeer(&status);
+        in.window->lblUpdate(0).SetVisible(false);
+        in.window->lblUpdate(1).SetVisible(false);
+        in.window->cmdInstall_Click();
+        auto& w = *in.window;
+        EXPECT_TRUE(w.lblUpdate(0).Visible());
+        EXPECT_EQ(w.lblUpdate(0).Caption(), "Live Update installation is complete, click");
+        EXPECT_TRUE(w.lblUpdate(1).Visible());
+        EXPECT_EQ(w.lblUpdate(1).Caption(), "Start menu ->programs -> Vantrel 1.30 ->Vantrel -  Live Update");
+        EXPECT_EQ(w.InstallCompleted, 1);
+        const std::string failure = payloadMissing ? "Source file " + in.server.Path() + "\\A.DLL not found" : "";
+        ASSERT_FALSE(status.captions.empty());
+        EXPECT_EQ(status.captions.front(), failure);
+        EXPECT_EQ(w.lblMsgline.Caption(), failure);
+        EXPECT_FALSE(w.cmdInstall.Visible());
+        EXPECT_EQ(w.cmdCancel.Caption(), "Finish");
+        EXPECT_EQ(in.state.UpdateFiles.size(), 2u);
+        EXPECT_TRUE(in.forms.messages.empty());
+    }
+}
+
+// The install log: a header, a line for each entry with its outcome, the
+// settings write, the Program Manager conversation and the end.
+TEST(InstallTest, LogNamesEveryEntryWithItsOutcome) {
     ReadyInstaller in;
-    in.os.files.erase(in.server.Path() + "\\A.DLL");
-    CaptionRecorder status;
-    in.window->lblMsgline.AttachPeer(&status);
-    in.window->lblUpdate(0).SetVisible(false);
-    in.window->lblUpdate(1).SetVisible(false);
+    in.WriteList(std::string(Installer::kHeader) +
+                 "\r\nSTART\r\nFOLDER,SYSTEM\r\nFILE,K.DLL\r\nFOLDER,SERVER\r\n"
+                 "FILE,C.EXE,R.TXT,U.EXE,N.DLL,T.TLB\r\nEND\r\n");
+    const std::string pkg = in.server.Path() + "\\";
+    for (const char* name : {"K.DLL", "C.EXE", "R.TXT", "U.EXE", "T.TLB"}) in.os.AddFile(pkg + name);
+    in.os.AddFile("C:\\WINDOWS\\SYSTEM32\\K.DLL");
+    in.os.AddFile("C:\\Vantrel\\R.TXT");
+    in.os.AddFile("C:\\Vantrel\\U.EXE");
+    in.os.files["C:\\Vantrel\\U.EXE"].inUse = true;
+    in.os.unstartable.insert("\"C:\\Vantrel\\C.EXE\" /RegServer");
+    in.forms.dde.refusedPrefixes = {"[ReplaceItem("};
     in.window->cmdInstall_Click();
-    auto& w = *in.window;
-    EXPECT_TRUE(w.lblUpdate(0).Visible());
-    EXPECT_EQ(w.lblUpdate(0).Caption(), "Live Update installation is complete, click");
-    EXPECT_TRUE(w.lblUpdate(1).Visible());
-    EXPECT_EQ(w.lblUpdate(1).Caption(), "Start menu ->programs -> Vantrel 1.30 ->Vantrel -  Live Update");
-    EXPECT_EQ(w.InstallCompleted, 1);
-    ASSERT_FALSE(status.captions.empty());
-    EXPECT_EQ(status.captions.front(), "Source file " + in.server.Path() + "\\A.DLL not found");
-    EXPECT_EQ(status.captions.back(), "");
-    EXPECT_EQ(w.lblMsgline.Caption(), "");
-    EXPECT_FALSE(w.cmdInstall.Visible());
-    EXPECT_EQ(w.cmdCancel.Caption(), "Finish");
-    EXPECT_EQ(in.state.UpdateFiles.size(), 2u);
-    EXPECT_TRUE(in.forms.messages.empty());
+
+    const std::string sys = "C:\\WINDOWS\\SYSTEM32\\";
+    const std::vector<std::string> expected = {
+        "2026-12-07 10:30:00 LiveUpdateSetup 1.0.0.0; system Vantrel; host folder C:\\Vantrel; host version 1.30; "
+        "web ID WEB130",
+        pkg + "K.DLL -> " + sys + "K.DLL: kept (already there); registering: " + sys + "regsvr32.exe /s \"" + sys +
+            "K.DLL\" started",
+        pkg + "C.EXE -> C:\\Vantrel\\C.EXE: copied; could not register: \"C:\\Vantrel\\C.EXE\" /RegServer did not "
+              "start (error 53, File not found)",
+        pkg + "R.TXT -> C:\\Vantrel\\R.TXT: replaced; nothing to register",
+        pkg + "U.EXE -> C:\\Vantrel\\U.EXE: in use, not replaced",
+        pkg + "N.DLL -> C:\\Vantrel\\N.DLL: source not found",
+        pkg + "T.TLB -> C:\\Vantrel\\T.TLB: copied; not registered: not a type library that loads",
+        std::string("Settings: [WEB] UPDATEONLINE=WEB130 in ") + kIni + ": written",
+        "Program Manager: conversation: done",
+        "Program Manager: [CreateGroup(Vantrel - Ver 1.30)]: done",
+        "Program Manager: [ReplaceItem(Vantrel - Live Update)]: failed, error 285, Foreign application won't "
+        "perform DDE method or operation",
+        "Program Manager: [AddItem(C:\\Vantrel\\TvkUpdt.exe ,Vantrel - Live Update,,,)]: done",
+        "Completed; last trouble: Source file " + pkg + "N.DLL not found",
+    };
+    EXPECT_EQ(in.os.LogLines(), expected);
+}
+
+// A log that cannot be created changes nothing about the install.
+TEST(InstallTest, UnwritableLogChangesNothing) {
+    ReadyInstaller written, unwritable;
+    unwritable.os.logsUnwritable = true;
+    written.window->cmdInstall_Click();
+    unwritable.window->cmdInstall_Click();
+    auto withoutFolder = [](const ReadyInstaller& in) {  // each has a package folder of its own
+        std::vector<std::string> entries;
+        for (std::string entry : in.journal) {
+            const auto at = entry.find(in.server.Path());
+            if (at != std::string::npos) entry.replace(at, in.server.Path().size(), "PKG");
+            entries.push_back(entry);
+        }
+        return entries;
+    };
+    EXPECT_EQ(withoutFolder(unwritable), withoutFolder(written));
+    EXPECT_EQ(unwritable.window->InstallCompleted, 1);
 }
 
 TEST(InstallTest, EmptyProductPathSkipsTheFilesOnly) {
@@ -139,10 +201,11 @@ TEST(InstallTest, WriteErrorTitleIsTheCurrentRuntimeError) {
     EXPECT_EQ(in.forms.messages[0].title, "File not found");
 }
 
+// The list vanished between start-up and Install: it cannot be opened.
 TEST(InstallTest, ErrorDuringInstallLeavesItIncompleteAndOffersNoReboot) {
     ReadyInstaller in;
     in.os.platformId = 1;
-    in.os.unstartable.insert("C:\\WINDOWS\\SYSTEM32\\regsvr32.exe /s \"C:\\Vantrel\\SYS\\A.DLL\"");
+    std::remove(in.ListPath().c_str());
     EXPECT_THROW(in.window->cmdInstall_Click(), platform::RuntimeError);
     EXPECT_LT(in.First("ini write "), 0);
     EXPECT_EQ(in.window->InstallCompleted, 0);

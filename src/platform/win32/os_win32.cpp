@@ -148,6 +148,48 @@ void Win32Os::RunProgram(const std::string& commandLine, int windowStyle) {
     CloseHandle(process.hProcess);
 }
 
+std::string Win32Os::GetTempFolder() {
+    char buffer[MAX_PATH + 1];
+    const DWORD length = GetTempPathA(sizeof buffer, buffer);
+    return length == 0 || length > MAX_PATH ? std::string() : std::string(buffer, length);
+}
+
+std::string Win32Os::LocalTimestamp() {
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    auto digits = [](unsigned value, int count) {
+        std::string text(count, '0');
+        for (int i = count - 1; i >= 0; --i, value /= 10) text[i] = static_cast<char>('0' + value % 10);
+        return text;
+    };
+    return digits(now.wYear, 4) + "-" + digits(now.wMonth, 2) + "-" + digits(now.wDay, 2) + " " +
+           digits(now.wHour, 2) + ":" + digits(now.wMinute, 2) + ":" + digits(now.wSecond, 2);
+}
+
+namespace {
+class Win32LogFile : public LogFile {
+public:
+    explicit Win32LogFile(HANDLE file) : file_(file) {}
+    ~Win32LogFile() override { CloseHandle(file_); }
+    void WriteLine(const std::string& line) override {
+        const std::string text = line + "\r\n";
+        DWORD written = 0;
+        WriteFile(file_, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    }
+
+private:
+    HANDLE file_;
+};
+}  // namespace
+
+std::unique_ptr<LogFile> Win32Os::CreateLogFile(const std::string& path) {
+    // Others may read the log while the install writes it.
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return nullptr;
+    return std::make_unique<Win32LogFile>(file);
+}
+
 int32_t Win32Os::GetVersionExA(OsVersionInfo& info) {
     static_assert(sizeof(OSVERSIONINFOA) == sizeof(OsVersionInfo), "same record");
     return ::GetVersionExA(reinterpret_cast<OSVERSIONINFOA*>(&info));

@@ -23,6 +23,9 @@ public:
     MoveResult MoveFileReplaceA(const std::string& source, const std::string& destination) override;
     int32_t MoveFileA(const std::string& source, const std::string& destination) override;
     void RunProgram(const std::string& commandLine, int windowStyle) override;
+    std::string GetTempFolder() override;
+    std::string LocalTimestamp() override;
+    std::unique_ptr<LogFile> CreateLogFile(const std::string& path) override;
     int32_t GetVersionExA(OsVersionInfo& info) override;
     int32_t ExitWindowsEx(uint32_t flags, uint32_t reserved) override;
     int32_t LoadTypeLib(const std::u16string& path, TypeLibHandle& library) override;
