@@ -5,13 +5,12 @@
 #include <algorithm>
 #include <cmath>
 
-#include "platform/win32/picture_win32.h"
+#include "platform/win32/fonts_win32.h"
 
 namespace platform::win32 {
 
 namespace {
 const char kFormClass[] = "LiveUpdateSetupForm";
-const char kPanelClass[] = "LiveUpdateSetupPanel";
 constexpr DWORD kFormStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
 constexpr int kFirstControlId = 1000;  // clear of IDOK and IDCANCEL
 constexpr int kStandardFontPoints100 = 825;
@@ -43,7 +42,8 @@ T* InstanceOf(HWND hwnd) {
 // Forwards property changes of one control to its window.
 class Win32Forms::Peer : public ControlPeer {
 public:
-    Peer(Win32Forms& runtime, HWND hwnd) : runtime_(runtime), hwnd_(hwnd) {}
+    // origin: the top-left corner of the control's container, in window pixels.
+    Peer(Win32Forms& runtime, HWND hwnd, POINT origin) : runtime_(runtime), hwnd_(hwnd), origin_(origin) {}
 
     void Changed(const Control& control, Property property) override {
         switch (property) {
@@ -51,11 +51,14 @@ public:
             SetWindowTextA(hwnd_, control.Caption().c_str());
             runtime_.SizeLabel(control, hwnd_);
             break;
-        case Property::Visible: ShowWindow(hwnd_, control.Visible() ? SW_SHOWNA : SW_HIDE); break;
+        case Property::Visible:
+            if (!control.Visible()) runtime_.MoveFocusFrom(hwnd_);
+            ShowWindow(hwnd_, control.Visible() ? SW_SHOWNA : SW_HIDE);
+            break;
         case Property::Enabled: EnableWindow(hwnd_, control.Enabled()); break;
         case Property::Position:
-            SetWindowPos(hwnd_, nullptr, runtime_.Pixels(control.Left()), runtime_.Pixels(control.Top()), 0, 0,
-                         SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+            SetWindowPos(hwnd_, nullptr, origin_.x + runtime_.Pixels(control.Left()),
+                         origin_.y + runtime_.Pixels(control.Top()), 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
             break;
         }
     }
@@ -68,6 +71,7 @@ public:
 private:
     Win32Forms& runtime_;
     HWND hwnd_;
+    POINT origin_;
 };
 
 Win32Forms::Win32Forms(HINSTANCE instance) : instance_(instance) {
@@ -80,7 +84,7 @@ Win32Forms::Win32Forms(HINSTANCE instance) : instance_(instance) {
 }
 
 Win32Forms::~Win32Forms() {
-    if (banner_) banner_->Release();
+    if (banner_.bitmap) DeleteObject(banner_.bitmap);
     for (auto& font : fonts_) DeleteObject(font.second);
     OleUninitialize();
 }
@@ -100,12 +104,6 @@ void Win32Forms::RegisterClasses() {
     form.lpszClassName = kFormClass;
     RegisterClassA(&form);
 
-    WNDCLASSA panel{};
-    panel.lpfnWndProc = PanelProc;
-    panel.hInstance = instance_;
-    panel.hCursor = LoadCursor(nullptr, IDC_ARROW);
-    panel.lpszClassName = kPanelClass;
-    RegisterClassA(&panel);
 }
 
 // ---- Fonts and label sizing ------------------------------------------------
@@ -116,12 +114,7 @@ HFONT Win32Forms::FontFor(const Control& control) {
     const std::string key =
         chosen.face + "/" + std::to_string(std::lround(chosen.points * 100)) + "/" + std::to_string(chosen.weight);
     auto& font = fonts_[key];
-    if (!font) {
-        const int height = -static_cast<int>(std::lround(chosen.points * dpi_ / 72.0));
-        font = CreateFontA(height, 0, 0, 0, chosen.weight, FALSE, FALSE, FALSE, static_cast<BYTE>(chosen.charset),
-                           OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, VARIABLE_PITCH | FF_SWISS,
-                           chosen.face.c_str());
-    }
+    if (!font) font = CreateTextFont(chosen, dpi_);
     return font;
 }
 
@@ -154,73 +147,105 @@ void Win32Forms::CreateFormWindow(Form& form) {
     };
     SendMessageA(formHwnd_, WM_SETICON, ICON_BIG, icon(GetSystemMetrics(SM_CXICON)));
     SendMessageA(formHwnd_, WM_SETICON, ICON_SMALL, icon(GetSystemMetrics(SM_CXSMICON)));
-    Attach(form, formHwnd_);
-    CreateChildren(form, &form, formHwnd_);
+    Attach(form, formHwnd_, POINT{0, 0});
+    CreateChildren(form);
 }
 
-// Children are created in tab order, which is also the keyboard order.
-void Win32Forms::CreateChildren(Form& form, Control* container, HWND parent) {
-    std::vector<Control*> children;
-    for (Control* control : form.Controls())
-        if (control->Container() == container) children.push_back(control);
-    std::stable_sort(children.begin(), children.end(),
-                     [](const Control* a, const Control* b) { return a->TabIndex() < b->TabIndex(); });
+// The top-left corner of the control's container, in window pixels.
+POINT Win32Forms::OriginOf(const Form& form, const Control& control) const {
+    const Control* container = control.Container();
+    if (!container || container == &form) return POINT{0, 0};
+    const POINT outer = OriginOf(form, *container);
+    return POINT{outer.x + Pixels(container->Left()), outer.y + Pixels(container->Top())};
+}
+
+// The picture panel and the frame are painted on the window itself instead
+// of being windows: the window's children are then only its texts and
+// buttons, which screen readers meet in the order they are created, top to
+// bottom and left to right (the tab order decides only the first focus).
+void Win32Forms::CreateChildren(Form& form) {
+    struct Placed {
+        Control* control;
+        POINT origin;
+        int id;
+    };
+    std::vector<Placed> windows;
     const auto& all = form.Controls();
-    for (Control* control : children) {
-        const int id = kFirstControlId + static_cast<int>(std::find(all.begin(), all.end(), control) - all.begin());
-        HWND hwnd = CreateControlWindow(*control, parent, id);
-        if (control->Kind() == ControlKind::Frame || control->Kind() == ControlKind::PictureBox)
-            CreateChildren(form, control, hwnd);
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        Control& control = *all[i];
+        const POINT origin = OriginOf(form, control);
+        const RECT area{origin.x + Pixels(control.Left()), origin.y + Pixels(control.Top()),
+                        origin.x + Pixels(control.Left()) + Pixels(control.Width()),
+                        origin.y + Pixels(control.Top()) + Pixels(control.Height())};
+        if (control.Kind() == ControlKind::PictureBox) {
+            panels_.push_back({&control, area});
+            if (control.pictureResource && !banner_.bitmap)
+                banner_ = LoadScaledPicture(instance_, control.pictureResource, dpi_);
+        } else if (control.Kind() == ControlKind::Frame) {
+            frames_.push_back({&control, area});
+        } else {
+            windows.push_back({&control, origin, kFirstControlId + static_cast<int>(i)});
+        }
     }
+    auto readingKey = [this](const Placed& p) {
+        return std::make_pair(p.origin.y + Pixels(p.control->Top()), p.origin.x + Pixels(p.control->Left()));
+    };
+    std::stable_sort(windows.begin(), windows.end(),
+                     [&](const Placed& a, const Placed& b) { return readingKey(a) < readingKey(b); });
+    for (const Placed& placed : windows) CreateControlWindow(*placed.control, placed.origin, placed.id);
 }
 
-HWND Win32Forms::CreateControlWindow(Control& control, HWND parent, int id) {
+HWND Win32Forms::CreateControlWindow(Control& control, POINT origin, int id) {
     DWORD style = WS_CHILD | WS_CLIPSIBLINGS;
-    DWORD exStyle = 0;
     const char* windowClass = "STATIC";
-    switch (control.Kind()) {
-    case ControlKind::Label: {
+    if (control.Kind() == ControlKind::Label) {
         const auto& label = static_cast<const Label&>(control);
         style |= SS_NOPREFIX | (label.wordWrap || !label.autoSize ? SS_LEFT : SS_LEFTNOWORDWRAP);
-        break;
-    }
-    case ControlKind::CommandButton:
+    } else if (control.Kind() == ControlKind::CommandButton) {
         windowClass = "BUTTON";
         style |= WS_TABSTOP | BS_PUSHBUTTON;
-        break;
-    case ControlKind::Frame:
-        windowClass = "BUTTON";
-        style |= BS_GROUPBOX | WS_CLIPCHILDREN;
-        exStyle = WS_EX_CONTROLPARENT;
-        break;
-    case ControlKind::PictureBox:
-        windowClass = kPanelClass;
-        style |= WS_CLIPCHILDREN;
-        exStyle = WS_EX_CONTROLPARENT;
-        break;
-    case ControlKind::Form: break;
     }
     if (control.Visible()) style |= WS_VISIBLE;
     if (!control.Enabled()) style |= WS_DISABLED;
-    HWND hwnd = CreateWindowExA(exStyle, windowClass, control.Caption().c_str(), style, Pixels(control.Left()),
-                                Pixels(control.Top()), Pixels(control.Width()), Pixels(control.Height()), parent,
-                                reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance_, this);
+    HWND hwnd = CreateWindowExA(0, windowClass, control.Caption().c_str(), style, origin.x + Pixels(control.Left()),
+                                origin.y + Pixels(control.Top()), Pixels(control.Width()), Pixels(control.Height()),
+                                formHwnd_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance_, this);
     SendMessageA(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(control)), FALSE);
-    if (control.Kind() == ControlKind::Frame) {  // subclassed: the original procedure is kept in its user data
-        SetWindowLongPtrA(hwnd, GWLP_USERDATA, GetWindowLongPtrA(hwnd, GWLP_WNDPROC));
-        SetWindowLongPtrA(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(FrameProc));
-    }
-    if (control.Kind() == ControlKind::PictureBox && control.pictureResource && !banner_)
-        banner_ = LoadPictureResource(instance_, control.pictureResource);
-    Attach(control, hwnd);
+    Attach(control, hwnd, origin);
     SizeLabel(control, hwnd);
     return hwnd;
 }
 
-void Win32Forms::Attach(Control& control, HWND hwnd) {
-    peers_.push_back(std::make_unique<Peer>(*this, hwnd));
+void Win32Forms::Attach(Control& control, HWND hwnd, POINT origin) {
+    peers_.push_back(std::make_unique<Peer>(*this, hwnd, origin));
     control.AttachPeer(peers_.back().get());
     controls_[hwnd] = &control;
+}
+
+// The control of the lowest tab position that can take the focus.
+HWND Win32Forms::FirstFocus() const {
+    HWND first = nullptr;
+    int firstTab = 0;
+    for (const auto& [hwnd, control] : controls_) {
+        const bool focusable = control->Kind() == ControlKind::CommandButton && IsWindowVisible(hwnd) &&
+                               IsWindowEnabled(hwnd);
+        if (focusable && (!first || control->TabIndex() < firstTab)) {
+            first = hwnd;
+            firstTab = control->TabIndex();
+        }
+    }
+    return first;
+}
+
+// A control that is hidden while it has the focus hands it on to the next
+// control that can take it, as the tab order has it.
+void Win32Forms::MoveFocusFrom(HWND hwnd) {
+    if (GetFocus() != hwnd) return;
+    HWND next = GetNextDlgTabItem(formHwnd_, hwnd, FALSE);
+    if (next && next != hwnd) {
+        SetFocus(next);
+        lastFocus_ = next;
+    }
 }
 
 Control* Win32Forms::ControlOf(HWND hwnd) const {
@@ -243,7 +268,7 @@ int Win32Forms::Run(Form& startup) {
     RunEvent([&] { startup.Form_Load(); });
     if (!formHwnd_) return 0;
     ShowWindow(formHwnd_, SW_SHOW);
-    lastFocus_ = GetNextDlgTabItem(formHwnd_, nullptr, FALSE);
+    lastFocus_ = FirstFocus();
     SetFocus(lastFocus_);
     UpdateWindow(formHwnd_);
     MSG msg;
@@ -355,6 +380,14 @@ LRESULT Win32Forms::FormMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
         break;
     case WM_CTLCOLORSTATIC:
     case WM_CTLCOLORBTN: return ColorFor(reinterpret_cast<HWND>(lParam), reinterpret_cast<HDC>(wParam));
+    case WM_ERASEBKGND: return 1;  // all painted at once below
+    case WM_PAINT: {
+        PAINTSTRUCT paint;
+        HDC dc = BeginPaint(hwnd, &paint);
+        PaintFace(hwnd, dc);
+        EndPaint(hwnd, &paint);
+        return 0;
+    }
     case WM_ACTIVATE:
         if (LOWORD(wParam) == WA_INACTIVE) lastFocus_ = GetFocus();
         break;
@@ -374,57 +407,31 @@ LRESULT CALLBACK Win32Forms::FormProc(HWND hwnd, UINT message, WPARAM wParam, LP
     return self ? self->FormMessage(hwnd, message, wParam, lParam) : DefWindowProcA(hwnd, message, wParam, lParam);
 }
 
-void Win32Forms::PaintPanel(HWND hwnd) {
-    PAINTSTRUCT paint;
-    HDC dc = BeginPaint(hwnd, &paint);
-    const Control* panel = ControlOf(hwnd);
-    const int index = panel && panel->backColor != kNoSystemColor ? panel->backColor : COLOR_BTNFACE;
-    FillRect(dc, &paint.rcPaint, GetSysColorBrush(index));
-    if (banner_) DrawPicture(banner_, dc);
-    EndPaint(hwnd, &paint);
-}
-
-LRESULT CALLBACK Win32Forms::PanelProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_NCCREATE) {
-        auto* create = reinterpret_cast<CREATESTRUCTA*>(lParam);
-        SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+// The window's face: the standard dialog colour, the picture panel in its
+// colour with its picture, and the frame's etched edge, which lies a half
+// text line below the frame's top, as a caption-less group box's does. All
+// of it inside the client area, which the panel and frame overhang.
+void Win32Forms::PaintFace(HWND hwnd, HDC dc) {
+    RECT client;
+    GetClientRect(hwnd, &client);
+    FillRect(dc, &client, GetSysColorBrush(COLOR_BTNFACE));
+    for (const Area& panel : panels_) {
+        RECT visible;
+        IntersectRect(&visible, &panel.rect, &client);
+        const int index = panel.control->backColor != kNoSystemColor ? panel.control->backColor : COLOR_BTNFACE;
+        FillRect(dc, &visible, GetSysColorBrush(index));
+        if (panel.control->pictureResource) DrawBitmap(dc, banner_, panel.rect.left, panel.rect.top, visible);
     }
-    auto* self = InstanceOf<Win32Forms>(hwnd);
-    if (self) {
-        switch (message) {
-        case WM_ERASEBKGND: return 1;
-        case WM_PAINT: self->PaintPanel(hwnd); return 0;
-        case WM_CTLCOLORSTATIC: return self->ColorFor(reinterpret_cast<HWND>(lParam), reinterpret_cast<HDC>(wParam));
-        }
+    for (const Area& frame : frames_) {
+        RECT edge;
+        IntersectRect(&edge, &frame.rect, &client);
+        TEXTMETRICA metrics{};
+        HGDIOBJ old = SelectObject(dc, FontFor(*frame.control));
+        GetTextMetricsA(dc, &metrics);
+        SelectObject(dc, old);
+        edge.top += metrics.tmHeight / 2;
+        DrawEdge(dc, &edge, EDGE_ETCHED, BF_RECT);
     }
-    return DefWindowProcA(hwnd, message, wParam, lParam);
-}
-
-namespace {
-// The top-level window that holds a child window (GetAncestor's root, which
-// the 95 family may lack).
-HWND TopLevelOf(HWND hwnd) {
-    while (hwnd && (GetWindowLongA(hwnd, GWL_STYLE) & WS_CHILD)) hwnd = GetParent(hwnd);
-    return hwnd;
-}
-}  // namespace
-
-// The frame paints its own face and passes its buttons' notifications and
-// colour requests to the window.
-LRESULT CALLBACK Win32Forms::FrameProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    switch (message) {
-    case WM_COMMAND:
-    case WM_CTLCOLORBTN:
-    case WM_CTLCOLORSTATIC: return SendMessageA(TopLevelOf(hwnd), message, wParam, lParam);
-    case WM_ERASEBKGND: {
-        RECT client;
-        GetClientRect(hwnd, &client);
-        FillRect(reinterpret_cast<HDC>(wParam), &client, GetSysColorBrush(COLOR_BTNFACE));
-        return 1;
-    }
-    }
-    auto original = reinterpret_cast<WNDPROC>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
-    return CallWindowProcA(original, hwnd, message, wParam, lParam);
 }
 
 }  // namespace platform::win32

@@ -1,7 +1,8 @@
 #pragma once
-// The forms runtime on the Windows API: the window and its controls as real
-// child windows of the standard classes, the message loop, dialogs, pointer
-// and the DDE client.
+// The forms runtime on the Windows API: the window, its labels and buttons as
+// real child windows of the standard classes (the picture panel and the
+// frame are painted on the window), the message loop, dialogs, pointer and
+// the DDE client.
 #include <windows.h>
 #include <ole2.h>
 #include <olectl.h>
@@ -13,6 +14,7 @@
 
 #include "platform/forms_runtime.h"
 #include "platform/win32/dde_win32.h"
+#include "platform/win32/picture_win32.h"
 
 namespace platform::win32 {
 
@@ -44,21 +46,28 @@ private:
     class Peer;
     void RegisterClasses();
     void CreateFormWindow(Form& form);
-    void CreateChildren(Form& form, Control* container, HWND parent);
-    HWND CreateControlWindow(Control& control, HWND parent, int id);
-    void Attach(Control& control, HWND hwnd);
+    POINT OriginOf(const Form& form, const Control& control) const;
+    void CreateChildren(Form& form);
+    HWND CreateControlWindow(Control& control, POINT origin, int id);
+    void Attach(Control& control, HWND hwnd, POINT origin);
+    HWND FirstFocus() const;
+    void MoveFocusFrom(HWND hwnd);
     void DestroyFormWindow();
     void ProcessMessage(MSG& msg);
     bool HandleDialogKeys(const MSG& msg);
     void RunEvent(const std::function<void()>& handler);
     void ShowUnhandledError(const RuntimeError& error);
-    void PaintPanel(HWND hwnd);
+    void PaintFace(HWND hwnd, HDC dc);
     LRESULT FormMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT ColorFor(HWND control, HDC dc);
 
     static LRESULT CALLBACK FormProc(HWND, UINT, WPARAM, LPARAM);
-    static LRESULT CALLBACK PanelProc(HWND, UINT, WPARAM, LPARAM);
-    static LRESULT CALLBACK FrameProc(HWND, UINT, WPARAM, LPARAM);
+
+    // A control painted on the window, and where, in window pixels.
+    struct Area {
+        const Control* control;
+        RECT rect;
+    };
 
     HINSTANCE instance_;
     int dpi_ = 96;
@@ -67,7 +76,9 @@ private:
     Form* form_ = nullptr;
     HWND formHwnd_ = nullptr;
     HWND lastFocus_ = nullptr;
-    IPicture* banner_ = nullptr;
+    ScaledBitmap banner_;
+    std::vector<Area> panels_;
+    std::vector<Area> frames_;
     std::map<std::string, HFONT> fonts_;
     std::map<HWND, Control*> controls_;
     std::vector<std::unique_ptr<Peer>> peers_;
