@@ -2,10 +2,12 @@
 
 With a display ($DISPLAY) the installer is yours to click through; without
 one it runs under Xvfb, presses Install and Finish by itself and leaves
-screenshots. Either way the script then shows what the installer did."""
+screenshots of its window, Ready and Completed, at 96 and at 144 DPI (the
+README shows them). Either way the script then shows what the installer did."""
 
 import os
 import shutil
+import subprocess
 import sys
 import time
 
@@ -32,10 +34,23 @@ def payload():
     return files
 
 
-def run_by_itself(host, out):
+DPIS = (96, 144)
+
+
+def window_shot(host, png_path):
+    """A screenshot of the installer's window alone."""
+    screen = png_path + ".screen.png"
+    host.screenshot(screen)
+    left, top, right, bottom = host.dump(TITLE)["rect"]
+    subprocess.run(["convert", screen, "-crop", f"{right - left}x{bottom - top}+{left}+{top}", "+repage", png_path],
+                   check=True)
+    os.remove(screen)
+
+
+def run_by_itself(host, out, dpi):
     host.wait_window(TITLE, 20000)
     time.sleep(0.5)
-    host.screenshot(os.path.join(out, "ready.png"))
+    window_shot(host, os.path.join(out, f"ready-{dpi}.png"))
     host.click(TITLE, "Install")
     deadline = time.monotonic() + 120
     while not host.dump(TITLE).find(cls="Button", text="Finish"):
@@ -50,7 +65,7 @@ def run_by_itself(host, out):
     except winehost.UiaError:
         pass
     time.sleep(0.5)
-    host.screenshot(os.path.join(out, "completed.png"))
+    window_shot(host, os.path.join(out, f"completed-{dpi}.png"))
     host.click(TITLE, "Finish")
     host.wait_gone(TITLE, 20000)
 
@@ -75,8 +90,9 @@ def report(host, out):
             if name.endswith(".lnk") and "Vantrel" in base:
                 print("  Start-menu item:", os.path.relpath(os.path.join(base, name), host.drive_c))
     print(f"\nPrefix kept for inspection: {host.prefix}")
-    if os.path.exists(os.path.join(out, "ready.png")):
-        print(f"Screenshots: {out}/ready.png, {out}/completed.png")
+    shots = [f"{out}/{state}-{dpi}.png" for dpi in DPIS for state in ("ready", "completed")]
+    if all(os.path.exists(shot) for shot in shots):
+        print("Screenshots:", ", ".join(shots))
 
 
 def main():
@@ -87,15 +103,18 @@ def main():
         if old.startswith("demo-"):
             shutil.rmtree(os.path.join(out, old), ignore_errors=True)
     with winehost.WineHost("demo") as host:
-        winehost.make_host_product(host, version="1.30")
         winehost.set_host_setting(host, r"C:\Vantrel")
         installer = winehost.make_package(host, r"C:\VantrelUpdate", UPDATE_LST, payload())
-        process = host.start(host.unix_path(installer), cwd=host.unix_path(r"C:\VantrelUpdate"))
-        if interactive:
-            print("The installer is running on your display; close it to see what it did.")
-            process.wait(3600)
-        else:
-            run_by_itself(host, out)
+        for dpi in (None,) if interactive else DPIS:
+            winehost.make_host_product(host, version="1.30")  # afresh for each run
+            if dpi:
+                host.set_dpi(dpi)
+            process = host.start(host.unix_path(installer), cwd=host.unix_path(r"C:\VantrelUpdate"))
+            if interactive:
+                print("The installer is running on your display; close it to see what it did.")
+                process.wait(3600)
+            else:
+                run_by_itself(host, out, dpi)
         report(host, out)
 
 

@@ -337,6 +337,8 @@ class InstallScenarios(winehost.WineTestCase):
 
         self.close_shell_windows(wait_for_one=True)
         host.screenshot(os.path.join(winehost.work_dir(), "completed.png"))
+        # Install, hidden while it had the focus, handed it on to Finish.
+        self.assertEqual((host.dump(TITLE).focused() or {}).get("text"), "Finish", "focus after Install")
 
         self.finish(process, ready, windows9x)
 

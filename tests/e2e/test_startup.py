@@ -136,6 +136,58 @@ class StartupScenarios(winehost.WineTestCase):
 
         self.host.screenshot(os.path.join(winehost.work_dir(), "ready.png"))
 
+    # ---- the window at another DPI
+
+    def measure_window(self):
+        """What the Ready window shows, in screen pixels: the client size,
+        the heading's and a body line's heights, the banner's width (read
+        on the panel's lowest row, so the banner reaches it), whether the
+        frame's right edge is drawn, and the visible labels' rectangles."""
+        window = self.host.dump(TITLE)
+        left, top, right, bottom = window["client"]
+        screen = self.host.pixels()
+        panel_bottom = top + window.control("Click Install to continue or Cancel to Exit")["rect"][3] + 3
+        panel_colour = screen.at(right - 5, top + 5)
+        banner = next(x for x in range(left, right) if screen.at(x, panel_bottom) == panel_colour) - left
+        face_colour = screen.at(left + 5, bottom - 5)
+        frame_right_edge = any(screen.at(right - 1, y) != face_colour for y in range(panel_bottom + 10, bottom - 5))
+        labels = [c["rect"] for c in window.find(cls="Static") if c["visible"]]
+        height = lambda text: (lambda r: r[3] - r[1])(window.control(text, "Static")["rect"])  # noqa: E731
+        return {"client": (right - left, bottom - top), "heading": height(TITLE),
+                "body": height("Close Vantrel before continuing"), "banner": banner,
+                "frame_right_edge": frame_right_edge, "labels": labels}
+
+    def test_window_scales_with_the_screen_dpi(self):
+        # At 144 DPI the layout, the texts and the banner are half as large
+        # again as at 96 DPI; every label fits inside the window and none
+        # covers another; the frame's edge is drawn inside the client area.
+        measured = {}
+        try:
+            for dpi in (96, 144):
+                self.host.set_dpi(dpi)
+                process = self.start_ready()
+                measured[dpi] = self.measure_window()
+                self.host.screenshot(os.path.join(winehost.work_dir(), f"ready-{dpi}.png"))
+                self.host.click(TITLE, "Cancel")
+                self.assert_ends(process, f"Cancel at {dpi} DPI")
+        finally:
+            self.host.set_dpi(None)
+        small, large = measured[96], measured[144]
+        self.assertEqual(small["client"], tuple(t // TWIPS_PER_PIXEL for t in INNER_TWIPS))
+        self.assertEqual(large["client"], tuple(int(t * 144 / 1440 + 0.5) for t in INNER_TWIPS))
+        for what in ("heading", "body"):
+            self.assertTrue(1.3 <= large[what] / small[what] <= 1.7, f"{what}: {small[what]} -> {large[what]} px")
+        self.assertGreaterEqual(large["heading"], 1.25 * large["body"], "heading not clearly larger than the body")
+        self.assertEqual(small["banner"], 164)
+        self.assertEqual(large["banner"], 246)
+        for dpi, m in measured.items():
+            self.assertTrue(m["frame_right_edge"], f"frame edge outside the client area at {dpi} DPI")
+            width, height = m["client"]
+            for i, (l, t, r, b) in enumerate(m["labels"]):
+                self.assertTrue(0 <= l and 0 <= t and r <= width and b <= height, f"{dpi} DPI: label {l, t, r, b}")
+                for (l2, t2, r2, b2) in m["labels"][i + 1:]:
+                    self.assertFalse(l < r2 and l2 < r and t < b2 and t2 < b, f"{dpi} DPI: labels overlap")
+
     # ---- start-up that ends the program
 
     def test_unsupported_version_shows_one_message(self):

@@ -21,6 +21,7 @@ import fcntl
 import glob
 import json
 import os
+import re
 import select
 import shutil
 import signal
@@ -114,6 +115,12 @@ class Display:
     def screenshot(self, png_path):
         subprocess.run(["import", "-display", self.name, "-window", "root", png_path],
                        check=True, timeout=30, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def pixels(self):
+        """The screen as it is now."""
+        ppm = subprocess.run(["import", "-display", self.name, "-window", "root", "-depth", "8", "ppm:-"], check=True,
+                             timeout=30, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL).stdout
+        return Screen(ppm)
 
     def stop(self):
         if self.proc and self.proc.poll() is None:
@@ -268,6 +275,21 @@ class WinProcess:
         if self.running():
             self.popen.kill()
             self.popen.wait()
+
+
+class Screen:
+    """A screen image read from binary PPM: pixel colours by position."""
+
+    def __init__(self, ppm):
+        header = re.match(rb"P6\s+(\d+)\s+(\d+)\s+255\s", ppm)  # one whitespace byte ends the header
+        if not header:
+            raise ValueError("not an 8-bit binary PPM image")
+        self.width, self.height = int(header[1]), int(header[2])
+        self.data = ppm[header.end():]
+
+    def at(self, x, y):
+        i = 3 * (y * self.width + x)
+        return tuple(self.data[i:i + 3])
 
 
 class Window:
@@ -465,6 +487,13 @@ class WineHost:
                 return data
         return None
 
+    def set_dpi(self, dpi):
+        """The screen DPI that programs started from now on see; None for Wine's default (96)."""
+        if dpi is None:
+            self.reg_delete(r"HKCU\Control Panel\Desktop", "LogPixels")
+        else:
+            self.reg_add(r"HKCU\Control Panel\Desktop", "LogPixels", str(dpi), "REG_DWORD")
+
     def set_windows_version(self, exe_name, version):
         """Makes the system report `version` (e.g. win95) to that program."""
         self.reg_add(rf"HKCU\Software\Wine\AppDefaults\{exe_name}", "Version", version)
@@ -473,6 +502,9 @@ class WineHost:
 
     def screenshot(self, png_path):
         self.display.screenshot(png_path)
+
+    def pixels(self):
+        return self.display.pixels()
 
 
 # ---- Fixtures ----------------------------------------------------------------------------
