@@ -1,4 +1,5 @@
 #include "app/frmUPDATE.h"
+#include "setup/update_list.h"
 
 #include "platform/forms_runtime.h"
 #include "platform/os_services.h"
@@ -95,13 +96,7 @@ void frmUPDATE::GetSystemName() {
 
 void frmUPDATE::GetWebID() {
     const auto fields = ReadListHeader();
-    const std::string version = platform::Trim(ctx_.state.ProductVersion);
-    int field = -1;
-    if (version == "1.30") field = 1;
-    else if (version == "1.31") field = 2;
-    else if (version == "1.20") field = 3;
-    else if (version == "1.40") field = 4;
-    else if (version == "1.10" && platform::UCase(ctx_.state.SystemName) == "PALOMIRE") field = 5;
+    const int field = setup::WebIdField(ctx_.state.SystemName, ctx_.state.ProductVersion);
     ctx_.state.WebID = field < 0 ? std::string() : platform::Trim(platform::Field(fields, field));
 }
 

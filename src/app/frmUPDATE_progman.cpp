@@ -5,9 +5,9 @@
 
 void frmUPDATE::CreateProgramManagerIcon() {
     const auto& s = ctx_.state;
-    const std::string group = s.SystemName + " - Ver " + s.ProductVersion;
+    const std::string group = setup::ProgramGroupName(s.SystemName, s.ProductVersion);
     const std::string command = "\"" + s.ProductPath + "\\" + "TvkUpdt.exe" + "\"";
     const std::string arguments;
-    const std::string title = s.SystemName + " - Live Update";
+    const std::string title = setup::ProgramItemTitle(s.SystemName);
     setup::CreateShortcutItem(ctx_, *this, group, command, arguments, title);
 }

@@ -10,28 +10,7 @@ namespace setup {
 
 namespace {
 
-struct Destination {
-    std::string path;
-    bool replace;  // an existing file there is replaced
-};
-
-// What became of an entry's file.
-enum class Copy { kCopied, kReplaced, kKept, kFailed, kInUse };
-
-// "SYSTEM\" is the system directory, whose files are never replaced;
-// "SERVER\" is the product folder itself; any other selector is a subfolder of it.
-Destination DestinationFor(const Context& ctx, const std::string& productFolder, const UpdateFileEntry& entry) {
-    Destination result{productFolder, true};
-    if (entry.Folder == "SYSTEM\\") {
-        result = {ctx.state.SystemDirectory, false};
-    } else if (entry.Folder != "SERVER\\") {
-        AddDirSep(result.path);
-        result.path += entry.Folder;
-    }
-    AddDirSep(result.path);
-    result.path += entry.FileName;
-    return result;
-}
+using Copy = FileResult;
 
 std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 
@@ -44,29 +23,28 @@ std::string Regsvr32Program(const Context& ctx) {
     return program.find(' ') == std::string::npos ? program : Quoted(program);
 }
 
-// Registers the file by its type and says what was done, for the log. A
-// registration program that cannot be started is reported, and the walk
-// goes on with the next entry.
-std::string Register(Context& ctx, MainWindow& window, const std::string& path, const std::string& extension) {
-    const std::string quoted = Quoted(path);
-    std::string command;
-    if (extension == "DLL" || extension == "OCX")
-        command = Regsvr32Program(ctx) + " /s " + quoted;
-    else if (extension == "EXE")
-        command = quoted + " /RegServer";
-    else if (extension == "TLB")
-        return RegisterTypeLibrary(ctx, quoted) ? "registered with the type-library calls"
-                                                : "not registered: not a type library that loads";
-    else
-        return "nothing to register";
-    try {
-        ctx.os.RunProgram(command, platform::kWindowStyleMinimizedFocus);
-    } catch (const platform::RuntimeError& e) {
-        ReportFileError(ctx, window, kRegisterFailed, path);
-        return "could not register: " + command + " did not start (error " + std::to_string(e.Number()) + ", " +
-               e.Description() + ")";
+// Registers the file by its type. A registration program that cannot be
+// started is reported, and the walk goes on with the next entry.
+void Register(Context& ctx, MainWindow& window, FileOutcome& outcome, const std::string& extension) {
+    const std::string quoted = Quoted(outcome.destination);
+    if (extension == "DLL" || extension == "OCX") {
+        outcome.command = Regsvr32Program(ctx) + " /s " + quoted;
+    } else if (extension == "EXE") {
+        outcome.command = quoted + " /RegServer";
+    } else {
+        if (extension == "TLB")
+            outcome.registration =
+                RegisterTypeLibrary(ctx, quoted) ? Registration::kTypeLibrary : Registration::kTypeLibraryNotLoaded;
+        return;
     }
-    return "registering: " + command + " started";
+    try {
+        ctx.os.RunProgram(outcome.command, platform::kWindowStyleMinimizedFocus);
+        outcome.registration = Registration::kStarted;
+    } catch (const platform::RuntimeError& e) {
+        ReportFileError(ctx, window, kRegisterFailed, outcome.destination);
+        outcome.registration = Registration::kNotStarted;
+        outcome.trouble = "error " + std::to_string(e.Number()) + ", " + e.Description();
+    }
 }
 
 // Removes a file left by an interrupted run, read-only or not.
@@ -118,7 +96,7 @@ Copy ReplaceExisting(platform::OsServices& os, const std::string& source, const 
     RemoveLeftover(os, temporary);
     if (!os.CopyFileA(source, temporary, 0)) {
         os.DeleteFileA(temporary);  // in case a partial copy was left behind
-        return Copy::kFailed;
+        return Copy::kCopyFailed;
     }
     if (MoveIntoPlace(os, temporary, destination)) return Copy::kReplaced;
     os.DeleteFileA(temporary);
@@ -130,42 +108,48 @@ Copy CopyOne(platform::OsServices& os, const std::string& source, const Destinat
     const bool exists = !os.FindFile(destination.path).empty();
     if (exists && !destination.replace) return Copy::kKept;
     if (exists) return ReplaceExisting(os, source, destination.path);
-    return os.CopyFileA(source, destination.path, 0) ? Copy::kCopied : Copy::kFailed;
-}
-
-const char* Outcome(Copy copy) {
-    switch (copy) {
-    case Copy::kCopied: return "copied";
-    case Copy::kReplaced: return "replaced";
-    case Copy::kKept: return "kept (already there)";
-    case Copy::kFailed: return "could not copy";
-    case Copy::kInUse: return "in use, not replaced";
-    }
-    return "";
+    return os.CopyFileA(source, destination.path, 0) ? Copy::kCopied : Copy::kCopyFailed;
 }
 
 void DeployOne(Context& ctx, MainWindow& window, const std::string& productFolder, const UpdateFileEntry& entry) {
-    const Destination destination = DestinationFor(ctx, productFolder, entry);
-    std::string source = ctx.state.ServerPath;
-    AddDirSep(source);
-    source += entry.FileName;
-    const std::string route = source + " -> " + destination.path + ": ";
+    const Destination destination = DestinationFor(ctx.state.SystemDirectory, productFolder, entry);
+    FileOutcome outcome;
+    outcome.source = ctx.state.ServerPath;
+    AddDirSep(outcome.source);
+    outcome.source += entry.FileName;
+    outcome.destination = destination.path;
 
-    if (ctx.os.FindFile(source).empty()) {
-        ReportFileError(ctx, window, kSourceMissing, source);
-        ctx.state.Log.Write(route + "source not found");
-        return;
+    if (ctx.os.FindFile(outcome.source).empty()) {
+        ReportFileError(ctx, window, kSourceMissing, outcome.source);
+        outcome.result = FileResult::kSourceMissing;
+    } else {
+        outcome.result = CopyOne(ctx.os, outcome.source, destination);
+        if (outcome.result == FileResult::kCopyFailed || outcome.result == FileResult::kInUse)
+            ReportFileError(ctx, window, kCopyFailed,
+                            "(Source: " + outcome.source + " - Destnation: " + destination.path + ")");
+        else
+            Register(ctx, window, outcome, entry.Extension);
     }
-    const Copy copy = CopyOne(ctx.os, source, destination);
-    if (copy == Copy::kFailed || copy == Copy::kInUse) {
-        ReportFileError(ctx, window, kCopyFailed, "(Source: " + source + " - Destnation: " + destination.path + ")");
-        ctx.state.Log.Write(route + Outcome(copy));
-        return;
-    }
-    ctx.state.Log.Write(route + Outcome(copy) + "; " + Register(ctx, window, destination.path, entry.Extension));
+    ctx.state.Log.Entry(outcome);
 }
 
 }  // namespace
+
+// "SYSTEM\" is the system directory, whose files are never replaced;
+// "SERVER\" is the product folder itself; any other selector is a subfolder of it.
+Destination DestinationFor(const std::string& systemDirectory, const std::string& productFolder,
+                           const UpdateFileEntry& entry) {
+    Destination result{productFolder, true};
+    if (entry.Folder == "SYSTEM\\") {
+        result = {systemDirectory, false};
+    } else if (entry.Folder != "SERVER\\") {
+        AddDirSep(result.path);
+        result.path += entry.Folder;
+    }
+    AddDirSep(result.path);
+    result.path += entry.FileName;
+    return result;
+}
 
 void DeployUpdateFiles(Context& ctx, MainWindow& window, const std::string& productFolder) {
     const std::size_t count = ctx.state.UpdateFiles.size();

@@ -21,6 +21,15 @@ constexpr const char* kReplacementSuffix = ".new~";
 // file while the new one is renamed into its place.
 constexpr const char* kSetAsideSuffix = ".old~";
 
+// Where a listed file goes: its path, and whether an existing file there is
+// replaced (under the product folder) or left alone (in the system directory).
+struct Destination {
+    std::string path;
+    bool replace;
+};
+Destination DestinationFor(const std::string& systemDirectory, const std::string& productFolder,
+                           const UpdateFileEntry& entry);
+
 // Copies and registers entries 1 to the last of UpdateFiles; trouble with
 // one file is shown on the status line and the walk goes on. Each entry's
 // outcome goes to the install log.

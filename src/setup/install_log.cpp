@@ -19,4 +19,40 @@ void InstallLog::Write(const std::string& line) {
     if (file_) file_->WriteLine(line);
 }
 
+namespace {
+
+const char* ResultText(FileResult result) {
+    switch (result) {
+    case FileResult::kCopied: return "copied";
+    case FileResult::kReplaced: return "replaced";
+    case FileResult::kKept: return "kept (already there)";
+    case FileResult::kCopyFailed: return "could not copy";
+    case FileResult::kInUse: return "in use, not replaced";
+    case FileResult::kSourceMissing: return "source not found";
+    }
+    return "";
+}
+
+std::string RegistrationText(const FileOutcome& outcome) {
+    switch (outcome.registration) {
+    case Registration::kNone: return "nothing to register";
+    case Registration::kStarted: return "registering: " + outcome.command + " started";
+    case Registration::kNotStarted:
+        return "could not register: " + outcome.command + " did not start (" + outcome.trouble + ")";
+    case Registration::kTypeLibrary: return "registered with the type-library calls";
+    case Registration::kTypeLibraryNotLoaded: return "not registered: not a type library that loads";
+    }
+    return "";
+}
+
+}  // namespace
+
+void InstallLog::Entry(const FileOutcome& outcome) {
+    const bool arrived = outcome.result == FileResult::kCopied || outcome.result == FileResult::kReplaced ||
+                         outcome.result == FileResult::kKept;
+    Write(outcome.source + " -> " + outcome.destination + ": " + ResultText(outcome.result) +
+          (arrived ? "; " + RegistrationText(outcome) : std::string()));
+    if (observer) observer(outcome);
+}
+
 }  // namespace setup

@@ -2,6 +2,7 @@
 // The install log, for support: what one install did, file by file, in the
 // user's temporary folder. Each line is on disk as soon as it is written; a
 // log that cannot be written changes nothing about the install.
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -13,12 +14,29 @@ struct Context;
 
 constexpr const char* kInstallLogName = "LiveUpdateSetup.log";
 
+// What became of one listed file.
+enum class FileResult { kCopied, kReplaced, kKept, kCopyFailed, kInUse, kSourceMissing };
+enum class Registration { kNone, kStarted, kNotStarted, kTypeLibrary, kTypeLibraryNotLoaded };
+
+struct FileOutcome {
+    std::string source;
+    std::string destination;
+    FileResult result = FileResult::kCopied;
+    Registration registration = Registration::kNone;
+    std::string command;  // the registration command line, when one was started or tried
+    std::string trouble;  // why it could not be started
+};
+
 class InstallLog {
 public:
     // Creates the log anew and writes its header: date, the installer's
     // version, system name, host folder, host version and web ID.
     void Start(Context& ctx);
     void Write(const std::string& line);
+    // Writes the file's line, and tells the observer, if any.
+    void Entry(const FileOutcome& outcome);
+
+    std::function<void(const FileOutcome&)> observer;
 
 private:
     std::unique_ptr<platform::LogFile> file_;

@@ -30,6 +30,12 @@ void Logged(Context& ctx, const std::string& what, Statement&& statement) {
 }
 }  // namespace
 
+std::string ProgramGroupName(const std::string& systemName, const std::string& productVersion) {
+    return systemName + " - Ver " + productVersion;
+}
+
+std::string ProgramItemTitle(const std::string& systemName) { return systemName + " - Live Update"; }
+
 void CreateShortcutItem(Context& ctx, MainWindow& window, const std::string& group, const std::string& command,
                         const std::string& arguments, const std::string& title) {
     const std::string commandLine = GetShortPath(ctx, StripQuotes(command)) + " " + arguments;

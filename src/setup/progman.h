@@ -12,6 +12,10 @@ namespace setup {
 
 constexpr int16_t kCreateGroupAndItem = 1;
 
+// The Start-menu group for the update client, and its item's title.
+std::string ProgramGroupName(const std::string& systemName, const std::string& productVersion);
+std::string ProgramItemTitle(const std::string& systemName);
+
 // Composes the item's command line (short path of the unquoted command, a
 // space, the arguments) and hands it to Program Manager.
 void CreateShortcutItem(Context& ctx, MainWindow& window, const std::string& group, const std::string& command,

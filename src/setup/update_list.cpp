@@ -25,37 +25,58 @@ std::string ExtensionOf(const std::string& fileName) {
 }
 
 // Acts on one body line: FOLDER sets the selector, FILE appends entries.
-void ReadBodyLine(const std::string& line, std::string& folder, std::vector<UpdateFileEntry>& files) {
+BodyLine ReadBodyLine(const std::string& line, std::string& folder, std::vector<UpdateFileEntry>& files) {
     const auto fields = Split(line, ",");
-    if (fields.size() < 2) return;
+    if (fields.size() < 2) return BodyLine::kNoComma;
     const std::string keyword = Trim(fields[0]);
     if (keyword == "FOLDER") {
         folder.clear();
         for (std::size_t i = 1; i < fields.size(); ++i) folder += Operand(fields[i]) + "\\";
-    } else if (keyword == "FILE") {
+        return BodyLine::kFolder;
+    }
+    if (keyword == "FILE") {
         for (std::size_t i = 1; i < fields.size(); ++i) {
             UpdateFileEntry entry{folder, Operand(fields[i]), std::string()};
             entry.Extension = ExtensionOf(entry.FileName);
             files.push_back(std::move(entry));
         }
+        return BodyLine::kFile;
     }
+    return BodyLine::kUnknownKeyword;
 }
 
 // Reads the open list after its header line, up to "END" or the end of the file.
 void ReadBody(platform::SequentialFiles& input, int fileNumber, std::vector<UpdateFileEntry>& files) {
-    bool inBody = false;
-    std::string folder;
+    ListBodyReader reader;
     input.LineInput(fileNumber);  // the header belongs to start-up
-    while (!input.Eof(fileNumber)) {
-        const std::string line = Trim(input.LineInput(fileNumber));
-        if (line.empty()) continue;
-        if (line == "END") break;
-        if (inBody) ReadBodyLine(line, folder, files);
-        if (line == "START") inBody = true;
-    }
+    while (!input.Eof(fileNumber))
+        if (reader.Read(input.LineInput(fileNumber), files) == BodyLine::kEnd) break;
 }
 
 }  // namespace
+
+BodyLine ListBodyReader::Read(const std::string& rawLine, std::vector<UpdateFileEntry>& files) {
+    const std::string line = Trim(rawLine);
+    if (line.empty()) return BodyLine::kEmpty;
+    if (line == "END") return BodyLine::kEnd;
+    BodyLine kind = BodyLine::kPreamble;
+    if (inBody_) kind = ReadBodyLine(line, folder_, files);
+    if (line == "START") {
+        inBody_ = true;
+        kind = BodyLine::kStart;
+    }
+    return kind;
+}
+
+int WebIdField(const std::string& systemName, const std::string& version) {
+    const std::string v = Trim(version);
+    if (v == "1.30") return 1;
+    if (v == "1.31") return 2;
+    if (v == "1.20") return 3;
+    if (v == "1.40") return 4;
+    if (v == "1.10" && UCase(systemName) == "PALOMIRE") return 5;
+    return -1;
+}
 
 void ReadUpdateList(Context& ctx) {
     std::string path = ctx.state.ServerPath;

@@ -2,10 +2,42 @@
 // The body of UPDATE.LST: which files to deploy, under which folder selector.
 #include "setup/installer_state.h"
 
+#include <string>
+#include <vector>
+
 namespace setup {
 
 // Appends every file the list's body names to UpdateFiles, in list order.
 // A missing list adds nothing.
 void ReadUpdateList(Context& ctx);
+
+// What the reader made of one line after the header.
+enum class BodyLine {
+    kEmpty,           // skipped
+    kPreamble,        // before START: ignored
+    kStart,           // opens the body (again: no effect)
+    kEnd,             // the reading stops here
+    kFolder,          // sets the folder selector
+    kFile,            // appends entries
+    kNoComma,         // in the body but without a comma: ignored
+    kUnknownKeyword,  // in the body, first field not a keyword: ignored
+};
+
+// Reads the list's body line by line, as the installer does.
+class ListBodyReader {
+public:
+    // Takes the next line (untrimmed); FILE lines append to `files`.
+    BodyLine Read(const std::string& line, std::vector<UpdateFileEntry>& files);
+    const std::string& Folder() const { return folder_; }
+
+private:
+    bool inBody_ = false;
+    std::string folder_;
+};
+
+// The header's fields, and which one holds the web ID for a host version:
+// -1 when no field does, and the version is not supported.
+constexpr int kHeaderFields = 6;
+int WebIdField(const std::string& systemName, const std::string& version);
 
 }  // namespace setup
