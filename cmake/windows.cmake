@@ -32,7 +32,12 @@ target_link_options(LiveUpdateSetup PRIVATE ${LU_STATIC_LINK})
 set_source_files_properties(resources/LiveUpdateSetup.rc PROPERTIES
     OBJECT_DEPENDS "${CMAKE_SOURCE_DIR}/resources/banner.gif;${CMAKE_SOURCE_DIR}/resources/setup.ico;${CMAKE_SOURCE_DIR}/resources/LiveUpdateSetup.manifest")
 
-foreach(dir tests/payload tests/win tests/dde tests/e2e tests/compat)
+# The package checker as a Windows console program, from the same sources.
+add_executable(lucheck src/lucheck/main.cpp ${LUCHECK_SOURCES})
+target_link_libraries(lucheck PRIVATE installer_core)
+target_link_options(lucheck PRIVATE ${LU_STATIC_LINK})
+
+foreach(dir tests/payload tests/win tests/dde tests/e2e tests/compat tests/lucheck)
     if(EXISTS ${CMAKE_SOURCE_DIR}/${dir}/CMakeLists.txt)
         add_subdirectory(${dir})
     endif()

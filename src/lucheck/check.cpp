@@ -1,0 +1,237 @@
+#include "lucheck/check.h"
+
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <unordered_map>
+
+#include "lucheck/registration_check.h"
+#include "platform/text.h"
+#include "setup/deploy.h"
+#include "setup/update_list.h"
+
+namespace lucheck {
+
+namespace {
+
+using platform::Trim;
+using setup::BodyLine;
+
+// The host versions the header serves, with the field that holds each one's web ID.
+const char* const kVersions[] = {"1.30", "1.31", "1.20", "1.40", "1.10"};
+const std::string kOnlyUserOfField5 = "PALOMIRE";
+
+class Checker {
+public:
+    explicit Checker(const Package& package) : package_(package) {}
+
+    std::vector<Diagnostic> Run(int& entries) {
+        if (!package_.lines.empty()) CheckHeader(package_.lines[0]);
+        CheckBody();
+        CheckPayload();
+        entries = static_cast<int>(files_.size());
+        // The list's findings in line order (those about the whole list first), then the files'.
+        std::stable_sort(diagnostics_.begin(), diagnostics_.end(), [](const Diagnostic& a, const Diagnostic& b) {
+            const bool aList = a.file == kListName;
+            const bool bList = b.file == kListName;
+            if (aList != bList) return aList;
+            return aList ? a.line < b.line : a.file < b.file;
+        });
+        return std::move(diagnostics_);
+    }
+
+private:
+    void Say(int line, Severity severity, const std::string& message) {
+        diagnostics_.push_back({kListName, line, severity, message});
+    }
+
+    void CheckHeader(const std::string& header) {
+        const auto fields = platform::Split(header, ",");
+        if (fields.size() < static_cast<std::size_t>(setup::kHeaderFields))
+            Say(1, Severity::kError, "the header has " + std::to_string(fields.size()) +
+                                         " fields; it needs 6: the system name and five web IDs");
+        const std::string system = fields.empty() ? std::string() : Trim(fields[0]);
+        if (system.empty()) Say(1, Severity::kError, "the system name (field 1) is empty");
+        for (const char* version : kVersions) {
+            const int field = setup::WebIdField(system, version);
+            if (field < 0) continue;
+            if (field >= static_cast<int>(fields.size()) || Trim(fields[field]).empty())
+                Say(1, Severity::kWarning, std::string("no web ID for host version ") + version +
+                                               " (field " + std::to_string(field + 1) +
+                                               "): the installer turns that version away");
+        }
+        if (fields.size() > 5 && !Trim(fields[5]).empty() && platform::UCase(system) != kOnlyUserOfField5)
+            Say(1, Severity::kWarning, "field 6 (web ID for host version 1.10) is set, but only the system " +
+                                           kOnlyUserOfField5 + " uses it");
+        for (std::size_t i = 0; i < fields.size(); ++i)
+            if (Trim(fields[i]) != fields[i])
+                Say(1, Severity::kNote, "spaces around field " + std::to_string(i + 1) + " are trimmed");
+    }
+
+    void CheckBody() {
+        setup::ListBodyReader reader;
+        bool started = false;
+        bool ended = false;
+        bool folderSeen = false;
+        for (std::size_t i = 1; i < package_.lines.size(); ++i) {
+            const int line = static_cast<int>(i) + 1;
+            const std::string& text = package_.lines[i];
+            if (ended) {
+                if (LooksLikeEntry(text)) Say(line, Severity::kWarning, "ignored: after END");
+                continue;
+            }
+            const std::size_t before = files_.size();
+            const BodyLine kind = reader.Read(text, files_);
+            if (kind == BodyLine::kEnd) ended = true;
+            if (kind == BodyLine::kStart) started = true;
+            if (kind == BodyLine::kPreamble) CheckIgnored(line, text, "before START");
+            if (kind == BodyLine::kNoComma || kind == BodyLine::kUnknownKeyword) CheckIgnored(line, text, "");
+            if (kind == BodyLine::kFolder) {
+                folderSeen = true;
+                CheckFolder(line, text);
+            }
+            if (kind == BodyLine::kFile) {
+                if (!folderSeen)
+                    Say(line, Severity::kNote, "no FOLDER line yet: these files go to the host folder itself");
+                folderSeen = true;  // said once
+                for (std::size_t f = before; f < files_.size(); ++f) CheckEntry(line, files_[f]);
+            }
+        }
+        if (!started) Say(0, Severity::kError, "no START line: the installer installs nothing");
+        if (started && !ended) Say(0, Severity::kWarning, "no END line: the list is read to its last line");
+    }
+
+    // A line the installer passes over: say why, when it looks meant.
+    void CheckIgnored(int line, const std::string& text, const std::string& where) {
+        const std::string trimmed = Trim(text);
+        const std::string word = Trim(trimmed.substr(0, trimmed.find_first_of(", ")));
+        const std::string keyword = NearKeyword(word);
+        if (!where.empty()) {
+            if (LooksLikeEntry(text) || !keyword.empty())
+                Say(line, Severity::kWarning, "ignored: " + where + (keyword == "START" ? " (" + word +
+                                                                         " is not START: keywords are upper case)"
+                                                                                        : ""));
+            return;
+        }
+        if (keyword.empty())
+            Say(line, Severity::kWarning, "ignored: " + word + " is not a keyword (FOLDER, FILE, START, END)");
+        else if (word != keyword)
+            Say(line, Severity::kWarning, "ignored: " + word + " is not " + keyword +
+                                              " (keywords are upper case and spelt exactly)");
+        else
+            Say(line, Severity::kWarning, "ignored: no comma after " + keyword);
+    }
+
+    void CheckFolder(int line, const std::string& text) {
+        const auto fields = platform::Split(text, ",");
+        for (std::size_t i = 1; i < fields.size(); ++i) {
+            const std::string name = Trim(fields[i]);
+            bool up = false;
+            for (const std::string& part : platform::Split(name, "\\"))
+                for (const std::string& piece : platform::Split(part, "/")) up |= Trim(piece) == "..";
+            if (up)
+                Say(line, Severity::kError, "folder name " + name + " climbs out of the host folder with ..");
+            else if (name.size() >= 2 && name[1] == ':')
+                Say(line, Severity::kError, "folder name " + name + " is a drive: it leaves the host folder");
+            else if (!name.empty() && (name[0] == '\\' || name[0] == '/'))
+                Say(line, Severity::kError, "folder name " + name + " starts at the root: it leaves the host folder");
+        }
+    }
+
+    void CheckEntry(int line, const setup::UpdateFileEntry& entry) {
+        lines_.push_back(line);
+        const std::string& name = entry.FileName;
+        if (name.empty()) {
+            Say(line, Severity::kError, "empty file name (a doubled or trailing comma): never found");
+            return;
+        }
+        if (!Findable(name))
+            Say(line, Severity::kError, name + (name.find_first_of("*?") != std::string::npos
+                                                    ? ": wildcards are not expanded; never found"
+                                                    : ": file names carry no folder; never found"));
+        const std::string destination = setup::DestinationFor("<system>", "<host>", entry).path;
+        const auto [first, inserted] = destinations_.emplace(destination, line);
+        if (!inserted)
+            Say(line, Severity::kWarning, name + " goes to the same place as on line " +
+                                              std::to_string(first->second) + ": installed twice");
+    }
+
+    void CheckPayload() {
+        std::unordered_map<std::string, bool> listed;
+        for (std::size_t i = 0; i < files_.size(); ++i) {
+            const setup::UpdateFileEntry& entry = files_[i];
+            if (!Findable(entry.FileName) || listed.count(Key(entry.FileName))) continue;
+            listed[Key(entry.FileName)] = true;
+            const std::string path = package_.PathOf(entry.FileName);
+            if (path.empty())
+                Say(lines_[i], Severity::kError, entry.FileName + " is not in the package: the customer sees "
+                                                 "\"Source file ... not found\"");
+            else
+                CheckRegistration(lines_[i], entry, path);
+        }
+        for (const auto& [key, names] : package_.files) {
+            if (names.size() > 1)
+                diagnostics_.push_back({names[0], 0, Severity::kWarning,
+                                        names[0] + " and " + names[1] + " differ only in case: on Windows one "
+                                                                        "overwrites the other"});
+            if (!listed.count(key) && key != kListName && key != kInstallerName)
+                diagnostics_.push_back({names[0], 0, Severity::kWarning, "not listed in UPDATE.LST: never installed"});
+        }
+    }
+
+    void CheckRegistration(int line, const setup::UpdateFileEntry& entry, const std::string& path) {
+        const std::string& extension = entry.Extension;
+        if (extension != "DLL" && extension != "OCX" && extension != "EXE" && extension != "TLB") return;
+        std::ifstream in(path, std::ios::binary);
+        const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const std::string problem = RegistrationProblem(extension, bytes);
+        if (!problem.empty())
+            Say(line, Severity::kError, entry.FileName + ": " + problem + ", so its registration fails unseen");
+    }
+
+    // Whether the installer can ever find a file of that name beside it.
+    static bool Findable(const std::string& name) {
+        return !name.empty() && name.find_first_of("*?\\/:") == std::string::npos;
+    }
+
+    // Whether an ignored line looks like an entry: its first word is a
+    // keyword in any case, or it holds a comma.
+    static bool LooksLikeEntry(const std::string& text) {
+        const std::string trimmed = Trim(text);
+        const std::string word = platform::UCase(Trim(trimmed.substr(0, trimmed.find_first_of(", "))));
+        return word == "FOLDER" || word == "FILE" || trimmed.find(',') != std::string::npos;
+    }
+
+    // The keyword a word was meant to be: equal without regard to case, or
+    // one letter added, dropped or changed.
+    static std::string NearKeyword(const std::string& word) {
+        const std::string upper = platform::UCase(word);
+        for (const char* keyword : {"FOLDER", "FILE", "START", "END"})
+            if (WithinOneEdit(upper, keyword)) return keyword;
+        return std::string();
+    }
+
+    static bool WithinOneEdit(const std::string& a, const std::string& b) {
+        if (a.size() > b.size()) return WithinOneEdit(b, a);
+        if (b.size() - a.size() > 1) return false;
+        std::size_t i = 0;
+        while (i < a.size() && a[i] == b[i]) ++i;
+        if (a.size() == b.size()) return a.compare(i + (i < a.size()), std::string::npos, b, i + (i < b.size())) == 0;
+        return a.compare(i, std::string::npos, b, i + 1) == 0;
+    }
+
+    const Package& package_;
+    std::vector<Diagnostic> diagnostics_;
+    std::vector<setup::UpdateFileEntry> files_;
+    std::vector<int> lines_;  // the line of each entry of files_
+    std::unordered_map<std::string, int> destinations_;
+};
+
+}  // namespace
+
+std::vector<Diagnostic> CheckPackage(const Package& package, int& entries) {
+    return Checker(package).Run(entries);
+}
+
+}  // namespace lucheck

@@ -1,0 +1,111 @@
+// lucheck: checks an update package before it ships, and shows what the
+// installer would do with it on a given host.
+#include <cstring>
+#include <filesystem>
+#include <iostream>
+#include <string>
+
+#include "lucheck/check.h"
+#include "lucheck/plan.h"
+
+namespace {
+
+const char kHelp[] =
+    "Usage:\n"
+    "  lucheck [--json] PACKAGE_DIR\n"
+    "      Reads the package as the installer does and reports every mistake the installer would\n"
+    "      forgive: UPDATE.LST:LINE: error|warning|note: text, then a summary line.\n"
+    "      Exit status: 0 no errors, 1 errors, 2 the package cannot be read.\n"
+    "  lucheck --plan PACKAGE_DIR --host DIR --version VERSION [--system-dir DIR] [--json]\n"
+    "      A dry run against a host folder laid out as on the customer's machine: each file's\n"
+    "      source, destination, what happens and its registration, in install order; then the\n"
+    "      web ID written and the Start-menu item. Nothing is written. Without --system-dir the\n"
+    "      system directory counts as empty.\n"
+    "      Exit status: 0 every file arrives, 1 a file does not or the version is turned away,\n"
+    "      2 the package cannot be read.\n"
+    "  lucheck --help\n"
+    "\n"
+    "Examples:\n"
+    "  lucheck dist/update\n"
+    "  lucheck --plan dist/update --host test/vantrel-1.30 --version 1.30 --json\n";
+
+struct Options {
+    bool help = false;
+    bool json = false;
+    bool plan = false;
+    std::string package;
+    lucheck::PlanRequest request;
+};
+
+bool Parse(int argc, char** argv, Options& options) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto value = [&](std::string& into) {
+            if (i + 1 >= argc) return false;
+            into = argv[++i];
+            return true;
+        };
+        if (arg == "--help" || arg == "-h") options.help = true;
+        else if (arg == "--json") options.json = true;
+        else if (arg == "--plan") options.plan = true;
+        else if (arg == "--host") { if (!value(options.request.hostFolder)) return false; }
+        else if (arg == "--version") { if (!value(options.request.hostVersion)) return false; }
+        else if (arg == "--system-dir") { if (!value(options.request.systemFolder)) return false; }
+        else if (arg.rfind("--", 0) == 0 || !options.package.empty()) return false;
+        else options.package = arg;
+    }
+    if (options.help) return true;
+    if (options.package.empty()) return false;
+    return !options.plan || (!options.request.hostFolder.empty() && !options.request.hostVersion.empty());
+}
+
+int Check(const lucheck::Package& package, bool json) {
+    int entries = 0;
+    const auto diagnostics = lucheck::CheckPackage(package, entries);
+    lucheck::Summary summary = lucheck::Count(diagnostics);
+    summary.entries = entries;
+    for (const auto& file : package.files) summary.payloadFiles += static_cast<int>(file.second.size());
+    if (json)
+        lucheck::PrintJson(std::cout, package.folder, diagnostics, summary);
+    else
+        lucheck::PrintText(std::cout, diagnostics, summary);
+    return summary.errors ? 1 : 0;
+}
+
+int Plan(const lucheck::Package& package, const lucheck::PlanRequest& request, bool json) {
+    std::error_code error;
+    if (!std::filesystem::is_directory(request.hostFolder, error)) {
+        std::cerr << "lucheck: " << request.hostFolder << ": not a folder\n";
+        return 2;
+    }
+    const lucheck::Plan plan = lucheck::MakePlan(package, request);
+    if (json)
+        lucheck::PrintPlanJson(std::cout, plan, request);
+    else
+        lucheck::PrintPlanText(std::cout, plan, request);
+    bool trouble = plan.webId.empty();
+    for (const auto& file : plan.files)
+        trouble |= file.action != "new copy" && file.action != "replace" && file.action.rfind("kept", 0) != 0;
+    return trouble ? 1 : 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    if (!Parse(argc, argv, options)) {
+        std::cerr << kHelp;
+        return 2;
+    }
+    if (options.help) {
+        std::cout << kHelp;
+        return 0;
+    }
+    lucheck::Package package;
+    std::string reason;
+    if (!lucheck::ReadPackage(options.package, package, reason)) {
+        std::cerr << "lucheck: " << reason << '\n';
+        return 2;
+    }
+    return options.plan ? Plan(package, options.request, options.json) : Check(package, options.json);
+}

@@ -1,0 +1,132 @@
+#include "lucheck/plan.h"
+
+#include "lucheck/plan_os.h"
+#include "lucheck/report.h"
+#include "platform/forms_runtime.h"
+#include "platform/text.h"
+#include "setup/deploy.h"
+#include "setup/progman.h"
+#include "setup/update_list.h"
+
+namespace lucheck {
+
+namespace {
+
+// The system directory when none is given: there, empty.
+const char kVirtualSystem[] = "<system directory>";
+
+// A forms runtime without a screen: the install code asks it for nothing
+// but its file numbers and runtime-error state.
+class QuietForms : public platform::FormsRuntime {
+public:
+    int ShowMessage(const std::string&, int, const std::string&) override { return 1; }
+    std::string AskText(const std::string&, const std::string&) override { return std::string(); }
+    void YieldToUI() override {}
+    void SetScreenPointer(int) override {}
+    [[noreturn]] void EndProgram() override { throw platform::RuntimeError(9999); }
+    double ScreenWidthTwips() override { return 0; }
+    double ScreenHeightTwips() override { return 0; }
+    void UnloadWindow(platform::Form&) override {}
+    platform::DdeClient& Dde() override { throw platform::RuntimeError(platform::errnum::kDdeNoChannel); }
+};
+
+class QuietWindow : public setup::MainWindow {
+public:
+    QuietWindow() : setup::MainWindow("frmUPDATE") {}
+    void EditMsgline(const std::string&) override {}
+};
+
+std::string Action(const setup::FileOutcome& outcome, PlanOs& os) {
+    switch (outcome.result) {
+    case setup::FileResult::kCopied: return "new copy";
+    case setup::FileResult::kReplaced: return "replace";
+    case setup::FileResult::kKept: return "kept: already in the system directory";
+    case setup::FileResult::kSourceMissing: return "source missing";
+    case setup::FileResult::kInUse:
+    case setup::FileResult::kCopyFailed: {
+        const std::string& d = outcome.destination;
+        return os.FolderExists(d.substr(0, d.find_last_of('\\'))) ? "could not copy" : "destination folder missing";
+    }
+    }
+    return "";
+}
+
+std::string RegistrationOf(const setup::FileOutcome& outcome) {
+    if (outcome.registration == setup::Registration::kTypeLibrary) return "type-library calls";
+    return outcome.command;
+}
+
+std::vector<setup::UpdateFileEntry> ListedFiles(const Package& package) {
+    std::vector<setup::UpdateFileEntry> files(1);  // element 0 stays empty, as in the installer
+    setup::ListBodyReader reader;
+    for (std::size_t i = 1; i < package.lines.size(); ++i)
+        if (reader.Read(package.lines[i], files) == setup::BodyLine::kEnd) break;
+    return files;
+}
+
+}  // namespace
+
+Plan MakePlan(const Package& package, const PlanRequest& request) {
+    Plan plan;
+    const auto fields = platform::Split(package.lines.empty() ? std::string() : package.lines[0], ",");
+    plan.systemName = fields.empty() ? std::string() : platform::Trim(fields[0]);
+    const int field = setup::WebIdField(plan.systemName, request.hostVersion);
+    if (field >= 0 && field < static_cast<int>(fields.size())) plan.webId = platform::Trim(fields[field]);
+    if (plan.webId.empty()) return plan;
+
+    setup::InstallerState state;
+    state.ServerPath = package.folder;
+    state.ProductPath = request.hostFolder;
+    state.SystemDirectory = request.systemFolder.empty() ? kVirtualSystem : request.systemFolder;
+    state.UpdateFiles = ListedFiles(package);
+    PlanOs os(request.systemFolder.empty() ? kVirtualSystem : "");
+    QuietForms forms;
+    QuietWindow window;
+    state.Log.observer = [&](const setup::FileOutcome& outcome) {
+        plan.files.push_back({outcome.source, outcome.destination, Action(outcome, os), RegistrationOf(outcome)});
+    };
+    setup::Context ctx{state, os, forms};
+    setup::DeployUpdateFiles(ctx, window, state.ProductPath);
+
+    plan.settingsFile = request.hostFolder + "\\Sys\\TOVASK.INI";
+    plan.startMenuGroup = setup::ProgramGroupName(plan.systemName, request.hostVersion);
+    plan.startMenuItem = setup::ProgramItemTitle(plan.systemName);
+    plan.itemCommand = request.hostFolder + "\\TvkUpdt.exe";
+    return plan;
+}
+
+void PrintPlanText(std::ostream& out, const Plan& plan, const PlanRequest& request) {
+    if (plan.webId.empty()) {
+        out << "host version " << request.hostVersion << ": no web ID in the header, so the installer "
+            << "turns it away and installs nothing\n";
+        return;
+    }
+    int number = 0;
+    for (const PlannedFile& file : plan.files) {
+        out << ++number << ". " << file.source << " -> " << file.destination << ": " << file.action << '\n';
+        if (!file.registration.empty()) out << "   register: " << file.registration << '\n';
+    }
+    out << "settings: [WEB] UPDATEONLINE=" << plan.webId << " in " << plan.settingsFile << '\n'
+        << "Start menu: group \"" << plan.startMenuGroup << "\", item \"" << plan.startMenuItem << "\" -> "
+        << plan.itemCommand << '\n';
+}
+
+void PrintPlanJson(std::ostream& out, const Plan& plan, const PlanRequest& request) {
+    out << "{\"system\": " << Json(plan.systemName) << ", \"host_version\": " << Json(request.hostVersion)
+        << ", \"web_id\": " << (plan.webId.empty() ? "null" : Json(plan.webId)) << ", \"files\": [";
+    for (std::size_t i = 0; i < plan.files.size(); ++i) {
+        const PlannedFile& f = plan.files[i];
+        out << (i ? ",\n  " : "\n  ") << "{\"source\": " << Json(f.source) << ", \"destination\": "
+            << Json(f.destination) << ", \"action\": " << Json(f.action) << ", \"registration\": "
+            << (f.registration.empty() ? "null" : Json(f.registration)) << "}";
+    }
+    out << "]";
+    if (!plan.webId.empty())
+        out << ",\n \"settings\": {\"file\": " << Json(plan.settingsFile) << ", \"section\": \"WEB\", "
+            << "\"key\": \"UPDATEONLINE\", \"value\": " << Json(plan.webId) << "},\n \"start_menu\": {\"group\": "
+            << Json(plan.startMenuGroup) << ", \"item\": " << Json(plan.startMenuItem) << ", \"command\": "
+            << Json(plan.itemCommand) << "}";
+    out << "}\n";
+}
+
+}  // namespace lucheck

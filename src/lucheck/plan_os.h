@@ -1,0 +1,69 @@
+#pragma once
+// Operating-system services for a dry run: files are looked up on the
+// real file system (paths in the installer's backslash form, names matched
+// without regard to case, as on Windows), and nothing is ever written,
+// started or registered.
+#include <map>
+#include <string>
+
+#include "platform/os_services.h"
+
+namespace lucheck {
+
+class PlanOs : public platform::OsServices {
+public:
+    // `virtualSystem`: a system directory that exists, empty, only in the plan.
+    explicit PlanOs(std::string virtualSystem) : virtualSystem_(std::move(virtualSystem)) {}
+
+    // The native path of an existing file or folder, or empty.
+    std::string Resolve(const std::string& path);
+    bool FolderExists(const std::string& path);
+
+    std::string GetInstallerFolder() override { return std::string(); }
+    std::string GetAppSetting(const std::string&, const std::string&, const std::string&,
+                              const std::string& defaultValue) override {
+        return defaultValue;
+    }
+    uint32_t GetPrivateProfileStringA(const std::string&, const std::string&, const std::string&, std::string&,
+                                      uint32_t, const std::string&) override {
+        return 0;
+    }
+    int32_t WritePrivateProfileStringA(const std::string&, const std::string&, const std::string&,
+                                       const std::string&) override {
+        return 1;
+    }
+    uint32_t GetSystemDirectoryA(std::string&, uint32_t) override { return 0; }
+    uint32_t GetShortPathNameA(const std::string&, std::string&, uint32_t) override { return 0; }
+    std::string FindFile(const std::string& path) override;
+    void ClearFileAttributes(const std::string& path) override;
+    int32_t DeleteFileA(const std::string& path) override { return Exists(path) ? 1 : 0; }
+    int32_t CopyFileA(const std::string& source, const std::string& destination, int32_t) override;
+    platform::MoveResult MoveFileReplaceA(const std::string&, const std::string&) override {
+        return platform::MoveResult::kMoved;
+    }
+    int32_t MoveFileA(const std::string&, const std::string&) override { return 1; }
+    void RunProgram(const std::string&, int) override {}
+    std::string GetTempFolder() override { return std::string(); }  // no install log
+    std::string LocalTimestamp() override { return std::string(); }
+    std::unique_ptr<platform::LogFile> CreateLogFile(const std::string&) override { return nullptr; }
+    int32_t GetVersionExA(platform::OsVersionInfo& info) override;
+    int32_t ExitWindowsEx(uint32_t, uint32_t) override { return 0; }
+    int32_t LoadTypeLib(const std::u16string&, platform::TypeLibHandle& library) override {
+        library = nullptr;
+        return 0;
+    }
+    int32_t RegisterTypeLib(platform::TypeLibHandle, const std::u16string&, const std::u16string&) override {
+        return 0;
+    }
+    void ReleaseTypeLib(platform::TypeLibHandle) override {}
+
+private:
+    bool Exists(const std::string& path) { return !Resolve(path).empty(); }
+    bool InVirtualSystem(const std::string& path) const;
+    std::string Child(const std::string& folder, const std::string& name);
+
+    std::string virtualSystem_;
+    std::map<std::string, std::map<std::string, std::string>> listings_;  // folder -> upper name -> name
+};
+
+}  // namespace lucheck
