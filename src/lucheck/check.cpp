@@ -1,9 +1,7 @@
 #include "lucheck/check.h"
 
 #include <algorithm>
-#include <fstream>
-#include <iterator>
-#include <map>
+#include <cstdio>
 #include <unordered_map>
 
 #include "lucheck/registration_check.h"
@@ -21,6 +19,16 @@ using setup::BodyLine;
 // The host versions the header serves, with the field that holds each one's web ID.
 const char* const kVersions[] = {"1.30", "1.31", "1.20", "1.40", "1.10"};
 const std::string kOnlyUserOfField5 = "PALOMIRE";
+
+std::vector<uint8_t> ReadBytes(const std::string& path) {
+    std::vector<uint8_t> bytes;
+    if (std::FILE* file = std::fopen(path.c_str(), "rb")) {
+        uint8_t chunk[65536];
+        for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, file)) > 0;) bytes.insert(bytes.end(), chunk, chunk + n);
+        std::fclose(file);
+    }
+    return bytes;
+}
 
 class Checker {
 public:
@@ -183,9 +191,7 @@ private:
     void CheckRegistration(int line, const setup::UpdateFileEntry& entry, const std::string& path) {
         const std::string& extension = entry.Extension;
         if (extension != "DLL" && extension != "OCX" && extension != "EXE" && extension != "TLB") return;
-        std::ifstream in(path, std::ios::binary);
-        const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        const std::string problem = RegistrationProblem(extension, bytes);
+        const std::string problem = RegistrationProblem(extension, ReadBytes(path));
         if (!problem.empty())
             Say(line, Severity::kError, entry.FileName + ": " + problem + ", so its registration fails unseen");
     }
