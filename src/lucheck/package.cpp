@@ -1,5 +1,6 @@
 #include "lucheck/package.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <system_error>
 
@@ -52,6 +53,7 @@ bool ReadPackage(const std::string& folder, Package& package, std::string& reaso
         reason = folder + ": " + error.message();
         return false;
     }
+    for (auto& entry : package.files) std::sort(entry.second.begin(), entry.second.end());  // not the folder's order
     const std::string list = package.PathOf(kListName);
     if (list.empty()) {
         reason = folder + ": no " + kListName;

@@ -7,8 +7,10 @@ program, run under Wine in a copy of the Wine tests' prepared prefix."""
 
 import json
 import os
+import shutil
 import subprocess
 import sys
+import tempfile
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -26,6 +28,18 @@ class LucheckTest(unittest.TestCase):
 
     @classmethod
     def setUpClass(cls):
+        # A copy of the fixtures, with a name that differs from another only
+        # in case (which a checkout on Windows could not hold), readable by
+        # the user the Wine tests run as.
+        cls.work = tempfile.mkdtemp(prefix="lucheck-")
+        for folder in ("package", "host", "system"):
+            shutil.copytree(os.path.join(HERE, folder), os.path.join(cls.work, folder))
+        with open(os.path.join(cls.work, "package", "notes.txt"), "wb") as f:
+            f.write(b"notes\r\n")
+        for root, dirs, files in os.walk(cls.work):
+            os.chmod(root, 0o755)
+            for name in files:
+                os.chmod(os.path.join(root, name), 0o644)
         cls.exe = os.environ["LUCHECK"]
         if os.environ.get("LUCHECK_WINE") == "1":
             sys.path.insert(0, os.path.join(HERE, "..", "win"))
@@ -37,15 +51,16 @@ class LucheckTest(unittest.TestCase):
     def tearDownClass(cls):
         if cls.runner:
             cls.runner.close()
+        shutil.rmtree(cls.work, ignore_errors=True)
 
     def lucheck(self, *args):
         """(exit code, standard output with LF line ends)."""
         if self.runner:
             import winehost  # noqa: E402
             command = self.runner.command(["wine", self.exe, *args])
-            result = winehost._run_captured(command, self.runner.env(), 120, HERE)
+            result = winehost._run_captured(command, self.runner.env(), 120, self.work)
         else:
-            result = subprocess.run([self.exe, *args], cwd=HERE, capture_output=True, text=True, timeout=60)
+            result = subprocess.run([self.exe, *args], cwd=self.work, capture_output=True, text=True, timeout=60)
         return result.returncode, result.stdout.replace("\r\n", "\n")
 
     def test_diagnostics(self):
