@@ -6,7 +6,7 @@
 
 namespace platform::win32 {
 
-// The font at spec's point size for `dpi`: in spec's face where the system
+// The font at its point size for `dpi`: in its own face where the system
 // draws that face at that size (a scalable face, or a bitmap face with a
 // bitmap of that size), otherwise in the system's scalable equivalent. A
 // bitmap face blown up to a size it has no bitmap for looks thin and
