@@ -12,8 +12,8 @@ namespace {
 // on the 95 family, whatever the font configuration offers under Wine).
 const char kScalableFace[] = "Microsoft Sans Serif";
 
-HFONT Create(const char* face, BYTE precision, int pixelHeight, const FontSpec& spec) {
-    return CreateFontA(-pixelHeight, 0, 0, 0, spec.weight, FALSE, FALSE, FALSE, static_cast<BYTE>(spec.charset),
+HFONT Create(const char* face, BYTE precision, int pixelHeight, const FontSpec& wanted) {
+    return CreateFontA(-pixelHeight, 0, 0, 0, wanted.weight, FALSE, FALSE, FALSE, static_cast<BYTE>(wanted.charset),
                        precision, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, VARIABLE_PITCH | FF_SWISS, face);
 }
 
@@ -33,23 +33,23 @@ int CALLBACK NoteSize(const LOGFONTA*, const TEXTMETRICA* metrics, DWORD fontTyp
 // Whether the system draws `face` itself at about that size: the face is
 // there under its own name, and it is scalable or has a bitmap of that size.
 bool DrawsAtSize(HDC dc, const char* face, int pixelHeight, int charset) {
-    LOGFONTA wanted{};
-    wanted.lfCharSet = static_cast<BYTE>(charset);
-    std::strncpy(wanted.lfFaceName, face, LF_FACESIZE - 1);
+    LOGFONTA family{};
+    family.lfCharSet = static_cast<BYTE>(charset);
+    std::strncpy(family.lfFaceName, face, LF_FACESIZE - 1);
     BitmapSizeQuery query{pixelHeight, false};
-    EnumFontFamiliesExA(dc, &wanted, NoteSize, reinterpret_cast<LPARAM>(&query), 0);
+    EnumFontFamiliesExA(dc, &family, NoteSize, reinterpret_cast<LPARAM>(&query), 0);
     return query.found;
 }
 
 }  // namespace
 
-HFONT CreateTextFont(const FontSpec& spec, int dpi) {
-    const int pixelHeight = static_cast<int>(std::lround(spec.points * dpi / 72.0));
+HFONT CreateTextFont(const FontSpec& wanted, int dpi) {
+    const int pixelHeight = static_cast<int>(std::lround(wanted.points * dpi / 72.0));
     HDC dc = GetDC(nullptr);
-    const bool ownFace = DrawsAtSize(dc, spec.face.c_str(), pixelHeight, spec.charset);
+    const bool ownFace = DrawsAtSize(dc, wanted.face.c_str(), pixelHeight, wanted.charset);
     ReleaseDC(nullptr, dc);
-    if (ownFace) return Create(spec.face.c_str(), OUT_DEFAULT_PRECIS, pixelHeight, spec);
-    return Create(kScalableFace, OUT_TT_PRECIS, pixelHeight, spec);
+    if (ownFace) return Create(wanted.face.c_str(), OUT_DEFAULT_PRECIS, pixelHeight, wanted);
+    return Create(kScalableFace, OUT_TT_PRECIS, pixelHeight, wanted);
 }
 
 }  // namespace platform::win32

@@ -11,6 +11,6 @@ namespace platform::win32 {
 // bitmap of that size), otherwise in the system's scalable equivalent. A
 // bitmap face blown up to a size it has no bitmap for looks thin and
 // blocky, and one that stops at its largest size stops growing with the DPI.
-HFONT CreateTextFont(const FontSpec& spec, int dpi);
+HFONT CreateTextFont(const FontSpec& wanted, int dpi);
 
 }  // namespace platform::win32
