@@ -84,8 +84,7 @@ int Plan(const lucheck::Package& package, const lucheck::PlanRequest& request, b
     else
         lucheck::PrintPlanText(std::cout, plan, request);
     bool trouble = plan.webId.empty();
-    for (const auto& file : plan.files)
-        trouble |= file.action != "new copy" && file.action != "replace" && file.action.rfind("kept", 0) != 0;
+    for (const auto& file : plan.files) trouble |= !file.arrives;
     return trouble ? 1 : 0;
 }
 

@@ -83,7 +83,8 @@ Plan MakePlan(const Package& package, const PlanRequest& request) {
     QuietForms forms;
     QuietWindow window;
     state.Log.observer = [&](const setup::FileOutcome& outcome) {
-        plan.files.push_back({outcome.source, outcome.destination, Action(outcome, os), RegistrationOf(outcome)});
+        plan.files.push_back({outcome.source, outcome.destination, Action(outcome, os), RegistrationOf(outcome),
+                              setup::Arrived(outcome.result)});
     };
     setup::Context ctx{state, os, forms};
     setup::DeployUpdateFiles(ctx, window, state.ProductPath);

@@ -21,6 +21,7 @@ struct PlannedFile {
     std::string destination;
     std::string action;        // new copy, replace, kept, source missing, destination folder missing, could not copy
     std::string registration;  // the command line, "type-library calls", or empty
+    bool arrives = false;      // the file is in place afterwards
 };
 
 struct Plan {

@@ -10,8 +10,6 @@ namespace setup {
 
 namespace {
 
-using Copy = FileResult;
-
 std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 
 // regsvr32 by its full path, so that a copy planted beside the installer
@@ -90,25 +88,25 @@ bool MoveIntoPlace(platform::OsServices& os, const std::string& temporary, const
 // Replaces an existing file through a temporary copy beside it, so that the
 // old file is untouched when the copy fails, and stays when it cannot be
 // replaced (in use).
-Copy ReplaceExisting(platform::OsServices& os, const std::string& source, const std::string& destination) {
+FileResult ReplaceExisting(platform::OsServices& os, const std::string& source, const std::string& destination) {
     const std::string temporary = destination + kReplacementSuffix;
     os.ClearFileAttributes(destination);
     RemoveLeftover(os, temporary);
     if (!os.CopyFileA(source, temporary, 0)) {
         os.DeleteFileA(temporary);  // in case a partial copy was left behind
-        return Copy::kCopyFailed;
+        return FileResult::kCopyFailed;
     }
-    if (MoveIntoPlace(os, temporary, destination)) return Copy::kReplaced;
+    if (MoveIntoPlace(os, temporary, destination)) return FileResult::kReplaced;
     os.DeleteFileA(temporary);
-    return Copy::kInUse;
+    return FileResult::kInUse;
 }
 
 // An existing file that is not to be replaced stays and is registered in place.
-Copy CopyOne(platform::OsServices& os, const std::string& source, const Destination& destination) {
+FileResult CopyOne(platform::OsServices& os, const std::string& source, const Destination& destination) {
     const bool exists = !os.FindFile(destination.path).empty();
-    if (exists && !destination.replace) return Copy::kKept;
+    if (exists && !destination.replace) return FileResult::kKept;
     if (exists) return ReplaceExisting(os, source, destination.path);
-    return os.CopyFileA(source, destination.path, 0) ? Copy::kCopied : Copy::kCopyFailed;
+    return os.CopyFileA(source, destination.path, 0) ? FileResult::kCopied : FileResult::kCopyFailed;
 }
 
 void DeployOne(Context& ctx, MainWindow& window, const std::string& productFolder, const UpdateFileEntry& entry) {

@@ -47,11 +47,13 @@ std::string RegistrationText(const FileOutcome& outcome) {
 
 }  // namespace
 
+bool Arrived(FileResult result) {
+    return result == FileResult::kCopied || result == FileResult::kReplaced || result == FileResult::kKept;
+}
+
 void InstallLog::Entry(const FileOutcome& outcome) {
-    const bool arrived = outcome.result == FileResult::kCopied || outcome.result == FileResult::kReplaced ||
-                         outcome.result == FileResult::kKept;
     Write(outcome.source + " -> " + outcome.destination + ": " + ResultText(outcome.result) +
-          (arrived ? "; " + RegistrationText(outcome) : std::string()));
+          (Arrived(outcome.result) ? "; " + RegistrationText(outcome) : std::string()));
     if (observer) observer(outcome);
 }
 

@@ -18,6 +18,9 @@ constexpr const char* kInstallLogName = "LiveUpdateSetup.log";
 enum class FileResult { kCopied, kReplaced, kKept, kCopyFailed, kInUse, kSourceMissing };
 enum class Registration { kNone, kStarted, kNotStarted, kTypeLibrary, kTypeLibraryNotLoaded };
 
+// Whether the file is in place afterwards (copied, replaced or already there).
+bool Arrived(FileResult result);
+
 struct FileOutcome {
     std::string source;
     std::string destination;

@@ -152,7 +152,11 @@ class StartupScenarios(winehost.WineTestCase):
         face_colour = screen.at(left + 5, bottom - 5)
         frame_right_edge = any(screen.at(right - 1, y) != face_colour for y in range(panel_bottom + 10, bottom - 5))
         labels = [c["rect"] for c in window.find(cls="Static") if c["visible"]]
-        height = lambda text: (lambda r: r[3] - r[1])(window.control(text, "Static")["rect"])  # noqa: E731
+
+        def height(text):
+            rect = window.control(text, "Static")["rect"]
+            return rect[3] - rect[1]
+
         return {"client": (right - left, bottom - top), "heading": height(TITLE),
                 "body": height("Close Vantrel before continuing"), "banner": banner,
                 "frame_right_edge": frame_right_edge, "labels": labels}

@@ -11,6 +11,7 @@
 
 #include "platform/forms_runtime.h"
 #include "platform/os_services.h"
+#include "setup/install_log.h"
 
 namespace fakes {
 
@@ -78,7 +79,7 @@ public:
     std::unique_ptr<platform::LogFile> CreateLogFile(const std::string& path) override;
     int32_t GetVersionExA(platform::OsVersionInfo& info) override;
     // The lines of the one log written, or none.
-    const std::vector<std::string>& LogLines() { return logs[tempFolder + "LiveUpdateSetup.log"]; }
+    const std::vector<std::string>& LogLines() { return logs[tempFolder + setup::kInstallLogName]; }
     int32_t ExitWindowsEx(uint32_t flags, uint32_t reserved) override;
     int32_t LoadTypeLib(const std::u16string& path, platform::TypeLibHandle& library) override;
     int32_t RegisterTypeLib(platform::TypeLibHandle library, const std::u16string& path,
