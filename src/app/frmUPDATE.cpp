@@ -1,4 +1,5 @@
 #include "app/frmUPDATE.h"
+#include "app/command_line.h"
 #include "setup/update_list.h"
 
 #include "platform/forms_runtime.h"
@@ -18,6 +19,8 @@ frmUPDATE::frmUPDATE(setup::Context ctx) : setup::MainWindow("frmUPDATE"), ctx_(
 // ---- Start-up -------------------------------------------------------------
 
 void frmUPDATE::Form_Load() {
+    ShowHelpOrCommandLineError();
+    RouteUnattendedMessages();
     try {
         ctx_.state.UpdateFiles.assign(1, setup::UpdateFileEntry{});
         EditMsgline("Getting path for installation...");
@@ -28,12 +31,15 @@ void frmUPDATE::Form_Load() {
         const std::string heading = "Install " + ctx_.state.SystemName + " Live Update";
         lblMainHead(0).SetCaption(heading);
         SetCaption(heading);
+        TakeInstallLock();
         GetVantrelPath();
         GetWebID();
         if (ctx_.state.WebID.empty()) {
-            ctx_.rt.ShowMessage("Live Update supported only in Vantrel 1.20 or higher versions", platform::kMsgStop,
-                                ctx_.state.SystemName);
-            platform::Raise(9999);
+            // A folder without the host's settings file holds no host at all.
+            const bool noHost = ctx_.os.FindFile(ctx_.state.IniFilePath).empty();
+            Refuse(noHost ? setup::Refusal::kNoHost : setup::Refusal::kUnsupportedVersion,
+                   "Live Update supported only in Vantrel 1.20 or higher versions", platform::kMsgStop,
+                   ctx_.state.SystemName);
         }
         EditMsgline("Getting system path...");
         GetSystemDirectoryA();
@@ -42,9 +48,57 @@ void frmUPDATE::Form_Load() {
         lblUpdate(0).SetCaption("This will install " + ctx_.state.SystemName + " Live Update on your system");
         lblUpdate(1).SetCaption("Close " + ctx_.state.SystemName + " before continuing");
         EditMsgline("Click Install to continue or Cancel to Exit");
-    } catch (const RuntimeError&) {
+    } catch (const RuntimeError& error) {
+        // No usable list: nothing is shown, as before, but the log says why.
+        ctx_.state.Summary.refusal = setup::Refusal::kPackageUnusable;
+        ctx_.state.Log.Write("Refused: the update list cannot be used (error " + std::to_string(error.Number()) +
+                             ", " + error.Description() + ")");
+        EndRun();
         ctx_.rt.EndProgram();
     }
+    if (ctx_.state.Options.Unattended()) ctx_.rt.RunAfter(0, [this] { cmdInstall_Click(); });
+}
+
+// /? shows the switches and exit codes; a command line in error shows them
+// after its reason, unless the run is unattended. Either ends the program.
+void frmUPDATE::ShowHelpOrCommandLineError() {
+    auto& s = ctx_.state;
+    if (s.Options.help) {
+        s.Summary.helpShown = true;
+        ctx_.rt.ShowMessage(app::UsageText(), platform::kMsgOkOnly, Caption());
+        ctx_.rt.EndProgram();
+    }
+    if (s.Options.error.empty()) return;
+    Refuse(setup::Refusal::kBadCommandLine, s.Options.error + "\r\n\r\n" + app::UsageText(), platform::kMsgStop,
+           Caption());
+}
+
+// Unattended, what a message box would say goes to the log instead, and,
+// where the window shows, to its status line.
+void frmUPDATE::RouteUnattendedMessages() {
+    if (!ctx_.state.Options.Unattended()) return;
+    ctx_.rt.showWindow = ctx_.state.Options.mode == setup::RunMode::kPassive;
+    ctx_.rt.unattendedMessages = [this](const std::string& text) {
+        ctx_.state.Log.Write("Message: " + text);
+        if (ctx_.state.Options.mode == setup::RunMode::kPassive) EditMsgline(text);
+    };
+}
+
+void frmUPDATE::TakeInstallLock() {
+    if (ctx_.os.TakeInstallLock()) return;
+    Refuse(setup::Refusal::kAnotherInstall,
+           "Another Live Update installation is in progress. Try again when it has finished.",
+           platform::kMsgExclamation, Caption());
+}
+
+// Tells why the installation cannot go on (unattended, only the log does),
+// and ends the program with the refusal's exit code.
+void frmUPDATE::Refuse(setup::Refusal refusal, const std::string& text, int flags, const std::string& title) {
+    ctx_.state.Summary.refusal = refusal;
+    ctx_.state.Log.Write("Refused: " + text);
+    if (!ctx_.state.Options.Unattended()) ctx_.rt.ShowMessage(text, flags, title);
+    EndRun();
+    ctx_.rt.EndProgram();
 }
 
 // Centres the window by its inner size; fractions of a twip are kept.
@@ -105,6 +159,7 @@ void frmUPDATE::GetWebID() {
 void frmUPDATE::GetVantrelPath() {
     auto& s = ctx_.state;
     try {
+        if (UseHostFolderGiven()) return;
         s.ProductPath = RegistryRead(s.SystemName, "Setup", "CS_Path", "0");
         if (s.ProductPath != "0") {
             s.SysPath = s.ProductPath + "\\" + "Sys";
@@ -112,18 +167,38 @@ void frmUPDATE::GetVantrelPath() {
             setup::ReadIniString(ctx_, "Tovask", "Ver", "?", s.ProductVersion);
             return;
         }
+        s.ProductPath.clear();
+        if (s.Options.Unattended())
+            Refuse(setup::Refusal::kNoHost, "No " + s.SystemName + " folder: none is stored and none was given",
+                   platform::kMsgExclamation, Caption());
         s.ProductPath = ctx_.rt.AskText("Enter path where " + s.SystemName + " installed", Caption());
-        if (platform::Trim(s.ProductPath).empty()) ctx_.rt.EndProgram();
-        s.SysPath = s.ProductPath + "\\" + "Sys";
-        s.IniFilePath = s.SysPath + "\\" + "TOVASK.INI";
-        if (ctx_.os.FindFile(s.IniFilePath).empty()) {
-            ctx_.rt.ShowMessage("Path not valid", platform::kMsgExclamation, Caption());
+        if (platform::Trim(s.ProductPath).empty()) {
+            s.Summary.refusal = setup::Refusal::kCancelled;
+            EndRun();
             ctx_.rt.EndProgram();
         }
+        s.SysPath = s.ProductPath + "\\" + "Sys";
+        s.IniFilePath = s.SysPath + "\\" + "TOVASK.INI";
+        if (ctx_.os.FindFile(s.IniFilePath).empty())
+            Refuse(setup::Refusal::kNoHost, "Path not valid", platform::kMsgExclamation, Caption());
         setup::ReadIniString(ctx_, "Tovask", "Ver", "?", s.ProductVersion);
     } catch (const RuntimeError&) {
         s.ProductPath.clear();
     }
+}
+
+// A folder given on the command line stands in for the stored setting and
+// must hold the host's settings file.
+bool frmUPDATE::UseHostFolderGiven() {
+    auto& s = ctx_.state;
+    if (s.Options.hostFolder.empty()) return false;
+    s.ProductPath = s.Options.hostFolder;
+    s.SysPath = s.ProductPath + "\\" + "Sys";
+    s.IniFilePath = s.SysPath + "\\" + "TOVASK.INI";
+    if (ctx_.os.FindFile(s.IniFilePath).empty())
+        Refuse(setup::Refusal::kNoHost, "Path not valid", platform::kMsgExclamation, Caption());
+    setup::ReadIniString(ctx_, "Tovask", "Ver", "?", s.ProductVersion);
+    return true;
 }
 
 std::string frmUPDATE::RegistryRead(const std::string& application, const std::string& section,
@@ -137,3 +212,5 @@ void frmUPDATE::EditMsgline(const std::string& text) {
     lblMsgline.SetCaption(text);
     lblMsgline.Refresh();
 }
+
+void frmUPDATE::AdvanceProgress(int steps) { prgInstall.SetValue(prgInstall.Value() + steps); }

@@ -23,6 +23,7 @@ public:
     platform::CommandButton cmdCancel{"cmdCancel"};
     platform::CommandButton cmdHelp{"cmdHelp"};
     platform::Label Label1{"Label1"};
+    platform::ProgressBar prgInstall{"prgInstall"};
 
     platform::Label& lblUpdate(int index) { return index == 0 ? lblUpdate0 : lblUpdate1; }
     platform::Label& lblMainHead(int) { return lblMainHead0; }
@@ -45,11 +46,21 @@ public:
                              const std::string& key, const std::string& defaultValue);
     void UpdateIniFile();
     void EditMsgline(const std::string& text) override;
+    void AdvanceProgress(int steps) override;
     void GetSystemName();
     void GetWebID();
 
 private:
     void LayOut();
+    void ShowHelpOrCommandLineError();
+    void RouteUnattendedMessages();
+    void TakeInstallLock();
+    [[noreturn]] void Refuse(setup::Refusal refusal, const std::string& text, int flags, const std::string& title);
+    void EndRun();
+    bool UseHostFolderGiven();
+    void StartProgress(int checkSteps);
+    bool PackageIsIntact();
+    void FinishUnattended();
     void CentreOnScreen();
     std::vector<std::string> ReadListHeader();
     setup::Context ctx_;

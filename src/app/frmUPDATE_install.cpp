@@ -2,38 +2,120 @@
 // reboot offer that follows a completed install on the Windows 95 family.
 #include "app/frmUPDATE.h"
 
+#include <set>
+
 #include "platform/forms_runtime.h"
+#include "platform/os_services.h"
 #include "setup/deploy.h"
 #include "setup/ini_file.h"
+#include "setup/package_seal.h"
 #include "setup/system_platform.h"
 #include "setup/update_list.h"
+
+namespace {
+// Progress steps after the walk: the settings write, the Start-menu item
+// and the registrations' results.
+constexpr int kStepsAfterWalk = 3;
+// Progress steps the package check takes, when the package is sealed.
+constexpr int kCheckSteps = 100;
+// How long a passive run shows its completed window before it closes.
+constexpr uint32_t kPassiveCloseMs = 1000;
+}  // namespace
 
 void frmUPDATE::cmdInstall_Click() {
     auto& rt = ctx_.rt;
     auto& s = ctx_.state;
     rt.SetScreenPointer(platform::kPointerHourglass);
     s.LastFileFailure.clear();
-    s.Log.Start(ctx_);
+    s.Summary.installStarted = true;
+    s.Log.Open(ctx_);
     if (!s.ProductPath.empty()) {
         rt.YieldToUI();
         setup::ReadUpdateList(ctx_);
+        const bool sealed = !ctx_.os.FindFile(s.ServerPath + "\\" + setup::kSealFileName).empty();
+        StartProgress(sealed ? kCheckSteps : 0);
+        if (!PackageIsIntact()) return;
         setup::DeployUpdateFiles(ctx_, *this, s.ProductPath);
+    } else {
+        StartProgress(0);
     }
     UpdateIniFile();
+    AdvanceProgress(1);
     CreateProgramManagerIcon();
+    AdvanceProgress(1);
+    setup::WaitForRegistrations(ctx_, *this);
+    AdvanceProgress(1);
     rt.SetScreenPointer(platform::kPointerDefault);
 
+    prgInstall.SetVisible(false);
     lblUpdate(0).SetVisible(true);
     lblUpdate(0).SetCaption("Live Update installation is complete, click");
     lblUpdate(1).SetCaption("Start menu ->programs -> " + s.SystemName + " " + s.ProductVersion + " ->" +
                             s.SystemName + " -  Live Update");
     lblUpdate(1).SetVisible(true);
     InstallCompleted = 1;
+    s.Summary.installCompleted = true;
     // The last file that failed stays in view; with none, the line is cleared.
     EditMsgline(s.LastFileFailure);
-    s.Log.Write(s.LastFileFailure.empty() ? "Completed." : "Completed; last trouble: " + s.LastFileFailure);
     cmdInstall.SetVisible(false);
     cmdCancel.SetCaption("Finish");
+    FinishUnattended();
+}
+
+// The bar covers the package check, every listed entry and the steps after.
+void frmUPDATE::StartProgress(int checkSteps) {
+    const int entries = static_cast<int>(ctx_.state.UpdateFiles.size()) - 1;
+    prgInstall.SetMax(checkSteps + entries + kStepsAfterWalk);
+    prgInstall.SetValue(0);
+    prgInstall.SetVisible(true);
+}
+
+// A sealed package is checked, UPDATE.LST and every listed file, before
+// anything is changed; a damaged one is refused and the program ends.
+bool frmUPDATE::PackageIsIntact() {
+    auto& s = ctx_.state;
+    std::vector<std::string> names;
+    std::set<std::string> seen;
+    for (std::size_t i = 1; i < s.UpdateFiles.size(); ++i)
+        if (seen.insert(s.UpdateFiles[i].FileName).second) names.push_back(s.UpdateFiles[i].FileName);
+    const std::string before = lblMsgline.Caption();
+    int shown = 0;
+    auto progress = [&](uint64_t done, uint64_t total) {
+        if (shown == 0) EditMsgline("Checking the package...");
+        const int steps = total ? static_cast<int>(done * kCheckSteps / total) : kCheckSteps;
+        if (steps > shown) AdvanceProgress(steps - shown), shown = steps;
+        ctx_.rt.YieldToUI();
+    };
+    const setup::SealCheck check = setup::CheckSeal(ctx_.os, s.ServerPath, names, progress, true);
+    if (check.status == setup::SealStatus::kNotSealed) {
+        s.Log.Write("Package check: package not sealed (no " + std::string(setup::kSealFileName) + ")");
+        return true;
+    }
+    if (check.status == setup::SealStatus::kIntact) {
+        if (shown < kCheckSteps) AdvanceProgress(kCheckSteps - shown);
+        EditMsgline(before);
+        s.Log.Write("Package check: every file matches " + std::string(setup::kSealFileName));
+        return true;
+    }
+    const setup::SealProblem& problem = check.problems.front();
+    s.Log.Write("Package check: " + problem.file + " " + problem.reason);
+    ctx_.rt.SetScreenPointer(platform::kPointerDefault);
+    Refuse(setup::Refusal::kPackageUnusable,
+           "The update package is damaged: " + problem.file +
+               " does not match its checksum. Nothing was installed; obtain the package again.",
+           platform::kMsgStop, Caption());
+}
+
+// Unattended, the run ends by itself: at once without a window, after a
+// moment with one, so that the completed window can be seen.
+void frmUPDATE::FinishUnattended() {
+    switch (ctx_.state.Options.mode) {
+    case setup::RunMode::kAttended: break;
+    case setup::RunMode::kQuiet: ctx_.rt.UnloadWindow(*this); break;
+    case setup::RunMode::kPassive:
+        ctx_.rt.RunAfter(kPassiveCloseMs, [this] { ctx_.rt.UnloadWindow(*this); });
+        break;
+    }
 }
 
 void frmUPDATE::UpdateIniFile() { setup::WriteIniString(ctx_, "WEB", "UPDATEONLINE", ctx_.state.WebID); }
@@ -48,13 +130,42 @@ void frmUPDATE::Form_Unload(int& cancel) {
     files.clear();
     files.shrink_to_fit();
     if (InstallCompleted != 0) CheckWin9X();
+    EndRun();
 }
 
+// The 95 family needs a restart after the install. Unattended, or told so on
+// the command line, nobody is asked.
 void frmUPDATE::CheckWin9X() {
     if (!setup::IsWin9X(ctx_.os)) return;
-    const int answer = ctx_.rt.ShowMessage(std::string("Live Update") +
-                                               " may not run properly until you have rebooted your system." +
-                                               "\r\n" + " Do you wish to reboot now ? ",
-                                           platform::kMsgYesNoInformation, "Install");
-    if (answer == platform::kAnswerYes) setup::RebootSystem(ctx_.os);
+    auto& s = ctx_.state;
+    s.Summary.restartNeeded = true;
+    if (s.Options.restart == setup::RestartPolicy::kNever) return;
+    if (s.Options.restart != setup::RestartPolicy::kForce) {
+        if (s.Options.Unattended()) return;
+        const int answer = ctx_.rt.ShowMessage(std::string("Live Update") +
+                                                   " may not run properly until you have rebooted your system." +
+                                                   "\r\n" + " Do you wish to reboot now ? ",
+                                               platform::kMsgYesNoInformation, "Install");
+        if (answer != platform::kAnswerYes) return;
+    }
+    s.Summary.restartStarted = setup::RebootSystem(ctx_.os);
+}
+
+// The log's last line: how the run ended, and its exit code. A window closed
+// before Install leaves the log of an earlier install as it was.
+void frmUPDATE::EndRun() {
+    auto& s = ctx_.state;
+    const setup::InstallSummary& summary = s.Summary;
+    if (!summary.installStarted && summary.refusal == setup::Refusal::kNone) return;
+    std::string how = "Not installed";
+    if (summary.installCompleted) {
+        how = s.LastFileFailure.empty() && !summary.settingsFailed ? "Completed" : "Completed with failures";
+        if (!s.LastFileFailure.empty()) how += "; last trouble: " + s.LastFileFailure;
+        if (summary.restartStarted)
+            how += "; restart started";
+        else if (summary.restartNeeded)
+            how += "; restart needed";
+    }
+    s.Log.Open(ctx_);
+    s.Log.Write(how + "; exit code " + std::to_string(setup::ExitCode(summary)));
 }

@@ -49,12 +49,17 @@ void frmUPDATE::LayOut() {
     cmdHelp.SetEnabled(false);
     cmdHelp.SetVisible(false);
 
+    // Shown while installing, left of the buttons, where the hidden Help
+    // button would stand.
+    prgInstall.Place(&Frame1, 150, 285, 4095, 255, 10);
+    prgInstall.SetVisible(false);
+
     Label1.Place(this, 6840, 0, 5610, 390, 9);
     Label1.SetCaption("This label used for DDE connection to the Program Manager");
     Label1.SetVisible(false);
 
     for (platform::Control* control : std::initializer_list<platform::Control*>{
              &picSteps0, &lblUpdate0, &lblUpdate1, &lblMainHead0, &lblMsgline, &Frame1, &cmdInstall, &cmdCancel,
-             &cmdHelp, &Label1})
+             &cmdHelp, &Label1, &prgInstall})
         Register(*control);
 }

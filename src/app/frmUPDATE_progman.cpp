@@ -9,5 +9,10 @@ void frmUPDATE::CreateProgramManagerIcon() {
     const std::string command = "\"" + s.ProductPath + "\\" + "TvkUpdt.exe" + "\"";
     const std::string arguments;
     const std::string title = setup::ProgramItemTitle(s.SystemName);
-    setup::CreateShortcutItem(ctx_, *this, group, command, arguments, title);
+    // Unattended runs may have no shell to talk to (a deployment tool's
+    // service session): the shortcut file is written directly.
+    if (s.Options.Unattended())
+        setup::CreateStartMenuShortcut(ctx_, group, s.ProductPath + "\\" + "TvkUpdt.exe", s.ProductPath, title);
+    else
+        setup::CreateShortcutItem(ctx_, *this, group, command, arguments, title);
 }

@@ -22,6 +22,8 @@ public:
     int ShowMessage(const std::string&, int, const std::string&) override { return 1; }
     std::string AskText(const std::string&, const std::string&) override { return std::string(); }
     void YieldToUI() override {}
+    void WaitForProgramsOrInput(const std::vector<void*>&, uint32_t) override {}
+    void RunAfter(uint32_t, std::function<void()>) override {}
     void SetScreenPointer(int) override {}
     [[noreturn]] void EndProgram() override { throw platform::RuntimeError(9999); }
     double ScreenWidthTwips() override { return 0; }
@@ -87,6 +89,7 @@ Plan MakePlan(const Package& package, const PlanRequest& request) {
                               setup::Arrived(outcome.result)});
     };
     setup::Context ctx{state, os, forms};
+    state.Log.Open(ctx);  // PlanOs makes no file: the lines only reach the observer
     setup::DeployUpdateFiles(ctx, window, state.ProductPath);
 
     plan.settingsFile = request.hostFolder + "\\Sys\\TOVASK.INI";

@@ -1,6 +1,7 @@
 #include "lucheck/plan_os.h"
 
 #include <filesystem>
+#include <fstream>
 #include <system_error>
 
 #include "lucheck/package.h"
@@ -70,6 +71,36 @@ int32_t PlanOs::CopyFileA(const std::string& source, const std::string& destinat
     const auto slash = destination.find_last_of('\\');
     const std::string folder = slash == std::string::npos ? std::string(".") : destination.substr(0, slash);
     return !FindFile(source).empty() && FolderExists(folder) ? 1 : 0;
+}
+
+namespace {
+class NativeInputFile : public platform::InputFile {
+public:
+    explicit NativeInputFile(const std::string& path) : stream_(path, std::ios::binary) {
+        std::error_code error;
+        size_ = fs::file_size(path, error);
+    }
+    bool IsOpen() const { return stream_.is_open(); }
+    int64_t Read(void* buffer, std::size_t size) override {
+        stream_.read(static_cast<char*>(buffer), static_cast<std::streamsize>(size));
+        if (stream_.bad()) return -1;
+        return stream_.gcount();
+    }
+    uint64_t Size() override { return size_; }
+
+private:
+    std::ifstream stream_;
+    uint64_t size_ = 0;
+};
+}  // namespace
+
+std::unique_ptr<platform::InputFile> PlanOs::OpenForReading(const std::string& path) {
+    const std::string native = Resolve(path);
+    std::error_code error;
+    if (native.empty() || !fs::is_regular_file(native, error)) return nullptr;
+    auto file = std::make_unique<NativeInputFile>(native);
+    if (!file->IsOpen()) return nullptr;
+    return file;
 }
 
 // The NT family: replacements in one step.

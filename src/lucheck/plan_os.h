@@ -42,10 +42,25 @@ public:
         return platform::MoveResult::kMoved;
     }
     int32_t MoveFileA(const std::string&, const std::string&) override { return 1; }
-    void RunProgram(const std::string&, int) override {}
+    // Nothing is started: every registration counts as started and done.
+    platform::ProgramHandle RunProgram(const std::string&, int) override { return this; }
+    bool ProgramEnded(platform::ProgramHandle, uint32_t& exitCode) override {
+        exitCode = 0;
+        return true;
+    }
+    void CloseProgram(platform::ProgramHandle) override {}
+    uint32_t TickCount() override { return 0; }
+    // Reads the real file (package files are read, never written).
+    std::unique_ptr<platform::InputFile> OpenForReading(const std::string& path) override;
+    bool TakeInstallLock() override { return true; }
+    std::string GetProgramsFolder(bool) override { return std::string(); }
+    bool CreateFolder(const std::string&) override { return false; }
+    bool CreateShortcut(const std::string&, const std::string&, const std::string&) override { return false; }
     std::string GetTempFolder() override { return std::string(); }  // no install log
     std::string LocalTimestamp() override { return std::string(); }
-    std::unique_ptr<platform::LogFile> CreateLogFile(const std::string&) override { return nullptr; }
+    std::unique_ptr<platform::LogFile> CreateLogFile(const std::string&, platform::LogCreation) override {
+        return nullptr;
+    }
     int32_t GetVersionExA(platform::OsVersionInfo& info) override;
     int32_t ExitWindowsEx(uint32_t, uint32_t) override { return 0; }
     int32_t LoadTypeLib(const std::u16string&, platform::TypeLibHandle& library) override {

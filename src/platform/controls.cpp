@@ -40,6 +40,17 @@ void Control::Place(Control* container, int left, int top, int width, int height
     tabIndex_ = tabIndex;
 }
 
+void ProgressBar::SetMax(int max) {
+    max_ = max < 1 ? 1 : max;
+    if (value_ > max_) value_ = max_;
+    Notify(Property::Value);
+}
+
+void ProgressBar::SetValue(int value) {
+    value_ = value < 0 ? 0 : (value > max_ ? max_ : value);
+    Notify(Property::Value);
+}
+
 void Form::SetInnerSize(int width, int height) { Place(nullptr, 0, 0, width, height, 0); }
 
 void Form::Move(double left, double top) {

@@ -12,8 +12,8 @@ namespace platform {
 
 class DdeClient;
 
-enum class ControlKind { Form, Label, CommandButton, Frame, PictureBox };
-enum class Property { Caption, Visible, Enabled, Position };
+enum class ControlKind { Form, Label, CommandButton, Frame, PictureBox, ProgressBar };
+enum class Property { Caption, Visible, Enabled, Position, Value };
 
 class Control;
 
@@ -126,6 +126,20 @@ private:
 class Frame : public Control {
 public:
     Frame(std::string name) : Control(ControlKind::Frame, std::move(name)) {}
+};
+
+// A progress bar: a position from 0 to its maximum.
+class ProgressBar : public Control {
+public:
+    ProgressBar(std::string name) : Control(ControlKind::ProgressBar, std::move(name)) {}
+    int Max() const { return max_; }
+    int Value() const { return value_; }
+    void SetMax(int max);
+    void SetValue(int value);  // kept within 0 to the maximum
+
+private:
+    int max_ = 100;
+    int value_ = 0;
 };
 
 class PictureBox : public Control {

@@ -2,7 +2,10 @@
 // Forms-runtime services: dialogs, pointer, yielding, ending the program,
 // screen metrics, sequential file input, the current runtime error, the DDE
 // client behind labels, and unloading the window.
+#include <cstdint>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "platform/controls.h"
 #include "platform/dde_client.h"
@@ -29,8 +32,15 @@ public:
     virtual std::string AskText(const std::string& prompt, const std::string& title) = 0;
     // Processes every pending message once.
     virtual void YieldToUI() = 0;
+    // Waits until one of the programs ends, input arrives or `ms` pass,
+    // then processes every pending message once.
+    virtual void WaitForProgramsOrInput(const std::vector<void*>& programs, uint32_t ms) = 0;
+    // Runs `action` as an event of its own once `ms` have passed and the
+    // current event is over.
+    virtual void RunAfter(uint32_t ms, std::function<void()> action) = 0;
     virtual void SetScreenPointer(int pointer) = 0;
-    // Stops the program at once; no unload handler runs.
+    // Stops the program at once, with the exit code that `exitCode` gives;
+    // no unload handler runs.
     [[noreturn]] virtual void EndProgram() = 0;
     virtual double ScreenWidthTwips() = 0;
     virtual double ScreenHeightTwips() = 0;
@@ -39,6 +49,14 @@ public:
     virtual DdeClient& Dde() = 0;
 
     ErrObject& Err() { return err_; }
+
+    // The program's exit code, asked for when it ends; 0 when unset.
+    std::function<int()> exitCode;
+    // When set, no message box is ever shown: its text goes here instead,
+    // and the answer is OK. A program that runs unattended sets it.
+    std::function<void(const std::string& text)> unattendedMessages;
+    // When false, the start-up window is never created or shown.
+    bool showWindow = true;
     SequentialFiles& Files() { return files_; }
 
 private:

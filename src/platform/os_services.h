@@ -1,6 +1,7 @@
 #pragma once
 // Operating-system services the installer uses, and only the results that
 // its callers rely on. Strings are ANSI text of the system code page.
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -36,8 +37,28 @@ public:
     virtual void WriteLine(const std::string& line) = 0;
 };
 
+// A file read from start to end in pieces; closed when the object goes.
+class InputFile {
+public:
+    virtual ~InputFile() = default;
+    // Fills up to `size` bytes; the count read, 0 at the end, -1 on a read error.
+    virtual int64_t Read(void* buffer, std::size_t size) = 0;
+    // The file's size in bytes when it was opened.
+    virtual uint64_t Size() = 0;
+};
+
+// How a log file is made.
+enum class LogCreation {
+    kFresh,    // whatever is at the name is removed (a link, never its target), then the
+               // file is created new; fails when anything is at the name again
+    kNewOnly,  // created new; fails when anything is at the name
+    kAsGiven,  // created or overwritten at the name, as an administrator asked
+};
+
 // A loaded type library, owned by the caller until ReleaseTypeLib.
 using TypeLibHandle = void*;
+// A started program, owned by the caller until CloseProgram.
+using ProgramHandle = void*;
 
 class OsServices {
 public:
@@ -74,15 +95,37 @@ public:
     // Renames a file; fails when the new name exists. Non-zero on success.
     virtual int32_t MoveFileA(const std::string& source, const std::string& destination) = 0;
     // Starts the command line and returns at once; raises when it cannot start.
-    virtual void RunProgram(const std::string& commandLine, int windowStyle) = 0;
+    virtual ProgramHandle RunProgram(const std::string& commandLine, int windowStyle) = 0;
+    // True, with its exit code, once the program has ended.
+    virtual bool ProgramEnded(ProgramHandle program, uint32_t& exitCode) = 0;
+    virtual void CloseProgram(ProgramHandle program) = 0;
+    // Milliseconds since some fixed moment; wraps after 49 days.
+    virtual uint32_t TickCount() = 0;
+
+    // Opens the file for reading, or null when it cannot be opened.
+    virtual std::unique_ptr<InputFile> OpenForReading(const std::string& path) = 0;
+
+    // Takes the machine-wide lock that lets one installation run at a time,
+    // held until the program ends; false when another program holds it.
+    virtual bool TakeInstallLock() = 0;
+
+    // The Start menu's Programs folder of all users (or of the current
+    // user), without a trailing backslash; empty when the system has none.
+    virtual std::string GetProgramsFolder(bool allUsers) = 0;
+    // Creates the folder; true when it exists afterwards.
+    virtual bool CreateFolder(const std::string& path) = 0;
+    // Writes a shortcut file (replacing one at the path) that starts
+    // `target` in `workingFolder`; false when it cannot be written.
+    virtual bool CreateShortcut(const std::string& linkPath, const std::string& target,
+                                const std::string& workingFolder) = 0;
 
     // The user's folder for temporary files, with a trailing backslash;
     // empty when the system gives none.
     virtual std::string GetTempFolder() = 0;
     // Local date and time as "YYYY-MM-DD hh:mm:ss".
     virtual std::string LocalTimestamp() = 0;
-    // Creates the file anew, or null when it cannot be created.
-    virtual std::unique_ptr<LogFile> CreateLogFile(const std::string& path) = 0;
+    // Creates the file as `how` says, or null when it cannot be created.
+    virtual std::unique_ptr<LogFile> CreateLogFile(const std::string& path, LogCreation how) = 0;
 
     virtual int32_t GetVersionExA(OsVersionInfo& info) = 0;
     virtual int32_t ExitWindowsEx(uint32_t flags, uint32_t reserved) = 0;

@@ -1,5 +1,6 @@
 #include "setup/deploy.h"
 
+#include "platform/forms_runtime.h"
 #include "platform/os_services.h"
 #include "platform/runtime_error.h"
 #include "platform/text.h"
@@ -21,27 +22,74 @@ std::string Regsvr32Program(const Context& ctx) {
     return program.find(' ') == std::string::npos ? program : Quoted(program);
 }
 
-// Registers the file by its type. A registration program that cannot be
-// started is reported, and the walk goes on with the next entry.
+// What regsvr32's exit code says went wrong.
+std::string Regsvr32Meaning(uint32_t code) {
+    switch (code) {
+    case kRegsvr32CouldNotLoad: return " (could not load the file or a DLL it needs)";
+    case kRegsvr32NoEntryPoint: return " (no DllRegisterServer)";
+    case kRegsvr32EntryPointFailed: return " (DllRegisterServer failed)";
+    case 1: return " (bad arguments)";
+    case 2: return " (OLE could not be initialised)";
+    }
+    return "";
+}
+
+// Starts the registration program; false, with the failure reported and
+// logged, when it cannot start.
+bool StartRegistration(Context& ctx, MainWindow& window, PendingRegistration& pending, FileOutcome* outcome) {
+    try {
+        pending.program = ctx.os.RunProgram(pending.command, platform::kWindowStyleMinimizedFocus);
+        pending.startedAt = ctx.os.TickCount();
+        return true;
+    } catch (const platform::RuntimeError& e) {
+        const std::string trouble = "error " + std::to_string(e.Number()) + ", " + e.Description();
+        ReportFileError(ctx, window, kRegisterFailed, pending.file);
+        if (outcome) {
+            outcome->registration = Registration::kNotStarted;
+            outcome->trouble = trouble;
+        } else {
+            ctx.state.Log.Write(pending.file + ": could not register: " + pending.command + " did not start (" +
+                                trouble + ")");
+        }
+        return false;
+    }
+}
+
+// Registers a type library at once. One that does not load may need a file
+// listed after it: it is tried again after the walk.
+void RegisterTypeLibraryOf(Context& ctx, MainWindow& window, FileOutcome& outcome, PendingRegistration& pending) {
+    switch (RegisterTypeLibraryResult(ctx, Quoted(outcome.destination))) {
+    case TypeLibResult::kRegistered: outcome.registration = Registration::kTypeLibrary; break;
+    case TypeLibResult::kNotLoaded:
+        outcome.registration = Registration::kTypeLibraryNotLoaded;
+        ctx.state.Registrations.push_back(pending);
+        break;
+    case TypeLibResult::kNotRegistered:
+        outcome.registration = Registration::kTypeLibraryFailed;
+        ReportFileError(ctx, window, kRegisterFailed, outcome.destination);
+        break;
+    }
+}
+
+// Starts the file's registration by its type; its result is waited for
+// after the walk. A registration program that cannot be started is
+// reported, and the walk goes on with the next entry.
 void Register(Context& ctx, MainWindow& window, FileOutcome& outcome, const std::string& extension) {
     const std::string quoted = Quoted(outcome.destination);
+    PendingRegistration pending{outcome.destination, "", false, nullptr, 0, 1};
     if (extension == "DLL" || extension == "OCX") {
-        outcome.command = Regsvr32Program(ctx) + " /s " + quoted;
+        pending.command = Regsvr32Program(ctx) + " /s " + quoted;
+        pending.byRegsvr32 = true;
     } else if (extension == "EXE") {
-        outcome.command = quoted + " /RegServer";
+        pending.command = quoted + " /RegServer";
     } else {
-        if (extension == "TLB")
-            outcome.registration =
-                RegisterTypeLibrary(ctx, quoted) ? Registration::kTypeLibrary : Registration::kTypeLibraryNotLoaded;
+        if (extension == "TLB") RegisterTypeLibraryOf(ctx, window, outcome, pending);
         return;
     }
-    try {
-        ctx.os.RunProgram(outcome.command, platform::kWindowStyleMinimizedFocus);
+    outcome.command = pending.command;
+    if (StartRegistration(ctx, window, pending, &outcome)) {
         outcome.registration = Registration::kStarted;
-    } catch (const platform::RuntimeError& e) {
-        ReportFileError(ctx, window, kRegisterFailed, outcome.destination);
-        outcome.registration = Registration::kNotStarted;
-        outcome.trouble = "error " + std::to_string(e.Number()) + ", " + e.Description();
+        ctx.state.Registrations.push_back(pending);
     }
 }
 
@@ -149,21 +197,109 @@ Destination DestinationFor(const std::string& systemDirectory, const std::string
     return result;
 }
 
+// Between files the window processes its messages, so that it repaints
+// and answers while a long list is installed.
 void DeployUpdateFiles(Context& ctx, MainWindow& window, const std::string& productFolder) {
     const std::size_t count = ctx.state.UpdateFiles.size();
-    for (std::size_t i = 1; i < count; ++i) DeployOne(ctx, window, productFolder, ctx.state.UpdateFiles[i]);
+    for (std::size_t i = 1; i < count; ++i) {
+        DeployOne(ctx, window, productFolder, ctx.state.UpdateFiles[i]);
+        window.AdvanceProgress(1);
+        ctx.rt.YieldToUI();
+    }
 }
 
-bool RegisterTypeLibrary(Context& ctx, const std::string& path) {
+TypeLibResult RegisterTypeLibraryResult(Context& ctx, const std::string& path) {
     const std::u16string widePath = platform::AnsiToWide(StripQuotes(path));
     platform::TypeLibHandle library = nullptr;
-    if (ctx.os.LoadTypeLib(widePath, library) != 0) return false;
-    ctx.os.RegisterTypeLib(library, widePath, std::u16string());
+    if (ctx.os.LoadTypeLib(widePath, library) != 0) return TypeLibResult::kNotLoaded;
+    const int32_t registered = ctx.os.RegisterTypeLib(library, widePath, std::u16string());
     ctx.os.ReleaseTypeLib(library);
+    return registered == 0 ? TypeLibResult::kRegistered : TypeLibResult::kNotRegistered;
+}
+
+namespace {
+
+void RegistrationFailed(Context& ctx, MainWindow& window, const PendingRegistration& pending,
+                        const std::string& why) {
+    ReportFileError(ctx, window, kRegisterFailed, pending.file);
+    ctx.state.Log.Write(pending.file + ": could not register: " + why);
+}
+
+// Takes a finished program's result. A file regsvr32 could not load may have
+// needed a DLL listed after it: it is tried once more, now that every file
+// is in place. True when the registration is still pending.
+bool TakeResult(Context& ctx, MainWindow& window, PendingRegistration& pending, uint32_t code) {
+    const std::string ended = pending.command + " ended with " + std::to_string(code);
+    if (code == 0) {
+        ctx.state.Log.Write(pending.file + ": registered (" + ended + ")");
+        return false;
+    }
+    const std::string meaning = pending.byRegsvr32 ? Regsvr32Meaning(code) : std::string();
+    if (pending.byRegsvr32 && code == kRegsvr32CouldNotLoad && pending.attempt == 1) {
+        ctx.state.Log.Write(pending.file + ": " + ended + meaning + "; trying again once every file is in place");
+        ++pending.attempt;
+        return StartRegistration(ctx, window, pending, nullptr);
+    }
+    RegistrationFailed(ctx, window, pending, ended + meaning);
+    return false;
+}
+
+// A type library that did not load during the walk, tried once more.
+void RetryTypeLibrary(Context& ctx, MainWindow& window, const PendingRegistration& pending) {
+    switch (RegisterTypeLibraryResult(ctx, Quoted(pending.file))) {
+    case TypeLibResult::kRegistered:
+        ctx.state.Log.Write(pending.file + ": registered with the type-library calls on the second try");
+        break;
+    case TypeLibResult::kNotLoaded: RegistrationFailed(ctx, window, pending, "not a type library that loads"); break;
+    case TypeLibResult::kNotRegistered:
+        RegistrationFailed(ctx, window, pending, "the type-library registration failed");
+        break;
+    }
+}
+
+// Looks at every pending registration once: true when it is settled.
+bool Settle(Context& ctx, MainWindow& window, PendingRegistration& pending) {
+    if (!pending.program) {
+        RetryTypeLibrary(ctx, window, pending);
+        return true;
+    }
+    uint32_t code = 0;
+    if (ctx.os.ProgramEnded(pending.program, code)) {
+        ctx.os.CloseProgram(pending.program);
+        pending.program = nullptr;
+        return !TakeResult(ctx, window, pending, code);
+    }
+    if (ctx.os.TickCount() - pending.startedAt < kRegistrationLimitMs) return false;
+    ctx.os.CloseProgram(pending.program);  // left running
+    RegistrationFailed(ctx, window, pending,
+                       pending.command + " still running after " + std::to_string(kRegistrationLimitMs / 1000) +
+                           " s; result unknown");
     return true;
 }
 
+}  // namespace
+
+void WaitForRegistrations(Context& ctx, MainWindow& window) {
+    auto& pending = ctx.state.Registrations;
+    while (!pending.empty()) {
+        std::vector<void*> running;
+        for (auto it = pending.begin(); it != pending.end();) {
+            if (Settle(ctx, window, *it)) {
+                it = pending.erase(it);
+            } else {
+                running.push_back(it->program);
+                ++it;
+            }
+        }
+        if (!running.empty()) ctx.rt.WaitForProgramsOrInput(running, kRegistrationPollMs);
+    }
+}
+
 void ReportFileError(Context& ctx, MainWindow& window, int32_t kind, const std::string& text) {
+    if (kind == kRegisterFailed)
+        ++ctx.state.Summary.registrationFailures;
+    else
+        ++ctx.state.Summary.fileFailures;
     std::string message;
     if (kind == kSourceMissing)
         message = "Source file " + text + " not found";

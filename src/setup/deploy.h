@@ -35,9 +35,24 @@ Destination DestinationFor(const std::string& systemDirectory, const std::string
 // outcome goes to the install log.
 void DeployUpdateFiles(Context& ctx, MainWindow& window, const std::string& productFolder);
 
+// regsvr32's exit codes for what went wrong.
+constexpr uint32_t kRegsvr32CouldNotLoad = 3;
+constexpr uint32_t kRegsvr32NoEntryPoint = 4;
+constexpr uint32_t kRegsvr32EntryPointFailed = 5;
+// A registration program still running after this long counts as failed.
+constexpr uint32_t kRegistrationLimitMs = 60000;
+// How long one wait for registration programs lasts before the window's
+// messages are processed and every program is looked at again.
+constexpr uint32_t kRegistrationPollMs = 50;
+
+// Waits for every registration started during the walk, processing the
+// window's messages meanwhile, and reports each one that failed.
+void WaitForRegistrations(Context& ctx, MainWindow& window);
+
+enum class TypeLibResult { kRegistered, kNotLoaded, kNotRegistered };
 // Loads the type library in the file (quotes around the path allowed) and
-// registers it; a library that cannot be loaded is skipped silently (false).
-bool RegisterTypeLibrary(Context& ctx, const std::string& path);
+// registers it.
+TypeLibResult RegisterTypeLibraryResult(Context& ctx, const std::string& path);
 
 // Shows "Source file ... not found" (kSourceMissing), "Could not copy
 // file ..." (kCopyFailed) or "Could not register file ..." (kRegisterFailed)

@@ -18,7 +18,10 @@ void WriteIniString(Context& ctx, const std::string& section, const std::string&
     const bool written = ctx.os.WritePrivateProfileStringA(section, key, value, ctx.state.IniFilePath) != 0;
     ctx.state.Log.Write("Settings: [" + section + "] " + key + "=" + value + " in " + ctx.state.IniFilePath + ": " +
                         (written ? "written" : "could not be written"));
-    if (!written) ShowIniWriteError(ctx, ctx.state.IniFilePath);
+    if (!written) {
+        ctx.state.Summary.settingsFailed = true;
+        ShowIniWriteError(ctx, ctx.state.IniFilePath);
+    }
 }
 
 void ShowIniWriteError(Context& ctx, const std::string& path) {

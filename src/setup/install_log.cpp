@@ -5,18 +5,51 @@
 
 namespace setup {
 
-void InstallLog::Start(Context& ctx) {
-    file_.reset();
-    const std::string folder = ctx.os.GetTempFolder();
-    if (folder.empty()) return;
-    file_ = ctx.os.CreateLogFile(folder + kInstallLogName);
+namespace {
+
+constexpr int kOtherNames = 9;
+
+std::unique_ptr<platform::LogFile> CreateInTempFolder(platform::OsServices& os) {
+    const std::string folder = os.GetTempFolder();
+    if (folder.empty()) return nullptr;
+    if (auto file = os.CreateLogFile(folder + kInstallLogName, platform::LogCreation::kFresh)) return file;
+    const std::string stem = std::string(kInstallLogName).substr(0, std::string(kInstallLogName).rfind('.'));
+    for (int i = 1; i <= kOtherNames; ++i)
+        if (auto file = os.CreateLogFile(folder + stem + "-" + std::to_string(i) + ".log",
+                                         platform::LogCreation::kNewOnly))
+            return file;
+    return nullptr;
+}
+
+const char* ModeText(RunMode mode) {
+    switch (mode) {
+    case RunMode::kAttended: return "";
+    case RunMode::kPassive: return "; passive";
+    case RunMode::kQuiet: return "; quiet";
+    }
+    return "";
+}
+
+}  // namespace
+
+void InstallLog::Open(Context& ctx) {
+    if (opened_) return;
+    opened_ = true;
     const auto& s = ctx.state;
+    file_ = s.Options.logPath.empty() ? CreateInTempFolder(ctx.os)
+                                      : ctx.os.CreateLogFile(s.Options.logPath, platform::LogCreation::kAsGiven);
     Write(ctx.os.LocalTimestamp() + " LiveUpdateSetup " + LU_VERSION_TEXT + "; system " + s.SystemName +
-          "; host folder " + s.ProductPath + "; host version " + s.ProductVersion + "; web ID " + s.WebID);
+          "; host folder " + s.ProductPath + "; host version " + s.ProductVersion + "; web ID " + s.WebID +
+          ModeText(s.Options.mode));
+    for (const std::string& line : early_) Write(line);
+    early_.clear();
 }
 
 void InstallLog::Write(const std::string& line) {
-    if (file_) file_->WriteLine(line);
+    if (!opened_)
+        early_.push_back(line);
+    else if (file_)
+        file_->WriteLine(line);
 }
 
 namespace {
@@ -40,7 +73,8 @@ std::string RegistrationText(const FileOutcome& outcome) {
     case Registration::kNotStarted:
         return "could not register: " + outcome.command + " did not start (" + outcome.trouble + ")";
     case Registration::kTypeLibrary: return "registered with the type-library calls";
-    case Registration::kTypeLibraryNotLoaded: return "not registered: not a type library that loads";
+    case Registration::kTypeLibraryNotLoaded: return "not loaded as a type library yet; tried again after the walk";
+    case Registration::kTypeLibraryFailed: return "could not register: the type-library registration failed";
     }
     return "";
 }

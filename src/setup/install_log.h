@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/os_services.h"
 
@@ -16,7 +17,7 @@ constexpr const char* kInstallLogName = "LiveUpdateSetup.log";
 
 // What became of one listed file.
 enum class FileResult { kCopied, kReplaced, kKept, kCopyFailed, kInUse, kSourceMissing };
-enum class Registration { kNone, kStarted, kNotStarted, kTypeLibrary, kTypeLibraryNotLoaded };
+enum class Registration { kNone, kStarted, kNotStarted, kTypeLibrary, kTypeLibraryNotLoaded, kTypeLibraryFailed };
 
 // Whether the file is in place afterwards (copied, replaced or already there).
 bool Arrived(FileResult result);
@@ -32,9 +33,14 @@ struct FileOutcome {
 
 class InstallLog {
 public:
-    // Creates the log anew and writes its header: date, the installer's
-    // version, system name, host folder, host version and web ID.
-    void Start(Context& ctx);
+    // Creates the log, once, and writes its header (date, the installer's
+    // version, system name, host folder, host version and web ID), then the
+    // lines written before. In the temporary folder, which others may write,
+    // the log never writes through whatever stands at its name: it is made
+    // new, under another name if need be. A path the administrator gave is
+    // written as given.
+    void Open(Context& ctx);
+    // Lines written before the log is opened wait for it.
     void Write(const std::string& line);
     // Writes the file's line, and tells the observer, if any.
     void Entry(const FileOutcome& outcome);
@@ -42,6 +48,8 @@ public:
     std::function<void(const FileOutcome&)> observer;
 
 private:
+    bool opened_ = false;
+    std::vector<std::string> early_;
     std::unique_ptr<platform::LogFile> file_;
 };
 

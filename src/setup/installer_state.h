@@ -5,7 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/os_services.h"
 #include "setup/install_log.h"
+#include "setup/outcome.h"
 
 namespace platform {
 class OsServices;
@@ -19,6 +21,17 @@ struct UpdateFileEntry {
     std::string Folder;     // folder selector, e.g. "SYSTEM\" or "HELP\EN\"
     std::string FileName;   // trimmed, upper-cased, no folder part
     std::string Extension;  // text after the last ".", upper-cased
+};
+
+// A registration whose result is not known yet: a started registration
+// program, or a type library to try again once every file is in place.
+struct PendingRegistration {
+    std::string file;                         // the registered file's path
+    std::string command;                      // the command line; empty for a type library
+    bool byRegsvr32 = false;
+    platform::ProgramHandle program = nullptr;
+    uint32_t startedAt = 0;                   // TickCount when started
+    int attempt = 1;
 };
 
 struct InstallerState {
@@ -35,6 +48,9 @@ struct InstallerState {
     int16_t BusyNesting = 0;      // outstanding hourglass requests
     std::string LastFileFailure;  // the last per-file trouble shown on the status line
     InstallLog Log;
+    RunOptions Options;
+    InstallSummary Summary;
+    std::vector<PendingRegistration> Registrations;
 };
 
 // What the setup routines work with: the state and the two service layers.

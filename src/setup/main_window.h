@@ -12,6 +12,8 @@ public:
     using platform::Form::Form;
     // Sets the status text and repaints it at once.
     virtual void EditMsgline(const std::string& text) = 0;
+    // Moves the progress bar on by `steps` of the install's work.
+    virtual void AdvanceProgress(int steps) { (void)steps; }
 };
 
 }  // namespace setup

@@ -42,6 +42,18 @@ void CreateShortcutItem(Context& ctx, MainWindow& window, const std::string& gro
     CreateProgManItem(ctx, window, group, commandLine, title);
 }
 
+bool CreateStartMenuShortcut(Context& ctx, const std::string& group, const std::string& target,
+                             const std::string& workingFolder, const std::string& title) {
+    std::string programs = ctx.os.GetProgramsFolder(true);
+    if (programs.empty()) programs = ctx.os.GetProgramsFolder(false);
+    const std::string folder = programs + "\\" + group;
+    const std::string link = folder + "\\" + title + ".lnk";
+    const bool made = !programs.empty() && ctx.os.CreateFolder(folder) &&
+                      ctx.os.CreateShortcut(link, target, workingFolder);
+    ctx.state.Log.Write("Start menu: " + link + " -> " + target + ": " + (made ? "written" : "could not be written"));
+    return made;
+}
+
 void CreateProgManItem(Context& ctx, MainWindow& window, const std::string& group, const std::string& commandLine,
                        const std::string& title) {
     PerformDDE(ctx, window, group, commandLine, title, kCreateGroupAndItem);

@@ -21,6 +21,13 @@ std::string ProgramItemTitle(const std::string& systemName);
 void CreateShortcutItem(Context& ctx, MainWindow& window, const std::string& group, const std::string& command,
                         const std::string& arguments, const std::string& title);
 
+// Writes the item as a shortcut file, without a shell to talk to: the
+// group's folder in the all-users Start menu (the user's where the system
+// has no all-users one) and the shortcut in it, replacing one there.
+// Logged; false when it could not be made.
+bool CreateStartMenuShortcut(Context& ctx, const std::string& group, const std::string& target,
+                             const std::string& workingFolder, const std::string& title);
+
 void CreateProgManItem(Context& ctx, MainWindow& window, const std::string& group, const std::string& commandLine,
                        const std::string& title);
 

@@ -13,6 +13,6 @@ int32_t GetPlatformId(platform::OsServices& os) {
     return static_cast<int32_t>(info.dwPlatformId);
 }
 
-void RebootSystem(platform::OsServices& os) { os.ExitWindowsEx(platform::kExitWindowsReboot, 0); }
+bool RebootSystem(platform::OsServices& os) { return os.ExitWindowsEx(platform::kExitWindowsReboot, 0) != 0; }
 
 }  // namespace setup

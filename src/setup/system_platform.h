@@ -18,7 +18,7 @@ bool IsWin9X(platform::OsServices& os);
 // The platform identifier the system reports; 0 when the query fails.
 int32_t GetPlatformId(platform::OsServices& os);
 
-// Asks the system to reboot; the outcome is not inspected.
-void RebootSystem(platform::OsServices& os);
+// Asks the system to reboot; true when it took the request.
+bool RebootSystem(platform::OsServices& os);
 
 }  // namespace setup

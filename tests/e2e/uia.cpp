@@ -2,11 +2,15 @@
 //
 // It finds top-level windows by their exact title, reads their controls and
 // drives them the way a user would: clicking buttons, typing into the edit
-// field, pressing keys and closing the window. Results go to stdout as JSON
-// (list, dump) or as one line (wait); the exit code tells success:
+// field, pressing keys and closing the window. It also measures how fast a
+// window answers (ping), starts programs to read their full exit codes
+// (run), and watches a process for visible windows (watch-pid, watch-run).
+// Results go to stdout as JSON (list, dump, ping, watch-*) or as one line
+// (wait, run); the exit code tells success:
 //   0 done, 1 usage error, 2 window not found / timed out,
 //   3 control not found or not usable, 4 the request did not get through.
 #include <windows.h>
+#include <commctrl.h>
 
 #include <cstdio>
 #include <cwchar>
@@ -122,6 +126,14 @@ std::wstring TextOf(HWND hwnd) {
     return buf;
 }
 
+// The title the system keeps, without a message: a hidden window's thread
+// may be busy, and asking it would stall.
+std::wstring KeptTextOf(HWND hwnd) {
+    wchar_t buf[1024] = L"";
+    InternalGetWindowText(hwnd, buf, 1024);
+    return buf;
+}
+
 bool HasStyle(HWND hwnd, LONG bits) { return (GetWindowLongW(hwnd, GWL_STYLE) & bits) == bits; }
 
 // Strips the access-key markers: "C&ancel" -> "Cancel", "&&" -> "&".
@@ -136,15 +148,22 @@ std::wstring WithoutAccessKeys(const std::wstring& text) {
 
 // ---- Finding windows --------------------------------------------------------
 
-BOOL CALLBACK AddIfVisible(HWND hwnd, LPARAM found) {
-    if (IsWindowVisible(hwnd)) reinterpret_cast<std::vector<HWND>*>(found)->push_back(hwnd);
+BOOL CALLBACK AddWindow(HWND hwnd, LPARAM found) {
+    reinterpret_cast<std::vector<HWND>*>(found)->push_back(hwnd);
     return TRUE;
 }
 
-std::vector<HWND> VisibleTopLevel() {
+std::vector<HWND> TopLevel() {
     std::vector<HWND> found;
-    EnumWindows(AddIfVisible, (LPARAM)&found);
+    EnumWindows(AddWindow, (LPARAM)&found);
     return found;
+}
+
+std::vector<HWND> VisibleTopLevel() {
+    std::vector<HWND> visible;
+    for (HWND hwnd : TopLevel())
+        if (IsWindowVisible(hwnd)) visible.push_back(hwnd);
+    return visible;
 }
 
 // A title "hwnd:0x1234" names the window by its handle.
@@ -196,6 +215,19 @@ HWND FindFirstOfClass(HWND top, const wchar_t* className) {
     return nullptr;
 }
 
+bool IsProgressBar(HWND hwnd) { return _wcsicmp(ClassOf(hwnd).c_str(), PROGRESS_CLASSW) == 0; }
+
+// A progress bar's position and upper limit; false when it does not answer.
+bool ReadProgress(HWND bar, int* pos, int* max) {
+    DWORD_PTR position = 0, limit = 0;
+    if (!SendMessageTimeoutW(bar, PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, kMessageTimeoutMs, &position) ||
+        !SendMessageTimeoutW(bar, PBM_GETRANGE, FALSE, 0, SMTO_ABORTIFHUNG, kMessageTimeoutMs, &limit))
+        return false;
+    *pos = (int)position;
+    *max = (int)limit;
+    return true;
+}
+
 // ---- dump -------------------------------------------------------------------
 
 HWND FocusOf(HWND top, HWND* active) {
@@ -232,8 +264,8 @@ std::string ControlJson(HWND child, HWND top, HWND focus) {
     RECT r{};
     GetWindowRect(child, &r);
     MapWindowPoints(HWND_DESKTOP, top, (POINT*)&r, 2);  // relative to the top-level client area
-    return JsonObject()
-        .Handle("hwnd", child)
+    JsonObject json;
+    json.Handle("hwnd", child)
         .Handle("parent", GetParent(child))
         .Text("class", ClassOf(child))
         .Number("id", GetDlgCtrlID(child))
@@ -243,8 +275,10 @@ std::string ControlJson(HWND child, HWND top, HWND focus) {
         .Flag("own_visible", HasStyle(child, WS_VISIBLE))
         .Flag("enabled", IsWindowEnabled(child))
         .Flag("focused", child == focus)
-        .Raw("rect", RectJson(r))
-        .Str();
+        .Raw("rect", RectJson(r));
+    int pos = 0, max = 0;
+    if (IsProgressBar(child) && ReadProgress(child, &pos, &max)) json.Number("pos", pos).Number("max", max);
+    return json.Str();
 }
 
 int Dump(HWND top) {
@@ -286,16 +320,18 @@ int Dump(HWND top) {
 
 // ---- list -------------------------------------------------------------------
 
+// Every top-level window, hidden ones included.
 int List() {
     std::vector<std::string> windows;
-    for (HWND hwnd : VisibleTopLevel()) {
+    for (HWND hwnd : TopLevel()) {
         DWORD pid = 0;
         GetWindowThreadProcessId(hwnd, &pid);
         windows.push_back(JsonObject()
                               .Handle("hwnd", hwnd)
                               .Number("pid", pid)
                               .Text("class", ClassOf(hwnd))
-                              .Text("title", TextOf(hwnd))
+                              .Text("title", IsWindowVisible(hwnd) ? TextOf(hwnd) : KeptTextOf(hwnd))
+                              .Flag("visible", IsWindowVisible(hwnd))
                               .Str());
     }
     Print(JsonArray(windows, "  ") + "\n");
@@ -410,6 +446,180 @@ int WaitGone(const std::wstring& title, DWORD timeoutMs) {
     return kOk;
 }
 
+// ---- ping ---------------------------------------------------------------------
+
+constexpr UINT kPingTimeoutMs = 10000;
+
+// Milliseconds since construction, from the performance counter.
+class Clock {
+public:
+    Clock() {
+        QueryPerformanceFrequency(&frequency_);
+        QueryPerformanceCounter(&start_);
+    }
+    double Ms() const {
+        LARGE_INTEGER now;
+        QueryPerformanceCounter(&now);
+        return (now.QuadPart - start_.QuadPart) * 1000.0 / frequency_.QuadPart;
+    }
+
+private:
+    LARGE_INTEGER frequency_, start_;
+};
+
+// [t_ms, answer_ms, progress_pos, progress_max, progress_visible]; the
+// progress bar is read only from a window that answered.
+std::string PingSample(HWND top, double t, double answer, bool answered) {
+    HWND bar = answered ? FindFirstOfClass(top, PROGRESS_CLASSW) : nullptr;
+    int pos = 0, max = 0;
+    char buf[96];
+    if (bar && ReadProgress(bar, &pos, &max))
+        snprintf(buf, sizeof buf, "[%.0f, %.2f, %d, %d, %s]", t, answer, pos, max,
+                 IsWindowVisible(bar) ? "true" : "false");
+    else
+        snprintf(buf, sizeof buf, "[%.0f, %.2f, null, null, false]", t, answer);
+    return buf;
+}
+
+// Sends WM_NULL every intervalMs (or at once after a late answer) until the
+// window is gone or maxMs have passed; each sample gives the answer time.
+int Ping(HWND top, DWORD intervalMs, DWORD maxMs) {
+    const Clock clock;
+    std::vector<std::string> samples;
+    for (double due = 0; IsWindow(top) && clock.Ms() < maxMs; due += intervalMs) {
+        const double wait = due - clock.Ms();
+        if (wait > 0) Sleep((DWORD)wait);
+        due = clock.Ms();
+        DWORD_PTR ignored = 0;
+        const bool answered = SendMessageTimeoutW(top, WM_NULL, 0, 0, SMTO_NORMAL, kPingTimeoutMs, &ignored);
+        const double answer = clock.Ms() - due;
+        if (!answered && !IsWindow(top)) break;
+        samples.push_back(PingSample(top, due, answer, answered));
+    }
+    Print(JsonObject().Raw("samples", JsonArray(samples, "  ")).Str() + "\n");
+    return kOk;
+}
+
+// ---- run, watch -------------------------------------------------------------------
+
+// Quotes an argument for the C runtime's parser: backslashes before a quote
+// (or before the closing quote) are doubled.
+std::wstring QuoteArgument(const std::wstring& arg) {
+    if (!arg.empty() && arg.find_first_of(L" \t\"") == std::wstring::npos) return arg;
+    std::wstring out = L"\"";
+    size_t slashes = 0;
+    for (wchar_t c : arg) {
+        if (c == L'\\') {
+            ++slashes;
+            continue;
+        }
+        out.append(c == L'"' ? 2 * slashes + 1 : slashes, L'\\');
+        out += c;
+        slashes = 0;
+    }
+    return out.append(2 * slashes, L'\\') + L"\"";
+}
+
+HANDLE InheritableCopy(DWORD which) {
+    HANDLE copy = nullptr;
+    DuplicateHandle(GetCurrentProcess(), GetStdHandle(which), GetCurrentProcess(), &copy, 0, TRUE,
+                    DUPLICATE_SAME_ACCESS);
+    return copy;
+}
+
+// Starts argv[first..] as a program and its arguments; the process handle,
+// or null. The program's output goes to our error output, so that our
+// output holds only the result.
+HANDLE StartProgram(int argc, wchar_t** argv, int first, DWORD* pid) {
+    std::wstring line;
+    for (int i = first; i < argc; ++i) line += (i > first ? L" " : L"") + QuoteArgument(argv[i]);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = InheritableCopy(STD_INPUT_HANDLE);
+    startup.hStdOutput = InheritableCopy(STD_ERROR_HANDLE);
+    startup.hStdError = InheritableCopy(STD_ERROR_HANDLE);
+    PROCESS_INFORMATION info{};
+    const BOOL started =
+        CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &info);
+    for (HANDLE handle : {startup.hStdInput, startup.hStdOutput, startup.hStdError})
+        if (handle) CloseHandle(handle);
+    if (!started) {
+        Fail(kFailed, L"cannot start " + line + L", error " + std::to_wstring(GetLastError()));
+        return nullptr;
+    }
+    CloseHandle(info.hThread);
+    *pid = info.dwProcessId;
+    return info.hProcess;
+}
+
+// Waits for the program and prints its whole exit code (Wine gives a Linux
+// parent only the low 8 bits).
+int Run(int argc, wchar_t** argv) {
+    DWORD pid = 0, code = 0;
+    HANDLE process = StartProgram(argc, argv, 2, &pid);
+    if (!process) return kFailed;
+    WaitForSingleObject(process, INFINITE);
+    GetExitCodeProcess(process, &code);
+    CloseHandle(process);
+    Print(std::to_string(code) + "\n");
+    return kOk;
+}
+
+struct Watched {
+    DWORD pid;
+    std::vector<std::wstring> titles;
+};
+
+BOOL CALLBACK NoteVisibleWindow(HWND hwnd, LPARAM param) {
+    auto* watched = reinterpret_cast<Watched*>(param);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(hwnd, &pid);
+    if (pid != watched->pid || !IsWindowVisible(hwnd)) return TRUE;
+    const std::wstring title = KeptTextOf(hwnd);
+    for (const std::wstring& seen : watched->titles)
+        if (seen == title) return TRUE;
+    watched->titles.push_back(title);
+    return TRUE;
+}
+
+// Polls every 20 ms for visible top-level windows of the process until it
+// ends or maxMs have passed; prints their titles and the exit code (null
+// while it runs; the process is left running).
+int Watch(HANDLE process, DWORD pid, DWORD maxMs) {
+    Watched watched{pid, {}};
+    const DWORD start = GetTickCount();
+    bool ended = false;
+    while (!ended && GetTickCount() - start < maxMs) {
+        EnumWindows(NoteVisibleWindow, (LPARAM)&watched);
+        ended = WaitForSingleObject(process, 20) == WAIT_OBJECT_0;
+    }
+    DWORD code = 0;
+    const bool known = ended && GetExitCodeProcess(process, &code);
+    CloseHandle(process);
+    std::vector<std::string> titles;
+    for (const std::wstring& title : watched.titles) titles.push_back(Quote(title));
+    Print(JsonObject()
+              .Raw("visible", titles.empty() ? "[]" : JsonArray(titles, "    "))
+              .Raw("exit", known ? std::to_string(code) : "null")
+              .Number("pid", pid)
+              .Str() +
+          "\n");
+    return kOk;
+}
+
+int WatchPid(DWORD pid, DWORD maxMs) {
+    HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, pid);
+    if (!process) return Fail(kNotFound, L"no process " + std::to_wstring(pid));
+    return Watch(process, pid, maxMs);
+}
+
+int WatchRun(DWORD maxMs, int argc, wchar_t** argv) {
+    DWORD pid = 0;
+    HANDLE process = StartProgram(argc, argv, 3, &pid);
+    return process ? Watch(process, pid, maxMs) : kFailed;
+}
+
 int Usage() {
     fputs(
         "usage: uia list\n"
@@ -420,6 +630,10 @@ int Usage() {
         "       uia type <title> <text>\n"
         "       uia key <title> <keys, e.g. \"alt+i\" or \"tab enter\">\n"
         "       uia close <title>\n"
+        "       uia ping <title> <interval_ms> <max_ms>\n"
+        "       uia run <program> [args...]          prints the exit code\n"
+        "       uia watch-pid <pid> <max_ms>\n"
+        "       uia watch-run <max_ms> <program> [args...]\n"
         "A title of the form hwnd:0x1234 names a window by its handle.\n",
         stderr);
     return kUsage;
@@ -443,6 +657,13 @@ int OnWindow(const std::wstring& command, int argc, wchar_t** argv) {
     return Usage();
 }
 
+int PingCommand(int argc, wchar_t** argv) {
+    if (argc < 5) return Usage();
+    HWND top = WaitForWindow(argv[2], kDefaultTimeoutMs);
+    if (!top) return Fail(kNotFound, std::wstring(L"no window titled ") + argv[2]);
+    return Ping(top, wcstoul(argv[3], nullptr, 10), wcstoul(argv[4], nullptr, 10));
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -457,5 +678,12 @@ int wmain(int argc, wchar_t** argv) {
         return kOk;
     }
     if (command == L"wait-gone") return WaitGone(argv[2], TimeoutArg(argc, argv, 3));
+    if (command == L"run") return Run(argc, argv);
+    if (command == L"watch-pid") return WatchPid(wcstoul(argv[2], nullptr, 10), TimeoutArg(argc, argv, 3));
+    if (command == L"watch-run") {
+        if (argc < 4) return Usage();
+        return WatchRun(wcstoul(argv[2], nullptr, 10), argc, argv);
+    }
+    if (command == L"ping") return PingCommand(argc, argv);
     return OnWindow(command, argc, argv);
 }

@@ -437,8 +437,11 @@ class WineHost:
             raise UiaError(args, result)
         return result
 
-    def list_windows(self):
-        return json.loads(self.uia("list").stdout)
+    def list_windows(self, hidden=False):
+        """Top-level windows: hwnd, pid, class, title, visible; the hidden
+        ones too when asked."""
+        windows = json.loads(self.uia("list").stdout)
+        return windows if hidden else [w for w in windows if w["visible"]]
 
     def wait_window(self, title, timeout_ms=10000):
         """The window's handle; UiaError when it does not appear in time."""
@@ -461,6 +464,31 @@ class WineHost:
 
     def close_window(self, title):
         self.uia("close", title)
+
+    def ping(self, title, interval_ms=50, max_ms=60000):
+        """Sends the window WM_NULL every interval_ms until it is gone or
+        max_ms have passed. Returns the samples [t_ms, answer_ms,
+        progress_pos, progress_max, progress_visible] (pos and max None
+        without a progress bar or an answer). Blocks meanwhile: run it in a
+        thread to drive the window at the same time."""
+        result = self.uia("ping", title, str(interval_ms), str(max_ms), timeout=max_ms / 1000 + 30)
+        return json.loads(result.stdout)["samples"]
+
+    def run_for_exit_code(self, program, *args, timeout=60):
+        """Runs a Windows program to its end from a Windows parent; its full
+        32-bit exit code (wine hands the shell only the low 8 bits)."""
+        return int(self.uia("run", program, *args, timeout=timeout).stdout)
+
+    def watch_pid(self, pid, max_ms):
+        """Watches a running Windows process (its Windows pid) until it ends
+        or max_ms have passed: {"visible": titles of its visible top-level
+        windows seen, "exit": exit code or None while it runs, "pid": pid}."""
+        return json.loads(self.uia("watch-pid", str(pid), str(max_ms), timeout=max_ms / 1000 + 30).stdout)
+
+    def run_watched(self, program, *args, max_ms=60000):
+        """Starts a Windows program from a Windows parent and watches it as
+        watch_pid does; a program still running after max_ms is left running."""
+        return json.loads(self.uia("watch-run", str(max_ms), program, *args, timeout=max_ms / 1000 + 30).stdout)
 
     # ---- registry
 

@@ -1,6 +1,12 @@
 // A component library for installation tests: registering it records the
 // module's own path under HKCU\Software\LiveUpdateTest, value = file name.
+// Built as TVKCOM.DLL, and with PAYLOAD_NEEDS_DEP as TVKNEED.DLL, which
+// imports a function of TVKDEP.DLL and so loads only where that is found.
 #include <windows.h>
+
+#ifdef PAYLOAD_NEEDS_DEP
+extern "C" __declspec(dllimport) int TvkDepAnswer();
+#endif
 
 namespace {
 HMODULE self = nullptr;
@@ -28,6 +34,11 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
     return TRUE;
 }
 
-extern "C" __declspec(dllexport) HRESULT __stdcall DllRegisterServer() { return Record("DllRegisterServer"); }
+extern "C" __declspec(dllexport) HRESULT __stdcall DllRegisterServer() {
+#ifdef PAYLOAD_NEEDS_DEP
+    if (TvkDepAnswer() != 42) return E_FAIL;
+#endif
+    return Record("DllRegisterServer");
+}
 
 extern "C" __declspec(dllexport) HRESULT __stdcall DllUnregisterServer() { return S_OK; }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <deque>
 
 #include "fakes.h"
 #include "platform/runtime_error.h"
@@ -31,6 +32,7 @@ struct Deployment {
     RecordingWindow window;
 
     Deployment() {
+        forms.os = &os;
         state.ServerPath = kServer;
         state.SystemDirectory = kSystem;
         state.UpdateFiles.assign(1, setup::UpdateFileEntry{});
@@ -46,6 +48,11 @@ struct Deployment {
     void Deploy(const std::string& productFolder = kProduct) {
         setup::Context ctx{state, os, forms};
         setup::DeployUpdateFiles(ctx, window, productFolder);
+    }
+
+    void Wait() {
+        setup::Context ctx{state, os, forms};
+        setup::WaitForRegistrations(ctx, window);
     }
 
     bool Journaled(const std::string& entry) const {
@@ -337,20 +344,77 @@ TEST(DeployTest, Regsvr32IsQuotedWhenItsFolderHasASpace) {
 }
 
 TEST(RegisterTypeLibraryTest, LoadsThePlainPath) {
-    fakes::Journal journal;
-    fakes::FakeOs os(journal);
-    fakes::FakeForms forms(journal);
-    setup::InstallerState state;
-    setup::Context ctx{state, os, forms};
-    os.typeLibraries.insert(u"C:\\Vantrel\\A B.TLB");
-    setup::RegisterTypeLibrary(ctx, "\"C:\\Vantrel\\A B.TLB\"");
-    ASSERT_EQ(os.registeredTypeLibraries.size(), 1u);
-    EXPECT_EQ(os.registeredTypeLibraries[0], u"C:\\Vantrel\\A B.TLB");
-    EXPECT_EQ(os.openTypeLibraries, 0);  // released
-
-    setup::RegisterTypeLibrary(ctx, "\"C:\\Vantrel\\BROKEN.TLB\"");  // cannot load: silent
-    EXPECT_EQ(os.registeredTypeLibraries.size(), 1u);
-    EXPECT_EQ(os.openTypeLibraries, 0);
+    Deployment d;
+    setup::Context ctx{d.state, d.os, d.forms};
+    d.os.typeLibraries.insert(u"C:\\Vantrel\\A B.TLB");
+    EXPECT_EQ(setup::RegisterTypeLibraryResult(ctx, "\"C:\\Vantrel\\A B.TLB\""), setup::TypeLibResult::kRegistered);
+    ASSERT_EQ(d.os.registeredTypeLibraries.size(), 1u);
+    EXPECT_EQ(d.os.registeredTypeLibraries[0], u"C:\\Vantrel\\A B.TLB");
+    EXPECT_EQ(d.os.openTypeLibraries, 0);  // released
+    EXPECT_EQ(setup::RegisterTypeLibraryResult(ctx, "\"C:\\Vantrel\\BROKEN.TLB\""), setup::TypeLibResult::kNotLoaded);
+    EXPECT_EQ(d.os.registeredTypeLibraries.size(), 1u);
+    EXPECT_EQ(d.os.openTypeLibraries, 0);
 }
+
+// What a registration program's end means, and when it is tried again.
+struct ResultCase {
+    const char* name;
+    std::string extension;
+    std::deque<uint32_t> exitCodes;
+    uint32_t runMs;
+    std::size_t runs;          // how often the program is started
+    std::string logFragment;   // in the file's last log line; empty: registered
+};
+
+void PrintTo(const ResultCase& c, std::ostream* os) { *os << c.name; }
+
+class RegistrationResultTest : public ::testing::TestWithParam<ResultCase> {};
+
+TEST_P(RegistrationResultTest, IsKnownBeforeTheInstallGoesOn) {
+    const auto& c = GetParam();
+    Deployment d;
+    d.List("SERVER\\", "A." + c.extension, c.extension);
+    d.List("SERVER\\", "B.TXT", "TXT");  // listed after: in place before any retry
+    const std::string file = kProduct + "\\A." + c.extension;
+    const std::string command =
+        c.extension == "EXE" ? "\"" + file + "\" /RegServer" : kRegsvr32 + "\"" + file + "\"";
+    d.os.exitCodes[command] = c.exitCodes;
+    d.os.runMs[command] = c.runMs;
+    d.Deploy();
+    setup::Context ctx{d.state, d.os, d.forms};
+    d.state.Log.Open(ctx);
+    d.Wait();
+
+    EXPECT_EQ(d.os.programs.size(), c.runs);
+    EXPECT_EQ(d.os.openPrograms, 0);  // every handle closed, a program still running included
+    const std::string failure = "Could not register file " + file;
+    const bool failed = !c.logFragment.empty();
+    EXPECT_EQ(d.window.texts, failed ? std::vector<std::string>{failure} : std::vector<std::string>{});
+    EXPECT_EQ(d.state.Summary.registrationFailures, failed ? 1 : 0);
+    const std::string last = d.os.LogLines().back();
+    EXPECT_NE(last.find(failed ? c.logFragment : ": registered ("), std::string::npos) << last;
+    if (c.runs == 2) {  // tried again only once B.TXT is in place
+        const auto copyB = std::find(d.journal.begin(), d.journal.end(), "copy " + kServer + "\\B.TXT -> " +
+                                                                             kProduct + "\\B.TXT");
+        EXPECT_EQ(std::count_if(copyB, d.journal.end(), [](const std::string& e) { return e.rfind("run ", 0) == 0; }),
+                  1);
+    }
+    if (c.runMs == fakes::FakeOs::kRunsForever) {
+        EXPECT_GE(d.os.now, setup::kRegistrationLimitMs);
+        EXPECT_GT(d.forms.waits, 1);  // the window answered meanwhile
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Outcomes, RegistrationResultTest,
+    ::testing::Values(ResultCase{"Registered", "DLL", {0}, 300, 1, ""},
+                      ResultCase{"EntryPointFails", "DLL", {5}, 0, 1, "ended with 5 (DllRegisterServer failed)"},
+                      ResultCase{"NoEntryPoint", "OCX", {4}, 0, 1, "ended with 4 (no DllRegisterServer)"},
+                      ResultCase{"ServerExitsNonZero", "EXE", {7}, 0, 1, "/RegServer ended with 7"},
+                      ResultCase{"LoadsOnTheSecondTry", "DLL", {3, 0}, 0, 2, ""},
+                      ResultCase{"NeverLoads", "DLL", {3, 3}, 0, 2,
+                                 "ended with 3 (could not load the file or a DLL it needs)"},
+                      ResultCase{"StillRunning", "DLL", {0}, fakes::FakeOs::kRunsForever, 1,
+                                 "still running after 60 s; result unknown"}));
 
 }  // namespace

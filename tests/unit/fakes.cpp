@@ -1,5 +1,6 @@
 #include "fakes.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace fakes {
@@ -130,10 +131,79 @@ int32_t FakeOs::MoveFileA(const std::string& source, const std::string& destinat
     return 1;
 }
 
-void FakeOs::RunProgram(const std::string& commandLine, int windowStyle) {
+platform::ProgramHandle FakeOs::RunProgram(const std::string& commandLine, int windowStyle) {
     journal_.push_back("run " + commandLine + " style " + std::to_string(windowStyle));
     if (unstartable.count(commandLine)) throw platform::RuntimeError(53);
     programs.push_back(commandLine);
+    uint32_t code = 0;
+    auto codes = exitCodes.find(commandLine);
+    if (codes != exitCodes.end() && !codes->second.empty()) {
+        code = codes->second.front();
+        if (codes->second.size() > 1) codes->second.pop_front();
+    }
+    auto duration = runMs.find(commandLine);
+    const uint32_t ms = duration == runMs.end() ? 0 : duration->second;
+    runs_.push_back({commandLine, ms == kRunsForever ? kRunsForever : now + ms, code});
+    ++openPrograms;
+    return reinterpret_cast<platform::ProgramHandle>(runs_.size());
+}
+
+bool FakeOs::ProgramEnded(platform::ProgramHandle program, uint32_t& exitCode) {
+    const Run& run = runs_.at(reinterpret_cast<std::size_t>(program) - 1);
+    if (run.endsAt == kRunsForever || run.endsAt > now) return false;
+    exitCode = run.exitCode;
+    return true;
+}
+
+void FakeOs::CloseProgram(platform::ProgramHandle program) {
+    journal_.push_back("close program " + runs_.at(reinterpret_cast<std::size_t>(program) - 1).command);
+    --openPrograms;
+}
+
+uint32_t FakeOs::UntilNextEnd() const {
+    uint32_t next = kRunsForever;
+    for (const Run& run : runs_)
+        if (run.endsAt != kRunsForever && run.endsAt > now && run.endsAt - now < next) next = run.endsAt - now;
+    return next;
+}
+
+namespace {
+class FakeInputFile : public platform::InputFile {
+public:
+    explicit FakeInputFile(std::string content) : content_(std::move(content)) {}
+    int64_t Read(void* buffer, std::size_t size) override {
+        const std::size_t n = std::min(size, content_.size() - offset_);
+        std::copy_n(content_.data() + offset_, n, static_cast<char*>(buffer));
+        offset_ += n;
+        return static_cast<int64_t>(n);
+    }
+    uint64_t Size() override { return content_.size(); }
+
+private:
+    std::string content_;
+    std::size_t offset_ = 0;
+};
+}  // namespace
+
+std::unique_ptr<platform::InputFile> FakeOs::OpenForReading(const std::string& path) {
+    journal_.push_back("read " + path);
+    auto file = files.find(path);
+    if (file == files.end() || file->second.hidden) return nullptr;
+    return std::make_unique<FakeInputFile>(file->second.content);
+}
+
+bool FakeOs::CreateFolder(const std::string& path) {
+    journal_.push_back("create folder " + path);
+    folders.insert(path);
+    return true;
+}
+
+bool FakeOs::CreateShortcut(const std::string& linkPath, const std::string& target,
+                            const std::string& workingFolder) {
+    journal_.push_back("shortcut " + linkPath + " -> " + target);
+    if (!FolderExists(linkPath)) return false;
+    shortcuts[linkPath] = {target, workingFolder};
+    return true;
 }
 
 namespace {
@@ -147,8 +217,10 @@ private:
 };
 }  // namespace
 
-std::unique_ptr<platform::LogFile> FakeOs::CreateLogFile(const std::string& path) {
-    if (logsUnwritable) return nullptr;
+std::unique_ptr<platform::LogFile> FakeOs::CreateLogFile(const std::string& path, platform::LogCreation how) {
+    if (logsUnwritable || blockedLogs.count(path)) return nullptr;
+    if (how == platform::LogCreation::kNewOnly && (logs.count(path) || files.count(path))) return nullptr;
+    if (how == platform::LogCreation::kFresh) files.erase(path);
     auto& lines = logs[path];
     lines.clear();
     return std::make_unique<FakeLogFile>(lines);
@@ -203,6 +275,11 @@ platform::DdeResult FakeDde::Execute(const std::string& command, uint32_t timeou
 }
 
 int FakeForms::ShowMessage(const std::string& text, int flags, const std::string& title) {
+    if (unattendedMessages) {
+        journal_.push_back("unattended message " + text);
+        unattendedMessages(text);
+        return 1;
+    }
     journal_.push_back("message " + text);
     messages.push_back({text, flags, title});
     if (messageAnswers.empty()) return 1;
@@ -223,6 +300,26 @@ std::string FakeForms::AskText(const std::string& prompt, const std::string& tit
 void FakeForms::YieldToUI() {
     journal_.push_back("yield");
     ++yields;
+}
+
+void FakeForms::WaitForProgramsOrInput(const std::vector<void*>& programs, uint32_t ms) {
+    journal_.push_back("wait " + std::to_string(programs.size()) + " programs");
+    ++waits;
+    if (os) os->now += std::min(ms, os->UntilNextEnd());
+    YieldToUI();
+}
+
+void FakeForms::RunAfter(uint32_t ms, std::function<void()> action) {
+    journal_.push_back("run after " + std::to_string(ms) + " ms");
+    scheduled.emplace_back(ms, std::move(action));
+}
+
+void FakeForms::RunScheduled() {
+    for (std::size_t i = 0; i < scheduled.size(); ++i) {
+        auto action = scheduled[i].second;
+        action();
+    }
+    scheduled.clear();
 }
 
 void FakeForms::SetScreenPointer(int pointer) {

@@ -3,6 +3,7 @@
 // INI files, and a forms runtime that records dialogs, yields and pointers.
 // Every call that matters to ordering is written to one shared journal.
 #include <deque>
+#include <functional>
 #include <map>
 #include <set>
 #include <stdexcept>
@@ -46,6 +47,22 @@ public:
     std::set<std::string> renameRefused;            // files a rename can't move
     std::vector<std::string> programs;              // started command lines
     std::set<std::string> unstartable;              // command lines that can't start
+    // Exit codes of a command line's successive runs (the last one repeats);
+    // 0 when none is given. How long each run lasts; kRunsForever never ends.
+    std::map<std::string, std::deque<uint32_t>> exitCodes;
+    std::map<std::string, uint32_t> runMs;
+    static constexpr uint32_t kRunsForever = 0xFFFFFFFF;
+    uint32_t now = 0;                               // the clock TickCount reads
+    int openPrograms = 0;
+    bool lockHeldElsewhere = false;
+    std::string commonPrograms = "C:\\ProgramData\\Start Menu\\Programs";
+    std::string userPrograms = "C:\\Users\\u\\Start Menu\\Programs";
+    struct Shortcut {
+        std::string target;
+        std::string workingFolder;
+    };
+    std::map<std::string, Shortcut> shortcuts;      // link path -> what it starts
+    std::set<std::string> blockedLogs;              // log paths where something that can't be removed stands
     std::string tempFolder = "C:\\TEMP\\";
     std::map<std::string, std::vector<std::string>> logs;  // path -> lines written
     bool logsUnwritable = false;
@@ -73,10 +90,21 @@ public:
     int32_t CopyFileA(const std::string& source, const std::string& destination, int32_t failIfExists) override;
     platform::MoveResult MoveFileReplaceA(const std::string& source, const std::string& destination) override;
     int32_t MoveFileA(const std::string& source, const std::string& destination) override;
-    void RunProgram(const std::string& commandLine, int windowStyle) override;
+    platform::ProgramHandle RunProgram(const std::string& commandLine, int windowStyle) override;
+    bool ProgramEnded(platform::ProgramHandle program, uint32_t& exitCode) override;
+    void CloseProgram(platform::ProgramHandle program) override;
+    uint32_t TickCount() override { return now; }
+    std::unique_ptr<platform::InputFile> OpenForReading(const std::string& path) override;
+    bool TakeInstallLock() override { return !lockHeldElsewhere; }
+    std::string GetProgramsFolder(bool allUsers) override { return allUsers ? commonPrograms : userPrograms; }
+    bool CreateFolder(const std::string& path) override;
+    bool CreateShortcut(const std::string& linkPath, const std::string& target,
+                        const std::string& workingFolder) override;
+    // Milliseconds until the first running program ends; kRunsForever when none will.
+    uint32_t UntilNextEnd() const;
     std::string GetTempFolder() override { return tempFolder; }
     std::string LocalTimestamp() override { return "2026-12-07 10:30:00"; }
-    std::unique_ptr<platform::LogFile> CreateLogFile(const std::string& path) override;
+    std::unique_ptr<platform::LogFile> CreateLogFile(const std::string& path, platform::LogCreation how) override;
     int32_t GetVersionExA(platform::OsVersionInfo& info) override;
     // The lines of the one log written, or none.
     const std::vector<std::string>& LogLines() { return logs[tempFolder + setup::kInstallLogName]; }
@@ -94,8 +122,14 @@ public:
     }
 
 private:
+    struct Run {
+        std::string command;
+        uint32_t endsAt;
+        uint32_t exitCode;
+    };
     bool FolderExists(const std::string& filePath) const;
     Journal& journal_;
+    std::vector<Run> runs_;
 };
 
 struct Message {
@@ -135,11 +169,19 @@ public:
     double screenWidth = 15360;
     double screenHeight = 11520;
     int unloads = 0;
+    int waits = 0;
     FakeDde dde;
+    FakeOs* os = nullptr;  // whose clock waiting advances
+    // Actions given to RunAfter, in order, with their delays.
+    std::vector<std::pair<uint32_t, std::function<void()>>> scheduled;
+    // Runs the scheduled actions (and any they schedule) in order.
+    void RunScheduled();
 
     int ShowMessage(const std::string& text, int flags, const std::string& title) override;
     std::string AskText(const std::string& prompt, const std::string& title) override;
     void YieldToUI() override;
+    void WaitForProgramsOrInput(const std::vector<void*>& programs, uint32_t ms) override;
+    void RunAfter(uint32_t ms, std::function<void()> action) override;
     void SetScreenPointer(int pointer) override;
     [[noreturn]] void EndProgram() override;
     double ScreenWidthTwips() override { return screenWidth; }

@@ -122,11 +122,13 @@ TEST(InstallTest, LogNamesEveryEntryWithItsOutcome) {
     in.os.unstartable.insert("\"C:\\Vantrel\\C.EXE\" /RegServer");
     in.forms.dde.refusedPrefixes = {"[ReplaceItem("};
     in.window->cmdInstall_Click();
+    in.window->cmdCancel_Click();
 
     const std::string sys = "C:\\WINDOWS\\SYSTEM32\\";
     const std::vector<std::string> expected = {
         "2026-12-07 10:30:00 LiveUpdateSetup 1.0.0.0; system Vantrel; host folder C:\\Vantrel; host version 1.30; "
         "web ID WEB130",
+        "Package check: package not sealed (no SHA256SUMS)",
         pkg + "K.DLL -> " + sys + "K.DLL: kept (already there); registering: " + sys + "regsvr32.exe /s \"" + sys +
             "K.DLL\" started",
         pkg + "C.EXE -> C:\\Vantrel\\C.EXE: copied; could not register: \"C:\\Vantrel\\C.EXE\" /RegServer did not "
@@ -134,14 +136,16 @@ TEST(InstallTest, LogNamesEveryEntryWithItsOutcome) {
         pkg + "R.TXT -> C:\\Vantrel\\R.TXT: replaced; nothing to register",
         pkg + "U.EXE -> C:\\Vantrel\\U.EXE: in use, not replaced",
         pkg + "N.DLL -> C:\\Vantrel\\N.DLL: source not found",
-        pkg + "T.TLB -> C:\\Vantrel\\T.TLB: copied; not registered: not a type library that loads",
+        pkg + "T.TLB -> C:\\Vantrel\\T.TLB: copied; not loaded as a type library yet; tried again after the walk",
         std::string("Settings: [WEB] UPDATEONLINE=WEB130 in ") + kIni + ": written",
         "Program Manager: conversation: done",
         "Program Manager: [CreateGroup(Vantrel - Ver 1.30)]: done",
         "Program Manager: [ReplaceItem(Vantrel - Live Update)]: failed, error 285, Foreign application won't "
         "perform DDE method or operation",
         "Program Manager: [AddItem(C:\\Vantrel\\TvkUpdt.exe ,Vantrel - Live Update,,,)]: done",
-        "Completed; last trouble: Source file " + pkg + "N.DLL not found",
+        sys + "K.DLL: registered (" + sys + "regsvr32.exe /s \"" + sys + "K.DLL\" ended with 0)",
+        "C:\\Vantrel\\T.TLB: could not register: not a type library that loads",
+        "Completed with failures; last trouble: Could not register file C:\\Vantrel\\T.TLB; exit code 1603",
     };
     EXPECT_EQ(in.os.LogLines(), expected);
 }
@@ -221,6 +225,9 @@ struct RebootCase {
     int answer;
     bool prompted;
     bool rebooted;
+    int exitCode;
+    setup::RunMode mode = setup::RunMode::kAttended;
+    setup::RestartPolicy restart = setup::RestartPolicy::kAsk;
 };
 
 void PrintTo(const RebootCase& c, std::ostream* os) { *os << c.name; }
@@ -233,9 +240,13 @@ TEST_P(RebootTest, FinishAfterInstall) {
     in.os.platformId = c.platformId;
     in.os.versionQueryFails = c.versionQueryFails;
     in.forms.messageAnswers.push_back(c.answer);
+    in.state.Options.mode = c.mode;
+    in.state.Options.restart = c.restart;
     in.window->cmdInstall_Click();
-    in.window->cmdCancel_Click();
+    if (c.mode == setup::RunMode::kAttended) in.window->cmdCancel_Click();
+    in.forms.RunScheduled();  // a passive run closes by itself
     EXPECT_EQ(in.forms.unloads, 1);
+    EXPECT_EQ(setup::ExitCode(in.state.Summary), c.exitCode);
     EXPECT_TRUE(in.state.UpdateFiles.empty());
     if (c.prompted) {
         ASSERT_EQ(in.forms.messages.size(), 1u);
@@ -252,11 +263,19 @@ TEST_P(RebootTest, FinishAfterInstall) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Systems, RebootTest,
-                         ::testing::Values(RebootCase{"NtFamily", 2, false, 6, false, false},
-                                           RebootCase{"Win95Yes", 1, false, 6, true, true},
-                                           RebootCase{"Win95No", 1, false, 7, true, false},
-                                           RebootCase{"Win32s", 0, false, 6, false, false},
-                                           RebootCase{"FailedVersionQuery", 1, true, 6, false, false}));
+                         ::testing::Values(RebootCase{"NtFamily", 2, false, 6, false, false, 0},
+                                           RebootCase{"Win95Yes", 1, false, 6, true, true, 1641},
+                                           RebootCase{"Win95No", 1, false, 7, true, false, 3010},
+                                           RebootCase{"Win32s", 0, false, 6, false, false, 0},
+                                           RebootCase{"FailedVersionQuery", 1, true, 6, false, false, 0},
+                                           RebootCase{"Win95NoRestart", 1, false, 6, false, false, 3010,
+                                                      setup::RunMode::kAttended, setup::RestartPolicy::kNever},
+                                           RebootCase{"Win95ForceRestart", 1, false, 7, false, true, 1641,
+                                                      setup::RunMode::kAttended, setup::RestartPolicy::kForce},
+                                           RebootCase{"Win95Quiet", 1, false, 6, false, false, 3010,
+                                                      setup::RunMode::kQuiet},
+                                           RebootCase{"Win95PassiveForced", 1, false, 7, false, true, 1641,
+                                                      setup::RunMode::kPassive, setup::RestartPolicy::kForce}));
 
 TEST(RebootTest, CloseCommandAfterInstallPromptsLikeFinish) {
     ReadyInstaller in;

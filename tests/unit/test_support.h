@@ -44,6 +44,7 @@ struct Installer {
         os.SetIni("C:\\Vantrel\\Sys\\TOVASK.INI", "Tovask", "Ver", "1.30");
         os.AddFile("C:\\Vantrel\\Sys\\TOVASK.INI");
         WriteList(std::string(kHeader) + "\r\n");
+        forms.os = &os;
         window = std::make_unique<frmUPDATE>(setup::Context{state, os, forms});
     }
 

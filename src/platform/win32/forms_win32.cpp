@@ -29,9 +29,12 @@ void LoadCommonControls() {
     using InitFn = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
     HMODULE library = LoadLibraryA("comctl32.dll");
     auto init = reinterpret_cast<InitFn>(reinterpret_cast<void*>(GetProcAddress(library, "InitCommonControlsEx")));
-    INITCOMMONCONTROLSEX classes{sizeof classes, ICC_STANDARD_CLASSES};
+    INITCOMMONCONTROLSEX classes{sizeof classes, ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
     if (init) init(&classes);
 }
+
+// The one runtime of the program, for its thread timers' callback.
+Win32Forms* running = nullptr;
 
 template <class T>
 T* InstanceOf(HWND hwnd) {
@@ -54,8 +57,11 @@ public:
         case Property::Visible:
             if (!control.Visible()) runtime_.MoveFocusFrom(hwnd_);
             ShowWindow(hwnd_, control.Visible() ? SW_SHOWNA : SW_HIDE);
+            if (control.Kind() == ControlKind::ProgressBar)
+                runtime_.ShowProgress(static_cast<const ProgressBar&>(control), hwnd_);
             break;
         case Property::Enabled: EnableWindow(hwnd_, control.Enabled()); break;
+        case Property::Value: runtime_.ShowProgress(static_cast<const ProgressBar&>(control), hwnd_); break;
         case Property::Position:
             SetWindowPos(hwnd_, nullptr, origin_.x + runtime_.Pixels(control.Left()),
                          origin_.y + runtime_.Pixels(control.Top()), 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
@@ -75,6 +81,7 @@ private:
 };
 
 Win32Forms::Win32Forms(HINSTANCE instance) : instance_(instance) {
+    running = this;
     OleInitialize(nullptr);
     LoadCommonControls();
     HDC screen = GetDC(nullptr);
@@ -204,6 +211,8 @@ HWND Win32Forms::CreateControlWindow(Control& control, POINT origin, int id) {
     } else if (control.Kind() == ControlKind::CommandButton) {
         windowClass = "BUTTON";
         style |= WS_TABSTOP | BS_PUSHBUTTON;
+    } else if (control.Kind() == ControlKind::ProgressBar) {
+        windowClass = PROGRESS_CLASSA;
     }
     if (control.Visible()) style |= WS_VISIBLE;
     if (!control.Enabled()) style |= WS_DISABLED;
@@ -213,6 +222,7 @@ HWND Win32Forms::CreateControlWindow(Control& control, POINT origin, int id) {
     SendMessageA(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(control)), FALSE);
     Attach(control, hwnd, origin);
     SizeLabel(control, hwnd);
+    if (control.Kind() == ControlKind::ProgressBar) ShowProgress(static_cast<const ProgressBar&>(control), hwnd);
     return hwnd;
 }
 
@@ -263,17 +273,21 @@ void Win32Forms::DestroyFormWindow() {
 
 // ---- Running ---------------------------------------------------------------
 
+// Without a window (an unattended run), the load event and what it
+// schedules run all the same; the program ends when the form is unloaded.
 int Win32Forms::Run(Form& startup) {
-    CreateFormWindow(startup);
+    if (showWindow) CreateFormWindow(startup);
     RunEvent([&] { startup.Form_Load(); });
-    if (!formHwnd_) return 0;
-    ShowWindow(formHwnd_, SW_SHOW);
-    lastFocus_ = FirstFocus();
-    SetFocus(lastFocus_);
-    UpdateWindow(formHwnd_);
+    if (unloaded_) return ExitCode();
+    if (formHwnd_) {
+        ShowWindow(formHwnd_, SW_SHOW);
+        lastFocus_ = FirstFocus();
+        SetFocus(lastFocus_);
+        UpdateWindow(formHwnd_);
+    }
     MSG msg;
     while (GetMessageA(&msg, nullptr, 0, 0) > 0) ProcessMessage(msg);
-    return 0;
+    return ExitCode();
 }
 
 // Enter acts only on the push button that has the focus; Escape on nothing.
@@ -306,6 +320,35 @@ void Win32Forms::YieldToUI() {
     }
 }
 
+// Waits on at most the first 63 programs (the system's limit beside the
+// message queue); the rest are looked at when the caller polls.
+void Win32Forms::WaitForProgramsOrInput(const std::vector<void*>& programs, uint32_t ms) {
+    const DWORD count = static_cast<DWORD>(std::min<std::size_t>(programs.size(), MAXIMUM_WAIT_OBJECTS - 1));
+    MsgWaitForMultipleObjects(count, count ? const_cast<HANDLE*>(programs.data()) : nullptr, FALSE, ms,
+                              QS_ALLINPUT);
+    YieldToUI();
+}
+
+// A thread timer, so that it works without a window. It fires again until
+// no other event is running, then runs its action once.
+void Win32Forms::RunAfter(uint32_t ms, std::function<void()> action) {
+    const UINT_PTR id = SetTimer(nullptr, 0, ms ? ms : USER_TIMER_MINIMUM, TimerProc);
+    if (id) timers_[id] = std::move(action);
+}
+
+void CALLBACK Win32Forms::TimerProc(HWND, UINT, UINT_PTR id, DWORD) {
+    if (running) running->RunTimer(id);
+}
+
+void Win32Forms::RunTimer(UINT_PTR id) {
+    auto timer = timers_.find(id);
+    if (inEvent_ || timer == timers_.end()) return;
+    KillTimer(nullptr, id);
+    const std::function<void()> action = std::move(timer->second);
+    timers_.erase(timer);
+    RunEvent(action);
+}
+
 // Runs an event handler. A click or close that arrives while another handler
 // runs (during one of its yields) is ignored, so a running install can't be
 // re-entered or have its window taken away. An unhandled runtime error is
@@ -328,21 +371,38 @@ void Win32Forms::ShowUnhandledError(const RuntimeError& error) {
     ShowMessage(text, kMsgStop, "LiveUpdateSetup");
 }
 
-void Win32Forms::EndProgram() { ExitProcess(0); }
+void Win32Forms::EndProgram() { ExitProcess(static_cast<UINT>(ExitCode())); }
 
 void Win32Forms::UnloadWindow(Form& form) {
     int cancel = 0;
     form.Form_Unload(cancel);
     if (cancel) return;
+    if (formHwnd_) taskbar_.Clear(formHwnd_);
     DestroyFormWindow();
+    unloaded_ = true;
     PostQuitMessage(0);
 }
 
 // ---- Dialogs and pointer -----------------------------------------------------
 
 int Win32Forms::ShowMessage(const std::string& text, int flags, const std::string& title) {
+    if (unattendedMessages) {
+        unattendedMessages(text);
+        return IDOK;
+    }
     HWND owner = formHwnd_ && IsWindowVisible(formHwnd_) ? formHwnd_ : nullptr;
     return MessageBoxA(owner, text.c_str(), title.c_str(), static_cast<UINT>(flags) | MB_SETFOREGROUND);
+}
+
+// The bar, and the taskbar button where the system can show progress there.
+void Win32Forms::ShowProgress(const ProgressBar& bar, HWND hwnd) {
+    SendMessageA(hwnd, PBM_SETRANGE32, 0, bar.Max());
+    SendMessageA(hwnd, PBM_SETPOS, static_cast<WPARAM>(bar.Value()), 0);
+    if (!formHwnd_) return;
+    if (bar.Visible())
+        taskbar_.Set(formHwnd_, static_cast<unsigned>(bar.Value()), static_cast<unsigned>(bar.Max()));
+    else
+        taskbar_.Clear(formHwnd_);
 }
 
 void Win32Forms::SetScreenPointer(int pointer) {

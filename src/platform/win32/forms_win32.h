@@ -15,6 +15,7 @@
 #include "platform/forms_runtime.h"
 #include "platform/win32/dde_win32.h"
 #include "platform/win32/picture_win32.h"
+#include "platform/win32/shell_win32.h"
 
 namespace platform::win32 {
 
@@ -30,6 +31,8 @@ public:
     int ShowMessage(const std::string& text, int flags, const std::string& title) override;
     std::string AskText(const std::string& prompt, const std::string& title) override;
     void YieldToUI() override;
+    void WaitForProgramsOrInput(const std::vector<void*>& programs, uint32_t ms) override;
+    void RunAfter(uint32_t ms, std::function<void()> action) override;
     void SetScreenPointer(int pointer) override;
     [[noreturn]] void EndProgram() override;
     double ScreenWidthTwips() override;
@@ -54,6 +57,10 @@ private:
     void MoveFocusFrom(HWND hwnd);
     void DestroyFormWindow();
     void ProcessMessage(MSG& msg);
+    void RunTimer(UINT_PTR id);
+    static void CALLBACK TimerProc(HWND, UINT, UINT_PTR id, DWORD);
+    void ShowProgress(const ProgressBar& bar, HWND hwnd);
+    int ExitCode() const { return exitCode ? exitCode() : 0; }
     bool HandleDialogKeys(const MSG& msg);
     void RunEvent(const std::function<void()>& handler);
     void ShowUnhandledError(const RuntimeError& error);
@@ -73,6 +80,9 @@ private:
     int dpi_ = 96;
     int pointer_ = 0;
     bool inEvent_ = false;
+    bool unloaded_ = false;
+    std::map<UINT_PTR, std::function<void()>> timers_;
+    TaskbarProgress taskbar_;
     Form* form_ = nullptr;
     HWND formHwnd_ = nullptr;
     HWND lastFocus_ = nullptr;

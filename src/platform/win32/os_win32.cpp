@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/runtime_error.h"
+#include "platform/win32/shell_win32.h"
 
 namespace platform::win32 {
 
@@ -134,7 +135,7 @@ int32_t Win32Os::MoveFileA(const std::string& source, const std::string& destina
     return ::MoveFileA(source.c_str(), destination.c_str());
 }
 
-void Win32Os::RunProgram(const std::string& commandLine, int windowStyle) {
+ProgramHandle Win32Os::RunProgram(const std::string& commandLine, int windowStyle) {
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESHOWWINDOW;
@@ -145,7 +146,75 @@ void Win32Os::RunProgram(const std::string& commandLine, int windowStyle) {
     if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
         Raise(errnum::kFileNotFound);
     CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    return process.hProcess;
+}
+
+bool Win32Os::ProgramEnded(ProgramHandle program, uint32_t& exitCode) {
+    DWORD code = 0;
+    if (WaitForSingleObject(program, 0) != WAIT_OBJECT_0 || !GetExitCodeProcess(program, &code)) return false;
+    exitCode = code;
+    return true;
+}
+
+void Win32Os::CloseProgram(ProgramHandle program) { CloseHandle(program); }
+
+uint32_t Win32Os::TickCount() { return GetTickCount(); }
+
+namespace {
+class Win32InputFile : public InputFile {
+public:
+    explicit Win32InputFile(HANDLE file) : file_(file) {
+        DWORD high = 0;
+        const DWORD low = GetFileSize(file, &high);
+        size_ = (static_cast<uint64_t>(high) << 32) | low;
+    }
+    ~Win32InputFile() override { CloseHandle(file_); }
+    int64_t Read(void* buffer, std::size_t size) override {
+        DWORD read = 0;
+        if (!ReadFile(file_, buffer, static_cast<DWORD>(size), &read, nullptr)) return -1;
+        return read;
+    }
+    uint64_t Size() override { return size_; }
+
+private:
+    HANDLE file_;
+    uint64_t size_ = 0;
+};
+}  // namespace
+
+std::unique_ptr<InputFile> Win32Os::OpenForReading(const std::string& path) {
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return nullptr;
+    return std::make_unique<Win32InputFile>(file);
+}
+
+// One mutex for the whole machine: in the global namespace, so that
+// installs in other logon sessions (a deployment tool's service) see it.
+// The 95 family and NT 4 without terminal services know no namespaces.
+// A mutex that exists but may not be opened (another user's) is held too.
+bool Win32Os::TakeInstallLock() {
+    static const char kName[] = "LiveUpdateSetup.Installing";
+    const std::string global = std::string("Global\\") + kName;
+    const bool nt = (GetVersion() & 0x80000000u) == 0;
+    HANDLE mutex = CreateMutexA(nullptr, FALSE, nt ? global.c_str() : kName);
+    if (!mutex && GetLastError() == ERROR_ACCESS_DENIED) return false;
+    if (!mutex) mutex = CreateMutexA(nullptr, FALSE, kName);
+    if (!mutex) return true;  // no lock to be had: do not refuse the install for it
+    if (GetLastError() == ERROR_ALREADY_EXISTS) {
+        CloseHandle(mutex);
+        return false;
+    }
+    return true;  // the handle stays open until the program ends
+}
+
+std::string Win32Os::GetProgramsFolder(bool allUsers) { return ProgramsFolder(allUsers); }
+
+bool Win32Os::CreateFolder(const std::string& path) { return CreateFolderPath(path); }
+
+bool Win32Os::CreateShortcut(const std::string& linkPath, const std::string& target,
+                             const std::string& workingFolder) {
+    return WriteShortcut(linkPath, target, workingFolder);
 }
 
 std::string Win32Os::GetTempFolder() {
@@ -182,9 +251,14 @@ private:
 };
 }  // namespace
 
-std::unique_ptr<LogFile> Win32Os::CreateLogFile(const std::string& path) {
+// A fresh log never writes through whatever stands at its name: that is
+// removed first (removing a link leaves its target alone), and the file is
+// made only if nothing is there any more.
+std::unique_ptr<LogFile> Win32Os::CreateLogFile(const std::string& path, LogCreation how) {
+    if (how == LogCreation::kFresh) ::DeleteFileA(path.c_str());
+    const DWORD disposition = how == LogCreation::kAsGiven ? CREATE_ALWAYS : CREATE_NEW;
     // Others may read the log while the install writes it.
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, disposition,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return nullptr;
     return std::make_unique<Win32LogFile>(file);

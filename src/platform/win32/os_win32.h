@@ -22,10 +22,19 @@ public:
     int32_t CopyFileA(const std::string& source, const std::string& destination, int32_t failIfExists) override;
     MoveResult MoveFileReplaceA(const std::string& source, const std::string& destination) override;
     int32_t MoveFileA(const std::string& source, const std::string& destination) override;
-    void RunProgram(const std::string& commandLine, int windowStyle) override;
+    ProgramHandle RunProgram(const std::string& commandLine, int windowStyle) override;
+    bool ProgramEnded(ProgramHandle program, uint32_t& exitCode) override;
+    void CloseProgram(ProgramHandle program) override;
+    uint32_t TickCount() override;
+    std::unique_ptr<InputFile> OpenForReading(const std::string& path) override;
+    bool TakeInstallLock() override;
+    std::string GetProgramsFolder(bool allUsers) override;
+    bool CreateFolder(const std::string& path) override;
+    bool CreateShortcut(const std::string& linkPath, const std::string& target,
+                        const std::string& workingFolder) override;
     std::string GetTempFolder() override;
     std::string LocalTimestamp() override;
-    std::unique_ptr<LogFile> CreateLogFile(const std::string& path) override;
+    std::unique_ptr<LogFile> CreateLogFile(const std::string& path, LogCreation how) override;
     int32_t GetVersionExA(OsVersionInfo& info) override;
     int32_t ExitWindowsEx(uint32_t flags, uint32_t reserved) override;
     int32_t LoadTypeLib(const std::u16string& path, TypeLibHandle& library) override;

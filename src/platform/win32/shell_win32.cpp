@@ -1,0 +1,138 @@
+#include "platform/win32/shell_win32.h"
+
+#include <shlobj.h>
+#include <shobjidl.h>
+
+namespace platform::win32 {
+
+namespace {
+// shell32 by its full path in the system directory: the product does not
+// import it, and a copy beside the installer must never be the one loaded.
+// It stays loaded for the life of the process, as the shell expects.
+HMODULE Shell32() {
+    char system[MAX_PATH];
+    const UINT length = GetSystemDirectoryA(system, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return nullptr;
+    const std::string path = std::string(system, length) + "\\shell32.dll";
+    return LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
+template <class Function>
+Function ShellFunction(HMODULE shell, const char* name) {
+    return shell ? reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(shell, name))) : nullptr;
+}
+
+// Item lists the shell hands out are freed with the shell's allocator,
+// which on the 95 family is not the COM task allocator.
+void FreeItemList(HMODULE shell, LPITEMIDLIST list) {
+    IMalloc* allocator = nullptr;
+    auto getMalloc = ShellFunction<decltype(&SHGetMalloc)>(shell, "SHGetMalloc");
+    if (!getMalloc || FAILED(getMalloc(&allocator)) || !allocator) return;
+    allocator->Free(list);
+    allocator->Release();
+}
+
+// The route every shell32 offers: the folder's item list, then its path.
+bool PathFromLocation(HMODULE shell, int folder, char* path) {
+    auto location = ShellFunction<decltype(&SHGetSpecialFolderLocation)>(shell, "SHGetSpecialFolderLocation");
+    auto toPath = ShellFunction<decltype(&SHGetPathFromIDListA)>(shell, "SHGetPathFromIDListA");
+    LPITEMIDLIST list = nullptr;
+    if (!location || !toPath || FAILED(location(nullptr, folder, &list)) || !list) return false;
+    const bool found = toPath(list, path);
+    FreeItemList(shell, list);
+    return found;
+}
+
+std::wstring WideFromAnsi(const std::string& text) {
+    const int n = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
+    if (n <= 0) return std::wstring();
+    std::wstring wide(n, L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &wide[0], n);
+    wide.resize(n - 1);
+    return wide;
+}
+
+bool IsFolder(const std::string& path) {
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+constexpr unsigned kTaskbarSteps = 100;  // finer steps would not show on a button
+}  // namespace
+
+// SHGetSpecialFolderPathA came with shell32 4.71; older ones only offer the
+// item-list route.
+std::string ProgramsFolder(bool allUsers) {
+    const int folder = allUsers ? CSIDL_COMMON_PROGRAMS : CSIDL_PROGRAMS;
+    HMODULE shell = Shell32();
+    char path[MAX_PATH] = "";
+    auto getPath = ShellFunction<decltype(&SHGetSpecialFolderPathA)>(shell, "SHGetSpecialFolderPathA");
+    const bool found = getPath ? getPath(nullptr, path, folder, FALSE) : PathFromLocation(shell, folder, path);
+    std::string result = found ? path : "";
+    if (result.size() > 3 && result.back() == '\\') result.pop_back();
+    return result;
+}
+
+bool CreateFolderPath(const std::string& path) {
+    if (path.empty() || IsFolder(path)) return !path.empty();
+    const size_t cut = path.find_last_of('\\', path.size() - 2);
+    if (cut != std::string::npos && cut > 2) CreateFolderPath(path.substr(0, cut));
+    CreateDirectoryA(path.c_str(), nullptr);
+    return IsFolder(path);
+}
+
+// shell32 is loaded by its full path first, so that COM, which may name the
+// shortcut class's server without a folder, finds the system's copy.
+bool WriteShortcut(const std::string& linkPath, const std::string& target, const std::string& workingFolder) {
+    Shell32();
+    IShellLinkA* link = nullptr;
+    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+                                reinterpret_cast<void**>(&link))))
+        return false;
+    IPersistFile* file = nullptr;
+    const bool saved = SUCCEEDED(link->SetPath(target.c_str())) &&
+                       SUCCEEDED(link->SetWorkingDirectory(workingFolder.c_str())) &&
+                       SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file))) &&
+                       SUCCEEDED(file->Save(WideFromAnsi(linkPath).c_str(), TRUE));
+    if (file) file->Release();
+    link->Release();
+    return saved;
+}
+
+TaskbarProgress::~TaskbarProgress() {
+    if (list_) list_->Release();
+}
+
+// Systems before Windows 7 have no such class, or one without ITaskbarList3.
+ITaskbarList3* TaskbarProgress::List() {
+    if (tried_) return list_;
+    tried_ = true;
+    ITaskbarList3* list = nullptr;
+    if (FAILED(CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_INPROC_SERVER, IID_ITaskbarList3,
+                                reinterpret_cast<void**>(&list))) ||
+        !list)
+        return nullptr;
+    if (SUCCEEDED(list->HrInit()))
+        list_ = list;
+    else
+        list->Release();
+    return list_;
+}
+
+// Only changes of the shown step reach the taskbar. A call made before the
+// button exists fails and is repeated with the next change.
+void TaskbarProgress::Set(HWND window, unsigned done, unsigned total) {
+    if (total == 0) return;
+    const unsigned step =
+        static_cast<unsigned>(static_cast<unsigned long long>(done < total ? done : total) * kTaskbarSteps / total);
+    if (step == shownStep_) return;
+    if (ITaskbarList3* list = List())
+        if (SUCCEEDED(list->SetProgressValue(window, step, kTaskbarSteps))) shownStep_ = step;
+}
+
+void TaskbarProgress::Clear(HWND window) {
+    if (list_) list_->SetProgressState(window, TBPF_NOPROGRESS);
+    shownStep_ = ~0u;
+}
+
+}  // namespace platform::win32

@@ -1,0 +1,59 @@
+#pragma once
+// Sealed packages: a SHA256SUMS file beside UPDATE.LST, in sha256sum's
+// format, that lets the installer and lucheck tell a damaged package (a
+// broken-off download, bad media, an emptied file) before anything is
+// installed. Sealing says nothing about who made the package.
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/os_services.h"
+#include "setup/sha256.h"
+
+namespace setup {
+
+constexpr const char* kSealFileName = "SHA256SUMS";
+constexpr uint64_t kSealMaxSize = 16u << 20;    // a larger SHA256SUMS is refused unread
+constexpr std::size_t kSealMaxLine = 512;       // bytes, without the line end
+
+enum class SealStatus { kNotSealed, kIntact, kDamaged };
+
+struct SealProblem {
+    std::string file;    // the package file's name as the list gives it, or SHA256SUMS
+    int line = 0;        // the SHA256SUMS line it is about; 0 when none
+    std::string reason;  // e.g. "does not match its checksum (SHA256SUMS line 3)"
+};
+
+// A SHA256SUMS line naming a file that is neither UPDATE.LST nor listed.
+struct UnlistedSeal {
+    std::string name;
+    int line = 0;
+};
+
+struct SealCheck {
+    SealStatus status = SealStatus::kNotSealed;
+    std::vector<SealProblem> problems;   // in the order found; empty unless kDamaged
+    std::vector<UnlistedSeal> unlisted;  // in SHA256SUMS order
+};
+
+// Bytes read so far and the bytes to read in all, called at least every
+// 256 KiB, so that the caller can keep its window answering.
+using SealProgress = std::function<void(uint64_t done, uint64_t total)>;
+
+// Checks UPDATE.LST and each distinct name in `names` (as the list gives
+// them; names matched without regard to case) in `folder` (no trailing
+// backslash) against folder\SHA256SUMS. Names the installer can never find
+// (empty, wildcards, folders) are not checked: nothing of theirs is
+// installed. kNotSealed when there is no SHA256SUMS. With stopAtFirst the
+// check ends at the first problem and `unlisted` may be incomplete.
+SealCheck CheckSeal(platform::OsServices& os, const std::string& folder, const std::vector<std::string>& names,
+                    const SealProgress& progress, bool stopAtFirst);
+
+// The file's digest; false when it cannot be opened or read.
+bool HashFile(platform::OsServices& os, const std::string& path, Sha256Digest& digest);
+
+// A SHA256SUMS line as sha256sum writes it in text mode: "<hex>  <name>\n".
+std::string SealLine(const std::string& name, const Sha256Digest& digest);
+
+}  // namespace setup
