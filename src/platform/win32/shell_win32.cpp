@@ -61,13 +61,15 @@ constexpr unsigned kTaskbarSteps = 100;  // finer steps would not show on a butt
 }  // namespace
 
 // SHGetSpecialFolderPathA came with shell32 4.71; older ones only offer the
-// item-list route.
+// item-list route. A user whose profile has no Programs folder yet (one the
+// shell has never run for) gets it created; the all-users folder is only
+// looked up, so that a system without one reports none.
 std::string ProgramsFolder(bool allUsers) {
     const int folder = allUsers ? CSIDL_COMMON_PROGRAMS : CSIDL_PROGRAMS;
     HMODULE shell = Shell32();
     char path[MAX_PATH] = "";
     auto getPath = ShellFunction<decltype(&SHGetSpecialFolderPathA)>(shell, "SHGetSpecialFolderPathA");
-    const bool found = getPath ? getPath(nullptr, path, folder, FALSE) : PathFromLocation(shell, folder, path);
+    const bool found = getPath ? getPath(nullptr, path, folder, !allUsers) : PathFromLocation(shell, folder, path);
     std::string result = found ? path : "";
     if (result.size() > 3 && result.back() == '\\') result.pop_back();
     return result;

@@ -1,0 +1,240 @@
+// Unattended runs: the command line, the refusals and their exit codes,
+// quiet and passive installs, the sealed-package refusal and the log's
+// safety in a folder that others can write.
+#include <gtest/gtest.h>
+
+#include "app/command_line.h"
+#include "setup/package_seal.h"
+#include "test_support.h"
+
+using fakes::Installer;
+using setup::RunMode;
+
+namespace {
+
+setup::Sha256Digest Digest(const std::string& text) {
+    setup::Sha256 hash;
+    hash.Update(text.data(), text.size());
+    return hash.Final();
+}
+
+struct ParseCase {
+    const char* arguments;
+    RunMode mode;
+    const char* hostFolder;
+    const char* logPath;
+    setup::RestartPolicy restart;
+    bool help;
+    const char* error;  // empty: none
+};
+
+void PrintTo(const ParseCase& c, std::ostream* os) { *os << c.arguments; }
+
+class CommandLineTest : public ::testing::TestWithParam<ParseCase> {};
+
+TEST_P(CommandLineTest, Parses) {
+    const auto& c = GetParam();
+    const setup::RunOptions o = app::ParseCommandLine(c.arguments);
+    EXPECT_EQ(o.mode, c.mode);
+    EXPECT_EQ(o.hostFolder, c.hostFolder);
+    EXPECT_EQ(o.logPath, c.logPath);
+    EXPECT_EQ(o.restart, c.restart);
+    EXPECT_EQ(o.help, c.help);
+    EXPECT_EQ(o.error, c.error);
+}
+
+const auto kAsk = setup::RestartPolicy::kAsk;
+INSTANTIATE_TEST_SUITE_P(
+    Switches, CommandLineTest,
+    ::testing::Values(
+        ParseCase{"", RunMode::kAttended, "", "", kAsk, false, ""},
+        ParseCase{"/quiet", RunMode::kQuiet, "", "", kAsk, false, ""},
+        ParseCase{"-Q", RunMode::kQuiet, "", "", kAsk, false, ""},
+        ParseCase{"/qn /norestart", RunMode::kQuiet, "", "", setup::RestartPolicy::kNever, false, ""},
+        ParseCase{"/S", RunMode::kQuiet, "", "", kAsk, false, ""},
+        ParseCase{"/VERYSILENT /ForceRestart", RunMode::kQuiet, "", "", setup::RestartPolicy::kForce, false, ""},
+        ParseCase{"/passive", RunMode::kPassive, "", "", kAsk, false, ""},
+        ParseCase{"/qb", RunMode::kPassive, "", "", kAsk, false, ""},
+        ParseCase{"/SILENT", RunMode::kPassive, "", "", kAsk, false, ""},
+        ParseCase{"/dir \"C:\\Program Files\\Vantrel\" /log C:\\l.txt", RunMode::kAttended,
+                  "C:\\Program Files\\Vantrel", "C:\\l.txt", kAsk, false, ""},
+        ParseCase{"/DIR=\"C:\\A B\" /LOG=\"C:\\x y.log\"", RunMode::kAttended, "C:\\A B", "C:\\x y.log", kAsk,
+                  false, ""},
+        ParseCase{"/S /D=C:\\Program Files\\Vantrel ", RunMode::kQuiet, "C:\\Program Files\\Vantrel", "", kAsk,
+                  false, ""},
+        ParseCase{"/?", RunMode::kAttended, "", "", kAsk, true, ""},
+        ParseCase{"-help", RunMode::kAttended, "", "", kAsk, true, ""},
+        ParseCase{"/quiet /bogus", RunMode::kQuiet, "", "", kAsk, false, "Unknown switch: /bogus"},
+        ParseCase{"/quiet=1", RunMode::kAttended, "", "", kAsk, false, "Unknown switch: /quiet=1"},
+        ParseCase{"/dir", RunMode::kAttended, "", "", kAsk, false, "The switch /dir needs a value"},
+        ParseCase{"/log /quiet", RunMode::kAttended, "", "", kAsk, false, "The switch /log needs a value"},
+        ParseCase{"stray", RunMode::kAttended, "", "", kAsk, false, "Unexpected argument: stray"}));
+
+TEST(ExitCodeTest, MapsTheOutcome) {
+    setup::InstallSummary s;
+    EXPECT_EQ(setup::ExitCode(s), 1602);  // closed before Install
+    s.installStarted = true;
+    EXPECT_EQ(setup::ExitCode(s), 1603);  // ended mid-install
+    s.installCompleted = true;
+    EXPECT_EQ(setup::ExitCode(s), 0);
+    s.restartNeeded = true;
+    EXPECT_EQ(setup::ExitCode(s), 3010);
+    s.restartStarted = true;
+    EXPECT_EQ(setup::ExitCode(s), 1641);
+    for (int* failures : {&s.fileFailures, &s.registrationFailures}) {
+        *failures = 1;
+        EXPECT_EQ(setup::ExitCode(s), 1603);
+        *failures = 0;
+    }
+    s.settingsFailed = true;
+    EXPECT_EQ(setup::ExitCode(s), 1603);
+    const std::pair<setup::Refusal, int> refusals[] = {
+        {setup::Refusal::kBadCommandLine, 1639}, {setup::Refusal::kCancelled, 1602},
+        {setup::Refusal::kNoHost, 1605},         {setup::Refusal::kAnotherInstall, 1618},
+        {setup::Refusal::kPackageUnusable, 1620}, {setup::Refusal::kUnsupportedVersion, 1642}};
+    for (const auto& [refusal, code] : refusals) {
+        s.refusal = refusal;
+        EXPECT_EQ(setup::ExitCode(s), code);
+    }
+}
+
+// Start-up refusals: exit code, the box an attended run shows, and the
+// reason every run logs (the log's last line ends with the code).
+struct RefusalCase {
+    const char* name;
+    const char* arguments;
+    std::function<void(Installer&)> arrange;
+    int exitCode;
+    const char* box;  // attended: the box's text starts so; nullptr: no box
+};
+
+void PrintTo(const RefusalCase& c, std::ostream* os) { *os << c.name; }
+
+class RefusalTest : public ::testing::TestWithParam<RefusalCase> {};
+
+TEST_P(RefusalTest, EndsWithItsCode) {
+    const auto& c = GetParam();
+    Installer in;
+    in.state.Options = app::ParseCommandLine(c.arguments);
+    c.arrange(in);
+    ASSERT_TRUE(in.Load());
+    EXPECT_EQ(setup::ExitCode(in.state.Summary), c.exitCode);
+    if (in.state.Options.Unattended()) {
+        EXPECT_TRUE(in.forms.prompts.empty());  // nobody is asked
+    }
+    if (!c.box) {
+        EXPECT_TRUE(in.forms.messages.empty());
+    } else {
+        ASSERT_EQ(in.forms.messages.size(), 1u);
+        EXPECT_EQ(in.forms.messages[0].text.rfind(c.box, 0), 0u) << in.forms.messages[0].text;
+    }
+    const auto& log = in.os.LogLines();
+    ASSERT_GE(log.size(), 2u);
+    EXPECT_EQ(log.back(), "Not installed; exit code " + std::to_string(c.exitCode));
+    EXPECT_TRUE(in.os.files.count("C:\\Vantrel\\Sys\\TOVASK.INI"));
+    EXPECT_TRUE(in.os.ini["C:\\Vantrel\\Sys\\TOVASK.INI"]["WEB"].empty());
+}
+
+void Nothing(Installer&) {}
+void NoStoredFolder(Installer& in) { in.os.settings.clear(); }
+void LockHeld(Installer& in) { in.os.lockHeldElsewhere = true; }
+void NoList(Installer& in) { std::remove(in.ListPath().c_str()); }
+void OldHost(Installer& in) { in.os.SetIni("C:\\Vantrel\\Sys\\TOVASK.INI", "Tovask", "Ver", "1.00"); }
+void PromptCancelled(Installer& in) { in.os.settings.clear(); }
+
+INSTANTIATE_TEST_SUITE_P(
+    Refusals, RefusalTest,
+    ::testing::Values(RefusalCase{"BadSwitch", "/frobnicate", Nothing, 1639, "Unknown switch: /frobnicate"},
+                      RefusalCase{"BadSwitchQuiet", "/q /dir", Nothing, 1639, nullptr},
+                      RefusalCase{"NoHostQuiet", "/quiet", NoStoredFolder, 1605, nullptr},
+                      RefusalCase{"NoHostPassive", "/passive", NoStoredFolder, 1605, nullptr},
+                      RefusalCase{"FolderGivenWithoutHost", "/dir C:\\Elsewhere", Nothing, 1605, "Path not valid"},
+                      RefusalCase{"AnotherInstall", "", LockHeld, 1618, "Another Live Update installation is in "
+                                                                         "progress. Try again when it has finished."},
+                      RefusalCase{"AnotherInstallQuiet", "/quiet", LockHeld, 1618, nullptr},
+                      RefusalCase{"NoList", "/quiet", NoList, 1620, nullptr},
+                      RefusalCase{"UnsupportedVersion", "", OldHost, 1642, "Live Update supported only in"},
+                      RefusalCase{"PromptCancelled", "", PromptCancelled, 1602, nullptr}));
+
+// An installer whose list names one DLL for the host folder.
+struct PackageInstaller : Installer {
+    explicit PackageInstaller(const std::string& arguments) {
+        state.Options = app::ParseCommandLine(arguments);
+        WriteList(std::string(kHeader) + "\r\nSTART\r\nFOLDER,SERVER\r\nFILE,A.DLL\r\nEND\r\n");
+        os.AddFile(ListPath(), std::string(kHeader) + "\r\nSTART\r\nFOLDER,SERVER\r\nFILE,A.DLL\r\nEND\r\n");
+        os.AddFile(server.Path() + "\\A.DLL", "payload");
+        os.folders = {"C:\\Vantrel", "C:\\ProgramData\\Start Menu\\Programs"};
+    }
+};
+
+TEST(RunModeTest, QuietInstallShowsNothingAndWritesTheShortcut) {
+    PackageInstaller in("/quiet /dir C:\\Vantrel");
+    in.os.settings.clear();  // the folder comes from /dir
+    ASSERT_FALSE(in.Load());
+    EXPECT_FALSE(in.forms.showWindow);
+    ASSERT_EQ(in.forms.scheduled.size(), 1u);  // Install starts by itself
+    in.forms.RunScheduled();
+    EXPECT_EQ(in.os.files.at("C:\\Vantrel\\A.DLL").content, "payload");
+    EXPECT_EQ(in.os.ini["C:\\Vantrel\\Sys\\TOVASK.INI"]["WEB"]["UPDATEONLINE"], "WEB130");
+    const auto& link = in.os.shortcuts.at(
+        "C:\\ProgramData\\Start Menu\\Programs\\Vantrel - Ver 1.30\\Vantrel - Live Update.lnk");
+    EXPECT_EQ(link.target, "C:\\Vantrel\\TvkUpdt.exe");
+    EXPECT_EQ(link.workingFolder, "C:\\Vantrel");
+    EXPECT_TRUE(in.forms.dde.executed.empty());  // no conversation with a shell
+    EXPECT_TRUE(in.forms.messages.empty());
+    EXPECT_EQ(in.forms.unloads, 1);
+    EXPECT_EQ(setup::ExitCode(in.state.Summary), 0);
+    EXPECT_EQ(in.os.LogLines().back(), "Completed; exit code 0");
+}
+
+// Passive: a message box's text goes to the status line and the log, and
+// the completed window closes by itself after a moment.
+TEST(RunModeTest, PassiveInstallRoutesMessagesAndClosesItself) {
+    PackageInstaller in("/passive");
+    in.os.unwritableIni.insert("C:\\Vantrel\\Sys\\TOVASK.INI");
+    ASSERT_FALSE(in.Load());
+    EXPECT_TRUE(in.forms.showWindow);
+    in.forms.RunScheduled();  // Install, then the close a second later
+    EXPECT_TRUE(in.forms.messages.empty());
+    EXPECT_EQ(in.forms.unloads, 1);
+    const auto& log = in.os.LogLines();
+    EXPECT_NE(std::find(log.begin(), log.end(), "Message: Can't create/write to file: C:\\Vantrel\\Sys\\TOVASK.INI"),
+              log.end());
+    EXPECT_EQ(log.back(), "Completed with failures; exit code 1603");
+    EXPECT_FALSE(in.window->prgInstall.Visible());
+    EXPECT_EQ(in.window->prgInstall.Value(), in.window->prgInstall.Max());
+}
+
+// A damaged sealed package is refused before anything is copied, written
+// or sent to the shell.
+TEST(RunModeTest, DamagedSealRefusesBeforeAnyEffect) {
+    PackageInstaller in("");
+    const std::string list = in.os.files.at(in.ListPath()).content;
+    in.os.AddFile(in.server.Path() + "\\SHA256SUMS",
+                  setup::SealLine("UPDATE.LST", Digest(list)) +
+                      setup::SealLine("A.DLL", Digest("the payload as sealed")));
+    ASSERT_FALSE(in.Load());
+    in.journal.clear();
+    EXPECT_THROW(in.window->cmdInstall_Click(), fakes::ProgramEnded);
+    for (const char* effect : {"copy ", "ini write ", "dde ", "run ", "shortcut "})
+        for (const auto& entry : in.journal) EXPECT_NE(entry.rfind(effect, 0), 0u) << entry;
+    ASSERT_EQ(in.forms.messages.size(), 1u);
+    EXPECT_EQ(in.forms.messages[0].text, "The update package is damaged: A.DLL does not match its checksum. Nothing "
+                                         "was installed; obtain the package again.");
+    EXPECT_EQ(in.forms.messages[0].flags, 16);
+    EXPECT_EQ(in.forms.messages[0].title, "Install Vantrel Live Update");
+    EXPECT_EQ(setup::ExitCode(in.state.Summary), 1620);
+}
+
+// Something at the log's name that cannot be removed is never written
+// through: the log goes under another name.
+TEST(RunModeTest, LogAvoidsWhatStandsAtItsName) {
+    PackageInstaller in("/quiet");
+    in.os.blockedLogs.insert("C:\\TEMP\\LiveUpdateSetup.log");
+    ASSERT_FALSE(in.Load());
+    in.forms.RunScheduled();
+    EXPECT_FALSE(in.os.logs.count("C:\\TEMP\\LiveUpdateSetup.log"));
+    EXPECT_EQ(in.os.logs.at("C:\\TEMP\\LiveUpdateSetup-1.log").back(), "Completed; exit code 0");
+}
+
+}  // namespace
