@@ -51,8 +51,8 @@ void frmUPDATE::Form_Load() {
     } catch (const RuntimeError& error) {
         // No usable list: nothing is shown, as before, but the log says why.
         ctx_.state.Summary.refusal = setup::Refusal::kPackageUnusable;
-        ctx_.state.Log.Write("Refused: the update list cannot be used (error " + std::to_string(error.Number()) +
-                             ", " + error.Description() + ")");
+        ctx_.state.Log.Write(platform::Cat({"Refused: the update list cannot be used (error ",
+                                            std::to_string(error.Number()), ", ", error.Description(), ")"}));
         EndRun();
         ctx_.rt.EndProgram();
     }
@@ -69,7 +69,7 @@ void frmUPDATE::ShowHelpOrCommandLineError() {
         ctx_.rt.EndProgram();
     }
     if (s.Options.error.empty()) return;
-    Refuse(setup::Refusal::kBadCommandLine, s.Options.error + "\r\n\r\n" + app::UsageText(), platform::kMsgStop,
+    Refuse(setup::Refusal::kBadCommandLine, platform::Cat({s.Options.error, "\r\n\r\n", app::UsageText()}), platform::kMsgStop,
            Caption());
 }
 
@@ -156,30 +156,20 @@ void frmUPDATE::GetWebID() {
 
 // ---- Host product discovery -----------------------------------------------
 
+// The folder given on the command line, else the stored one, else the one
+// the user types. A folder given or typed must hold the host's settings file.
 void frmUPDATE::GetVantrelPath() {
     auto& s = ctx_.state;
     try {
-        if (UseHostFolderGiven()) return;
-        s.ProductPath = RegistryRead(s.SystemName, "Setup", "CS_Path", "0");
-        if (s.ProductPath != "0") {
-            s.SysPath = s.ProductPath + "\\" + "Sys";
-            s.IniFilePath = s.SysPath + "\\" + "TOVASK.INI";
-            setup::ReadIniString(ctx_, "Tovask", "Ver", "?", s.ProductVersion);
-            return;
+        bool mustHoldHost = true;
+        std::string folder = s.Options.hostFolder;
+        if (folder.empty()) {
+            folder = RegistryRead(s.SystemName, "Setup", "CS_Path", "0");
+            mustHoldHost = folder == "0";
+            if (mustHoldHost) folder = AskHostFolder();
         }
-        s.ProductPath.clear();
-        if (s.Options.Unattended())
-            Refuse(setup::Refusal::kNoHost, "No " + s.SystemName + " folder: none is stored and none was given",
-                   platform::kMsgExclamation, Caption());
-        s.ProductPath = ctx_.rt.AskText("Enter path where " + s.SystemName + " installed", Caption());
-        if (platform::Trim(s.ProductPath).empty()) {
-            s.Summary.refusal = setup::Refusal::kCancelled;
-            EndRun();
-            ctx_.rt.EndProgram();
-        }
-        s.SysPath = s.ProductPath + "\\" + "Sys";
-        s.IniFilePath = s.SysPath + "\\" + "TOVASK.INI";
-        if (ctx_.os.FindFile(s.IniFilePath).empty())
+        SetProductPath(folder);
+        if (mustHoldHost && ctx_.os.FindFile(s.IniFilePath).empty())
             Refuse(setup::Refusal::kNoHost, "Path not valid", platform::kMsgExclamation, Caption());
         setup::ReadIniString(ctx_, "Tovask", "Ver", "?", s.ProductVersion);
     } catch (const RuntimeError&) {
@@ -187,18 +177,26 @@ void frmUPDATE::GetVantrelPath() {
     }
 }
 
-// A folder given on the command line stands in for the stored setting and
-// must hold the host's settings file.
-bool frmUPDATE::UseHostFolderGiven() {
+// Nobody is asked in an unattended run; a blank answer ends the program.
+std::string frmUPDATE::AskHostFolder() {
     auto& s = ctx_.state;
-    if (s.Options.hostFolder.empty()) return false;
-    s.ProductPath = s.Options.hostFolder;
-    s.SysPath = s.ProductPath + "\\" + "Sys";
-    s.IniFilePath = s.SysPath + "\\" + "TOVASK.INI";
-    if (ctx_.os.FindFile(s.IniFilePath).empty())
-        Refuse(setup::Refusal::kNoHost, "Path not valid", platform::kMsgExclamation, Caption());
-    setup::ReadIniString(ctx_, "Tovask", "Ver", "?", s.ProductVersion);
-    return true;
+    if (s.Options.Unattended())
+        Refuse(setup::Refusal::kNoHost, platform::Cat({"No ", s.SystemName, " folder: none is stored and none was given"}),
+               platform::kMsgExclamation, Caption());
+    std::string folder = ctx_.rt.AskText(platform::Cat({"Enter path where ", s.SystemName, " installed"}), Caption());
+    if (platform::Trim(folder).empty()) {
+        s.Summary.refusal = setup::Refusal::kCancelled;
+        EndRun();
+        ctx_.rt.EndProgram();
+    }
+    return folder;
+}
+
+void frmUPDATE::SetProductPath(const std::string& folder) {
+    auto& s = ctx_.state;
+    s.ProductPath = folder;
+    s.SysPath = s.ProductPath + "\\Sys";
+    s.IniFilePath = s.SysPath + "\\TOVASK.INI";
 }
 
 std::string frmUPDATE::RegistryRead(const std::string& application, const std::string& section,

@@ -55,9 +55,10 @@ private:
     void ShowHelpOrCommandLineError();
     void RouteUnattendedMessages();
     void TakeInstallLock();
-    [[noreturn]] void Refuse(setup::Refusal refusal, const std::string& text, int flags, const std::string& title);
+    void Refuse(setup::Refusal refusal, const std::string& text, int flags, const std::string& title);
     void EndRun();
-    bool UseHostFolderGiven();
+    std::string AskHostFolder();
+    void SetProductPath(const std::string& folder);
     void StartProgress(int checkSteps);
     bool PackageIsIntact();
     void FinishUnattended();

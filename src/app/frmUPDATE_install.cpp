@@ -6,6 +6,7 @@
 
 #include "platform/forms_runtime.h"
 #include "platform/os_services.h"
+#include "platform/text.h"
 #include "setup/deploy.h"
 #include "setup/ini_file.h"
 #include "setup/package_seal.h"
@@ -88,22 +89,23 @@ bool frmUPDATE::PackageIsIntact() {
     };
     const setup::SealCheck check = setup::CheckSeal(ctx_.os, s.ServerPath, names, progress, true);
     if (check.status == setup::SealStatus::kNotSealed) {
-        s.Log.Write("Package check: package not sealed (no " + std::string(setup::kSealFileName) + ")");
+        s.Log.Write(platform::Cat({"Package check: package not sealed (no ", setup::kSealFileName, ")"}));
         return true;
     }
     if (check.status == setup::SealStatus::kIntact) {
         if (shown < kCheckSteps) AdvanceProgress(kCheckSteps - shown);
         EditMsgline(before);
-        s.Log.Write("Package check: every file matches " + std::string(setup::kSealFileName));
+        s.Log.Write(platform::Cat({"Package check: every file matches ", setup::kSealFileName}));
         return true;
     }
     const setup::SealProblem& problem = check.problems.front();
-    s.Log.Write("Package check: " + problem.file + " " + problem.reason);
+    s.Log.Write(platform::Cat({"Package check: ", problem.file, " ", problem.reason}));
     ctx_.rt.SetScreenPointer(platform::kPointerDefault);
     Refuse(setup::Refusal::kPackageUnusable,
-           "The update package is damaged: " + problem.file +
-               " does not match its checksum. Nothing was installed; obtain the package again.",
+           platform::Cat({"The update package is damaged: ", problem.file,
+                          " does not match its checksum. Nothing was installed; obtain the package again."}),
            platform::kMsgStop, Caption());
+    return false;
 }
 
 // Unattended, the run ends by itself: at once without a window, after a
@@ -160,12 +162,12 @@ void frmUPDATE::EndRun() {
     std::string how = "Not installed";
     if (summary.installCompleted) {
         how = s.LastFileFailure.empty() && !summary.settingsFailed ? "Completed" : "Completed with failures";
-        if (!s.LastFileFailure.empty()) how += "; last trouble: " + s.LastFileFailure;
+        if (!s.LastFileFailure.empty()) how = platform::Cat({how, "; last trouble: ", s.LastFileFailure});
         if (summary.restartStarted)
             how += "; restart started";
         else if (summary.restartNeeded)
             how += "; restart needed";
     }
     s.Log.Open(ctx_);
-    s.Log.Write(how + "; exit code " + std::to_string(setup::ExitCode(summary)));
+    s.Log.Write(platform::Cat({how, "; exit code ", std::to_string(setup::ExitCode(summary))}));
 }

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <unordered_map>
 
+#include "lucheck/plan_os.h"
 #include "lucheck/registration_check.h"
 #include "platform/text.h"
 #include "setup/deploy.h"
@@ -34,17 +35,19 @@ class Checker {
 public:
     explicit Checker(const Package& package) : package_(package) {}
 
-    std::vector<Diagnostic> Run(int& entries) {
+    std::vector<Diagnostic> Run(int& entries, setup::SealStatus& seal) {
         if (!package_.lines.empty()) CheckHeader(package_.lines[0]);
         CheckBody();
         CheckPayload();
+        seal = CheckSeal();
+        CheckSignature();
         entries = static_cast<int>(files_.size());
         // The list's findings in line order (those about the whole list first), then the files'.
         std::stable_sort(diagnostics_.begin(), diagnostics_.end(), [](const Diagnostic& a, const Diagnostic& b) {
             const bool aList = a.file == kListName;
             const bool bList = b.file == kListName;
             if (aList != bList) return aList;
-            return aList ? a.line < b.line : a.file < b.file;
+            return aList || a.file == b.file ? a.line < b.line : a.file < b.file;
         });
         return std::move(diagnostics_);
     }
@@ -183,7 +186,7 @@ private:
                 diagnostics_.push_back({names[0], 0, Severity::kWarning,
                                         names[0] + " and " + names[1] + " differ only in case: on Windows one "
                                                                         "overwrites the other"});
-            if (!listed.count(key) && key != kListName && key != kInstallerName)
+            if (!listed.count(key) && key != kListName && key != kInstallerName && key != setup::kSealFileName)
                 diagnostics_.push_back({names[0], 0, Severity::kWarning, "not listed in UPDATE.LST: never installed"});
         }
     }
@@ -194,6 +197,39 @@ private:
         const std::string problem = RegistrationProblem(extension, ReadBytes(path));
         if (!problem.empty())
             Say(line, Severity::kError, entry.FileName + ": " + problem + ", so its registration fails unseen");
+    }
+
+    // The package against its SHA256SUMS, as the installer checks it, but to the end.
+    setup::SealStatus CheckSeal() {
+        std::vector<std::string> names;
+        for (const auto& entry : files_) names.push_back(entry.FileName);
+        PlanOs os{std::string()};
+        const setup::SealCheck check = setup::CheckSeal(os, package_.folder, names, nullptr, false);
+        const std::string sums = OnDisk(setup::kSealFileName);
+        if (check.status == setup::SealStatus::kNotSealed)
+            diagnostics_.push_back({sums, 0, Severity::kNote, "not sealed: the installer cannot tell a damaged "
+                                                              "package (lucheck --seal writes SHA256SUMS)"});
+        for (const setup::SealProblem& problem : check.problems)
+            diagnostics_.push_back({OnDisk(problem.file), problem.line, Severity::kError,
+                                    problem.reason + ": the installer refuses the package"});
+        for (const setup::UnlistedSeal& line : check.unlisted)
+            diagnostics_.push_back({sums, line.line, Severity::kWarning,
+                                    "names " + line.name + ", which UPDATE.LST does not list: never checked"});
+        return check.status;
+    }
+
+    void CheckSignature() {
+        const std::string path = package_.PathOf(kInstallerName);
+        if (!path.empty() && !CarriesSignature(ReadBytes(path)))
+            diagnostics_.push_back({OnDisk(kInstallerName), 0, Severity::kWarning,
+                                    "carries no Authenticode signature: the elevation prompt names an Unknown "
+                                    "publisher"});
+    }
+
+    // The file's name as it is on disk, or as given when there is none.
+    std::string OnDisk(const std::string& name) const {
+        const auto it = package_.files.find(Key(name));
+        return it == package_.files.end() ? name : it->second.front();
     }
 
     // Whether the installer can ever find a file of that name beside it.
@@ -236,8 +272,9 @@ private:
 
 }  // namespace
 
-std::vector<Diagnostic> CheckPackage(const Package& package, int& entries) {
-    return Checker(package).Run(entries);
+std::vector<Diagnostic> CheckPackage(const Package& package, int& entries, setup::SealStatus* seal) {
+    setup::SealStatus status;
+    return Checker(package).Run(entries, seal ? *seal : status);
 }
 
 }  // namespace lucheck

@@ -6,11 +6,13 @@
 
 #include "lucheck/package.h"
 #include "lucheck/report.h"
+#include "setup/package_seal.h"
 
 namespace lucheck {
 
 // The package's diagnostics, in list order (header, body, then payload);
-// `entries` receives the number of files the list names.
-std::vector<Diagnostic> CheckPackage(const Package& package, int& entries);
+// `entries` receives the number of files the list names, `seal` (when
+// given) whether SHA256SUMS is there and the package matches it.
+std::vector<Diagnostic> CheckPackage(const Package& package, int& entries, setup::SealStatus* seal = nullptr);
 
 }  // namespace lucheck

@@ -7,6 +7,7 @@
 
 #include "lucheck/check.h"
 #include "lucheck/plan.h"
+#include "lucheck/seal.h"
 
 namespace {
 
@@ -14,7 +15,8 @@ const char kHelp[] =
     "Usage:\n"
     "  lucheck [--json] PACKAGE_DIR\n"
     "      Reads the package as the installer does and reports every mistake the installer would\n"
-    "      forgive: UPDATE.LST:LINE: error|warning|note: text, then a summary line.\n"
+    "      forgive, and every file that does not match a SHA256SUMS beside UPDATE.LST (which the\n"
+    "      installer refuses): FILE:LINE: error|warning|note: text, then a summary line.\n"
     "      Exit status: 0 no errors, 1 errors, 2 the package cannot be read.\n"
     "  lucheck --plan PACKAGE_DIR --host DIR --version VERSION [--system-dir DIR] [--json]\n"
     "      A dry run against a host folder laid out as on the customer's machine: each file's\n"
@@ -23,16 +25,23 @@ const char kHelp[] =
     "      system directory counts as empty.\n"
     "      Exit status: 0 every file arrives, 1 a file does not or the version is turned away,\n"
     "      2 the package cannot be read.\n"
+    "  lucheck --seal PACKAGE_DIR\n"
+    "      Writes PACKAGE_DIR/SHA256SUMS (sha256sum's format) for UPDATE.LST and every listed file,\n"
+    "      which the installer and the check then verify; sha256sum -c SHA256SUMS verifies it too.\n"
+    "      Exit status: 0 written, 1 a listed file is missing or unreadable (nothing written),\n"
+    "      2 the package cannot be read.\n"
     "  lucheck --help\n"
     "\n"
     "Examples:\n"
     "  lucheck dist/update\n"
-    "  lucheck --plan dist/update --host test/vantrel-1.30 --version 1.30 --json\n";
+    "  lucheck --plan dist/update --host test/vantrel-1.30 --version 1.30 --json\n"
+    "  lucheck --seal dist/update && lucheck dist/update\n";
 
 struct Options {
     bool help = false;
     bool json = false;
     bool plan = false;
+    bool seal = false;
     std::string package;
     lucheck::PlanRequest request;
 };
@@ -48,6 +57,7 @@ bool Parse(int argc, char** argv, Options& options) {
         if (arg == "--help" || arg == "-h") options.help = true;
         else if (arg == "--json") options.json = true;
         else if (arg == "--plan") options.plan = true;
+        else if (arg == "--seal") options.seal = true;
         else if (arg == "--host") { if (!value(options.request.hostFolder)) return false; }
         else if (arg == "--version") { if (!value(options.request.hostVersion)) return false; }
         else if (arg == "--system-dir") { if (!value(options.request.systemFolder)) return false; }
@@ -55,15 +65,19 @@ bool Parse(int argc, char** argv, Options& options) {
         else options.package = arg;
     }
     if (options.help) return true;
-    if (options.package.empty()) return false;
+    if (options.package.empty() || (options.seal && (options.plan || options.json))) return false;
     return !options.plan || (!options.request.hostFolder.empty() && !options.request.hostVersion.empty());
 }
 
 int Check(const lucheck::Package& package, bool json) {
     int entries = 0;
-    const auto diagnostics = lucheck::CheckPackage(package, entries);
+    setup::SealStatus seal = setup::SealStatus::kNotSealed;
+    const auto diagnostics = lucheck::CheckPackage(package, entries, &seal);
     lucheck::Summary summary = lucheck::Count(diagnostics);
     summary.entries = entries;
+    summary.seal = seal == setup::SealStatus::kNotSealed ? "not sealed"
+                   : seal == setup::SealStatus::kIntact  ? "intact"
+                                                         : "damaged";
     for (const auto& file : package.files) summary.payloadFiles += static_cast<int>(file.second.size());
     if (json)
         lucheck::PrintJson(std::cout, package.folder, diagnostics, summary);
@@ -88,6 +102,18 @@ int Plan(const lucheck::Package& package, const lucheck::PlanRequest& request, b
     return trouble ? 1 : 0;
 }
 
+int Seal(const lucheck::Package& package) {
+    std::string written;
+    std::string reason;
+    int files = 0;
+    if (!lucheck::WriteSeal(package, written, files, reason)) {
+        std::cerr << "lucheck: " << reason << "; SHA256SUMS not written\n";
+        return 1;
+    }
+    std::cout << written << ": " << files << " files sealed\n";
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -106,5 +132,6 @@ int main(int argc, char** argv) {
         std::cerr << "lucheck: " << reason << '\n';
         return 2;
     }
+    if (options.seal) return Seal(package);
     return options.plan ? Plan(package, options.request, options.json) : Check(package, options.json);
 }

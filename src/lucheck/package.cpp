@@ -7,12 +7,23 @@
 #include "platform/runtime_error.h"
 #include "platform/sequential_files.h"
 #include "platform/text.h"
+#include "setup/update_list.h"
 
 namespace fs = std::filesystem;
 
 namespace lucheck {
 
 std::string Key(const std::string& name) { return platform::UCase(name); }
+
+std::vector<std::string> ListedNames(const Package& package) {
+    setup::ListBodyReader reader;
+    std::vector<setup::UpdateFileEntry> files;
+    for (std::size_t i = 1; i < package.lines.size(); ++i)
+        if (reader.Read(package.lines[i], files) == setup::BodyLine::kEnd) break;
+    std::vector<std::string> names;
+    for (const auto& file : files) names.push_back(file.FileName);
+    return names;
+}
 
 std::string Package::PathOf(const std::string& name) const {
     auto it = files.find(Key(name));

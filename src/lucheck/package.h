@@ -28,4 +28,7 @@ bool ReadPackage(const std::string& folder, Package& package, std::string& reaso
 // The upper-cased form names are compared in (as the installer upper-cases them).
 std::string Key(const std::string& name);
 
+// The file names the list's body gives, in list order, as the installer reads them.
+std::vector<std::string> ListedNames(const Package& package);
+
 }  // namespace lucheck

@@ -20,6 +20,8 @@ constexpr uint16_t kPe32PlusMagic = 0x20B;
 constexpr uint16_t kDllCharacteristic = 0x2000;
 constexpr uint32_t kExportDirectory = 0;
 constexpr uint32_t kResourceDirectory = 2;
+constexpr uint32_t kCertificateDirectory = 4;
+constexpr uint32_t kCertificateHeaderSize = 8;  // length, revision, type
 constexpr uint32_t kHighBit = 0x80000000;  // marks a named entry or a subdirectory
 constexpr uint32_t kSectionHeaderSize = 40;
 constexpr uint32_t kExportDirectorySize = 40;
@@ -74,6 +76,7 @@ struct PeImage {
     bool isDll = false;
     DataDirectory exports;
     DataDirectory resources;
+    DataDirectory certificates;
     std::vector<Section> sections;
 };
 
@@ -116,6 +119,7 @@ std::optional<PeImage> ReadPeImage(const Bytes& file) {
     image.isDll = (file.U16(coff + 18) & kDllCharacteristic) != 0;
     image.exports = ReadDataDirectory(file, optional, optionalSize, kExportDirectory);
     image.resources = ReadDataDirectory(file, optional, optionalSize, kResourceDirectory);
+    image.certificates = ReadDataDirectory(file, optional, optionalSize, kCertificateDirectory);
     image.sections = ReadSections(file, optional + optionalSize, file.U16(coff + 2));
     return image;
 }
@@ -231,6 +235,14 @@ std::string RegistrationProblem(const std::string& extension, const std::vector<
     if (extension == "EXE") return ProgramProblem(ReadPeImage(file));
     if (extension == "TLB") return TypeLibraryProblem(file);
     return "";
+}
+
+bool CarriesSignature(const std::vector<uint8_t>& bytes) {
+    const Bytes file(bytes);
+    const auto image = ReadPeImage(file);
+    if (!image) return false;
+    const DataDirectory& table = image->certificates;
+    return table.rva != 0 && table.size >= kCertificateHeaderSize && file.Has(table.rva, table.size);
 }
 
 }  // namespace lucheck

@@ -13,4 +13,9 @@ namespace lucheck {
 // not registered at all.
 std::string RegistrationProblem(const std::string& extension, const std::vector<uint8_t>& bytes);
 
+// Whether a program file carries an Authenticode signature: its certificate
+// table (data directory 4, which gives a file offset) is present and lies
+// within the file. Without one, Windows names an unknown publisher.
+bool CarriesSignature(const std::vector<uint8_t>& bytes);
+
 }  // namespace lucheck

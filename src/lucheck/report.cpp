@@ -66,7 +66,7 @@ void PrintJson(std::ostream& out, const std::string& package, const std::vector<
     }
     out << "],\n \"summary\": {\"errors\": " << summary.errors << ", \"warnings\": " << summary.warnings
         << ", \"notes\": " << summary.notes << ", \"entries\": " << summary.entries
-        << ", \"payload_files\": " << summary.payloadFiles << "}}\n";
+        << ", \"payload_files\": " << summary.payloadFiles << ", \"seal\": " << Json(summary.seal) << "}}\n";
 }
 
 }  // namespace lucheck

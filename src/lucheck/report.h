@@ -21,6 +21,7 @@ struct Summary {
     int notes = 0;
     int entries = 0;
     int payloadFiles = 0;
+    std::string seal;  // "not sealed", "intact" or "damaged"
 };
 
 Summary Count(const std::vector<Diagnostic>& diagnostics);

@@ -35,4 +35,13 @@ const std::string& Field(const std::vector<std::string>& fields, std::size_t ind
     return fields[index];
 }
 
+std::string Cat(std::initializer_list<std::string_view> parts) {
+    std::size_t size = 0;
+    for (std::string_view part : parts) size += part.size();
+    std::string text;
+    text.reserve(size);
+    for (std::string_view part : parts) text.append(part.data(), part.size());
+    return text;
+}
+
 }  // namespace platform

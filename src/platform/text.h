@@ -2,7 +2,9 @@
 // Text operations with the meanings the whole installer relies on. Texts are
 // std::string in the system's ANSI code page.
 #include <cstddef>
+#include <initializer_list>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace platform {
@@ -19,6 +21,10 @@ const std::string& Field(const std::vector<std::string>& fields, std::size_t ind
 
 // Upper case by the user's locale.
 std::string UCase(const std::string& text);
+
+// The parts joined into one text. One call instead of a chain of +, each
+// of whose temporaries costs code in a program that must stay small.
+std::string Cat(std::initializer_list<std::string_view> parts);
 
 // ANSI text (system code page) to UTF-16.
 std::u16string AnsiToWide(const std::string& text);

@@ -9,6 +9,8 @@
 
 namespace setup {
 
+using platform::Cat;
+
 namespace {
 
 std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
@@ -23,7 +25,7 @@ std::string Regsvr32Program(const Context& ctx) {
 }
 
 // What regsvr32's exit code says went wrong.
-std::string Regsvr32Meaning(uint32_t code) {
+const char* Regsvr32Meaning(uint32_t code) {
     switch (code) {
     case kRegsvr32CouldNotLoad: return " (could not load the file or a DLL it needs)";
     case kRegsvr32NoEntryPoint: return " (no DllRegisterServer)";
@@ -42,14 +44,14 @@ bool StartRegistration(Context& ctx, MainWindow& window, PendingRegistration& pe
         pending.startedAt = ctx.os.TickCount();
         return true;
     } catch (const platform::RuntimeError& e) {
-        const std::string trouble = "error " + std::to_string(e.Number()) + ", " + e.Description();
+        const std::string trouble = Cat({"error ", std::to_string(e.Number()), ", ", e.Description()});
         ReportFileError(ctx, window, kRegisterFailed, pending.file);
         if (outcome) {
             outcome->registration = Registration::kNotStarted;
             outcome->trouble = trouble;
         } else {
-            ctx.state.Log.Write(pending.file + ": could not register: " + pending.command + " did not start (" +
-                                trouble + ")");
+            ctx.state.Log.Write(
+                Cat({pending.file, ": could not register: ", pending.command, " did not start (", trouble, ")"}));
         }
         return false;
     }
@@ -172,7 +174,7 @@ void DeployOne(Context& ctx, MainWindow& window, const std::string& productFolde
         outcome.result = CopyOne(ctx.os, outcome.source, destination);
         if (outcome.result == FileResult::kCopyFailed || outcome.result == FileResult::kInUse)
             ReportFileError(ctx, window, kCopyFailed,
-                            "(Source: " + outcome.source + " - Destnation: " + destination.path + ")");
+                            Cat({"(Source: ", outcome.source, " - Destnation: ", destination.path, ")"}));
         else
             Register(ctx, window, outcome, entry.Extension);
     }
@@ -222,25 +224,25 @@ namespace {
 void RegistrationFailed(Context& ctx, MainWindow& window, const PendingRegistration& pending,
                         const std::string& why) {
     ReportFileError(ctx, window, kRegisterFailed, pending.file);
-    ctx.state.Log.Write(pending.file + ": could not register: " + why);
+    ctx.state.Log.Write(Cat({pending.file, ": could not register: ", why}));
 }
 
 // Takes a finished program's result. A file regsvr32 could not load may have
 // needed a DLL listed after it: it is tried once more, now that every file
 // is in place. True when the registration is still pending.
 bool TakeResult(Context& ctx, MainWindow& window, PendingRegistration& pending, uint32_t code) {
-    const std::string ended = pending.command + " ended with " + std::to_string(code);
+    const std::string ended = Cat({pending.command, " ended with ", std::to_string(code)});
     if (code == 0) {
-        ctx.state.Log.Write(pending.file + ": registered (" + ended + ")");
+        ctx.state.Log.Write(Cat({pending.file, ": registered (", ended, ")"}));
         return false;
     }
-    const std::string meaning = pending.byRegsvr32 ? Regsvr32Meaning(code) : std::string();
+    const char* meaning = pending.byRegsvr32 ? Regsvr32Meaning(code) : "";
     if (pending.byRegsvr32 && code == kRegsvr32CouldNotLoad && pending.attempt == 1) {
-        ctx.state.Log.Write(pending.file + ": " + ended + meaning + "; trying again once every file is in place");
+        ctx.state.Log.Write(Cat({pending.file, ": ", ended, meaning, "; trying again once every file is in place"}));
         ++pending.attempt;
         return StartRegistration(ctx, window, pending, nullptr);
     }
-    RegistrationFailed(ctx, window, pending, ended + meaning);
+    RegistrationFailed(ctx, window, pending, Cat({ended, meaning}));
     return false;
 }
 
@@ -248,7 +250,7 @@ bool TakeResult(Context& ctx, MainWindow& window, PendingRegistration& pending, 
 void RetryTypeLibrary(Context& ctx, MainWindow& window, const PendingRegistration& pending) {
     switch (RegisterTypeLibraryResult(ctx, Quoted(pending.file))) {
     case TypeLibResult::kRegistered:
-        ctx.state.Log.Write(pending.file + ": registered with the type-library calls on the second try");
+        ctx.state.Log.Write(Cat({pending.file, ": registered with the type-library calls on the second try"}));
         break;
     case TypeLibResult::kNotLoaded: RegistrationFailed(ctx, window, pending, "not a type library that loads"); break;
     case TypeLibResult::kNotRegistered:
@@ -272,8 +274,8 @@ bool Settle(Context& ctx, MainWindow& window, PendingRegistration& pending) {
     if (ctx.os.TickCount() - pending.startedAt < kRegistrationLimitMs) return false;
     ctx.os.CloseProgram(pending.program);  // left running
     RegistrationFailed(ctx, window, pending,
-                       pending.command + " still running after " + std::to_string(kRegistrationLimitMs / 1000) +
-                           " s; result unknown");
+                       Cat({pending.command, " still running after ", std::to_string(kRegistrationLimitMs / 1000),
+                            " s; result unknown"}));
     return true;
 }
 
@@ -302,7 +304,7 @@ void ReportFileError(Context& ctx, MainWindow& window, int32_t kind, const std::
         ++ctx.state.Summary.fileFailures;
     std::string message;
     if (kind == kSourceMissing)
-        message = "Source file " + text + " not found";
+        message = Cat({"Source file ", text, " not found"});
     else if (kind == kCopyFailed)
         message = "Could not copy file " + text;
     else if (kind == kRegisterFailed)

@@ -2,6 +2,7 @@
 
 #include "platform/forms_runtime.h"
 #include "platform/os_services.h"
+#include "platform/text.h"
 
 namespace setup {
 
@@ -16,8 +17,8 @@ void ReadIniString(Context& ctx, const std::string& section, const std::string& 
 
 void WriteIniString(Context& ctx, const std::string& section, const std::string& key, const std::string& value) {
     const bool written = ctx.os.WritePrivateProfileStringA(section, key, value, ctx.state.IniFilePath) != 0;
-    ctx.state.Log.Write("Settings: [" + section + "] " + key + "=" + value + " in " + ctx.state.IniFilePath + ": " +
-                        (written ? "written" : "could not be written"));
+    ctx.state.Log.Write(platform::Cat({"Settings: [", section, "] ", key, "=", value, " in ", ctx.state.IniFilePath,
+                                       ": ", written ? "written" : "could not be written"}));
     if (!written) {
         ctx.state.Summary.settingsFailed = true;
         ShowIniWriteError(ctx, ctx.state.IniFilePath);

@@ -1,5 +1,6 @@
 #include "setup/install_log.h"
 
+#include "platform/text.h"
 #include "resources/version.h"
 #include "setup/installer_state.h"
 
@@ -15,7 +16,7 @@ std::unique_ptr<platform::LogFile> CreateInTempFolder(platform::OsServices& os) 
     if (auto file = os.CreateLogFile(folder + kInstallLogName, platform::LogCreation::kFresh)) return file;
     const std::string stem = std::string(kInstallLogName).substr(0, std::string(kInstallLogName).rfind('.'));
     for (int i = 1; i <= kOtherNames; ++i)
-        if (auto file = os.CreateLogFile(folder + stem + "-" + std::to_string(i) + ".log",
+        if (auto file = os.CreateLogFile(platform::Cat({folder, stem, "-", std::to_string(i), ".log"}),
                                          platform::LogCreation::kNewOnly))
             return file;
     return nullptr;
@@ -38,9 +39,9 @@ void InstallLog::Open(Context& ctx) {
     const auto& s = ctx.state;
     file_ = s.Options.logPath.empty() ? CreateInTempFolder(ctx.os)
                                       : ctx.os.CreateLogFile(s.Options.logPath, platform::LogCreation::kAsGiven);
-    Write(ctx.os.LocalTimestamp() + " LiveUpdateSetup " + LU_VERSION_TEXT + "; system " + s.SystemName +
-          "; host folder " + s.ProductPath + "; host version " + s.ProductVersion + "; web ID " + s.WebID +
-          ModeText(s.Options.mode));
+    Write(platform::Cat({ctx.os.LocalTimestamp(), " LiveUpdateSetup ", LU_VERSION_TEXT, "; system ", s.SystemName,
+                         "; host folder ", s.ProductPath, "; host version ", s.ProductVersion, "; web ID ", s.WebID,
+                         ModeText(s.Options.mode)}));
     for (const std::string& line : early_) Write(line);
     early_.clear();
 }
@@ -69,9 +70,9 @@ const char* ResultText(FileResult result) {
 std::string RegistrationText(const FileOutcome& outcome) {
     switch (outcome.registration) {
     case Registration::kNone: return "nothing to register";
-    case Registration::kStarted: return "registering: " + outcome.command + " started";
+    case Registration::kStarted: return platform::Cat({"registering: ", outcome.command, " started"});
     case Registration::kNotStarted:
-        return "could not register: " + outcome.command + " did not start (" + outcome.trouble + ")";
+        return platform::Cat({"could not register: ", outcome.command, " did not start (", outcome.trouble, ")"});
     case Registration::kTypeLibrary: return "registered with the type-library calls";
     case Registration::kTypeLibraryNotLoaded: return "not loaded as a type library yet; tried again after the walk";
     case Registration::kTypeLibraryFailed: return "could not register: the type-library registration failed";
@@ -86,8 +87,9 @@ bool Arrived(FileResult result) {
 }
 
 void InstallLog::Entry(const FileOutcome& outcome) {
-    Write(outcome.source + " -> " + outcome.destination + ": " + ResultText(outcome.result) +
-          (Arrived(outcome.result) ? "; " + RegistrationText(outcome) : std::string()));
+    const std::string registration = Arrived(outcome.result) ? RegistrationText(outcome) : std::string();
+    Write(platform::Cat({outcome.source, " -> ", outcome.destination, ": ", ResultText(outcome.result),
+                         registration.empty() ? "" : "; ", registration}));
     if (observer) observer(outcome);
 }
 

@@ -43,11 +43,6 @@ bool ParseLine(const std::string& text, Sha256Digest& digest, std::string& name)
     return name.find_first_of("\\/") == std::string::npos;
 }
 
-// Whether the installer can ever find a file of that name beside it.
-bool Findable(const std::string& name) {
-    return !name.empty() && name.find_first_of("*?\\/:") == std::string::npos;
-}
-
 // Collects problems; Full() says when the caller should stop.
 struct Findings {
     SealCheck& check;
@@ -59,33 +54,36 @@ struct Findings {
 };
 
 void LongLine(Findings& findings, int line) {
-    findings.Add(kSealFileName, line, "line " + std::to_string(line) + " is longer than " +
-                                          std::to_string(kSealMaxLine) + " bytes");
+    findings.Add(kSealFileName, line, "is longer than " + std::to_string(kSealMaxLine) + " bytes");
 }
 
-// One line of SHA256SUMS: empty lines and # comments (as sha256sum -c) are passed over.
-void TakeLine(std::string& text, int line, Seals& seals, Findings& findings) {
+// One line of SHA256SUMS: empty lines and # comments (as sha256sum -c) are
+// passed over. False for a line too long, after which nothing is read.
+bool TakeLine(std::string& text, int line, Seals& seals, Findings& findings) {
     if (!text.empty() && text.back() == '\r') text.pop_back();
-    if (text.size() > kSealMaxLine) return LongLine(findings, line);
-    if (text.empty() || text[0] == '#') return;
+    if (text.size() > kSealMaxLine) {
+        LongLine(findings, line);
+        return false;
+    }
+    if (text.empty() || text[0] == '#') return true;
     Seal seal{{}, line, {}};
     if (!ParseLine(text, seal.digest, seal.name)) {
-        findings.Add(kSealFileName, line, "line " + std::to_string(line) +
-                                              " is not \"<64 hex digits> <space or *><file name>\"");
-        return;
+        findings.Add(kSealFileName, line, "is malformed: not \"<64 hex digits> <space or *><file name>\"");
+        return true;
     }
     const auto [known, added] = seals.emplace(platform::UCase(seal.name), seal);
     if (!added && known->second.digest != seal.digest)
-        findings.Add(kSealFileName, line, "line " + std::to_string(line) + " gives " + seal.name +
-                                              " another digest than line " + std::to_string(known->second.line));
+        findings.Add(kSealFileName, line,
+                     "gives " + seal.name + " another digest than line " + std::to_string(known->second.line));
+    return true;
 }
 
-// Reads SHA256SUMS line by line, never whole.
-Seals ReadSeals(platform::InputFile& file, std::vector<uint8_t>& buffer, Findings& findings) {
-    Seals seals;
+// Reads SHA256SUMS line by line, never whole; false when it cannot be read
+// to its end (a read error, too large, a line too long).
+bool ReadSeals(platform::InputFile& file, std::vector<uint8_t>& buffer, Seals& seals, Findings& findings) {
     if (file.Size() > kSealMaxSize) {
         findings.Add(kSealFileName, 0, "is larger than 16 MiB");
-        return seals;
+        return false;
     }
     std::string text;
     int line = 1;
@@ -93,23 +91,22 @@ Seals ReadSeals(platform::InputFile& file, std::vector<uint8_t>& buffer, Finding
     for (int64_t n; !findings.Full() && (n = file.Read(buffer.data(), buffer.size())) != 0;) {
         if (n < 0 || (total += uint64_t(n)) > kSealMaxSize) {
             findings.Add(kSealFileName, 0, n < 0 ? "cannot be read" : "is larger than 16 MiB");
-            return seals;
+            return false;
         }
         for (int64_t i = 0; i < n && !findings.Full(); ++i) {
             if (buffer[i] == '\n') {
-                TakeLine(text, line++, seals, findings);
+                if (!TakeLine(text, line++, seals, findings)) return false;
                 text.clear();
                 continue;
             }
             text += char(buffer[i]);
             if (text.size() > kSealMaxLine + 1) {  // one more than a CR allows
                 LongLine(findings, line);
-                return seals;
+                return false;
             }
         }
     }
-    if (!text.empty() && !findings.Full()) TakeLine(text, line, seals, findings);
-    return seals;
+    return text.empty() || findings.Full() || TakeLine(text, line, seals, findings);
 }
 
 // Bytes read across the whole check.
@@ -152,7 +149,7 @@ std::vector<Target> FindTargets(platform::OsServices& os, const std::string& bas
     all.insert(all.end(), names.begin(), names.end());
     for (const std::string& name : all) {
         const std::string key = platform::UCase(name);
-        if (!Findable(name) || !seen.emplace(key, true).second) continue;
+        if (!FindableName(name) || !seen.emplace(key, true).second) continue;
         const auto seal = seals.find(key);
         if (seal != seals.end()) seal->second.listed = true;
         const auto file = os.OpenForReading(base + name);
@@ -183,6 +180,23 @@ void CheckTargets(platform::OsServices& os, const std::string& base, const std::
     }
 }
 
+bool ReadSealFile(platform::OsServices& os, const std::string& path, std::vector<uint8_t>& buffer, Seals& seals,
+                  Findings& findings) {
+    const auto file = os.OpenForReading(path);
+    if (!file) findings.Add(kSealFileName, 0, "cannot be read");
+    return file && ReadSeals(*file, buffer, seals, findings);
+}
+
+// The lines naming files that are not checked, in SHA256SUMS order.
+std::vector<UnlistedSeal> Unlisted(const Seals& seals) {
+    std::vector<UnlistedSeal> unlisted;
+    for (const auto& seal : seals)
+        if (!seal.second.listed) unlisted.push_back({seal.second.name, seal.second.line});
+    std::sort(unlisted.begin(), unlisted.end(),
+              [](const UnlistedSeal& a, const UnlistedSeal& b) { return a.line < b.line; });
+    return unlisted;
+}
+
 }  // namespace
 
 SealCheck CheckSeal(platform::OsServices& os, const std::string& folder, const std::vector<std::string>& names,
@@ -193,21 +207,18 @@ SealCheck CheckSeal(platform::OsServices& os, const std::string& folder, const s
     Findings findings{check, stopAtFirst};
     std::vector<uint8_t> buffer(kChunk);
     Seals seals;
-    if (auto sums = os.OpenForReading(base + kSealFileName))
-        seals = ReadSeals(*sums, buffer, findings);
-    else
-        findings.Add(kSealFileName, 0, "cannot be read");
-    if (!findings.Full()) {
+    if (ReadSealFile(os, base + kSealFileName, buffer, seals, findings) && !findings.Full()) {
         const std::vector<Target> targets = FindTargets(os, base, names, seals, findings);
-        for (const auto& seal : seals)
-            if (!seal.second.listed) check.unlisted.push_back({seal.second.name, seal.second.line});
-        std::sort(check.unlisted.begin(), check.unlisted.end(),
-                  [](const UnlistedSeal& a, const UnlistedSeal& b) { return a.line < b.line; });
+        check.unlisted = Unlisted(seals);
         Progress bytes{progress};
         CheckTargets(os, base, targets, bytes, buffer, findings);
     }
     check.status = check.problems.empty() ? SealStatus::kIntact : SealStatus::kDamaged;
     return check;
+}
+
+bool FindableName(const std::string& name) {
+    return !name.empty() && name.find_first_of("*?\\/:") == std::string::npos;
 }
 
 bool HashFile(platform::OsServices& os, const std::string& path, Sha256Digest& digest) {

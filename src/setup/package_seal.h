@@ -21,8 +21,8 @@ enum class SealStatus { kNotSealed, kIntact, kDamaged };
 
 struct SealProblem {
     std::string file;    // the package file's name as the list gives it, or SHA256SUMS
-    int line = 0;        // the SHA256SUMS line it is about; 0 when none
-    std::string reason;  // e.g. "does not match its checksum (SHA256SUMS line 3)"
+    int line = 0;        // the SHA256SUMS line a problem of SHA256SUMS is on; 0 for the whole file
+    std::string reason;  // "does not match its checksum (SHA256SUMS line 3)", "is malformed: ..."
 };
 
 // A SHA256SUMS line naming a file that is neither UPDATE.LST nor listed.
@@ -43,12 +43,16 @@ using SealProgress = std::function<void(uint64_t done, uint64_t total)>;
 
 // Checks UPDATE.LST and each distinct name in `names` (as the list gives
 // them; names matched without regard to case) in `folder` (no trailing
-// backslash) against folder\SHA256SUMS. Names the installer can never find
-// (empty, wildcards, folders) are not checked: nothing of theirs is
-// installed. kNotSealed when there is no SHA256SUMS. With stopAtFirst the
+// backslash) against folder\SHA256SUMS; names that are not FindableName are
+// passed over (nothing of theirs is installed). kNotSealed when there is no
+// SHA256SUMS. With stopAtFirst the
 // check ends at the first problem and `unlisted` may be incomplete.
 SealCheck CheckSeal(platform::OsServices& os, const std::string& folder, const std::vector<std::string>& names,
                     const SealProgress& progress, bool stopAtFirst);
+
+// Whether the installer can ever find a listed file of that name beside it:
+// not empty, no wildcards, no folders. Only such names are sealed.
+bool FindableName(const std::string& name);
 
 // The file's digest; false when it cannot be opened or read.
 bool HashFile(platform::OsServices& os, const std::string& path, Sha256Digest& digest);

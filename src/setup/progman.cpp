@@ -3,6 +3,7 @@
 #include <limits>
 
 #include "platform/forms_runtime.h"
+#include "platform/text.h"
 #include "setup/paths.h"
 
 namespace setup {
@@ -22,11 +23,11 @@ void Logged(Context& ctx, const std::string& what, Statement&& statement) {
     try {
         statement();
     } catch (const platform::RuntimeError& e) {
-        ctx.state.Log.Write("Program Manager: " + what + ": failed, error " + std::to_string(e.Number()) + ", " +
-                            e.Description());
+        ctx.state.Log.Write(platform::Cat(
+            {"Program Manager: ", what, ": failed, error ", std::to_string(e.Number()), ", ", e.Description()}));
         throw;
     }
-    ctx.state.Log.Write("Program Manager: " + what + ": done");
+    ctx.state.Log.Write(platform::Cat({"Program Manager: ", what, ": done"}));
 }
 }  // namespace
 
@@ -46,11 +47,11 @@ bool CreateStartMenuShortcut(Context& ctx, const std::string& group, const std::
                              const std::string& workingFolder, const std::string& title) {
     std::string programs = ctx.os.GetProgramsFolder(true);
     if (programs.empty()) programs = ctx.os.GetProgramsFolder(false);
-    const std::string folder = programs + "\\" + group;
-    const std::string link = folder + "\\" + title + ".lnk";
+    const std::string folder = platform::Cat({programs, "\\", group});
+    const std::string link = platform::Cat({folder, "\\", title, ".lnk"});
     const bool made = !programs.empty() && ctx.os.CreateFolder(folder) &&
                       ctx.os.CreateShortcut(link, target, workingFolder);
-    ctx.state.Log.Write("Start menu: " + link + " -> " + target + ": " + (made ? "written" : "could not be written"));
+    ctx.state.Log.Write(platform::Cat({"Start menu: ", link, " -> ", target, ": ", made ? "written" : "could not be written"}));
     return made;
 }
 
@@ -85,7 +86,7 @@ void PerformDDE(Context& ctx, MainWindow& window, const std::string& group, cons
         execute("[CreateGroup(" + group + ")]");
         execute("[ReplaceItem(" + title + ")]");
         err.Clear();
-        execute("[AddItem(" + commandLine + "," + title + ",,,)]");
+        execute(platform::Cat({"[AddItem(", commandLine, ",", title, ",,,)]"}));
     }
     resumeNext([&] { link().SetLinkMode(kNoLink); });
     resumeNext([&] { link().SetLinkTopic(""); });

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "fakes.h"
+#include "platform/text.h"
 #include "setup/package_seal.h"
 
 namespace {
@@ -55,7 +56,7 @@ std::vector<std::string> Found(const setup::SealCheck& check) {
 
 struct SealCase {
     const char* name;
-    std::string sums;  // with {LST}, {A} and {B} standing for the files' true digests
+    std::string sums;  // {LST}, {A} and {B} stand for the files' true digests, {A^} in upper case
     std::vector<std::string> found;
 };
 
@@ -65,6 +66,7 @@ std::string Expand(std::string text, Package& package) {
     const std::pair<const char*, std::string> digests[] = {
         {"{LST}", Hex(package.os.files[kFolder + "\\UPDATE.LST"].content)},
         {"{A}", Hex("alpha")},
+        {"{A^}", platform::UCase(Hex("alpha"))},
         {"{B}", Hex(std::string(300000, 'b'))}};
     for (const auto& [key, hex] : digests)
         for (std::size_t at; (at = text.find(key)) != std::string::npos;) text.replace(at, std::string(key).size(), hex);
@@ -90,7 +92,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         SealCase{"TextMode", kGood, {}},
         SealCase{"BinaryMarkerCrlfAnyCase", "{LST} *update.lst\r\n{A} *a.Dll\r\n{B} *B.txt", {}},
-        SealCase{"UpperCaseHexCommentsBlankLines", "# sealed\n\n{LST}  UPDATE.LST\n{A}  A.DLL\r\n\r\n{B}  B.TXT\n", {}},
+        SealCase{"UpperCaseHexCommentsBlankLines", "# sealed\n\n{LST}  UPDATE.LST\n{A^}  A.DLL\r\n\r\n{B}  B.TXT\n", {}},
         SealCase{"SameLineTwice", kGood + "{A}  A.DLL\n", {}},
         SealCase{"UnlistedName", kGood + kOther + "  C.TXT\n", {"C.TXT@4"}},
         SealCase{"WrongDigest", "{LST}  UPDATE.LST\n{B}  A.DLL\n{B}  B.TXT\n", {"A.DLL:0"}},
@@ -105,6 +107,8 @@ INSTANTIATE_TEST_SUITE_P(
         SealCase{"LongestLineAllowed", kGood + kOther + "  " + std::string(512 - 66, 'N') + "\r\n",
                  {std::string(512 - 66, 'N') + "@4"}},
         SealCase{"LineTooLong", kGood + kOther + "  " + std::string(512 - 65, 'N') + "\n" + kOther + "  X\n",
+                 {"SHA256SUMS:4"}},
+        SealCase{"ReadingStopsInALongLine", kGood + std::string(100000, 'N') + "\n" + kOther + "  X\n",
                  {"SHA256SUMS:4"}}));
 
 TEST(SealCheck, UnsealedPackageIsNotRead) {

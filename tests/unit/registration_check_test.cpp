@@ -195,4 +195,18 @@ INSTANTIATE_TEST_SUITE_P(GoodFiles, RegistrationOfDamagedFile,
                          testing::Values(GoodFile{"DLL", kServerDll}, GoodFile{"EXE", kProgram},
                                          GoodFile{"TLB", kTypeLibDll}, GoodFile{"TLB", kTypeLibDll64}));
 
+// The certificate table holds a file offset, not an address in a section.
+TEST(ProgramSignature, IsFoundInTheCertificateTable) {
+    const auto signedAt = [](Bytes image, uint32_t offset, uint32_t size) {
+        image.resize(0x500);
+        return Patched(Patched(image, DataDirectory(image, 4), offset), DataDirectory(image, 4) + 4, size);
+    };
+    EXPECT_TRUE(lucheck::CarriesSignature(signedAt(kProgram, 0x400, 0x100)));
+    EXPECT_TRUE(lucheck::CarriesSignature(signedAt(Image(true, false), 0x400, 0x100)));
+    EXPECT_FALSE(lucheck::CarriesSignature(kProgram));
+    EXPECT_FALSE(lucheck::CarriesSignature(signedAt(kProgram, 0x400, 0)));
+    EXPECT_FALSE(lucheck::CarriesSignature(signedAt(kProgram, 0x480, 0x100))) << "cut off";
+    EXPECT_FALSE(lucheck::CarriesSignature(Text("MZ not really")));
+}
+
 }  // namespace

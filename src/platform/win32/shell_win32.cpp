@@ -1,5 +1,7 @@
 #include "platform/win32/shell_win32.h"
 
+#include "platform/text.h"
+
 #include <shlobj.h>
 #include <shobjidl.h>
 
@@ -41,15 +43,6 @@ bool PathFromLocation(HMODULE shell, int folder, char* path) {
     const bool found = toPath(list, path);
     FreeItemList(shell, list);
     return found;
-}
-
-std::wstring WideFromAnsi(const std::string& text) {
-    const int n = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
-    if (n <= 0) return std::wstring();
-    std::wstring wide(n, L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &wide[0], n);
-    wide.resize(n - 1);
-    return wide;
 }
 
 bool IsFolder(const std::string& path) {
@@ -95,7 +88,7 @@ bool WriteShortcut(const std::string& linkPath, const std::string& target, const
     const bool saved = SUCCEEDED(link->SetPath(target.c_str())) &&
                        SUCCEEDED(link->SetWorkingDirectory(workingFolder.c_str())) &&
                        SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file))) &&
-                       SUCCEEDED(file->Save(WideFromAnsi(linkPath).c_str(), TRUE));
+                       SUCCEEDED(file->Save(reinterpret_cast<LPCOLESTR>(AnsiToWide(linkPath).c_str()), TRUE));
     if (file) file->Release();
     link->Release();
     return saved;
