@@ -78,7 +78,8 @@ int Check(const lucheck::Package& package, bool json) {
     summary.seal = seal == setup::SealStatus::kNotSealed ? "not sealed"
                    : seal == setup::SealStatus::kIntact  ? "intact"
                                                          : "damaged";
-    for (const auto& file : package.files) summary.payloadFiles += static_cast<int>(file.second.size());
+    for (const auto& file : package.files)
+        if (file.first != setup::kSealFileName) summary.payloadFiles += static_cast<int>(file.second.size());
     if (json)
         lucheck::PrintJson(std::cout, package.folder, diagnostics, summary);
     else

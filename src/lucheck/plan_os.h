@@ -43,7 +43,7 @@ public:
     }
     int32_t MoveFileA(const std::string&, const std::string&) override { return 1; }
     // Nothing is started: every registration counts as started and done.
-    platform::ProgramHandle RunProgram(const std::string&, int) override { return this; }
+    platform::ProgramHandle RunProgram(const std::string&, int, const std::string&) override { return this; }
     bool ProgramEnded(platform::ProgramHandle, uint32_t& exitCode) override {
         exitCode = 0;
         return true;

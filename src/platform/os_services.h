@@ -94,8 +94,10 @@ public:
     virtual MoveResult MoveFileReplaceA(const std::string& source, const std::string& destination) = 0;
     // Renames a file; fails when the new name exists. Non-zero on success.
     virtual int32_t MoveFileA(const std::string& source, const std::string& destination) = 0;
-    // Starts the command line and returns at once; raises when it cannot start.
-    virtual ProgramHandle RunProgram(const std::string& commandLine, int windowStyle) = 0;
+    // Starts the command line in the working folder (empty: the installer's
+    // own) and returns at once; raises when it cannot start.
+    virtual ProgramHandle RunProgram(const std::string& commandLine, int windowStyle,
+                                     const std::string& workingFolder) = 0;
     // True, with its exit code, once the program has ended.
     virtual bool ProgramEnded(ProgramHandle program, uint32_t& exitCode) = 0;
     virtual void CloseProgram(ProgramHandle program) = 0;

@@ -40,7 +40,10 @@ const char* Regsvr32Meaning(uint32_t code) {
 // logged, when it cannot start.
 bool StartRegistration(Context& ctx, MainWindow& window, PendingRegistration& pending, FileOutcome* outcome) {
     try {
-        pending.program = ctx.os.RunProgram(pending.command, platform::kWindowStyleMinimizedFocus);
+        // In the file's own folder: what it loads by name comes from where
+        // it is installed, never from the download folder the installer runs in.
+        const std::string folder = pending.file.substr(0, pending.file.find_last_of('\\'));
+        pending.program = ctx.os.RunProgram(pending.command, platform::kWindowStyleMinimizedFocus, folder);
         pending.startedAt = ctx.os.TickCount();
         return true;
     } catch (const platform::RuntimeError& e) {

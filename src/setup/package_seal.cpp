@@ -1,6 +1,5 @@
 #include "setup/package_seal.h"
 
-#include <algorithm>
 #include <map>
 
 #include "platform/text.h"
@@ -20,7 +19,15 @@ struct Seal {
     std::string name;  // as SHA256SUMS gives it
     bool listed = false;
 };
-using Seals = std::map<std::string, Seal>;  // by upper-cased name
+
+// By upper-cased name; one map type throughout, as each costs code.
+using NameIndex = std::map<std::string, std::size_t>;
+
+// SHA256SUMS's lines in file order, each name once.
+struct Seals {
+    std::vector<Seal> lines;
+    NameIndex index;
+};
 
 int HexValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -53,9 +60,7 @@ struct Findings {
     bool Full() const { return stopAtFirst && !check.problems.empty(); }
 };
 
-void LongLine(Findings& findings, int line) {
-    findings.Add(kSealFileName, line, "is longer than " + std::to_string(kSealMaxLine) + " bytes");
-}
+void LongLine(Findings& findings, int line) { findings.Add(kSealFileName, line, "is longer than 512 bytes"); }
 
 // One line of SHA256SUMS: empty lines and # comments (as sha256sum -c) are
 // passed over. False for a line too long, after which nothing is read.
@@ -71,10 +76,13 @@ bool TakeLine(std::string& text, int line, Seals& seals, Findings& findings) {
         findings.Add(kSealFileName, line, "is malformed: not \"<64 hex digits> <space or *><file name>\"");
         return true;
     }
-    const auto [known, added] = seals.emplace(platform::UCase(seal.name), seal);
-    if (!added && known->second.digest != seal.digest)
-        findings.Add(kSealFileName, line,
-                     "gives " + seal.name + " another digest than line " + std::to_string(known->second.line));
+    const auto [known, added] = seals.index.emplace(platform::UCase(seal.name), seals.lines.size());
+    if (added) {
+        seals.lines.push_back(std::move(seal));
+    } else if (const Seal& first = seals.lines[known->second]; first.digest != seal.digest) {
+        findings.Add(kSealFileName, line, platform::Cat({"gives ", seal.name, " another digest than line ",
+                                                         std::to_string(first.line)}));
+    }
     return true;
 }
 
@@ -133,32 +141,32 @@ bool Hash(platform::InputFile& file, std::vector<uint8_t>& buffer, Sha256Digest&
 
 // A file to hash and the line it must match.
 struct Target {
-    std::string name;
-    const Seal* seal;
+    const std::string& name;
+    const Seal& seal;
     uint64_t size;
 };
 
 // UPDATE.LST and each distinct findable name, with its line and size;
 // problems for names without a line or without a file. Files are opened
 // again to be hashed, so that a long list never holds many open at once.
-std::vector<Target> FindTargets(platform::OsServices& os, const std::string& base,
+std::vector<Target> FindTargets(platform::OsServices& os, const std::string& base, const std::string& list,
                                 const std::vector<std::string>& names, Seals& seals, Findings& findings) {
     std::vector<Target> targets;
-    std::map<std::string, bool> seen;
-    std::vector<std::string> all{kListFile};
-    all.insert(all.end(), names.begin(), names.end());
-    for (const std::string& name : all) {
+    NameIndex seen;
+    for (std::size_t i = 0; i <= names.size(); ++i) {
+        const std::string& name = i == 0 ? list : names[i - 1];
         const std::string key = platform::UCase(name);
-        if (!FindableName(name) || !seen.emplace(key, true).second) continue;
-        const auto seal = seals.find(key);
-        if (seal != seals.end()) seal->second.listed = true;
+        if (!FindableName(name) || !seen.emplace(key, 0).second) continue;
+        const auto found = seals.index.find(key);
+        Seal* seal = found == seals.index.end() ? nullptr : &seals.lines[found->second];
+        if (seal) seal->listed = true;
         const auto file = os.OpenForReading(base + name);
-        if (seal == seals.end())
-            findings.Add(name, 0, std::string("has no line in ") + kSealFileName);
+        if (!seal)
+            findings.Add(name, 0, "has no line in SHA256SUMS");
         else if (!file)
             findings.Add(name, 0, "is not in the package");
         else
-            targets.push_back({name, &seal->second, file->Size()});
+            targets.push_back({name, *seal, file->Size()});
         if (findings.Full()) break;
     }
     return targets;
@@ -174,9 +182,9 @@ void CheckTargets(platform::OsServices& os, const std::string& base, const std::
         Sha256Digest digest;
         if (!file || !Hash(*file, buffer, digest, &progress))
             findings.Add(target.name, 0, "cannot be read");
-        else if (digest != target.seal->digest)
-            findings.Add(target.name, 0, "does not match its checksum (" + std::string(kSealFileName) + " line " +
-                                             std::to_string(target.seal->line) + ")");
+        else if (digest != target.seal.digest)
+            findings.Add(target.name, 0, platform::Cat({"does not match its checksum (SHA256SUMS line ",
+                                                         std::to_string(target.seal.line), ")"}));
     }
 }
 
@@ -190,10 +198,8 @@ bool ReadSealFile(platform::OsServices& os, const std::string& path, std::vector
 // The lines naming files that are not checked, in SHA256SUMS order.
 std::vector<UnlistedSeal> Unlisted(const Seals& seals) {
     std::vector<UnlistedSeal> unlisted;
-    for (const auto& seal : seals)
-        if (!seal.second.listed) unlisted.push_back({seal.second.name, seal.second.line});
-    std::sort(unlisted.begin(), unlisted.end(),
-              [](const UnlistedSeal& a, const UnlistedSeal& b) { return a.line < b.line; });
+    for (const Seal& seal : seals.lines)
+        if (!seal.listed) unlisted.push_back({seal.name, seal.line});
     return unlisted;
 }
 
@@ -202,13 +208,14 @@ std::vector<UnlistedSeal> Unlisted(const Seals& seals) {
 SealCheck CheckSeal(platform::OsServices& os, const std::string& folder, const std::vector<std::string>& names,
                     const SealProgress& progress, bool stopAtFirst) {
     SealCheck check;
-    const std::string base = folder + "\\";
+    const std::string base = platform::Cat({folder, "\\"});
     if (os.FindFile(base + kSealFileName).empty()) return check;
     Findings findings{check, stopAtFirst};
     std::vector<uint8_t> buffer(kChunk);
     Seals seals;
     if (ReadSealFile(os, base + kSealFileName, buffer, seals, findings) && !findings.Full()) {
-        const std::vector<Target> targets = FindTargets(os, base, names, seals, findings);
+        const std::string list = kListFile;
+        const std::vector<Target> targets = FindTargets(os, base, list, names, seals, findings);
         check.unlisted = Unlisted(seals);
         Progress bytes{progress};
         CheckTargets(os, base, targets, bytes, buffer, findings);
@@ -228,7 +235,7 @@ bool HashFile(platform::OsServices& os, const std::string& path, Sha256Digest& d
 }
 
 std::string SealLine(const std::string& name, const Sha256Digest& digest) {
-    return ToHex(digest) + "  " + name + "\n";
+    return platform::Cat({ToHex(digest), "  ", name, "\n"});
 }
 
 }  // namespace setup

@@ -255,11 +255,15 @@ def _run_captured(args, env, timeout, cwd=None, merged=False):
 
 class WinProcess:
     """A Windows program started with `wine`; the Linux process is the
-    Windows process, so its end and exit code are the program's."""
+    Windows process, so its end and exit code are the program's. Started
+    through `uia run` (exit_file), its Windows parent reports the full
+    32-bit exit code, of which wine hands the shell only the low 8 bits."""
 
-    def __init__(self, popen, name):
+    def __init__(self, popen, name, exit_file=None, host=None):
         self.popen = popen
         self.name = name
+        self.exit_file = exit_file
+        self.host = host
 
     def running(self):
         return self.popen.poll() is None
@@ -267,14 +271,24 @@ class WinProcess:
     def wait(self, timeout):
         """The exit code; TimeoutError if the program is still running."""
         try:
-            return self.popen.wait(timeout)
+            code = self.popen.wait(timeout)
         except subprocess.TimeoutExpired:
             raise TimeoutError(f"{self.name} still running after {timeout} s") from None
+        if self.exit_file is None:
+            return code
+        self.exit_file.seek(0)
+        text = self.exit_file.read().decode().strip()
+        if code != 0 or not text:
+            raise RuntimeError(f"uia run {self.name} failed ({code}): {text!r}")
+        return int(text)
 
     def kill(self):
         if self.running():
             self.popen.kill()
             self.popen.wait()
+        if self.exit_file is not None and self.host and self.host.prefix:
+            # The program is a child of the Windows parent, not of this process.
+            self.host.run("taskkill", "/f", "/im", self.name, timeout=30)
 
 
 class Screen:
@@ -409,12 +423,15 @@ class WineHost:
 
     # ---- programs
 
-    def start(self, program, *args, cwd=None):
-        """Starts a Windows program (Windows or Linux path) without waiting."""
-        popen = subprocess.Popen(["wine", program, *args], env=self.env, cwd=cwd,
-                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                                 start_new_session=True)
-        process = WinProcess(popen, os.path.basename(program))
+    def start(self, program, *args, cwd=None, full_exit_code=False):
+        """Starts a Windows program (Windows or Linux path) without waiting;
+        with full_exit_code, through `uia run`, so that wait() gives its
+        whole exit code."""
+        exit_file = tempfile.TemporaryFile() if full_exit_code else None
+        command = ["wine", self.uia_exe, "run", program, *args] if full_exit_code else ["wine", program, *args]
+        popen = subprocess.Popen(command, env=self.env, cwd=cwd, stdout=exit_file or subprocess.DEVNULL,
+                                 stderr=subprocess.DEVNULL, start_new_session=True)
+        process = WinProcess(popen, re.split(r"[\\/]", program)[-1], exit_file, self)
         self.processes.append(process)
         return process
 

@@ -7,6 +7,7 @@ program, run under Wine in a copy of the Wine tests' prepared prefix."""
 
 import json
 import os
+import random
 import shutil
 import subprocess
 import sys
@@ -16,6 +17,8 @@ import unittest
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.dont_write_bytecode = True
 PLAN = ["--plan", "package", "--host", "host", "--version", "1.30", "--system-dir", "system"]
+# Payload sizes around SHA-256's 64-byte block and its padding, and a few MiB.
+SEALED_SIZES = [0, 1, 55, 56, 63, 64, 65, 119, 120, 127, 128, 129, 4097, 1048575, 3 * 1048576 + 17]
 
 
 def expected(name):
@@ -36,6 +39,8 @@ class LucheckTest(unittest.TestCase):
             shutil.copytree(os.path.join(HERE, folder), os.path.join(cls.work, folder))
         with open(os.path.join(cls.work, "package", "notes.txt"), "wb") as f:
             f.write(b"notes\r\n")
+        with open(os.path.join(cls.work, "package", "LiveUpdateSetup.exe"), "wb") as f:
+            f.write(b"MZ unsigned")
         for root, dirs, files in os.walk(cls.work):
             os.chmod(root, 0o755)
             for name in files:
@@ -88,10 +93,62 @@ class LucheckTest(unittest.TestCase):
         self.assertIn("turns it away", text)
         self.assertEqual(code, 1)
 
+    def write(self, path, data):
+        with open(os.path.join(self.work, path), "wb") as f:
+            f.write(data)
+
+    def sealed_package(self):
+        """A package of random payload files (names in lower case on disk),
+        for the checker to seal; its folder's name."""
+        folder = "sealed"
+        os.mkdir(os.path.join(self.work, folder))
+        generator = random.Random(15)
+        names = [f"pay{size}.bin" for size in SEALED_SIZES]
+        for name, size in zip(names, SEALED_SIZES):
+            self.write(os.path.join(folder, name), generator.randbytes(size))
+        body = "START\r\nFOLDER,SERVER\r\nFILE," + ",".join(n.upper() for n in names) + ",PAY0.BIN\r\nEND\r\n"
+        self.write(os.path.join(folder, "UPDATE.LST"), ("Vantrel,W130,W131,W120,W140,\r\n" + body).encode())
+        for root, dirs, files in os.walk(os.path.join(self.work, folder)):
+            os.chmod(root, 0o777)
+        return folder
+
+    def test_seal(self):
+        self.assertEqual(self.lucheck("--seal", "package")[0], 1, "MISSING.EXE is listed")
+        self.assertFalse(os.path.exists(os.path.join(self.work, "package", "SHA256SUMS")))
+        folder = self.sealed_package()
+        sums = os.path.join(self.work, folder, "SHA256SUMS")
+        self.assertEqual(self.lucheck("--seal", folder)[0], 0)
+        verified = subprocess.run(["sha256sum", "--strict", "-c", "SHA256SUMS"], cwd=os.path.dirname(sums),
+                                  capture_output=True, text=True)
+        self.assertEqual(verified.returncode, 0, verified.stdout + verified.stderr)
+        self.assertEqual(verified.stdout.count(": OK\n"), len(SEALED_SIZES) + 1)
+        twice = "UPDATE.LST:4: warning: PAY0.BIN goes to the same place as on line 4: installed twice"
+        self.assertEqual(self.lucheck(folder),
+                         (0, twice + "\n0 errors, 1 warning, 0 notes; 16 entries listed, 16 payload files\n"))
+
+        # A truncated file, a file without its line, a line naming no listed file, a malformed line.
+        with open(sums) as f:
+            lines = f.read().splitlines(keepends=True)
+        self.write(sums, "".join(lines[:-1]).encode() + b"%s  OTHER.BIN\r\nnot a line\n" % (b"0" * 64))
+        with open(os.path.join(self.work, folder, "pay4097.bin"), "r+b") as f:
+            f.truncate(4096)
+        code, text = self.lucheck(folder)
+        self.assertEqual(code, 1)
+        self.assertEqual(text.splitlines(), [
+            twice,
+            "SHA256SUMS:16: warning: names OTHER.BIN, which UPDATE.LST does not list: never checked",
+            'SHA256SUMS:17: error: is malformed: not "<64 hex digits> <space or *><file name>": '
+            "the installer refuses the package",
+            "pay3145745.bin: error: has no line in SHA256SUMS: the installer refuses the package",
+            "pay4097.bin: error: does not match its checksum (SHA256SUMS line 14): the installer refuses the package",
+            "3 errors, 2 warnings, 0 notes; 16 entries listed, 16 payload files"])
+        self.assertEqual(json.loads(self.lucheck("--json", folder)[1])["summary"]["seal"], "damaged")
+
     def test_usage(self):
         code, text = self.lucheck("--help")
         self.assertEqual(code, 0)
         self.assertIn("--plan PACKAGE_DIR --host DIR --version VERSION", text)
+        self.assertIn("--seal PACKAGE_DIR", text)
         self.assertEqual(self.lucheck("no-such-folder")[0], 2)
         self.assertEqual(self.lucheck("--plan", "package")[0], 2)
 

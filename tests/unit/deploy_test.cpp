@@ -325,13 +325,16 @@ INSTANTIATE_TEST_SUITE_P(
                       RegistrationCase{"TLB", {}, true}, RegistrationCase{"HLP", {}, false},
                       RegistrationCase{"TXT", {}, false}, RegistrationCase{"dll", {}, false}));
 
-TEST(DeployTest, RegistrationProgramsStartMinimised) {
+// Minimised, and in the registered file's folder, so that a DLL it needs
+// is never taken from the package folder.
+TEST(DeployTest, RegistrationProgramsStartMinimisedWhereTheFileIs) {
     Deployment d;
     d.List("", "A.DLL", "DLL");
-    d.List("", "B.EXE", "EXE");
+    d.List("SYS\\", "B.EXE", "EXE");
     d.Deploy();
     EXPECT_TRUE(d.Journaled("run " + kRegsvr32 + "\"C:\\Vantrel\\A.DLL\" style 2"));
-    EXPECT_TRUE(d.Journaled("run \"C:\\Vantrel\\B.EXE\" /RegServer style 2"));
+    EXPECT_TRUE(d.Journaled("run \"C:\\Vantrel\\SYS\\B.EXE\" /RegServer style 2"));
+    EXPECT_EQ(d.os.programFolders, (std::vector<std::string>{"C:\\Vantrel", "C:\\Vantrel\\SYS"}));
 }
 
 TEST(DeployTest, Regsvr32IsQuotedWhenItsFolderHasASpace) {

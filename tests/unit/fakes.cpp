@@ -131,10 +131,12 @@ int32_t FakeOs::MoveFileA(const std::string& source, const std::string& destinat
     return 1;
 }
 
-platform::ProgramHandle FakeOs::RunProgram(const std::string& commandLine, int windowStyle) {
+platform::ProgramHandle FakeOs::RunProgram(const std::string& commandLine, int windowStyle,
+                                           const std::string& workingFolder) {
     journal_.push_back("run " + commandLine + " style " + std::to_string(windowStyle));
     if (unstartable.count(commandLine)) throw platform::RuntimeError(53);
     programs.push_back(commandLine);
+    programFolders.push_back(workingFolder);
     uint32_t code = 0;
     auto codes = exitCodes.find(commandLine);
     if (codes != exitCodes.end() && !codes->second.empty()) {

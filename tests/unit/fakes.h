@@ -46,6 +46,7 @@ public:
     bool moveFileExStub = false;                    // one-step replace only a stub, as on the 95 family
     std::set<std::string> renameRefused;            // files a rename can't move
     std::vector<std::string> programs;              // started command lines
+    std::vector<std::string> programFolders;        // and the folders they started in
     std::set<std::string> unstartable;              // command lines that can't start
     // Exit codes of a command line's successive runs (the last one repeats);
     // 0 when none is given. How long each run lasts; kRunsForever never ends.
@@ -90,7 +91,8 @@ public:
     int32_t CopyFileA(const std::string& source, const std::string& destination, int32_t failIfExists) override;
     platform::MoveResult MoveFileReplaceA(const std::string& source, const std::string& destination) override;
     int32_t MoveFileA(const std::string& source, const std::string& destination) override;
-    platform::ProgramHandle RunProgram(const std::string& commandLine, int windowStyle) override;
+    platform::ProgramHandle RunProgram(const std::string& commandLine, int windowStyle,
+                                       const std::string& workingFolder) override;
     bool ProgramEnded(platform::ProgramHandle program, uint32_t& exitCode) override;
     void CloseProgram(platform::ProgramHandle program) override;
     uint32_t TickCount() override { return now; }

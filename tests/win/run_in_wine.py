@@ -36,7 +36,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 import winehost  # noqa: E402
 
 # Code page 1252 for the ANSI calls, whatever the build machine's locale.
-WINE_ENV = dict(winehost.WINE_ENV, LANG="en_US.UTF-8", LC_ALL="en_US.UTF-8")
+WINE_ENV = dict(winehost.WINE_ENV, LANG="C.UTF-8", LC_ALL="C.UTF-8")
 TIMED_OUT = 124
 
 

@@ -146,7 +146,7 @@ protected:
 TEST_F(RunProgramTest, ReturnsWithoutWaitingForTheProgram) {
     const std::string marker = At("started.txt");
     const DWORD before = GetTickCount();
-    os.RunProgram("\"" + Helper() + "\" 3000 \"" + marker + "\"", platform::kWindowStyleMinimizedFocus);
+    os.RunProgram("\"" + Helper() + "\" 3000 \"" + marker + "\"", platform::kWindowStyleMinimizedFocus, "");
     const DWORD took = GetTickCount() - before;
     EXPECT_FALSE(wintest::Exists(marker)) << "the call waited for the program";
     EXPECT_LT(took, 2500u);
@@ -158,13 +158,13 @@ TEST_F(RunProgramTest, ProgramInAFolderWithSpacesStartsByItsQuotedPath) {
     const std::string copy = At("Vantrel Server\\Marker Tool.exe");
     ASSERT_TRUE(CopyFileA(Helper().c_str(), copy.c_str(), FALSE));
     const std::string marker = At("Vantrel Server\\started.txt");
-    os.RunProgram("\"" + copy + "\" 0 \"" + marker + "\"", platform::kWindowStyleMinimizedFocus);
+    os.RunProgram("\"" + copy + "\" 0 \"" + marker + "\"", platform::kWindowStyleMinimizedFocus, "");
     EXPECT_TRUE(WaitFor(marker, 30000));
 }
 
 TEST_F(RunProgramTest, MissingProgramRaises) {
     try {
-        os.RunProgram("\"" + At("missing.exe") + "\" /RegServer", platform::kWindowStyleMinimizedFocus);
+        os.RunProgram("\"" + At("missing.exe") + "\" /RegServer", platform::kWindowStyleMinimizedFocus, "");
         FAIL() << "no runtime error";
     } catch (const RuntimeError& e) {
         EXPECT_EQ(e.Number(), platform::errnum::kFileNotFound);

@@ -135,7 +135,8 @@ int32_t Win32Os::MoveFileA(const std::string& source, const std::string& destina
     return ::MoveFileA(source.c_str(), destination.c_str());
 }
 
-ProgramHandle Win32Os::RunProgram(const std::string& commandLine, int windowStyle) {
+ProgramHandle Win32Os::RunProgram(const std::string& commandLine, int windowStyle,
+                                  const std::string& workingFolder) {
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESHOWWINDOW;
@@ -143,7 +144,8 @@ ProgramHandle Win32Os::RunProgram(const std::string& commandLine, int windowStyl
     PROCESS_INFORMATION process{};
     std::vector<char> line(commandLine.begin(), commandLine.end());
     line.push_back('\0');
-    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+    const char* folder = workingFolder.empty() ? nullptr : workingFolder.c_str();
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, folder, &startup, &process))
         Raise(errnum::kFileNotFound);
     CloseHandle(process.hThread);
     return process.hProcess;

@@ -22,7 +22,8 @@ public:
     int32_t CopyFileA(const std::string& source, const std::string& destination, int32_t failIfExists) override;
     MoveResult MoveFileReplaceA(const std::string& source, const std::string& destination) override;
     int32_t MoveFileA(const std::string& source, const std::string& destination) override;
-    ProgramHandle RunProgram(const std::string& commandLine, int windowStyle) override;
+    ProgramHandle RunProgram(const std::string& commandLine, int windowStyle,
+                             const std::string& workingFolder) override;
     bool ProgramEnded(ProgramHandle program, uint32_t& exitCode) override;
     void CloseProgram(ProgramHandle program) override;
     uint32_t TickCount() override;
