@@ -60,6 +60,8 @@ struct Findings {
     bool Full() const { return stopAtFirst && !check.problems.empty(); }
 };
 
+static_assert(kSealMaxLine == 512 && kSealMaxSize == 16u << 20, "the messages name the limits");
+
 void LongLine(Findings& findings, int line) { findings.Add(kSealFileName, line, "is longer than 512 bytes"); }
 
 // One line of SHA256SUMS: empty lines and # comments (as sha256sum -c) are

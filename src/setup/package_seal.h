@@ -45,8 +45,8 @@ using SealProgress = std::function<void(uint64_t done, uint64_t total)>;
 // them; names matched without regard to case) in `folder` (no trailing
 // backslash) against folder\SHA256SUMS; names that are not FindableName are
 // passed over (nothing of theirs is installed). kNotSealed when there is no
-// SHA256SUMS. With stopAtFirst the
-// check ends at the first problem and `unlisted` may be incomplete.
+// SHA256SUMS. With stopAtFirst the check ends at the first problem (the
+// installer's way) and `unlisted` may be incomplete; lucheck wants all.
 SealCheck CheckSeal(platform::OsServices& os, const std::string& folder, const std::vector<std::string>& names,
                     const SealProgress& progress, bool stopAtFirst);
 

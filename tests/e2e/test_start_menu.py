@@ -104,7 +104,7 @@ class StartMenuScenarios(winehost.WineTestCase):
         set_host_setting(self.host, host_folder)
         folder = r"C:\pkg" + "\\" + self.id().split(".")[-1]
         exe = make_package(self.host, folder, HEADER + "\n" + BODY, {"TvkUpdt.exe": self.client})
-        process = self.host.start(exe, cwd=self.host.unix_path(folder))
+        process = self.host.start(exe, cwd=self.host.unix_path(folder), full_exit_code=True)
         self.host.wait_window(TITLE)
         return process, self.host.dump(TITLE)
 

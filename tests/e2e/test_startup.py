@@ -46,21 +46,21 @@ class StartupScenarios(winehost.WineTestCase):
         set_host_setting(self.host, cs_path)
         folder = r"C:\pkg" + "\\" + self.id().split(".")[-1]
         exe = make_package(self.host, folder, update_lst)
-        return self.host.start(exe, cwd=self.host.unix_path(folder))
+        return self.host.start(exe, cwd=self.host.unix_path(folder), full_exit_code=True)
 
     def start_ready(self):
         process = self.start_installer()
         self.host.wait_window(TITLE)
         return process
 
-    def assert_ends(self, process, what):
-        """The installer ends by itself, cleanly (a crash under Wine gives a
-        non-zero exit code, as the crash dialog is switched off)."""
+    def assert_ends(self, process, what, exit_code):
+        """The installer ends by itself with this exit code (a crash under
+        Wine gives another, as the crash dialog is switched off)."""
         try:
-            exit_code = process.wait(END_TIMEOUT)
+            code = process.wait(END_TIMEOUT)
         except TimeoutError:
             self.fail(f"{what}: the installer is still running; windows: {self.host.list_windows()}")
-        self.assertEqual(exit_code, 0, f"{what}: exit code")
+        self.assertEqual(code, exit_code, f"{what}: exit code")
 
     def assert_keeps_running(self, process, what):
         time.sleep(QUIET_PERIOD)
@@ -86,14 +86,14 @@ class StartupScenarios(winehost.WineTestCase):
         self.assertEqual(window.control(READY_STATUS, "Static")["text"], READY_STATUS)
         self.assertTrue(process.running())
 
-    def assert_message_then_end(self, process, title, text):
+    def assert_message_then_end(self, process, title, text, exit_code):
         """Exactly one message box of the installer, OK ends the program."""
         box = self.host.dump(title)
         self.assertEqual(box["class"], "#32770")
         self.assertIn(text, box.texts("Static"))
         self.assertEqual([w["title"] for w in self.windows_of(box["pid"])], [title])
         self.host.click(title, "OK")
-        self.assert_ends(process, f"OK on the message {text!r}")
+        self.assert_ends(process, f"OK on the message {text!r}", exit_code)
 
     # ---- the Ready window
 
@@ -173,7 +173,7 @@ class StartupScenarios(winehost.WineTestCase):
                 measured[dpi] = self.measure_window()
                 self.host.screenshot(os.path.join(winehost.work_dir(), f"ready-{dpi}.png"))
                 self.host.click(TITLE, "Cancel")
-                self.assert_ends(process, f"Cancel at {dpi} DPI")
+                self.assert_ends(process, f"Cancel at {dpi} DPI", 1602)
         finally:
             self.host.set_dpi(None)
         small, large = measured[96], measured[144]
@@ -197,13 +197,14 @@ class StartupScenarios(winehost.WineTestCase):
     def test_unsupported_version_shows_one_message(self):
         # A stored folder is not checked: without its settings file the
         # version reads "?", which no web ID matches.
-        for case, version in [("version 1.00", "1.00"), ("stored folder without TOVASK.INI", None)]:
+        # That folder holds no host product at all, so it ends with 1605.
+        for case, version, code in [("version 1.00", "1.00", 1642), ("stored folder without TOVASK.INI", None, 1605)]:
             with self.subTest(case):
                 process = self.start_installer(version=version)
                 self.host.wait_window("Vantrel")
                 self.assertFalse(any(w["title"] == TITLE for w in self.host.list_windows()),
                                  "installer window shown")
-                self.assert_message_then_end(process, "Vantrel", UNSUPPORTED)
+                self.assert_message_then_end(process, "Vantrel", UNSUPPORTED, code)
 
     def test_broken_update_list_ends_quietly(self):
         # A message box or a window would keep the program alive, so ending
@@ -211,7 +212,7 @@ class StartupScenarios(winehost.WineTestCase):
         for case, text in [("missing", None), ("empty", ""), ("one field", "Vantrel\n")]:
             with self.subTest(case):
                 process = self.start_installer(update_lst=text)
-                self.assert_ends(process, case)
+                self.assert_ends(process, case, 1620)
                 self.assertEqual([w for w in self.host.list_windows() if w["title"] in (TITLE, "Vantrel")], [])
 
     # ---- asking for the host folder
@@ -239,17 +240,17 @@ class StartupScenarios(winehost.WineTestCase):
             with self.subTest(answer=answer):
                 process = self.start_installer(cs_path=None)
                 self.answer_prompt(answer)
-                self.assert_message_then_end(process, TITLE, "Path not valid")
+                self.assert_message_then_end(process, TITLE, "Path not valid", 1605)
 
     def test_prompt_answered_with_folder_without_settings_file(self):
         process = self.start_installer(cs_path=None)
         self.answer_prompt(r"C:\pkg")
-        self.assert_message_then_end(process, TITLE, "Path not valid")
+        self.assert_message_then_end(process, TITLE, "Path not valid", 1605)
 
     def test_prompt_cancelled_ends_quietly(self):
         process = self.start_installer(cs_path="0")
         self.answer_prompt(None, "Cancel")
-        self.assert_ends(process, "Cancel on the prompt")
+        self.assert_ends(process, "Cancel on the prompt", 1602)
 
     # ---- leaving the Ready state
 
@@ -265,7 +266,7 @@ class StartupScenarios(winehost.WineTestCase):
             with self.subTest(name):
                 process = self.start_ready()
                 action()
-                self.assert_ends(process, name)
+                self.assert_ends(process, name, 1602)
 
     def test_escape_and_alt_h_do_nothing(self):
         process = self.start_ready()
@@ -277,7 +278,7 @@ class StartupScenarios(winehost.WineTestCase):
         self.assertEqual([(c["text"], c["visible"], c["enabled"]) for c in after.controls],
                          [(c["text"], c["visible"], c["enabled"]) for c in before.controls])
         self.host.click(TITLE, "Cancel")  # and it still answers
-        self.assert_ends(process, "Cancel after Escape and Alt+H")
+        self.assert_ends(process, "Cancel after Escape and Alt+H", 1602)
 
 
 if __name__ == "__main__":
