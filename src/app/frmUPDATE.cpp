@@ -77,7 +77,6 @@ void frmUPDATE::ShowHelpOrCommandLineError() {
 // where the window shows, to its status line.
 void frmUPDATE::RouteUnattendedMessages() {
     if (!ctx_.state.Options.Unattended()) return;
-    ctx_.rt.showWindow = ctx_.state.Options.mode == setup::RunMode::kPassive;
     ctx_.rt.unattendedMessages = [this](const std::string& text) {
         ctx_.state.Log.Write("Message: " + text);
         if (ctx_.state.Options.mode == setup::RunMode::kPassive) EditMsgline(text);

@@ -15,6 +15,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR arguments, int) {
     platform::win32::Win32Os os;
     platform::win32::Win32Forms forms(instance);
     forms.exitCode = [&state] { return setup::ExitCode(state.Summary); };
+    forms.showWindow = state.Options.mode != setup::RunMode::kQuiet;  // quiet: no window at any moment
     frmUPDATE window(setup::Context{state, os, forms});
     return forms.Run(window);
 }

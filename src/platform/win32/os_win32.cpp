@@ -15,6 +15,8 @@ constexpr int32_t kPathFileAccessError = 75;
 
 const wchar_t* Wide(const std::u16string& text) { return reinterpret_cast<const wchar_t*>(text.c_str()); }
 
+bool Is95Family() { return (GetVersion() & 0x80000000u) != 0; }
+
 // A kernel32 function that older systems lack, or null there.
 template <class Function>
 Function KernelFunction(const char* name) {
@@ -198,8 +200,7 @@ std::unique_ptr<InputFile> Win32Os::OpenForReading(const std::string& path) {
 bool Win32Os::TakeInstallLock() {
     static const char kName[] = "LiveUpdateSetup.Installing";
     const std::string global = std::string("Global\\") + kName;
-    const bool nt = (GetVersion() & 0x80000000u) == 0;
-    HANDLE mutex = CreateMutexA(nullptr, FALSE, nt ? global.c_str() : kName);
+    HANDLE mutex = CreateMutexA(nullptr, FALSE, Is95Family() ? kName : global.c_str());
     if (!mutex && GetLastError() == ERROR_ACCESS_DENIED) return false;
     if (!mutex) mutex = CreateMutexA(nullptr, FALSE, kName);
     if (!mutex) return true;  // no lock to be had: do not refuse the install for it
@@ -253,15 +254,33 @@ private:
 };
 }  // namespace
 
-// A fresh log never writes through whatever stands at its name: that is
-// removed first (removing a link leaves its target alone), and the file is
-// made only if nothing is there any more.
+namespace {
+// Others may read the log while the install writes it; on the NT family it
+// may also be renamed while open.
+HANDLE CreateLog(const std::string& path, DWORD disposition, bool renamable) {
+    const DWORD share = FILE_SHARE_READ | (renamable ? FILE_SHARE_DELETE : 0);
+    return CreateFileA(path.c_str(), GENERIC_WRITE, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+}  // namespace
+
+// A fresh log never writes through whatever stands at its name, such as a
+// link planted in a folder that others can write, and never removes it by
+// name (Wine removes a link's target then). It is created new under a
+// temporary name and renamed over the name, which replaces a link itself.
+// The 95 family knows no links: there the old log is removed first.
 std::unique_ptr<LogFile> Win32Os::CreateLogFile(const std::string& path, LogCreation how) {
-    if (how == LogCreation::kFresh) ::DeleteFileA(path.c_str());
-    const DWORD disposition = how == LogCreation::kAsGiven ? CREATE_ALWAYS : CREATE_NEW;
-    // Others may read the log while the install writes it.
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, disposition,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = INVALID_HANDLE_VALUE;
+    if (how == LogCreation::kAsGiven) {
+        file = CreateLog(path, CREATE_ALWAYS, false);
+    } else if (how == LogCreation::kNewOnly || Is95Family()) {
+        if (how == LogCreation::kFresh) ::DeleteFileA(path.c_str());
+        file = CreateLog(path, CREATE_NEW, false);
+    } else {
+        const std::string temporary = path + ".new~";
+        file = CreateLog(temporary, CREATE_NEW, true);
+        // Should the rename fail, the log keeps its temporary name.
+        if (file != INVALID_HANDLE_VALUE) MoveFileReplaceA(temporary, path);
+    }
     if (file == INVALID_HANDLE_VALUE) return nullptr;
     return std::make_unique<Win32LogFile>(file);
 }

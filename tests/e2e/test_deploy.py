@@ -1,0 +1,221 @@
+"""End-to-end deployment scenarios: the installer run unattended from the
+command line, as deployment tools run it, under Wine. Exit codes are read
+in full through a Windows parent (uia), which also watches the process's
+top-level windows. Also: one install at a time, the log's safety in the
+temporary folder, and a damaged sealed package.
+"""
+
+import glob
+import hashlib
+import os
+import shutil
+import sys
+import time
+import unittest
+
+sys.dont_write_bytecode = True  # no __pycache__ in the source tree
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import winehost  # noqa: E402
+from test_start_menu import link_target  # noqa: E402
+from winehost import make_host_product, make_package, payload, set_host_setting, start_menu_programs  # noqa: E402
+from winehost import strip_access_keys, wait_until  # noqa: E402
+
+TITLE = "Install Vantrel Live Update"
+HEADER = "Vantrel,WEB130,WEB131,WEB120,WEB140,WEB110"
+HOST = r"C:\Vantrel"
+BODY = "START\nFOLDER,SERVER\nFILE,TvkUpdt.exe,README.TXT\nEND\n"
+GROUP = "Vantrel - Ver 1.30"
+ITEM = "Vantrel - Live Update.lnk"
+ALL_USERS_PROGRAMS = r"C:\ProgramData\Microsoft\Windows\Start Menu\Programs"
+RUN_MS = 60000
+BUSY = "Another Live Update installation is in progress. Try again when it has finished."
+DAMAGED = ("The update package is damaged: TVKUPDT.EXE does not match its checksum. Nothing was installed; "
+           "obtain the package again.")
+
+
+class DeployScenarios(winehost.WineTestCase):
+    host_name = "deploy"
+    keeps_desktop = True
+
+    def prepare(self):
+        make_host_product(self.host, HOST)
+        set_host_setting(self.host, HOST)
+        self.host.reg_delete(r"HKCU\Software\Wine\AppDefaults\LiveUpdateSetup.exe")
+        for programs in (self.host.unix_path(ALL_USERS_PROGRAMS), start_menu_programs(self.host)):
+            shutil.rmtree(os.path.join(programs, GROUP), ignore_errors=True)
+        for log in glob.glob(os.path.join(self.temp_folder(), "LiveUpdateSetup*.log")):
+            os.remove(log)
+
+    def temp_folder(self):
+        """The Linux path of the user's temporary folder."""
+        path = self.host.run("cmd", "/c", "echo %TEMP%").stdout.strip()
+        return self.host.unix_path(path)
+
+    def package(self, body=BODY, files=None, update_lst=True):
+        folder = r"C:\pkg" + "\\" + self.id().split(".")[-1]
+        files = {"TvkUpdt.exe": payload("TvkUpdt.exe"), "README.TXT": b"readme\r\n"} if files is None else files
+        return make_package(self.host, folder, HEADER + "\n" + body if update_lst else None, files)
+
+    def log_lines(self, name="LiveUpdateSetup.log"):
+        with open(os.path.join(self.temp_folder(), name), "rb") as f:
+            return f.read().decode("cp1252").split("\r\n")[:-1]
+
+    def assert_installed(self, programs=ALL_USERS_PROGRAMS):
+        self.assertTrue(os.path.isfile(self.host.unix_path(HOST + r"\TVKUPDT.EXE")))
+        with open(self.host.unix_path(HOST + r"\Sys\TOVASK.INI"), "rb") as f:
+            self.assertIn(b"UPDATEONLINE=WEB130", f.read())
+        link = os.path.join(self.host.unix_path(programs), GROUP, ITEM)
+        with open(link, "rb") as f:
+            self.assertEqual(link_target(f.read()).lower(), (HOST + r"\TvkUpdt.exe").lower())
+
+    # ---- quiet and passive
+
+    def test_quiet_install_shows_nothing_and_makes_the_item_without_a_shell(self):
+        result = self.host.run_watched(self.package(), "/quiet", "/norestart", max_ms=RUN_MS)
+        self.assertEqual(result["exit"], 0)
+        self.assertEqual(result["visible"], [], "a window showed")
+        self.assert_installed()
+        self.assertEqual(self.log_lines()[-1], "Completed; exit code 0")
+
+    def test_passive_install_shows_its_window_and_closes_itself(self):
+        result = self.host.run_watched(self.package(), "/passive", max_ms=RUN_MS)
+        self.assertEqual(result["exit"], 0)
+        self.assertEqual(result["visible"], [TITLE])
+        self.assert_installed()
+
+    def test_refusals_and_partial_installs_end_with_their_codes(self):
+        def no_setting():
+            set_host_setting(self.host, None)
+
+        def old_host():
+            make_host_product(self.host, HOST, "1.00")
+
+        cases = [
+            ("unknown switch", ["/quiet", "/bogus"], None, True, BODY, 1639),
+            ("switch without its value", ["/quiet", "/log"], None, True, BODY, 1639),
+            ("no stored folder", ["/quiet"], no_setting, True, BODY, 1605),
+            ("folder without the host", ["/quiet", "/DIR=C:\\Nowhere"], None, True, BODY, 1605),
+            ("no UPDATE.LST", ["/quiet"], None, False, BODY, 1620),
+            ("unsupported version", ["/quiet"], old_host, True, BODY, 1642),
+            ("a listed file missing", ["/qn"], None, True, BODY.replace("README.TXT", "NOTHERE.DLL"), 1603),
+        ]
+        for name, args, arrange, with_list, body, code in cases:
+            with self.subTest(name):
+                self.prepare()
+                if arrange:
+                    arrange()
+                exe = self.package(body, update_lst=with_list)
+                started = time.monotonic()
+                result = self.host.run_watched(exe, *args, max_ms=RUN_MS)
+                print(f"\n{name}: exit code {result['exit']} after {time.monotonic() - started:.2f} s "
+                      "(one uia run included)", file=sys.stderr)
+                self.assertEqual(result["exit"], code)
+                self.assertEqual(result["visible"], [])
+                self.assertTrue(self.log_lines()[-1].endswith(f"exit code {code}"), self.log_lines())
+
+    def test_windows95_family_needs_a_restart_that_quiet_runs_never_make(self):
+        self.host.set_windows_version("LiveUpdateSetup.exe", "win95")
+        result = self.host.run_watched(self.package(), "/quiet", max_ms=RUN_MS)
+        self.assertEqual(result["exit"], 3010)
+        self.assertEqual(result["visible"], [])
+        self.assertEqual(self.log_lines()[-1], "Completed; restart needed; exit code 3010")
+
+    def test_deployment_script(self):
+        # A start-up script as an administrator writes it; cmd's ERRORLEVEL
+        # carries the whole exit code.
+        exe = self.package()
+        script = "C:\\deploy\\install-live-update.cmd"
+        os.makedirs(self.host.unix_path("C:\\deploy"), exist_ok=True)
+        with open(self.host.unix_path(script), "wb") as f:
+            f.write((f'@echo off\r\nstart "" /wait "{exe}" /quiet /norestart\r\necho first %ERRORLEVEL%\r\n'
+                     f'start "" /wait "{exe}" /quiet /frobnicate\r\necho second %ERRORLEVEL%\r\n').encode())
+        output = self.host.run("cmd", "/c", script, timeout=RUN_MS / 1000).stdout.split()
+        self.assertEqual(output, ["first", "0", "second", "1639"])
+        self.assert_installed()
+
+    # ---- one install at a time
+
+    def test_second_instance_changes_nothing(self):
+        exe = self.package()
+        first = self.host.start(exe, full_exit_code=True)
+        ready = self.host.dump(TITLE)
+        quiet = self.host.run_watched(exe, "/quiet", max_ms=RUN_MS)
+        self.assertEqual((quiet["exit"], quiet["visible"]), (1618, []))
+
+        second = self.host.start(exe, full_exit_code=True)
+        box = wait_until(lambda: [w for w in self.host.list_windows()
+                                  if w["class"] == "#32770" and w["pid"] != ready["pid"]], 15, 0.2)
+        self.assertIsNotNone(box, "no message for the second installer")
+        handle = "hwnd:" + box[0]["hwnd"]
+        message = self.host.dump(handle)
+        self.assertEqual(message["title"], TITLE)
+        self.assertIn(BUSY, message.texts("Static"))
+        self.assertEqual([strip_access_keys(t) for t in message.texts("Button")], ["OK"])
+        self.host.click(handle, "OK")
+        self.assertEqual(second.wait(15), 1618)
+
+        self.assertFalse(os.path.exists(self.host.unix_path(HOST + r"\TVKUPDT.EXE")), "the second one installed")
+        self.host.click(TITLE, "Cancel")
+        self.assertEqual(first.wait(15), 1602)
+
+    # ---- the log in a folder that others can write
+
+    def test_log_never_writes_through_a_link(self):
+        victim = os.path.join(self.host.prefix, "victim.txt")  # outside drive C, as a system file would be
+        with open(victim, "wb") as f:
+            f.write(b"precious\r\n")
+        log = os.path.join(self.temp_folder(), "LiveUpdateSetup.log")
+        os.symlink(victim, log)
+        result = self.host.run_watched(self.package(), "/quiet", max_ms=RUN_MS)
+        self.assertEqual(result["exit"], 0)
+        with open(victim, "rb") as f:
+            self.assertEqual(f.read(), b"precious\r\n")
+        self.assertFalse(os.path.islink(log), "the link is still there")
+        self.assertEqual(self.log_lines()[-1], "Completed; exit code 0")
+
+    # ---- a damaged sealed package
+
+    def sealed_package_damaged(self):
+        files = {"TvkUpdt.exe": payload("TvkUpdt.exe"), "README.TXT": b"readme\r\n"}
+        exe = self.package(files=files)
+        folder = os.path.dirname(self.host.unix_path(exe))
+        sums = ""
+        for name in ("UPDATE.LST", "TvkUpdt.exe", "README.TXT"):
+            with open(os.path.join(folder, name), "rb") as f:
+                sums += f"{hashlib.sha256(f.read()).hexdigest()}  {name}\n"
+        with open(os.path.join(folder, "SHA256SUMS"), "w") as f:
+            f.write(sums)
+        with open(os.path.join(folder, "TvkUpdt.exe"), "r+b") as f:
+            f.truncate(len(files["TvkUpdt.exe"]) // 2)  # a download that broke off
+        return exe
+
+    def assert_nothing_changed(self):
+        self.assertEqual(sorted(os.listdir(self.host.unix_path(HOST))), ["Sys"])
+        with open(self.host.unix_path(HOST + r"\Sys\TOVASK.INI"), "rb") as f:
+            self.assertNotIn(b"UPDATEONLINE", f.read())
+        for programs in (self.host.unix_path(ALL_USERS_PROGRAMS), start_menu_programs(self.host)):
+            self.assertFalse(os.path.exists(os.path.join(programs, GROUP)))
+
+    def test_damaged_sealed_package_is_refused_before_anything_changes(self):
+        process = self.host.start(self.sealed_package_damaged(), full_exit_code=True)
+        ready = self.host.dump(TITLE)
+        self.host.click(TITLE, "Install")
+        box = wait_until(lambda: [w for w in self.host.list_windows()
+                                  if w["class"] == "#32770" and w["pid"] == ready["pid"]], 30, 0.2)
+        self.assertIsNotNone(box, "no message for the damaged package")
+        message = self.host.dump("hwnd:" + box[0]["hwnd"])
+        self.assertEqual(message["title"], TITLE)
+        self.assertIn(DAMAGED, message.texts("Static"))
+        self.host.click("hwnd:" + box[0]["hwnd"], "OK")
+        self.assertEqual(process.wait(15), 1620)
+        self.assert_nothing_changed()
+
+        self.prepare()
+        result = self.host.run_watched(self.sealed_package_damaged(), "/quiet", max_ms=RUN_MS)
+        self.assertEqual((result["exit"], result["visible"]), (1620, []))
+        self.assert_nothing_changed()
+        self.assertIn("Refused: " + DAMAGED, self.log_lines())
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
