@@ -52,7 +52,7 @@ void frmUPDATE::Form_Load() {
         // No usable list: nothing is shown, as before, but the log says why.
         ctx_.state.Summary.refusal = setup::Refusal::kPackageUnusable;
         ctx_.state.Log.Write(platform::Cat({"Refused: the update list cannot be used (error ",
-                                            std::to_string(error.Number()), ", ", error.Description(), ")"}));
+                                            platform::Number(error.Number()), ", ", error.Description(), ")"}));
         EndRun();
         ctx_.rt.EndProgram();
     }

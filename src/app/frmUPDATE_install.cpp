@@ -2,8 +2,6 @@
 // reboot offer that follows a completed install on the Windows 95 family.
 #include "app/frmUPDATE.h"
 
-#include <set>
-
 #include "platform/forms_runtime.h"
 #include "platform/os_services.h"
 #include "platform/text.h"
@@ -75,15 +73,13 @@ void frmUPDATE::StartProgress(int checkSteps) {
 // anything is changed; a damaged one is refused and the program ends.
 bool frmUPDATE::PackageIsIntact() {
     auto& s = ctx_.state;
-    std::vector<std::string> names;
-    std::set<std::string> seen;
-    for (std::size_t i = 1; i < s.UpdateFiles.size(); ++i)
-        if (seen.insert(s.UpdateFiles[i].FileName).second) names.push_back(s.UpdateFiles[i].FileName);
+    std::vector<std::string> names;  // each is checked once, however often it is listed
+    for (std::size_t i = 1; i < s.UpdateFiles.size(); ++i) names.push_back(s.UpdateFiles[i].FileName);
     const std::string before = lblMsgline.Caption();
     int shown = 0;
     auto progress = [&](uint64_t done, uint64_t total) {
         if (shown == 0) EditMsgline("Checking the package...");
-        const int steps = total ? static_cast<int>(done * kCheckSteps / total) : kCheckSteps;
+        const int steps = total ? static_cast<int>(static_cast<double>(done) / total * kCheckSteps) : kCheckSteps;
         if (steps > shown) AdvanceProgress(steps - shown), shown = steps;
         ctx_.rt.YieldToUI();
     };
@@ -99,7 +95,7 @@ bool frmUPDATE::PackageIsIntact() {
         return true;
     }
     const setup::SealProblem& problem = check.problems.front();
-    s.Log.Write(platform::Cat({"Package check: ", problem.file, " ", problem.reason}));
+    s.Log.Write(platform::Cat({"Package check: ", problem.file, " ", setup::SealFaultText(problem.fault)}));
     ctx_.rt.SetScreenPointer(platform::kPointerDefault);
     Refuse(setup::Refusal::kPackageUnusable,
            platform::Cat({"The update package is damaged: ", problem.file,
@@ -169,5 +165,5 @@ void frmUPDATE::EndRun() {
             how += "; restart needed";
     }
     s.Log.Open(ctx_);
-    s.Log.Write(platform::Cat({how, "; exit code ", std::to_string(setup::ExitCode(summary))}));
+    s.Log.Write(platform::Cat({how, "; exit code ", platform::Number(setup::ExitCode(summary))}));
 }

@@ -6,6 +6,7 @@
 
 #include "lucheck/plan_os.h"
 #include "lucheck/registration_check.h"
+#include "lucheck/seal.h"
 #include "platform/text.h"
 #include "setup/deploy.h"
 #include "setup/update_list.h"
@@ -211,7 +212,7 @@ private:
                                                               "package (lucheck --seal writes SHA256SUMS)"});
         for (const setup::SealProblem& problem : check.problems)
             diagnostics_.push_back({OnDisk(problem.file), problem.line, Severity::kError,
-                                    problem.reason + ": the installer refuses the package"});
+                                    SealReason(problem) + ": the installer refuses the package"});
         for (const setup::UnlistedSeal& line : check.unlisted)
             diagnostics_.push_back({sums, line.line, Severity::kWarning,
                                     "names " + line.name + ", which UPDATE.LST does not list: never checked"});

@@ -56,4 +56,12 @@ bool WriteSeal(const Package& package, std::string& written, int& files, std::st
     return true;
 }
 
+std::string SealReason(const setup::SealProblem& problem) {
+    const std::string text = setup::SealFaultText(problem.fault);
+    const std::string other = std::to_string(problem.otherLine);
+    if (problem.fault == setup::SealFault::kMismatch) return text + " (SHA256SUMS line " + other + ")";
+    if (problem.fault == setup::SealFault::kConflict) return "gives " + problem.name + " another digest than line " + other;
+    return text;
+}
+
 }  // namespace lucheck

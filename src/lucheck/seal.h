@@ -3,6 +3,7 @@
 #include <string>
 
 #include "lucheck/package.h"
+#include "setup/package_seal.h"
 
 namespace lucheck {
 
@@ -11,5 +12,9 @@ namespace lucheck {
 // False, with the reason and nothing written, when a listed file is
 // missing or a file cannot be read or written.
 bool WriteSeal(const Package& package, std::string& written, int& files, std::string& reason);
+
+// A seal problem in words, to follow the file's name: "does not match its
+// checksum (SHA256SUMS line 3)".
+std::string SealReason(const setup::SealProblem& problem);
 
 }  // namespace lucheck

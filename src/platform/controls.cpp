@@ -66,7 +66,8 @@ Control* Form::FindControl(const std::string& name) const {
 }
 
 Label& Form::LabelNamed(const std::string& name) const {
-    auto* label = dynamic_cast<Label*>(FindControl(name));
+    Control* control = FindControl(name);
+    auto* label = control && control->Kind() == ControlKind::Label ? static_cast<Label*>(control) : nullptr;
     if (!label) throw RuntimeError(730, "Control '" + name + "' not found");
     return *label;
 }

@@ -26,6 +26,10 @@ std::string UCase(const std::string& text);
 // of whose temporaries costs code in a program that must stay small.
 std::string Cat(std::initializer_list<std::string_view> parts);
 
+// A whole number in decimal; out of line, as each inlined std::to_string
+// costs code.
+std::string Number(long value);
+
 // ANSI text (system code page) to UTF-16.
 std::u16string AnsiToWide(const std::string& text);
 

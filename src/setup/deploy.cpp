@@ -10,6 +10,7 @@
 namespace setup {
 
 using platform::Cat;
+using platform::Number;
 
 namespace {
 
@@ -30,8 +31,6 @@ const char* Regsvr32Meaning(uint32_t code) {
     case kRegsvr32CouldNotLoad: return " (could not load the file or a DLL it needs)";
     case kRegsvr32NoEntryPoint: return " (no DllRegisterServer)";
     case kRegsvr32EntryPointFailed: return " (DllRegisterServer failed)";
-    case 1: return " (bad arguments)";
-    case 2: return " (OLE could not be initialised)";
     }
     return "";
 }
@@ -47,7 +46,7 @@ bool StartRegistration(Context& ctx, MainWindow& window, PendingRegistration& pe
         pending.startedAt = ctx.os.TickCount();
         return true;
     } catch (const platform::RuntimeError& e) {
-        const std::string trouble = Cat({"error ", std::to_string(e.Number()), ", ", e.Description()});
+        const std::string trouble = Cat({"error ", Number(e.Number()), ", ", e.Description()});
         ReportFileError(ctx, window, kRegisterFailed, pending.file);
         if (outcome) {
             outcome->registration = Registration::kNotStarted;
@@ -234,7 +233,7 @@ void RegistrationFailed(Context& ctx, MainWindow& window, const PendingRegistrat
 // needed a DLL listed after it: it is tried once more, now that every file
 // is in place. True when the registration is still pending.
 bool TakeResult(Context& ctx, MainWindow& window, PendingRegistration& pending, uint32_t code) {
-    const std::string ended = Cat({pending.command, " ended with ", std::to_string(code)});
+    const std::string ended = Cat({pending.command, " ended with ", Number(code)});
     if (code == 0) {
         ctx.state.Log.Write(Cat({pending.file, ": registered (", ended, ")"}));
         return false;
@@ -277,7 +276,7 @@ bool Settle(Context& ctx, MainWindow& window, PendingRegistration& pending) {
     if (ctx.os.TickCount() - pending.startedAt < kRegistrationLimitMs) return false;
     ctx.os.CloseProgram(pending.program);  // left running
     RegistrationFailed(ctx, window, pending,
-                       Cat({pending.command, " still running after ", std::to_string(kRegistrationLimitMs / 1000),
+                       Cat({pending.command, " still running after ", Number(kRegistrationLimitMs / 1000),
                             " s; result unknown"}));
     return true;
 }

@@ -16,7 +16,7 @@ std::unique_ptr<platform::LogFile> CreateInTempFolder(platform::OsServices& os) 
     if (auto file = os.CreateLogFile(folder + kInstallLogName, platform::LogCreation::kFresh)) return file;
     const std::string stem = std::string(kInstallLogName).substr(0, std::string(kInstallLogName).rfind('.'));
     for (int i = 1; i <= kOtherNames; ++i)
-        if (auto file = os.CreateLogFile(platform::Cat({folder, stem, "-", std::to_string(i), ".log"}),
+        if (auto file = os.CreateLogFile(platform::Cat({folder, stem, "-", platform::Number(i), ".log"}),
                                          platform::LogCreation::kNewOnly))
             return file;
     return nullptr;

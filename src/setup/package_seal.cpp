@@ -1,5 +1,6 @@
 #include "setup/package_seal.h"
 
+#include <algorithm>
 #include <map>
 
 #include "platform/text.h"
@@ -31,9 +32,8 @@ struct Seals {
 
 int HexValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
+    c = static_cast<char>(c | 0x20);
+    return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
 }
 
 // "<64 hex digits> <space or *><name>"; false when the line is not that.
@@ -54,66 +54,48 @@ bool ParseLine(const std::string& text, Sha256Digest& digest, std::string& name)
 struct Findings {
     SealCheck& check;
     bool stopAtFirst;
-    void Add(const std::string& file, int line, const std::string& reason) {
-        check.problems.push_back({file, line, reason});
+    void Add(const std::string& file, int line, SealFault fault, int otherLine = 0, const std::string& name = "") {
+        check.problems.push_back({file, line, fault, otherLine, name});
     }
     bool Full() const { return stopAtFirst && !check.problems.empty(); }
 };
-
-static_assert(kSealMaxLine == 512 && kSealMaxSize == 16u << 20, "the messages name the limits");
-
-void LongLine(Findings& findings, int line) { findings.Add(kSealFileName, line, "is longer than 512 bytes"); }
 
 // One line of SHA256SUMS: empty lines and # comments (as sha256sum -c) are
 // passed over. False for a line too long, after which nothing is read.
 bool TakeLine(std::string& text, int line, Seals& seals, Findings& findings) {
     if (!text.empty() && text.back() == '\r') text.pop_back();
-    if (text.size() > kSealMaxLine) {
-        LongLine(findings, line);
-        return false;
-    }
+    if (text.size() > kSealMaxLine) return findings.Add(kSealFileName, line, SealFault::kLongLine), false;
     if (text.empty() || text[0] == '#') return true;
     Seal seal{{}, line, {}};
-    if (!ParseLine(text, seal.digest, seal.name)) {
-        findings.Add(kSealFileName, line, "is malformed: not \"<64 hex digits> <space or *><file name>\"");
-        return true;
-    }
+    if (!ParseLine(text, seal.digest, seal.name)) return findings.Add(kSealFileName, line, SealFault::kMalformed), true;
     const auto [known, added] = seals.index.emplace(platform::UCase(seal.name), seals.lines.size());
-    if (added) {
+    if (added)
         seals.lines.push_back(std::move(seal));
-    } else if (const Seal& first = seals.lines[known->second]; first.digest != seal.digest) {
-        findings.Add(kSealFileName, line, platform::Cat({"gives ", seal.name, " another digest than line ",
-                                                         std::to_string(first.line)}));
-    }
+    else if (seals.lines[known->second].digest != seal.digest)
+        findings.Add(kSealFileName, line, SealFault::kConflict, seals.lines[known->second].line, seal.name);
     return true;
 }
 
 // Reads SHA256SUMS line by line, never whole; false when it cannot be read
 // to its end (a read error, too large, a line too long).
 bool ReadSeals(platform::InputFile& file, std::vector<uint8_t>& buffer, Seals& seals, Findings& findings) {
-    if (file.Size() > kSealMaxSize) {
-        findings.Add(kSealFileName, 0, "is larger than 16 MiB");
-        return false;
-    }
+    if (file.Size() > kSealMaxSize) return findings.Add(kSealFileName, 0, SealFault::kTooLarge), false;
     std::string text;
     int line = 1;
     uint64_t total = 0;
     for (int64_t n; !findings.Full() && (n = file.Read(buffer.data(), buffer.size())) != 0;) {
-        if (n < 0 || (total += uint64_t(n)) > kSealMaxSize) {
-            findings.Add(kSealFileName, 0, n < 0 ? "cannot be read" : "is larger than 16 MiB");
-            return false;
-        }
-        for (int64_t i = 0; i < n && !findings.Full(); ++i) {
-            if (buffer[i] == '\n') {
-                if (!TakeLine(text, line++, seals, findings)) return false;
-                text.clear();
-                continue;
-            }
-            text += char(buffer[i]);
-            if (text.size() > kSealMaxLine + 1) {  // one more than a CR allows
-                LongLine(findings, line);
-                return false;
-            }
+        if (n < 0) return findings.Add(kSealFileName, 0, SealFault::kUnreadable), false;
+        if ((total += uint64_t(n)) > kSealMaxSize) return findings.Add(kSealFileName, 0, SealFault::kTooLarge), false;
+        const char* at = reinterpret_cast<const char*>(buffer.data());
+        for (const char* end = at + n; at < end && !findings.Full();) {
+            const char* stop = std::find(at, end, '\n');
+            text.append(at, stop);
+            if (text.size() > kSealMaxLine + 1)  // one more than a CR allows
+                return findings.Add(kSealFileName, line, SealFault::kLongLine), false;
+            if (stop == end) break;
+            if (!TakeLine(text, line++, seals, findings)) return false;
+            text.clear();
+            at = stop + 1;
         }
     }
     return text.empty() || findings.Full() || TakeLine(text, line, seals, findings);
@@ -155,7 +137,7 @@ std::vector<Target> FindTargets(platform::OsServices& os, const std::string& bas
                                 const std::vector<std::string>& names, Seals& seals, Findings& findings) {
     std::vector<Target> targets;
     NameIndex seen;
-    for (std::size_t i = 0; i <= names.size(); ++i) {
+    for (std::size_t i = 0; i <= names.size() && !findings.Full(); ++i) {
         const std::string& name = i == 0 ? list : names[i - 1];
         const std::string key = platform::UCase(name);
         if (!FindableName(name) || !seen.emplace(key, 0).second) continue;
@@ -164,12 +146,11 @@ std::vector<Target> FindTargets(platform::OsServices& os, const std::string& bas
         if (seal) seal->listed = true;
         const auto file = os.OpenForReading(base + name);
         if (!seal)
-            findings.Add(name, 0, "has no line in SHA256SUMS");
+            findings.Add(name, 0, SealFault::kNoLine);
         else if (!file)
-            findings.Add(name, 0, "is not in the package");
+            findings.Add(name, 0, SealFault::kMissing);
         else
             targets.push_back({name, *seal, file->Size()});
-        if (findings.Full()) break;
     }
     return targets;
 }
@@ -183,26 +164,10 @@ void CheckTargets(platform::OsServices& os, const std::string& base, const std::
         const auto file = os.OpenForReading(base + target.name);
         Sha256Digest digest;
         if (!file || !Hash(*file, buffer, digest, &progress))
-            findings.Add(target.name, 0, "cannot be read");
+            findings.Add(target.name, 0, SealFault::kUnreadable);
         else if (digest != target.seal.digest)
-            findings.Add(target.name, 0, platform::Cat({"does not match its checksum (SHA256SUMS line ",
-                                                         std::to_string(target.seal.line), ")"}));
+            findings.Add(target.name, 0, SealFault::kMismatch, target.seal.line);
     }
-}
-
-bool ReadSealFile(platform::OsServices& os, const std::string& path, std::vector<uint8_t>& buffer, Seals& seals,
-                  Findings& findings) {
-    const auto file = os.OpenForReading(path);
-    if (!file) findings.Add(kSealFileName, 0, "cannot be read");
-    return file && ReadSeals(*file, buffer, seals, findings);
-}
-
-// The lines naming files that are not checked, in SHA256SUMS order.
-std::vector<UnlistedSeal> Unlisted(const Seals& seals) {
-    std::vector<UnlistedSeal> unlisted;
-    for (const Seal& seal : seals.lines)
-        if (!seal.listed) unlisted.push_back({seal.name, seal.line});
-    return unlisted;
 }
 
 }  // namespace
@@ -210,20 +175,32 @@ std::vector<UnlistedSeal> Unlisted(const Seals& seals) {
 SealCheck CheckSeal(platform::OsServices& os, const std::string& folder, const std::vector<std::string>& names,
                     const SealProgress& progress, bool stopAtFirst) {
     SealCheck check;
-    const std::string base = platform::Cat({folder, "\\"});
+    const std::string base = folder + "\\";
     if (os.FindFile(base + kSealFileName).empty()) return check;
     Findings findings{check, stopAtFirst};
     std::vector<uint8_t> buffer(kChunk);
     Seals seals;
-    if (ReadSealFile(os, base + kSealFileName, buffer, seals, findings) && !findings.Full()) {
-        const std::string list = kListFile;
+    const auto file = os.OpenForReading(base + kSealFileName);
+    if (!file) findings.Add(kSealFileName, 0, SealFault::kUnreadable);
+    if (file && ReadSeals(*file, buffer, seals, findings) && !findings.Full()) {
+        const std::string list = kListFile;  // outlives the targets, which refer to it
         const std::vector<Target> targets = FindTargets(os, base, list, names, seals, findings);
-        check.unlisted = Unlisted(seals);
+        for (const Seal& seal : seals.lines)
+            if (!seal.listed) check.unlisted.push_back({seal.name, seal.line});
         Progress bytes{progress};
         CheckTargets(os, base, targets, bytes, buffer, findings);
     }
     check.status = check.problems.empty() ? SealStatus::kIntact : SealStatus::kDamaged;
     return check;
+}
+
+static_assert(kSealMaxLine == 512 && kSealMaxSize == 16u << 20, "the texts name the limits");
+const char* SealFaultText(SealFault fault) {
+    static const char* const kTexts[] = {
+        "does not match its checksum", "has no line in SHA256SUMS", "is not in the package", "cannot be read",
+        "is malformed: not \"<64 hex digits> <space or *><file name>\"", "is longer than 512 bytes",
+        "is larger than 16 MiB", "names a file again with another digest"};
+    return kTexts[static_cast<int>(fault)];
 }
 
 bool FindableName(const std::string& name) {

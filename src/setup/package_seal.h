@@ -19,11 +19,28 @@ constexpr std::size_t kSealMaxLine = 512;       // bytes, without the line end
 
 enum class SealStatus { kNotSealed, kIntact, kDamaged };
 
-struct SealProblem {
-    std::string file;    // the package file's name as the list gives it, or SHA256SUMS
-    int line = 0;        // the SHA256SUMS line a problem of SHA256SUMS is on; 0 for the whole file
-    std::string reason;  // "does not match its checksum (SHA256SUMS line 3)", "is malformed: ..."
+enum class SealFault {
+    kMismatch,    // the file's digest differs from its line
+    kNoLine,      // a listed file, or UPDATE.LST, has no line
+    kMissing,     // a listed file is not in the package
+    kUnreadable,  // a file (or SHA256SUMS) cannot be read
+    kMalformed,   // a SHA256SUMS line is not "<64 hex digits> <space or *><name>"
+    kLongLine,    // a SHA256SUMS line is longer than kSealMaxLine
+    kTooLarge,    // SHA256SUMS is larger than kSealMaxSize
+    kConflict,    // a name given again with another digest
 };
+
+struct SealProblem {
+    std::string file;   // the package file's name as the list gives it, or SHA256SUMS
+    int line = 0;       // the SHA256SUMS line a problem of SHA256SUMS is on; 0 for the whole file
+    SealFault fault = SealFault::kMismatch;
+    int otherLine = 0;  // the line a file was checked against, or first gave a name given again
+    std::string name;   // the name given again (kConflict)
+};
+
+// The problem in words, to follow the file's name: "does not match its
+// checksum".
+const char* SealFaultText(SealFault fault);
 
 // A SHA256SUMS line naming a file that is neither UPDATE.LST nor listed.
 struct UnlistedSeal {

@@ -24,7 +24,7 @@ void Logged(Context& ctx, const std::string& what, Statement&& statement) {
         statement();
     } catch (const platform::RuntimeError& e) {
         ctx.state.Log.Write(platform::Cat(
-            {"Program Manager: ", what, ": failed, error ", std::to_string(e.Number()), ", ", e.Description()}));
+            {"Program Manager: ", what, ": failed, error ", platform::Number(e.Number()), ", ", e.Description()}));
         throw;
     }
     ctx.state.Log.Write(platform::Cat({"Program Manager: ", what, ": done"}));

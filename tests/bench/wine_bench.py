@@ -9,13 +9,17 @@ environment the end-to-end tests get:
   LU_EXE=$B/LiveUpdateSetup.exe UIA_EXE=$B/tests/e2e/uia.exe \\
   LU_PAYLOAD=$B/tests/payload PROGMAN_SERVER_EXE=$B/tests/dde/progman_server.exe \\
   PROGMAN_CLIENT_EXE=$B/tests/dde/progman_client.exe E2E_WORK=$B/e2e \\
+  WINBENCH_EXE=$B/tests/e2e/winbench.exe LU_BASE_EXE=/path/to/older/LiveUpdateSetup.exe \\
   python3 tests/bench/wine_bench.py
 
 PROGMAN_CLIENT_EXE is optional: with it, the conversation alone is timed
-too. Figures (medians; min and max beside them):
+too. LU_BASE_EXE is optional: an earlier build of the installer, timed
+beside LU_EXE in a, b, d and e. A figure whose --...-runs is 0 is left
+out. Figures (medians; min and max beside them):
 
   a. start-up: from starting LiveUpdateSetup.exe to its Ready window
-     (found by uia, which looks every 50 ms);
+     answering, timed inside Wine by winbench.exe, which starts it, looks
+     for its visible window every millisecond and sends it a message;
   b. a 2,000-file install: 2,000 small text files listed under
      FOLDER,SERVER and copied into the host folder, from the Install click
      to the completed window (Cancel reads Finish); the copying alone is
@@ -25,21 +29,44 @@ too. Figures (medians; min and max beside them):
      nothing), and with no server at all. Each look at the window costs
      one uia run (about 0.1 s), which bounds the resolution of the install
      figures; the conversation alone (progman_client) is timed inside
-     Wine to the millisecond.
+     Wine to the millisecond;
+  a. also: the same start-up of winbench.exe's minimal window with the
+     installer's title and its two buttons, started from the same folder in
+     turn with the installer, and the ratio of the two;
+  d. 20 DLL registrations (copies of the payload TVKCOM.dll listed under
+     FOLDER,SERVER): from the Install click to the completed window, how
+     many had recorded themselves by then, and the 20 `regsvr32 /s` runs
+     alone, all started at once by winbench.exe, which times them inside
+     Wine;
+  e. the window's answer times during a 1,500-file install: uia sends it
+     WM_NULL every 50 ms; the samples sent from the Install click to the
+     completed window count (median, 95th percentile, longest);
+  f. a quiet install (/quiet) of 2,000 files of 4 KiB from start to exit,
+     beside the attended one from start to the completed window plus
+     Finish to exit; and quiet refusals from start to exit: another
+     install waiting at its Ready window (1618), an unknown switch (1639),
+     no stored host folder (1605). Both started through uia run, whose own
+     cost shows in the row for winbench.exe ending at once;
+  g. a sealed package (SHA256SUMS) of 20 random files of 20 MiB beside the
+     same package unsealed, Install click to completed window; the extra
+     time beside what sha256sum's throughput on the same 400 MiB predicts.
 """
 
 import argparse
+import glob
 import os
 import shutil
 import statistics
 import subprocess
 import sys
+import tempfile
+import threading
 import time
 
 sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
 import winehost  # noqa: E402
-from winehost import make_host_product, make_package, set_host_setting, start_menu_programs  # noqa: E402
+from winehost import make_host_product, make_package, payload, set_host_setting, start_menu_programs  # noqa: E402
 from winehost import keep_desktop, wait_until  # noqa: E402
 
 TITLE = "Install Vantrel Live Update"
@@ -47,6 +74,9 @@ HEADER = "Vantrel,WEB130,WEB131,WEB120,WEB140,WEB110"
 HOST = r"C:\Vantrel"
 GROUP = "Vantrel - Ver 1.30"
 TIMEOUT = 300  # seconds for anything to happen before the run is given up
+ALL_USERS_PROGRAMS = r"C:\ProgramData\Microsoft\Windows\Start Menu\Programs"  # quiet runs' Start-menu item
+REGISTRATIONS = r"HKCU\Software\LiveUpdateTest"  # where TVKCOM.dll records each registration
+MIB = 1024 * 1024
 
 
 class NoShellHost(winehost.WineHost):
@@ -87,10 +117,30 @@ class Bench:
         self.close_shell_windows()
         make_host_product(self.host, HOST)
         set_host_setting(self.host, HOST)
-        shutil.rmtree(os.path.join(start_menu_programs(self.host), GROUP), ignore_errors=True)
+        for programs in (start_menu_programs(self.host), self.host.unix_path(ALL_USERS_PROGRAMS)):
+            shutil.rmtree(os.path.join(programs, GROUP), ignore_errors=True)
 
-    def start_ready(self, exe, folder):
-        process = self.host.start(exe, cwd=self.host.unix_path(folder))
+    def package(self, folder, body, files=None, exe=None):
+        """make_package with this list body; with `exe` (a Linux path), that
+        installer instead of LU_EXE."""
+        installer = make_package(self.host, folder, HEADER + "\n" + body, files)
+        if exe:
+            shutil.copy(exe, self.host.unix_path(installer))
+        return installer
+
+    def files_package(self, folder, count, size=None, exe=None):
+        """A package of `count` files listed under FOLDER,SERVER, 25 to a
+        line: small text files, or `size` bytes each. Returns the installer
+        and the names."""
+        names = [f"F{i:04d}.TXT" for i in range(count)]
+        body = "START\nFOLDER,SERVER\n" + "".join(
+            "FILE," + ",".join(names[i:i + 25]) + "\n" for i in range(0, count, 25)) + "END\n"
+        files = {name: b"x" * size if size else f"file {name}\r\n".encode() * 4 for name in names}
+        return self.package(folder, body, files, exe), names
+
+    def start_ready(self, exe, full_exit_code=False):
+        """Starts a program from its own folder and waits for its window."""
+        process = self.host.start(exe, cwd=self.host.unix_path(exe.rsplit("\\", 1)[0]), full_exit_code=full_exit_code)
         self.host.wait_window(TITLE, TIMEOUT * 1000)
         return process
 
@@ -105,50 +155,75 @@ class Bench:
                 return time.monotonic()
         raise RuntimeError("no completed window")
 
+    def install(self, process, names):
+        """Clicks Install and waits for the completed window. The window is
+        looked at only once the last listed file is in the host folder: an
+        older installer's window does not answer while it copies, and each
+        look is a uia run that takes processor time from the install.
+        Returns the times of the click, the first and the last file's
+        arrival and the completed window."""
+        first, last = (self.host.unix_path(HOST + "\\" + name) for name in (names[0], names[-1]))
+        started = time.monotonic()
+        self.host.click(TITLE, "Install")
+        wait_until(lambda: os.path.exists(first), TIMEOUT, 0.01)
+        first_seen = time.monotonic()
+        if not wait_until(lambda: os.path.exists(last), TIMEOUT, 0.01):
+            raise RuntimeError("the last file was not copied")
+        return started, first_seen, time.monotonic(), self.wait_completed(process)
+
     def finish(self, process):
+        """Finish; the exit code."""
         self.host.click(TITLE, "Finish")
-        process.wait(30)
+        return process.wait(30)
+
+    def registered(self):
+        """How many registrations the copies of TVKCOM.dll have recorded."""
+        return self.host.run("reg", "query", REGISTRATIONS).stdout.count("REG_SZ")
+
+    def log_lines(self, start):
+        """Lines of the install log in the user's temporary folder that
+        begin with `start`."""
+        found = glob.glob(os.path.join(self.host.drive_c, "users", "*", "**", "LiveUpdateSetup.log"), recursive=True)
+        if not found:
+            return []
+        with open(found[0], "rb") as f:
+            return [line for line in f.read().decode("cp1252").split("\r\n") if line.startswith(start)]
 
     # ---- a. start-up
 
-    def startup(self, runs):
+    def startup(self, runs, base_exe=None):
+        """Start to Ready of the installer, of winbench.exe's minimal window
+        and of base_exe when given, in turn, each started (and cancelled)
+        by winbench.exe from its package folder; {label: times}."""
         self.fresh_host_product()
         folder = r"C:\bench\startup"
-        exe = make_package(self.host, folder, HEADER + "\n")
-        times = []
+        winbench = winehost.required_file("WINBENCH_EXE")
+        programs = {"installer": self.package(folder, "")}
+        shutil.copy(winbench, self.host.unix_path(folder + r"\winbench.exe"))
+        programs["minimal window"] = folder + r"\winbench.exe"
+        if base_exe:
+            programs["base exe"] = self.package(r"C:\bench\startup-base", "", exe=base_exe)
+        times = {label: [] for label in programs}
         for _ in range(runs):
-            self.host.kill_programs()
-            started = time.monotonic()
-            process = self.start_ready(exe, folder)
-            times.append(time.monotonic() - started)
-            self.host.click(TITLE, "Cancel")
-            process.wait(30)
+            for label, exe in programs.items():
+                self.host.kill_programs()
+                result = self.host.run(winbench, "ready", TITLE, exe, cwd=self.host.unix_path(exe.rsplit("\\", 1)[0]))
+                if result.returncode != 0:
+                    raise RuntimeError(f"winbench ready {exe} failed with {result.returncode}")
+                times[label].append(float(result.stdout) / 1000)
         return times
 
     # ---- b. many files
 
-    def many_files(self, runs, count):
-        names = [f"F{i:04d}.TXT" for i in range(count)]
-        body = "START\nFOLDER,SERVER\n" + "".join(
-            "FILE," + ",".join(names[i:i + 25]) + "\n" for i in range(0, count, 25)) + "END\n"
-        folder = r"C:\bench\files"
-        exe = make_package(self.host, folder, HEADER + "\n" + body,
-                           {name: f"file {name}\r\n".encode() * 4 for name in names})
+    def many_files(self, runs, count, exe=None):
+        installer, names = self.files_package(r"C:\bench\files", count, exe=exe)
         totals, copying = [], []
         for _ in range(runs):
             self.fresh_host_product()
-            first, last = (self.host.unix_path(HOST + "\\" + name) for name in (names[0], names[-1]))
-            process = self.start_ready(exe, folder)
-            started = time.monotonic()
-            self.host.click(TITLE, "Install")
-            wait_until(lambda: os.path.exists(first), TIMEOUT, 0.01)
-            copy_started = time.monotonic()
-            # The window is not looked at while the files are copied: it
-            # does not answer then, and each look would wait for it.
-            if not wait_until(lambda: os.path.exists(last), TIMEOUT, 0.01):
-                raise RuntimeError("the last file was not copied")
-            copying.append(time.monotonic() - copy_started)
-            totals.append(self.wait_completed(process) - started)
+            process = self.start_ready(installer)
+            started, first, last, done = self.install(process, names)
+            copying.append(last - first)
+            totals.append(done - started)
             self.close_shell_windows(wait_for_one=True)
             self.finish(process)
         return totals, copying
@@ -170,7 +245,7 @@ class Bench:
                                 self.host.win_path(log))
                 if not wait_until(lambda: os.path.exists(log + ".ready"), 30):
                     raise RuntimeError("the recording server did not start")
-            process = self.start_ready(exe, folder)
+            process = self.start_ready(exe)
             started = time.monotonic()
             self.host.click(TITLE, "Install")
             times.append(self.wait_completed(process) - started)
@@ -192,6 +267,172 @@ class Bench:
             times.append(int(figures["elapsed_ms"]) / 1000)
         self.close_shell_windows()
         return times
+
+    # ---- d. registrations
+
+    def registrations(self, runs, count, exe=None):
+        """Installs of `count` copies of TVKCOM.dll: the times from Install
+        to the completed window, and how many had recorded their
+        registration when it was seen (looked at right after, by one reg
+        run)."""
+        names = [f"REG{i:02d}.DLL" for i in range(1, count + 1)]
+        dll = payload("TVKCOM.dll")
+        installer = self.package(r"C:\bench\reg", "START\nFOLDER,SERVER\nFILE," + ",".join(names) + "\nEND\n",
+                                 {name: dll for name in names}, exe)
+        totals, recorded = [], []
+        for _ in range(runs):
+            self.fresh_host_product()
+            self.host.reg_delete(REGISTRATIONS)
+            process = self.start_ready(installer)
+            started, _first, _last, done = self.install(process, names)
+            totals.append(done - started)
+            recorded.append(self.registered())
+            # An installer that does not wait leaves them running.
+            if not wait_until(lambda: self.registered() == count, TIMEOUT, 0.5):
+                raise RuntimeError("the registrations did not all record themselves")
+            self.close_shell_windows(wait_for_one=True)
+            self.finish(process)
+        return totals, recorded
+
+    def registrations_alone(self, runs, count):
+        """The same `count` regsvr32 runs on the files the last install left
+        in the host folder, all started at once by winbench.exe, which
+        times them inside Wine; seconds."""
+        commands = [rf"C:\windows\system32\regsvr32.exe /s {HOST}\REG{i:02d}.DLL" for i in range(1, count + 1)]
+        times = []
+        for _ in range(runs):
+            self.host.reg_delete(REGISTRATIONS)
+            result = self.host.run(winehost.required_file("WINBENCH_EXE"), "run", *commands, timeout=TIMEOUT)
+            times.append(float(result.stdout) / 1000)
+            if self.registered() != count:
+                raise RuntimeError("the registrations run alone did not all record themselves")
+        return times
+
+    # ---- e. answer times
+
+    def answer_times(self, runs, count, exe=None):
+        """Answer times in ms of the window while it installs `count` files:
+        uia pings it every 50 ms from Ready until it is gone; the samples
+        sent from the Install click to the completed window count. uia ends
+        at most about 50 ms after its last answer, which places its clock
+        on ours."""
+        installer, names = self.files_package(r"C:\bench\answers", count, exe=exe)
+        answers = []
+        for _ in range(runs):
+            self.fresh_host_product()
+            process = self.start_ready(installer)
+            handle = "hwnd:" + self.host.wait_window(TITLE)
+            pinged = {}
+
+            def ping():
+                pinged["samples"] = self.host.ping(handle, 50, TIMEOUT * 1000)
+                pinged["ended"] = time.monotonic()
+
+            pinger = threading.Thread(target=ping)
+            pinger.start()
+            time.sleep(1)  # uia is pinging by now
+            started, _first, _last, done = self.install(process, names)
+            self.close_shell_windows(wait_for_one=True)
+            self.finish(process)
+            pinger.join(TIMEOUT)
+            samples = pinged["samples"]
+            offset = pinged["ended"] - (samples[-1][0] + samples[-1][1]) / 1000
+            answers += [s[1] for s in samples if started <= offset + s[0] / 1000 <= done]
+        return answers
+
+    # ---- f. quiet installs and refusals
+
+    def quiet_and_attended(self, runs, count, size):
+        """In turn, a quiet install from start to exit and an attended one
+        from start to the completed window plus Finish to exit, both
+        started through uia run; (quiet times, attended times, exit codes)."""
+        installer, names = self.files_package(r"C:\bench\quiet", count, size)
+        quiet, attended, codes = [], [], set()
+        for _ in range(runs):
+            self.fresh_host_product()
+            started = time.monotonic()
+            codes.add(self.host.run_for_exit_code(installer, "/quiet", timeout=TIMEOUT))
+            quiet.append(time.monotonic() - started)
+
+            self.fresh_host_product()
+            started = time.monotonic()
+            process = self.start_ready(installer, full_exit_code=True)
+            _click, _first, _last, done = self.install(process, names)
+            self.close_shell_windows(wait_for_one=True)
+            finishing = time.monotonic()
+            codes.add(self.finish(process))
+            attended.append(done - started + time.monotonic() - finishing)
+        return quiet, attended, codes
+
+    def refusals(self, runs):
+        """{label: (times, exit codes)} of quiet runs that are refused, from
+        start to exit through uia run, and of winbench.exe ending at once
+        started the same way, for what that way costs."""
+        self.fresh_host_product()
+        installer = self.package(r"C:\bench\refusals", "START\nFOLDER,SERVER\nFILE,README.TXT\nEND\n",
+                                 {"README.TXT": b"readme\r\n"})
+
+        def timed(*command):
+            times, codes = [], set()
+            for _ in range(runs):
+                started = time.monotonic()
+                codes.add(self.host.run_for_exit_code(*command, timeout=TIMEOUT))
+                times.append(time.monotonic() - started)
+            return times, codes
+
+        figures = {}
+        attended = self.start_ready(installer)
+        figures["another install waiting at Ready"] = timed(installer, "/quiet")
+        self.host.click(TITLE, "Cancel")
+        attended.wait(30)
+        figures["/quiet /bogus"] = timed(installer, "/quiet", "/bogus")
+        set_host_setting(self.host, None)
+        figures["/quiet without the stored host folder"] = timed(installer, "/quiet")
+        set_host_setting(self.host, HOST)
+        figures["winbench.exe ending at once, for scale"] = timed(winehost.required_file("WINBENCH_EXE"), "run")
+        return figures
+
+    # ---- g. a sealed package
+
+    def sealed(self, runs, count, size):
+        """Installs of `count` random files of `size` bytes, sealed and
+        unsealed in turn, from Install to the completed window; and
+        sha256sum's times over the same files. Returns (sealed, unsealed,
+        sha256sum, the logs' package-check lines)."""
+        names = [f"S{i:02d}.BIN" for i in range(1, count + 1)]
+        folder = r"C:\bench\sealed"
+        installer = self.package(folder, "START\nFOLDER,SERVER\nFILE," + ",".join(names) + "\nEND\n")
+        unix_folder = self.host.unix_path(folder)
+        try:
+            for name in names:
+                with open(os.path.join(unix_folder, name), "wb") as f:
+                    f.write(os.urandom(size))
+            hashing = []
+            for _ in range(runs):
+                started = time.monotonic()
+                sums = subprocess.run(["sha256sum", "UPDATE.LST", *names], cwd=unix_folder, check=True,
+                                      capture_output=True).stdout
+                hashing.append(time.monotonic() - started)
+            times, checks = {True: [], False: []}, set()
+            for _ in range(runs):
+                for seal in (True, False):
+                    seal_path = os.path.join(unix_folder, "SHA256SUMS")
+                    if seal:
+                        with open(seal_path, "wb") as f:
+                            f.write(sums)
+                    elif os.path.exists(seal_path):
+                        os.remove(seal_path)
+                    self.fresh_host_product()
+                    process = self.start_ready(installer)
+                    started, _first, _last, done = self.install(process, names)
+                    times[seal].append(done - started)
+                    checks.update(self.log_lines("Package check"))
+                    self.close_shell_windows(wait_for_one=True)
+                    self.finish(process)
+        finally:  # 800 MiB between the package and the host folder
+            shutil.rmtree(unix_folder, ignore_errors=True)
+            shutil.rmtree(self.host.unix_path(HOST), ignore_errors=True)
+        return times[True], times[False], hashing, sorted(checks)
 
 
 def no_server(runs):
@@ -222,46 +463,165 @@ def row(label, times):
             f" {len(times)} runs)")
 
 
+def ratio_row(label, times, reference):
+    """The ratio of two medians."""
+    ratio = statistics.median(times) / statistics.median(reference)
+    return f"  {label:<58} {ratio:8.2f} x   ({100 * (ratio - 1):+.1f} %)"
+
+
+def difference_row(label, times, reference):
+    """The difference of two medians."""
+    return f"  {label:<58} {statistics.median(times) - statistics.median(reference):8.3f} s"
+
+
+def text_row(label, text):
+    return f"  {label:<58} {text}"
+
+
+def answers_row(label, answers):
+    """Median, 95th percentile and longest of answer times in ms."""
+    if not answers:
+        return f"  {label:<58} {'-':>8}"
+    answers = sorted(answers)
+    return (f"  {label:<58} {statistics.median(answers):8.1f} ms  (95th percentile "
+            f"{answers[int(0.95 * (len(answers) - 1))]:.1f}, longest {answers[-1]:.1f}, {len(answers)} samples)")
+
+
+def counts_text(counts, of):
+    return ", ".join(str(count) for count in counts) + f" of {of}"
+
+
+def codes_text(codes):
+    return "exit code " + ", ".join(str(code) for code in sorted(codes))
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("--startup-runs", type=int, default=7)
+    parser.add_argument("--startup-runs", type=int, default=12)
     parser.add_argument("--files-runs", type=int, default=3)
     parser.add_argument("--files", type=int, default=2000)
     parser.add_argument("--progman-runs", type=int, default=5)
+    parser.add_argument("--registration-runs", type=int, default=3)
+    parser.add_argument("--registrations", type=int, default=20)
+    parser.add_argument("--answer-runs", type=int, default=1)
+    parser.add_argument("--answer-files", type=int, default=1500)
+    parser.add_argument("--quiet-runs", type=int, default=3)
+    parser.add_argument("--refusal-runs", type=int, default=3)
+    parser.add_argument("--seal-runs", type=int, default=2)
     args = parser.parse_args()
-    for variable in ("LU_EXE", "UIA_EXE", "PROGMAN_SERVER_EXE"):
+    for variable in ("LU_EXE", "UIA_EXE", "PROGMAN_SERVER_EXE", "WINBENCH_EXE"):
         winehost.required_file(variable)
+    base = winehost.required_file("LU_BASE_EXE") if os.environ.get("LU_BASE_EXE") else None
     if os.environ.get("E2E_WORK"):
         os.environ["E2E_WORK"] = os.path.abspath(os.environ["E2E_WORK"])  # Wine wants absolute prefixes
     if not os.path.isdir(os.environ.get("LU_PAYLOAD", "")):
         raise RuntimeError("LU_PAYLOAD must name the folder of the built payload files")
+    # The build may be remade while this runs: every package gets this copy.
+    snapshot = tempfile.mkdtemp(prefix="bench-exe-", dir=winehost.work_dir())
+    os.environ["LU_EXE"] = shutil.copy(os.environ["LU_EXE"], snapshot)
 
     lines = []
-    with winehost.WineHost("bench") as host:
-        keeper = keep_desktop(host)
-        try:
-            bench = Bench(host)
-            print("a. start-up ...", file=sys.stderr)
-            lines.append(row("a. start to Ready window", bench.startup(args.startup_runs)))
-            print(f"b. {args.files} files ...", file=sys.stderr)
-            totals, copying = bench.many_files(args.files_runs, args.files)
-            lines.append(row(f"b. {args.files}-file install: Install to completed", totals))
-            lines.append(row("   of which copying (first to last file)", copying))
-            print("c. Program Manager ...", file=sys.stderr)
-            shell = bench.one_file_install(args.progman_runs)
-            recording = bench.one_file_install(args.progman_runs, [])
-            lines.append(row("c. one-file install, the shell's server", shell))
-            lines.append(row("   one-file install, a server that answers at once", recording))
-            lines.append(row("   conversation alone (progman_client), the shell's server",
-                             bench.conversation(args.progman_runs)))
-        finally:
-            keeper.kill()
-    outcome, alone = no_server(args.progman_runs)
-    lines.append(row("   conversation alone (progman_client), no server", alone))
-    lines.append(f"  one-file install without a shell (explorer.exe disabled): {outcome}")
+    try:
+        with winehost.WineHost("bench") as host:
+            keeper = keep_desktop(host)
+            try:
+                bench_sections(Bench(host), args, base, lines)
+            finally:
+                keeper.kill()
+        if args.progman_runs:
+            outcome, alone = no_server(args.progman_runs)
+            lines.append(row("   conversation alone (progman_client), no server", alone))
+            lines.append(f"  one-file install without a shell (explorer.exe disabled): {outcome}")
+    finally:
+        shutil.rmtree(snapshot, ignore_errors=True)
 
     print(f"\nLiveUpdateSetup.exe under {winehost._wine_version()}, Xvfb:")
     print("\n".join(lines))
+
+
+def bench_sections(bench, args, base, lines):
+    """Runs the figures whose run count is not 0; adds their rows to `lines`."""
+    if args.startup_runs:
+        print("a. start-up ...", file=sys.stderr)
+        startup = bench.startup(args.startup_runs, base)
+        lines.append(row("a. start to Ready window", startup["installer"]))
+        if base:
+            lines.append(row("   the same, base exe", startup["base exe"]))
+        lines.append(row("   the same, a minimal window (winbench.exe)", startup["minimal window"]))
+        lines.append(ratio_row("   installer / minimal window", startup["installer"], startup["minimal window"]))
+
+    if args.files_runs:
+        print(f"b. {args.files} files ...", file=sys.stderr)
+        totals, copying = bench.many_files(args.files_runs, args.files)
+        lines.append(row(f"b. {args.files}-file install: Install to completed", totals))
+        lines.append(row("   of which copying (first to last file)", copying))
+        if base:
+            base_totals, base_copying = bench.many_files(args.files_runs, args.files, base)
+            lines.append(row("   the same, base exe: Install to completed", base_totals))
+            lines.append(row("   of which copying, base exe", base_copying))
+            lines.append(ratio_row("   installer / base exe, Install to completed", totals, base_totals))
+
+    if args.progman_runs:
+        print("c. Program Manager ...", file=sys.stderr)
+        shell = bench.one_file_install(args.progman_runs)
+        recording = bench.one_file_install(args.progman_runs, [])
+        lines.append(row("c. one-file install, the shell's server", shell))
+        lines.append(row("   one-file install, a server that answers at once", recording))
+        lines.append(row("   conversation alone (progman_client), the shell's server",
+                         bench.conversation(args.progman_runs)))
+
+    if args.registration_runs:
+        count = args.registrations
+        print(f"d. {count} registrations ...", file=sys.stderr)
+        totals, recorded = bench.registrations(args.registration_runs, count)
+        lines.append(row(f"d. {count} DLL registrations: Install to completed", totals))
+        lines.append(text_row("   registrations recorded by then", counts_text(recorded, count)))
+        if base:
+            base_totals, base_recorded = bench.registrations(args.registration_runs, count, base)
+            lines.append(row("   the same, base exe", base_totals))
+            lines.append(text_row("   registrations recorded by then, base exe", counts_text(base_recorded, count)))
+        alone = bench.registrations_alone(args.registration_runs, count)
+        lines.append(row(f"   the {count} regsvr32 /s alone, started at once, all ended", alone))
+        if base:
+            lines.append(difference_row("   waiting for them adds (installer - base exe)", totals, base_totals))
+
+    if args.answer_runs:
+        print(f"e. answer times, {args.answer_files} files ...", file=sys.stderr)
+        lines.append(answers_row(f"e. answer times, {args.answer_files}-file install: median",
+                                 bench.answer_times(args.answer_runs, args.answer_files)))
+        if base:
+            lines.append(answers_row("   the same, base exe", bench.answer_times(args.answer_runs, args.answer_files,
+                                                                                  base)))
+
+    if args.quiet_runs:
+        print(f"f. quiet install of {args.files} files ...", file=sys.stderr)
+        quiet, attended, codes = bench.quiet_and_attended(args.quiet_runs, args.files, 4096)
+        lines.append(row(f"f. quiet install, {args.files} files of 4 KiB: start to exit", quiet))
+        lines.append(row("   attended: start to completed + Finish to exit", attended))
+        lines.append(ratio_row("   quiet / attended", quiet, attended))
+        lines.append(text_row("   exit codes", codes_text(codes)))
+    if args.refusal_runs:
+        print("f. quiet refusals ...", file=sys.stderr)
+        for label, (times, codes) in bench.refusals(args.refusal_runs).items():
+            lines.append(row(f"   {label}: {codes_text(codes)}", times))
+
+    if args.seal_runs:
+        count, size = 20, 20 * MIB
+        print(f"g. sealed package of {count} x {size // MIB} MiB ...", file=sys.stderr)
+        sealed, unsealed, hashing, checks = bench.sealed(args.seal_runs, count, size)
+        lines.append(row(f"g. sealed package, {count} x {size // MIB} MiB: Install to completed", sealed))
+        lines.append(row("   the same package unsealed", unsealed))
+        extra = statistics.median(sealed) - statistics.median(unsealed)
+        lines.append(difference_row("   the check adds (sealed - unsealed)", sealed, unsealed))
+        lines.append(row(f"   sha256sum on the same {count * size // MIB} MiB (Linux)", hashing))
+        mib = count * size / MIB
+        lines.append(text_row("   throughput: the check (MiB / what it adds), sha256sum",
+                              f"{mib / extra if extra > 0 else float('inf'):.0f} MiB/s, "
+                              f"{mib / statistics.median(hashing):.0f} MiB/s"))
+        lines.append(text_row("   what it adds / what sha256sum's throughput predicts",
+                              f"{extra / statistics.median(hashing):.2f} x"))
+        for check in checks:
+            lines.append(text_row("   install log", check))
 
 
 if __name__ == "__main__":

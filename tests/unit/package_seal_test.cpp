@@ -7,6 +7,7 @@
 
 #include "fakes.h"
 #include "platform/text.h"
+#include "lucheck/seal.h"
 #include "setup/package_seal.h"
 
 namespace {
@@ -119,7 +120,7 @@ TEST(SealCheck, MissingAndOversizeFiles) {
     package.Put("SHA256SUMS", Expand(kGood, package));
     package.os.files.erase(kFolder + "\\B.TXT");
     EXPECT_EQ(Found(package.Check()), (std::vector<std::string>{"B.TXT:0"}));
-    EXPECT_EQ(package.Check().problems[0].reason, "is not in the package");
+    EXPECT_EQ(lucheck::SealReason(package.Check().problems[0]), "is not in the package");
 
     package.Put("SHA256SUMS", std::string(16 << 20, '#') + "\n");
     EXPECT_EQ(Found(package.Check()), (std::vector<std::string>{"SHA256SUMS:0"}));
@@ -133,7 +134,7 @@ TEST(SealCheck, StopsAtTheFirstProblem) {
     package.Put("B.TXT", "emptied");
     const setup::SealCheck check = package.Check(true);
     ASSERT_EQ(Found(check), (std::vector<std::string>{"A.DLL:0"}));
-    EXPECT_EQ(check.problems[0].reason, "does not match its checksum (SHA256SUMS line 2)");
+    EXPECT_EQ(lucheck::SealReason(check.problems[0]), "does not match its checksum (SHA256SUMS line 2)");
     EXPECT_EQ(std::count(package.journal.begin(), package.journal.end(), "read " + kFolder + "\\B.TXT"), 1)
         << "B.TXT is sized, never hashed";
     EXPECT_EQ(Found(package.Check(false)), (std::vector<std::string>{"A.DLL:0", "B.TXT:0"}));

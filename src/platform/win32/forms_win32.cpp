@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "platform/text.h"
 #include "platform/win32/fonts_win32.h"
 
 namespace platform::win32 {
@@ -119,15 +120,16 @@ HFONT Win32Forms::FontFor(const Control& control) {
     const FontSpec standard{"MS Sans Serif", kStandardFontPoints100 / 100.0, FW_NORMAL, ANSI_CHARSET};
     const FontSpec& chosen = control.font.face.empty() ? standard : control.font;
     const std::string key =
-        chosen.face + "/" + std::to_string(std::lround(chosen.points * 100)) + "/" + std::to_string(chosen.weight);
+        chosen.face + "/" + platform::Number(std::lround(chosen.points * 100)) + "/" + platform::Number(chosen.weight);
     auto& font = fonts_[key];
     if (!font) font = CreateTextFont(chosen, dpi_);
     return font;
 }
 
 void Win32Forms::SizeLabel(const Control& control, HWND hwnd) {
-    const auto* label = dynamic_cast<const Label*>(&control);
-    if (!label || !label->autoSize) return;
+    if (control.Kind() != ControlKind::Label) return;
+    const auto* label = static_cast<const Label*>(&control);
+    if (!label->autoSize) return;
     HDC dc = GetDC(hwnd);
     HGDIOBJ old = SelectObject(dc, FontFor(control));
     RECT box{0, 0, Pixels(control.Width()), 0};
@@ -333,7 +335,7 @@ void Win32Forms::WaitForProgramsOrInput(const std::vector<void*>& programs, uint
 // no other event is running, then runs its action once.
 void Win32Forms::RunAfter(uint32_t ms, std::function<void()> action) {
     const UINT_PTR id = SetTimer(nullptr, 0, ms ? ms : USER_TIMER_MINIMUM, TimerProc);
-    if (id) timers_[id] = std::move(action);
+    if (id) timers_.push_back({id, std::move(action)});
 }
 
 void CALLBACK Win32Forms::TimerProc(HWND, UINT, UINT_PTR id, DWORD) {
@@ -341,10 +343,10 @@ void CALLBACK Win32Forms::TimerProc(HWND, UINT, UINT_PTR id, DWORD) {
 }
 
 void Win32Forms::RunTimer(UINT_PTR id) {
-    auto timer = timers_.find(id);
+    auto timer = std::find_if(timers_.begin(), timers_.end(), [id](const Timer& t) { return t.id == id; });
     if (inEvent_ || timer == timers_.end()) return;
     KillTimer(nullptr, id);
-    const std::function<void()> action = std::move(timer->second);
+    const std::function<void()> action = std::move(timer->action);
     timers_.erase(timer);
     RunEvent(action);
 }
@@ -367,7 +369,7 @@ void Win32Forms::RunEvent(const std::function<void()>& handler) {
 
 void Win32Forms::ShowUnhandledError(const RuntimeError& error) {
     const std::string text =
-        "Run-time error '" + std::to_string(error.Number()) + "':\r\n\r\n" + error.Description();
+        "Run-time error '" + platform::Number(error.Number()) + "':\r\n\r\n" + error.Description();
     ShowMessage(text, kMsgStop, "LiveUpdateSetup");
 }
 
@@ -425,7 +427,9 @@ LRESULT Win32Forms::FormMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
     switch (message) {
     case WM_COMMAND:
         if (HIWORD(wParam) == BN_CLICKED) {
-            auto* button = dynamic_cast<CommandButton*>(ControlOf(reinterpret_cast<HWND>(lParam)));
+            Control* control = ControlOf(reinterpret_cast<HWND>(lParam));
+            auto* button = control && control->Kind() == ControlKind::CommandButton
+                               ? static_cast<CommandButton*>(control) : nullptr;
             if (button && button->OnClick) RunEvent(button->OnClick);
         }
         return 0;

@@ -81,7 +81,11 @@ private:
     int pointer_ = 0;
     bool inEvent_ = false;
     bool unloaded_ = false;
-    std::map<UINT_PTR, std::function<void()>> timers_;
+    struct Timer {
+        UINT_PTR id;
+        std::function<void()> action;
+    };
+    std::vector<Timer> timers_;
     TaskbarProgress taskbar_;
     Form* form_ = nullptr;
     HWND formHwnd_ = nullptr;

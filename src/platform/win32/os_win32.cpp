@@ -229,13 +229,10 @@ std::string Win32Os::GetTempFolder() {
 std::string Win32Os::LocalTimestamp() {
     SYSTEMTIME now;
     GetLocalTime(&now);
-    auto digits = [](unsigned value, int count) {
-        std::string text(count, '0');
-        for (int i = count - 1; i >= 0; --i, value /= 10) text[i] = static_cast<char>('0' + value % 10);
-        return text;
-    };
-    return digits(now.wYear, 4) + "-" + digits(now.wMonth, 2) + "-" + digits(now.wDay, 2) + " " +
-           digits(now.wHour, 2) + ":" + digits(now.wMinute, 2) + ":" + digits(now.wSecond, 2);
+    char text[32];
+    const int n = wsprintfA(text, "%04u-%02u-%02u %02u:%02u:%02u", now.wYear, now.wMonth, now.wDay, now.wHour,
+                            now.wMinute, now.wSecond);
+    return std::string(text, n);
 }
 
 namespace {
