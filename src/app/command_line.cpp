@@ -119,27 +119,17 @@ setup::RunOptions ParseCommandLine(const std::string& arguments) {
 }
 
 const char* UsageText() {
-    return "LiveUpdateSetup [/quiet | /passive] [/dir FOLDER] [/log FILE] [/norestart | /forcerestart]\r\n"
-           "\r\n"
-           "/quiet  (/q, /qn, /S, /VERYSILENT)\tno window and no message box\r\n"
-           "/passive  (/qb, /SILENT)\tthe window shows and installs by itself\r\n"
-           "/dir FOLDER  (/DIR=FOLDER, /D=FOLDER last)\tthe host product's folder\r\n"
-           "/log FILE  (/LOG=FILE)\twrite the install log there\r\n"
+    return "LiveUpdateSetup [/quiet | /passive] [/dir FOLDER] [/log FILE] [/norestart | /forcerestart]\r\n\r\n"
+           "/quiet, /q, /qn, /S, /VERYSILENT\tno window, no message\r\n"
+           "/passive, /qb, /SILENT\tthe window installs by itself\r\n"
+           "/dir FOLDER, /DIR=FOLDER, /D=FOLDER (last)\tthe host product's folder\r\n"
+           "/log FILE, /LOG=FILE\tthe install log's file\r\n"
            "/norestart\tnever restart\r\n"
-           "/forcerestart\trestart without asking where the install needs it\r\n"
-           "/?  (/help, /h)\tthis list\r\n"
-           "\r\n"
-           "Exit codes:\r\n"
-           "0\tinstalled\r\n"
-           "3010\tinstalled; a restart is needed\r\n"
-           "1641\tinstalled; a restart was started\r\n"
-           "1602\tcancelled\r\n"
-           "1603\tinstalled with failures\r\n"
-           "1605\tno host product found\r\n"
-           "1618\tanother Live Update installation is in progress\r\n"
-           "1620\tthe package is damaged or cannot be used\r\n"
-           "1639\tan unknown switch or a missing value\r\n"
-           "1642\tthe host version is not supported\r\n";
+           "/forcerestart\trestart where needed, without asking\r\n"
+           "/?, /help, /h\tthis list\r\n\r\n"
+           "Exit codes: 0 installed; 3010 restart needed; 1641 restart started; 1602 cancelled; "
+           "1603 installed with failures; 1605 no host product; 1618 another installation running; "
+           "1620 package damaged or unusable; 1639 bad command line; 1642 host version not supported";
 }
 
 }  // namespace app

@@ -29,6 +29,7 @@ public:
     platform::Label& lblMainHead(int) { return lblMainHead0; }
 
     int32_t InstallCompleted = 0;
+    bool Installing = false;  // Install and Cancel are ignored meanwhile
 
     // Event handlers.
     void Form_Load() override;

@@ -21,7 +21,11 @@ constexpr int kCheckSteps = 100;
 constexpr uint32_t kPassiveCloseMs = 1000;
 }  // namespace
 
+// The window processes its messages while it installs; a click on Install
+// or Cancel (or the close box) meanwhile is ignored, and nothing re-enters.
 void frmUPDATE::cmdInstall_Click() {
+    if (Installing || InstallCompleted) return;
+    Installing = true;
     auto& rt = ctx_.rt;
     auto& s = ctx_.state;
     rt.SetScreenPointer(platform::kPointerHourglass);
@@ -58,6 +62,7 @@ void frmUPDATE::cmdInstall_Click() {
     EditMsgline(s.LastFileFailure);
     cmdInstall.SetVisible(false);
     cmdCancel.SetCaption("Finish");
+    Installing = false;
     FinishUnattended();
 }
 
@@ -119,11 +124,16 @@ void frmUPDATE::FinishUnattended() {
 void frmUPDATE::UpdateIniFile() { setup::WriteIniString(ctx_, "WEB", "UPDATEONLINE", ctx_.state.WebID); }
 
 // Serves as Cancel before the install and as Finish after it.
-void frmUPDATE::cmdCancel_Click() { ctx_.rt.UnloadWindow(*this); }
+void frmUPDATE::cmdCancel_Click() {
+    if (!Installing) ctx_.rt.UnloadWindow(*this);
+}
 
 // Runs however the window is closed; the unload always proceeds.
 void frmUPDATE::Form_Unload(int& cancel) {
-    (void)cancel;
+    if (Installing) {
+        cancel = 1;
+        return;
+    }
     auto& files = ctx_.state.UpdateFiles;
     files.clear();
     files.shrink_to_fit();

@@ -66,7 +66,7 @@ void RegisterTypeLibraryOf(Context& ctx, MainWindow& window, FileOutcome& outcom
     case TypeLibResult::kRegistered: outcome.registration = Registration::kTypeLibrary; break;
     case TypeLibResult::kNotLoaded:
         outcome.registration = Registration::kTypeLibraryNotLoaded;
-        ctx.state.Registrations.push_back(pending);
+        ctx.state.Registrations.push_back(std::move(pending));
         break;
     case TypeLibResult::kNotRegistered:
         outcome.registration = Registration::kTypeLibraryFailed;
@@ -93,7 +93,7 @@ void Register(Context& ctx, MainWindow& window, FileOutcome& outcome, const std:
     outcome.command = pending.command;
     if (StartRegistration(ctx, window, pending, &outcome)) {
         outcome.registration = Registration::kStarted;
-        ctx.state.Registrations.push_back(pending);
+        ctx.state.Registrations.push_back(std::move(pending));
     }
 }
 

@@ -8,28 +8,21 @@ namespace setup {
 
 namespace {
 
-constexpr int kOtherNames = 9;
-
+// Where the usual name cannot be had, LiveUpdateSetup-1.log to -9.log.
 std::unique_ptr<platform::LogFile> CreateInTempFolder(platform::OsServices& os) {
     const std::string folder = os.GetTempFolder();
     if (folder.empty()) return nullptr;
-    if (auto file = os.CreateLogFile(folder + kInstallLogName, platform::LogCreation::kFresh)) return file;
-    const std::string stem = std::string(kInstallLogName).substr(0, std::string(kInstallLogName).rfind('.'));
-    for (int i = 1; i <= kOtherNames; ++i)
-        if (auto file = os.CreateLogFile(platform::Cat({folder, stem, "-", platform::Number(i), ".log"}),
-                                         platform::LogCreation::kNewOnly))
-            return file;
-    return nullptr;
+    auto file = os.CreateLogFile(folder + kInstallLogName, platform::LogCreation::kFresh);
+    std::string other = folder + kInstallLogName;
+    other.replace(other.size() - 4, 0, "-0");
+    for (char digit = '1'; !file && digit <= '9'; ++digit) {
+        other[other.size() - 5] = digit;
+        file = os.CreateLogFile(other, platform::LogCreation::kNewOnly);
+    }
+    return file;
 }
 
-const char* ModeText(RunMode mode) {
-    switch (mode) {
-    case RunMode::kAttended: return "";
-    case RunMode::kPassive: return "; passive";
-    case RunMode::kQuiet: return "; quiet";
-    }
-    return "";
-}
+const char* const kModeTexts[] = {"", "; passive", "; quiet"};
 
 }  // namespace
 
@@ -41,7 +34,7 @@ void InstallLog::Open(Context& ctx) {
                                       : ctx.os.CreateLogFile(s.Options.logPath, platform::LogCreation::kAsGiven);
     Write(platform::Cat({ctx.os.LocalTimestamp(), " LiveUpdateSetup ", LU_VERSION_TEXT, "; system ", s.SystemName,
                          "; host folder ", s.ProductPath, "; host version ", s.ProductVersion, "; web ID ", s.WebID,
-                         ModeText(s.Options.mode)}));
+                         kModeTexts[static_cast<int>(s.Options.mode)]}));
     for (const std::string& line : early_) Write(line);
     early_.clear();
 }

@@ -54,9 +54,11 @@ bool ParseLine(const std::string& text, Sha256Digest& digest, std::string& name)
 struct Findings {
     SealCheck& check;
     bool stopAtFirst;
-    void Add(const std::string& file, int line, SealFault fault, int otherLine = 0, const std::string& name = "") {
-        check.problems.push_back({file, line, fault, otherLine, name});
+    void Add(const std::string& file, int line, SealFault fault, int otherLine = 0) {
+        check.problems.push_back({file, line, fault, otherLine, std::string()});
     }
+    // A problem of SHA256SUMS itself.
+    void AddSeal(int line, SealFault fault) { Add(kSealFileName, line, fault); }
     bool Full() const { return stopAtFirst && !check.problems.empty(); }
 };
 
@@ -64,34 +66,35 @@ struct Findings {
 // passed over. False for a line too long, after which nothing is read.
 bool TakeLine(std::string& text, int line, Seals& seals, Findings& findings) {
     if (!text.empty() && text.back() == '\r') text.pop_back();
-    if (text.size() > kSealMaxLine) return findings.Add(kSealFileName, line, SealFault::kLongLine), false;
+    if (text.size() > kSealMaxLine) return findings.AddSeal(line, SealFault::kLongLine), false;
     if (text.empty() || text[0] == '#') return true;
     Seal seal{{}, line, {}};
-    if (!ParseLine(text, seal.digest, seal.name)) return findings.Add(kSealFileName, line, SealFault::kMalformed), true;
+    if (!ParseLine(text, seal.digest, seal.name)) return findings.AddSeal(line, SealFault::kMalformed), true;
     const auto [known, added] = seals.index.emplace(platform::UCase(seal.name), seals.lines.size());
     if (added)
         seals.lines.push_back(std::move(seal));
     else if (seals.lines[known->second].digest != seal.digest)
-        findings.Add(kSealFileName, line, SealFault::kConflict, seals.lines[known->second].line, seal.name);
+        findings.check.problems.push_back(
+            {kSealFileName, line, SealFault::kConflict, seals.lines[known->second].line, seal.name});
     return true;
 }
 
 // Reads SHA256SUMS line by line, never whole; false when it cannot be read
 // to its end (a read error, too large, a line too long).
 bool ReadSeals(platform::InputFile& file, std::vector<uint8_t>& buffer, Seals& seals, Findings& findings) {
-    if (file.Size() > kSealMaxSize) return findings.Add(kSealFileName, 0, SealFault::kTooLarge), false;
+    if (file.Size() > kSealMaxSize) return findings.AddSeal(0, SealFault::kTooLarge), false;
     std::string text;
     int line = 1;
     uint64_t total = 0;
     for (int64_t n; !findings.Full() && (n = file.Read(buffer.data(), buffer.size())) != 0;) {
-        if (n < 0) return findings.Add(kSealFileName, 0, SealFault::kUnreadable), false;
-        if ((total += uint64_t(n)) > kSealMaxSize) return findings.Add(kSealFileName, 0, SealFault::kTooLarge), false;
+        if (n < 0) return findings.AddSeal(0, SealFault::kUnreadable), false;
+        if ((total += uint64_t(n)) > kSealMaxSize) return findings.AddSeal(0, SealFault::kTooLarge), false;
         const char* at = reinterpret_cast<const char*>(buffer.data());
         for (const char* end = at + n; at < end && !findings.Full();) {
             const char* stop = std::find(at, end, '\n');
             text.append(at, stop);
             if (text.size() > kSealMaxLine + 1)  // one more than a CR allows
-                return findings.Add(kSealFileName, line, SealFault::kLongLine), false;
+                return findings.AddSeal(line, SealFault::kLongLine), false;
             if (stop == end) break;
             if (!TakeLine(text, line++, seals, findings)) return false;
             text.clear();
@@ -181,7 +184,7 @@ SealCheck CheckSeal(platform::OsServices& os, const std::string& folder, const s
     std::vector<uint8_t> buffer(kChunk);
     Seals seals;
     const auto file = os.OpenForReading(base + kSealFileName);
-    if (!file) findings.Add(kSealFileName, 0, SealFault::kUnreadable);
+    if (!file) findings.AddSeal(0, SealFault::kUnreadable);
     if (file && ReadSeals(*file, buffer, seals, findings) && !findings.Full()) {
         const std::string list = kListFile;  // outlives the targets, which refer to it
         const std::vector<Target> targets = FindTargets(os, base, list, names, seals, findings);

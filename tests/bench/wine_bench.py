@@ -14,12 +14,15 @@ environment the end-to-end tests get:
 
 PROGMAN_CLIENT_EXE is optional: with it, the conversation alone is timed
 too. LU_BASE_EXE is optional: an earlier build of the installer, timed
-beside LU_EXE in a, b, d and e. A figure whose --...-runs is 0 is left
-out. Figures (medians; min and max beside them):
+beside LU_EXE in a, b, d and e. Each figure has its --...-runs option;
+0 leaves the figure out. Figures (medians; min and max beside them):
 
   a. start-up: from starting LiveUpdateSetup.exe to its Ready window
      answering, timed inside Wine by winbench.exe, which starts it, looks
-     for its visible window every millisecond and sends it a message;
+     for its visible window every millisecond and sends it a message; the
+     same for winbench.exe's own minimal window (the installer's title and
+     its two buttons), started in turn from the same folder, and the ratio
+     of the two;
   b. a 2,000-file install: 2,000 small text files listed under
      FOLDER,SERVER and copied into the host folder, from the Install click
      to the completed window (Cancel reads Finish); the copying alone is
@@ -30,9 +33,6 @@ out. Figures (medians; min and max beside them):
      one uia run (about 0.1 s), which bounds the resolution of the install
      figures; the conversation alone (progman_client) is timed inside
      Wine to the millisecond;
-  a. also: the same start-up of winbench.exe's minimal window with the
-     installer's title and its two buttons, started from the same folder in
-     turn with the installer, and the ratio of the two;
   d. 20 DLL registrations (copies of the payload TVKCOM.dll listed under
      FOLDER,SERVER): from the Install click to the completed window, how
      many had recorded themselves by then, and the 20 `regsvr32 /s` runs

@@ -302,6 +302,7 @@ std::string FakeForms::AskText(const std::string& prompt, const std::string& tit
 void FakeForms::YieldToUI() {
     journal_.push_back("yield");
     ++yields;
+    if (onYield) onYield();
 }
 
 void FakeForms::WaitForProgramsOrInput(const std::vector<void*>& programs, uint32_t ms) {
@@ -336,9 +337,9 @@ void FakeForms::EndProgram() {
 
 void FakeForms::UnloadWindow(platform::Form& form) {
     journal_.push_back("unload");
-    ++unloads;
     int cancel = 0;
     form.Form_Unload(cancel);
+    if (!cancel) ++unloads;
 }
 
 }  // namespace fakes

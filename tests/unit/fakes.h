@@ -174,6 +174,7 @@ public:
     int waits = 0;
     FakeDde dde;
     FakeOs* os = nullptr;  // whose clock waiting advances
+    std::function<void()> onYield;  // input that arrives while messages are processed
     // Actions given to RunAfter, in order, with their delays.
     std::vector<std::pair<uint32_t, std::function<void()>>> scheduled;
     // Runs the scheduled actions (and any they schedule) in order.

@@ -183,6 +183,28 @@ TEST(InstallTest, EmptyProductPathSkipsTheFilesOnly) {
     EXPECT_EQ(in.window->cmdCancel.Caption(), "Finish");
 }
 
+// Install, Cancel and the close box, pressed while the install processes
+// messages, are ignored: the install runs once and the window stays.
+TEST(InstallTest, ClicksDuringTheInstallAreIgnored) {
+    ReadyInstaller in;
+    int clicks = 0;
+    in.forms.onYield = [&] {
+        if (clicks++ > 3) return;
+        in.window->cmdInstall_Click();
+        in.window->cmdCancel_Click();
+        in.forms.UnloadWindow(*in.window);
+    };
+    in.window->cmdInstall_Click();
+    EXPECT_GT(clicks, 1);
+    EXPECT_EQ(std::count(in.journal.begin(), in.journal.end(), "copy " + in.server.Path() + "\\A.DLL -> C:\\Vantrel\\SYS\\A.DLL"), 1);
+    EXPECT_EQ(in.forms.unloads, 0);
+    EXPECT_EQ(in.state.UpdateFiles.size(), 2u);
+    EXPECT_EQ(in.window->InstallCompleted, 1);
+    in.forms.onYield = nullptr;
+    in.window->cmdCancel_Click();  // Finish
+    EXPECT_EQ(in.forms.unloads, 1);
+}
+
 TEST(InstallTest, FailedSettingsWriteIsShownAndTheInstallCompletes) {
     ReadyInstaller in;
     in.os.unwritableIni.insert(kIni);

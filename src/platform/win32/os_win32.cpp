@@ -198,9 +198,9 @@ std::unique_ptr<InputFile> Win32Os::OpenForReading(const std::string& path) {
 // The 95 family and NT 4 without terminal services know no namespaces.
 // A mutex that exists but may not be opened (another user's) is held too.
 bool Win32Os::TakeInstallLock() {
-    static const char kName[] = "LiveUpdateSetup.Installing";
-    const std::string global = std::string("Global\\") + kName;
-    HANDLE mutex = CreateMutexA(nullptr, FALSE, Is95Family() ? kName : global.c_str());
+    static const char kGlobalName[] = "Global\\LiveUpdateSetup.Installing";
+    const char* const kName = kGlobalName + 7;
+    HANDLE mutex = CreateMutexA(nullptr, FALSE, Is95Family() ? kName : kGlobalName);
     if (!mutex && GetLastError() == ERROR_ACCESS_DENIED) return false;
     if (!mutex) mutex = CreateMutexA(nullptr, FALSE, kName);
     if (!mutex) return true;  // no lock to be had: do not refuse the install for it

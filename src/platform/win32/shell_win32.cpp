@@ -24,27 +24,6 @@ Function ShellFunction(HMODULE shell, const char* name) {
     return shell ? reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(shell, name))) : nullptr;
 }
 
-// Item lists the shell hands out are freed with the shell's allocator,
-// which on the 95 family is not the COM task allocator.
-void FreeItemList(HMODULE shell, LPITEMIDLIST list) {
-    IMalloc* allocator = nullptr;
-    auto getMalloc = ShellFunction<decltype(&SHGetMalloc)>(shell, "SHGetMalloc");
-    if (!getMalloc || FAILED(getMalloc(&allocator)) || !allocator) return;
-    allocator->Free(list);
-    allocator->Release();
-}
-
-// The route every shell32 offers: the folder's item list, then its path.
-bool PathFromLocation(HMODULE shell, int folder, char* path) {
-    auto location = ShellFunction<decltype(&SHGetSpecialFolderLocation)>(shell, "SHGetSpecialFolderLocation");
-    auto toPath = ShellFunction<decltype(&SHGetPathFromIDListA)>(shell, "SHGetPathFromIDListA");
-    LPITEMIDLIST list = nullptr;
-    if (!location || !toPath || FAILED(location(nullptr, folder, &list)) || !list) return false;
-    const bool found = toPath(list, path);
-    FreeItemList(shell, list);
-    return found;
-}
-
 bool IsFolder(const std::string& path) {
     const DWORD attributes = GetFileAttributesA(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
@@ -53,25 +32,23 @@ bool IsFolder(const std::string& path) {
 constexpr unsigned kTaskbarSteps = 100;  // finer steps would not show on a button
 }  // namespace
 
-// SHGetSpecialFolderPathA came with shell32 4.71; older ones only offer the
-// item-list route. A user whose profile has no Programs folder yet (one the
-// shell has never run for) gets it created; the all-users folder is only
-// looked up, so that a system without one reports none.
+// SHGetSpecialFolderPathA came with shell32 4.71, which every supported
+// system has (Windows 98 and 2000 on; Windows 95 with the update that also
+// brings the C runtime). A user whose profile has no Programs folder yet
+// (one the shell has never run for) gets it created; the all-users folder
+// is only looked up, so that a system without one reports none.
 std::string ProgramsFolder(bool allUsers) {
     const int folder = allUsers ? CSIDL_COMMON_PROGRAMS : CSIDL_PROGRAMS;
     HMODULE shell = Shell32();
     char path[MAX_PATH] = "";
     auto getPath = ShellFunction<decltype(&SHGetSpecialFolderPathA)>(shell, "SHGetSpecialFolderPathA");
-    const bool found = getPath ? getPath(nullptr, path, folder, !allUsers) : PathFromLocation(shell, folder, path);
+    const bool found = getPath && getPath(nullptr, path, folder, !allUsers);
     std::string result = found ? path : "";
     if (result.size() > 3 && result.back() == '\\') result.pop_back();
     return result;
 }
 
 bool CreateFolderPath(const std::string& path) {
-    if (path.empty() || IsFolder(path)) return !path.empty();
-    const size_t cut = path.find_last_of('\\', path.size() - 2);
-    if (cut != std::string::npos && cut > 2) CreateFolderPath(path.substr(0, cut));
     CreateDirectoryA(path.c_str(), nullptr);
     return IsFolder(path);
 }
@@ -118,8 +95,7 @@ ITaskbarList3* TaskbarProgress::List() {
 // button exists fails and is repeated with the next change.
 void TaskbarProgress::Set(HWND window, unsigned done, unsigned total) {
     if (total == 0) return;
-    const unsigned step =
-        static_cast<unsigned>(static_cast<unsigned long long>(done < total ? done : total) * kTaskbarSteps / total);
+    const unsigned step = static_cast<unsigned>(MulDiv(done < total ? done : total, kTaskbarSteps, total));
     if (step == shownStep_) return;
     if (ITaskbarList3* list = List())
         if (SUCCEEDED(list->SetProgressValue(window, step, kTaskbarSteps))) shownStep_ = step;

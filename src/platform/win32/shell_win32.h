@@ -15,8 +15,8 @@ namespace platform::win32 {
 // family without user profiles has no all-users folder).
 std::string ProgramsFolder(bool allUsers);
 
-// Creates the folder and any missing folders above it; true when the path
-// is a folder afterwards.
+// Creates the folder (its parent exists); true when the path is a folder
+// afterwards.
 bool CreateFolderPath(const std::string& path);
 
 // Writes (or replaces) a shortcut file at linkPath that starts target in
