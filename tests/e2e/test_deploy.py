@@ -71,11 +71,16 @@ class DeployScenarios(winehost.WineTestCase):
     # ---- quiet and passive
 
     def test_quiet_install_shows_nothing_and_makes_the_item_without_a_shell(self):
-        result = self.host.run_watched(self.package(), "/quiet", "/norestart", max_ms=RUN_MS)
+        # A sealed package, checked and intact.
+        exe = self.package()
+        self.seal(exe)
+        result = self.host.run_watched(exe, "/quiet", "/norestart", max_ms=RUN_MS)
         self.assertEqual(result["exit"], 0)
         self.assertEqual(result["visible"], [], "a window showed")
         self.assert_installed()
-        self.assertEqual(self.log_lines()[-1], "Completed; exit code 0")
+        log = self.log_lines()
+        self.assertEqual(log[1], "Package check: every file matches SHA256SUMS")
+        self.assertEqual(log[-1], "Completed; exit code 0")
 
     def test_passive_install_shows_its_window_and_closes_itself(self):
         result = self.host.run_watched(self.package(), "/passive", max_ms=RUN_MS)
@@ -175,9 +180,8 @@ class DeployScenarios(winehost.WineTestCase):
 
     # ---- a damaged sealed package
 
-    def sealed_package_damaged(self):
-        files = {"TvkUpdt.exe": payload("TvkUpdt.exe"), "README.TXT": b"readme\r\n"}
-        exe = self.package(files=files)
+    def seal(self, exe):
+        """Writes SHA256SUMS for the package beside the installer, as sha256sum would."""
         folder = os.path.dirname(self.host.unix_path(exe))
         sums = ""
         for name in ("UPDATE.LST", "TvkUpdt.exe", "README.TXT"):
@@ -185,8 +189,12 @@ class DeployScenarios(winehost.WineTestCase):
                 sums += f"{hashlib.sha256(f.read()).hexdigest()}  {name}\n"
         with open(os.path.join(folder, "SHA256SUMS"), "w") as f:
             f.write(sums)
-        with open(os.path.join(folder, "TvkUpdt.exe"), "r+b") as f:
-            f.truncate(len(files["TvkUpdt.exe"]) // 2)  # a download that broke off
+        return folder
+
+    def sealed_package_damaged(self):
+        exe = self.package()
+        with open(os.path.join(self.seal(exe), "TvkUpdt.exe"), "r+b") as f:
+            f.truncate(len(payload("TvkUpdt.exe")) // 2)  # a download that broke off
         return exe
 
     def assert_nothing_changed(self):
