@@ -66,4 +66,5 @@ private:
     void CentreOnScreen();
     std::vector<std::string> ReadListHeader();
     setup::Context ctx_;
+    int progressDone_ = 0;
 };

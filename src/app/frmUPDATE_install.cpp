@@ -71,6 +71,7 @@ void frmUPDATE::StartProgress(int checkSteps) {
     const int entries = static_cast<int>(ctx_.state.UpdateFiles.size()) - 1;
     prgInstall.SetMax(checkSteps + entries + kStepsAfterWalk);
     prgInstall.SetValue(0);
+    progressDone_ = 0;
     prgInstall.SetVisible(true);
 }
 
@@ -82,11 +83,12 @@ bool frmUPDATE::PackageIsIntact() {
     for (std::size_t i = 1; i < s.UpdateFiles.size(); ++i) names.push_back(s.UpdateFiles[i].FileName);
     const std::string before = lblMsgline.Caption();
     int shown = 0;
+    uint32_t lastAnswered = ctx_.os.TickCount();
     auto progress = [&](uint64_t done, uint64_t total) {
         if (shown == 0) EditMsgline("Checking the package...");
         const int steps = total ? static_cast<int>(static_cast<double>(done) / total * kCheckSteps) : kCheckSteps;
         if (steps > shown) AdvanceProgress(steps - shown), shown = steps;
-        ctx_.rt.YieldToUI();
+        setup::KeepAnswering(ctx_, lastAnswered);
     };
     const setup::SealCheck check = setup::CheckSeal(ctx_.os, s.ServerPath, names, progress, true);
     if (check.status == setup::SealStatus::kNotSealed) {

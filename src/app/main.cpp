@@ -17,6 +17,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR arguments, int) {
     forms.exitCode = [&state] { return setup::ExitCode(state.Summary); };
     forms.showWindow = state.Options.mode != setup::RunMode::kQuiet;  // quiet: no window at any moment
     frmUPDATE window(setup::Context{state, os, forms});
-    return forms.Run(window);
+    const int exitCode = forms.Run(window);
+    return exitCode == platform::win32::Win32Forms::kNoWindow ? setup::exitcode::kFailures : exitCode;
 }
 

@@ -205,11 +205,21 @@ Destination DestinationFor(const std::string& systemDirectory, const std::string
 // and answers while a long list is installed.
 void DeployUpdateFiles(Context& ctx, MainWindow& window, const std::string& productFolder) {
     const std::size_t count = ctx.state.UpdateFiles.size();
+    uint32_t lastAnswered = ctx.os.TickCount();
     for (std::size_t i = 1; i < count; ++i) {
         DeployOne(ctx, window, productFolder, ctx.state.UpdateFiles[i]);
         window.AdvanceProgress(1);
-        ctx.rt.YieldToUI();
+        KeepAnswering(ctx, lastAnswered);
     }
+}
+
+// Often enough that the window answers at once to a person, seldom enough
+// that a walk of many small files does not spend its time repainting.
+void KeepAnswering(Context& ctx, uint32_t& lastAnswered) {
+    const uint32_t now = ctx.os.TickCount();
+    if (now - lastAnswered < kAnswerEveryMs) return;
+    ctx.rt.YieldToUI();
+    lastAnswered = now;
 }
 
 TypeLibResult RegisterTypeLibraryResult(Context& ctx, const std::string& path) {

@@ -45,6 +45,11 @@ constexpr uint32_t kRegistrationLimitMs = 60000;
 // messages are processed and every program is looked at again.
 constexpr uint32_t kRegistrationPollMs = 50;
 
+// Processes the window's messages when kAnswerEveryMs have passed since
+// `lastAnswered` (a TickCount), which it then updates.
+constexpr uint32_t kAnswerEveryMs = 40;
+void KeepAnswering(Context& ctx, uint32_t& lastAnswered);
+
 // Waits for every registration started during the walk, processing the
 // window's messages meanwhile, and reports each one that failed.
 void WaitForRegistrations(Context& ctx, MainWindow& window);

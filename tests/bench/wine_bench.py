@@ -215,18 +215,23 @@ class Bench:
 
     # ---- b. many files
 
-    def many_files(self, runs, count, exe=None):
-        installer, names = self.files_package(r"C:\bench\files", count, exe=exe)
-        totals, copying = [], []
+    def many_files(self, runs, count, base_exe=None):
+        """2,000-file installs, in turn with base_exe's when given;
+        {label: (times to completed, times of copying)}."""
+        packages = {"installer": self.files_package(r"C:\bench\files", count)}
+        if base_exe:
+            packages["base exe"] = self.files_package(r"C:\bench\files-base", count, exe=base_exe)
+        figures = {label: ([], []) for label in packages}
         for _ in range(runs):
-            self.fresh_host_product()
-            process = self.start_ready(installer)
-            started, first, last, done = self.install(process, names)
-            copying.append(last - first)
-            totals.append(done - started)
-            self.close_shell_windows(wait_for_one=True)
-            self.finish(process)
-        return totals, copying
+            for label, (installer, names) in packages.items():
+                self.fresh_host_product()
+                process = self.start_ready(installer)
+                started, first, last, done = self.install(process, names)
+                figures[label][0].append(done - started)
+                figures[label][1].append(last - first)
+                self.close_shell_windows(wait_for_one=True)
+                self.finish(process)
+        return figures
 
     # ---- c. the Program Manager conversation
 
@@ -270,29 +275,32 @@ class Bench:
 
     # ---- d. registrations
 
-    def registrations(self, runs, count, exe=None):
-        """Installs of `count` copies of TVKCOM.dll: the times from Install
-        to the completed window, and how many had recorded their
-        registration when it was seen (looked at right after, by one reg
-        run)."""
+    def registrations(self, runs, count, base_exe=None):
+        """Installs of `count` copies of TVKCOM.dll, in turn with base_exe's
+        when given; {label: (times from Install to the completed window,
+        how many had recorded their registration when it was seen, looked
+        at right after by one reg run)}."""
         names = [f"REG{i:02d}.DLL" for i in range(1, count + 1)]
-        dll = payload("TVKCOM.dll")
-        installer = self.package(r"C:\bench\reg", "START\nFOLDER,SERVER\nFILE," + ",".join(names) + "\nEND\n",
-                                 {name: dll for name in names}, exe)
-        totals, recorded = [], []
+        body = "START\nFOLDER,SERVER\nFILE," + ",".join(names) + "\nEND\n"
+        files = {name: payload("TVKCOM.dll") for name in names}
+        installers = {"installer": self.package(r"C:\bench\reg", body, files)}
+        if base_exe:
+            installers["base exe"] = self.package(r"C:\bench\reg-base", body, files, base_exe)
+        figures = {label: ([], []) for label in installers}
         for _ in range(runs):
-            self.fresh_host_product()
-            self.host.reg_delete(REGISTRATIONS)
-            process = self.start_ready(installer)
-            started, _first, _last, done = self.install(process, names)
-            totals.append(done - started)
-            recorded.append(self.registered())
-            # An installer that does not wait leaves them running.
-            if not wait_until(lambda: self.registered() == count, TIMEOUT, 0.5):
-                raise RuntimeError("the registrations did not all record themselves")
-            self.close_shell_windows(wait_for_one=True)
-            self.finish(process)
-        return totals, recorded
+            for label, installer in installers.items():
+                self.fresh_host_product()
+                self.host.reg_delete(REGISTRATIONS)
+                process = self.start_ready(installer)
+                started, _first, _last, done = self.install(process, names)
+                figures[label][0].append(done - started)
+                figures[label][1].append(self.registered())
+                # An installer that does not wait leaves them running.
+                if not wait_until(lambda: self.registered() == count, TIMEOUT, 0.5):
+                    raise RuntimeError("the registrations did not all record themselves")
+                self.close_shell_windows(wait_for_one=True)
+                self.finish(process)
+        return figures
 
     def registrations_alone(self, runs, count):
         """The same `count` regsvr32 runs on the files the last install left
@@ -552,11 +560,12 @@ def bench_sections(bench, args, base, lines):
 
     if args.files_runs:
         print(f"b. {args.files} files ...", file=sys.stderr)
-        totals, copying = bench.many_files(args.files_runs, args.files)
+        files = bench.many_files(args.files_runs, args.files, base)
+        totals, copying = files["installer"]
         lines.append(row(f"b. {args.files}-file install: Install to completed", totals))
         lines.append(row("   of which copying (first to last file)", copying))
         if base:
-            base_totals, base_copying = bench.many_files(args.files_runs, args.files, base)
+            base_totals, base_copying = files["base exe"]
             lines.append(row("   the same, base exe: Install to completed", base_totals))
             lines.append(row("   of which copying, base exe", base_copying))
             lines.append(ratio_row("   installer / base exe, Install to completed", totals, base_totals))
@@ -573,11 +582,12 @@ def bench_sections(bench, args, base, lines):
     if args.registration_runs:
         count = args.registrations
         print(f"d. {count} registrations ...", file=sys.stderr)
-        totals, recorded = bench.registrations(args.registration_runs, count)
+        installs = bench.registrations(args.registration_runs, count, base)
+        totals, recorded = installs["installer"]
         lines.append(row(f"d. {count} DLL registrations: Install to completed", totals))
         lines.append(text_row("   registrations recorded by then", counts_text(recorded, count)))
         if base:
-            base_totals, base_recorded = bench.registrations(args.registration_runs, count, base)
+            base_totals, base_recorded = installs["base exe"]
             lines.append(row("   the same, base exe", base_totals))
             lines.append(text_row("   registrations recorded by then, base exe", counts_text(base_recorded, count)))
         alone = bench.registrations_alone(args.registration_runs, count)

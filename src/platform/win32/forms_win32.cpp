@@ -281,6 +281,7 @@ int Win32Forms::Run(Form& startup) {
     if (showWindow) CreateFormWindow(startup);
     RunEvent([&] { startup.Form_Load(); });
     if (unloaded_) return ExitCode();
+    if (showWindow && !formHwnd_) return kNoWindow;  // no desktop to show it on
     if (formHwnd_) {
         ShowWindow(formHwnd_, SW_SHOW);
         lastFocus_ = FirstFocus();

@@ -25,8 +25,10 @@ public:
     ~Win32Forms() override;
 
     // Creates the start-up window, raises its load event, shows it and runs
-    // the message loop until the window is unloaded.
+    // the message loop until the window is unloaded. The exit code, or
+    // kNoWindow when the window could not be created.
     int Run(Form& startup);
+    static constexpr int kNoWindow = -1;
 
     int ShowMessage(const std::string& text, int flags, const std::string& title) override;
     std::string AskText(const std::string& prompt, const std::string& title) override;

@@ -29,7 +29,8 @@ bool IsFolder(const std::string& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-constexpr unsigned kTaskbarSteps = 100;  // finer steps would not show on a button
+constexpr unsigned kTaskbarSteps = 100;   // finer steps would not show on a button
+constexpr DWORD kTaskbarEveryMs = 250;    // each change is a call into the shell
 }  // namespace
 
 // SHGetSpecialFolderPathA came with shell32 4.71, which every supported
@@ -91,12 +92,14 @@ ITaskbarList3* TaskbarProgress::List() {
     return list_;
 }
 
-// Only changes of the shown step reach the taskbar. A call made before the
+// Only changes of the shown step reach the taskbar, at most every 250 ms but
+// for the last. A call made before the
 // button exists fails and is repeated with the next change.
 void TaskbarProgress::Set(HWND window, unsigned done, unsigned total) {
     if (total == 0) return;
     const unsigned step = static_cast<unsigned>(MulDiv(done < total ? done : total, kTaskbarSteps, total));
-    if (step == shownStep_) return;
+    if (step == shownStep_ || (step < kTaskbarSteps && GetTickCount() - shownAt_ < kTaskbarEveryMs)) return;
+    shownAt_ = GetTickCount();
     if (ITaskbarList3* list = List())
         if (SUCCEEDED(list->SetProgressValue(window, step, kTaskbarSteps))) shownStep_ = step;
 }

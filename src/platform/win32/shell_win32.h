@@ -44,6 +44,7 @@ private:
     ITaskbarList3* list_ = nullptr;
     bool tried_ = false;
     unsigned shownStep_ = ~0u;  // the step last shown, to skip repeats
+    DWORD shownAt_ = 0;         // when (GetTickCount), to call the shell seldom
 };
 
 }  // namespace platform::win32
