@@ -93,8 +93,8 @@ ITaskbarList3* TaskbarProgress::List() {
 }
 
 // Only changes of the shown step reach the taskbar, at most every 250 ms but
-// for the last. A call made before the
-// button exists fails and is repeated with the next change.
+// for the last. A call made before the button exists fails and is repeated
+// with the next change.
 void TaskbarProgress::Set(HWND window, unsigned done, unsigned total) {
     if (total == 0) return;
     const unsigned step = static_cast<unsigned>(MulDiv(done < total ? done : total, kTaskbarSteps, total));
