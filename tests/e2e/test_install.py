@@ -48,7 +48,6 @@ APP_DEFAULTS = r"HKCU\Software\Wine\AppDefaults\LiveUpdateSetup.exe"
 SYSTEM_FILES = ("TVKCOM.DLL", "TVKSYS.DLL")  # put into the system directory by the scenarios
 
 INSTALL_TIMEOUT = 60  # seconds from Install to the completed window
-REGISTER_TIMEOUT = 20  # seconds for a started registration program to record itself
 END_TIMEOUT = 15  # seconds for the installer to end after an action
 QUIET_PERIOD = 1.0  # seconds in which "nothing happens" is observed
 SHELL_WINDOW_TIMEOUT = 10  # seconds for Wine's shell to open the group's folder window
@@ -206,9 +205,9 @@ class InstallScenarios(winehost.WineTestCase):
 
     def assert_registered(self, name, expected):
         """The fixture `name` recorded `expected` (paths compared without
-        regard to case); registration programs are not waited for by the
-        installer, so this polls."""
-        recorded = wait_until(lambda: self.registration(name), REGISTER_TIMEOUT, 0.2)
+        regard to case). The installer completes only once its registration
+        programs have ended, so the record is there at once."""
+        recorded = self.registration(name)
         self.assertIsNotNone(recorded, f"{name} was not registered")
         self.assertEqual(recorded.lower(), expected.lower(), f"registration of {name}")
 
