@@ -210,12 +210,4 @@ void frmUPDATE::EditMsgline(const std::string& text) {
     lblMsgline.Refresh();
 }
 
-// The bar moves in at most kBarSteps steps; finer ones would only repaint it.
-void frmUPDATE::AdvanceProgress(int steps) {
-    constexpr double kBarSteps = 200;
-    progressDone_ += steps;
-    const double max = prgInstall.Max();
-    if (progressDone_ >= max ||
-        static_cast<int>(progressDone_ * kBarSteps / max) != static_cast<int>(prgInstall.Value() * kBarSteps / max))
-        prgInstall.SetValue(progressDone_);
-}
+void frmUPDATE::AdvanceProgress(int steps) { prgInstall.SetValue(prgInstall.Value() + steps); }

@@ -66,5 +66,4 @@ private:
     void CentreOnScreen();
     std::vector<std::string> ReadListHeader();
     setup::Context ctx_;
-    int progressDone_ = 0;
 };

@@ -71,7 +71,6 @@ void frmUPDATE::StartProgress(int checkSteps) {
     const int entries = static_cast<int>(ctx_.state.UpdateFiles.size()) - 1;
     prgInstall.SetMax(checkSteps + entries + kStepsAfterWalk);
     prgInstall.SetValue(0);
-    progressDone_ = 0;
     prgInstall.SetVisible(true);
 }
 

@@ -6,13 +6,13 @@
 void frmUPDATE::CreateProgramManagerIcon() {
     const auto& s = ctx_.state;
     const std::string group = setup::ProgramGroupName(s.SystemName, s.ProductVersion);
-    const std::string command = "\"" + s.ProductPath + "\\" + "TvkUpdt.exe" + "\"";
+    const std::string client = s.ProductPath + "\\" + "TvkUpdt.exe";
     const std::string arguments;
     const std::string title = setup::ProgramItemTitle(s.SystemName);
     // Unattended runs may have no shell to talk to (a deployment tool's
     // service session): the shortcut file is written directly.
     if (s.Options.Unattended())
-        setup::CreateStartMenuShortcut(ctx_, group, s.ProductPath + "\\" + "TvkUpdt.exe", s.ProductPath, title);
+        setup::CreateStartMenuShortcut(ctx_, group, client, s.ProductPath, title);
     else
-        setup::CreateShortcutItem(ctx_, *this, group, command, arguments, title);
+        setup::CreateShortcutItem(ctx_, *this, group, "\"" + client + "\"", arguments, title);
 }

@@ -4,7 +4,7 @@
 // drives them the way a user would: clicking buttons, typing into the edit
 // field, pressing keys and closing the window. It also measures how fast a
 // window answers (ping), starts programs to read their full exit codes
-// (run), and watches a process for visible windows (watch-pid, watch-run).
+// (run), and watches a process for visible windows (watch-run).
 // Results go to stdout as JSON (list, dump, ping, watch-*) or as one line
 // (wait, run); the exit code tells success:
 //   0 done, 1 usage error, 2 window not found / timed out,
@@ -608,12 +608,6 @@ int Watch(HANDLE process, DWORD pid, DWORD maxMs) {
     return kOk;
 }
 
-int WatchPid(DWORD pid, DWORD maxMs) {
-    HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, pid);
-    if (!process) return Fail(kNotFound, L"no process " + std::to_wstring(pid));
-    return Watch(process, pid, maxMs);
-}
-
 int WatchRun(DWORD maxMs, int argc, wchar_t** argv) {
     DWORD pid = 0;
     HANDLE process = StartProgram(argc, argv, 3, &pid);
@@ -632,7 +626,6 @@ int Usage() {
         "       uia close <title>\n"
         "       uia ping <title> <interval_ms> <max_ms>\n"
         "       uia run <program> [args...]          prints the exit code\n"
-        "       uia watch-pid <pid> <max_ms>\n"
         "       uia watch-run <max_ms> <program> [args...]\n"
         "A title of the form hwnd:0x1234 names a window by its handle.\n",
         stderr);
@@ -679,7 +672,6 @@ int wmain(int argc, wchar_t** argv) {
     }
     if (command == L"wait-gone") return WaitGone(argv[2], TimeoutArg(argc, argv, 3));
     if (command == L"run") return Run(argc, argv);
-    if (command == L"watch-pid") return WatchPid(wcstoul(argv[2], nullptr, 10), TimeoutArg(argc, argv, 3));
     if (command == L"watch-run") {
         if (argc < 4) return Usage();
         return WatchRun(wcstoul(argv[2], nullptr, 10), argc, argv);

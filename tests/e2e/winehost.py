@@ -496,15 +496,11 @@ class WineHost:
         32-bit exit code (wine hands the shell only the low 8 bits)."""
         return int(self.uia("run", program, *args, timeout=timeout).stdout)
 
-    def watch_pid(self, pid, max_ms):
-        """Watches a running Windows process (its Windows pid) until it ends
-        or max_ms have passed: {"visible": titles of its visible top-level
-        windows seen, "exit": exit code or None while it runs, "pid": pid}."""
-        return json.loads(self.uia("watch-pid", str(pid), str(max_ms), timeout=max_ms / 1000 + 30).stdout)
-
     def run_watched(self, program, *args, max_ms=60000):
-        """Starts a Windows program from a Windows parent and watches it as
-        watch_pid does; a program still running after max_ms is left running."""
+        """Starts a Windows program from a Windows parent and watches it until
+        it ends or max_ms have passed: {"visible": titles of its visible
+        top-level windows seen, "exit": exit code or None while it runs,
+        "pid": its Windows pid}. A program still running is left running."""
         return json.loads(self.uia("watch-run", str(max_ms), program, *args, timeout=max_ms / 1000 + 30).stdout)
 
     # ---- registry

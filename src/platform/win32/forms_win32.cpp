@@ -398,9 +398,17 @@ int Win32Forms::ShowMessage(const std::string& text, int flags, const std::strin
 }
 
 // The bar, and the taskbar button where the system can show progress there.
+// The bar moves in at most kBarSteps visible steps; finer ones would only
+// repaint it.
 void Win32Forms::ShowProgress(const ProgressBar& bar, HWND hwnd) {
-    SendMessageA(hwnd, PBM_SETRANGE32, 0, bar.Max());
-    SendMessageA(hwnd, PBM_SETPOS, static_cast<WPARAM>(bar.Value()), 0);
+    constexpr int kBarSteps = 200;
+    const int step = MulDiv(bar.Value(), kBarSteps, bar.Max());
+    if (step != barStep_ || bar.Max() != barMax_) {
+        barStep_ = step;
+        barMax_ = bar.Max();
+        SendMessageA(hwnd, PBM_SETRANGE32, 0, bar.Max());
+        SendMessageA(hwnd, PBM_SETPOS, static_cast<WPARAM>(bar.Value()), 0);
+    }
     if (!formHwnd_) return;
     if (bar.Visible())
         taskbar_.Set(formHwnd_, static_cast<unsigned>(bar.Value()), static_cast<unsigned>(bar.Max()));

@@ -83,6 +83,8 @@ private:
     int pointer_ = 0;
     bool inEvent_ = false;
     bool unloaded_ = false;
+    int barStep_ = -1;  // the progress bar's visible step and range, as last sent
+    int barMax_ = 0;
     struct Timer {
         UINT_PTR id;
         std::function<void()> action;
