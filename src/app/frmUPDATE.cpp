@@ -53,7 +53,6 @@ void frmUPDATE::Form_Load() {
         ctx_.state.Summary.refusal = setup::Refusal::kPackageUnusable;
         ctx_.state.Log.Write(platform::Cat({"Refused: the update list cannot be used (error ",
                                             platform::Number(error.Number()), ", ", error.Description(), ")"}));
-        EndRun();
         ctx_.rt.EndProgram();
     }
     if (ctx_.state.Options.Unattended()) ctx_.rt.RunAfter(0, [this] { cmdInstall_Click(); });
@@ -96,7 +95,6 @@ void frmUPDATE::Refuse(setup::Refusal refusal, const std::string& text, int flag
     ctx_.state.Summary.refusal = refusal;
     ctx_.state.Log.Write("Refused: " + text);
     if (!ctx_.state.Options.Unattended()) ctx_.rt.ShowMessage(text, flags, title);
-    EndRun();
     ctx_.rt.EndProgram();
 }
 
@@ -185,7 +183,6 @@ std::string frmUPDATE::AskHostFolder() {
     std::string folder = ctx_.rt.AskText(platform::Cat({"Enter path where ", s.SystemName, " installed"}), Caption());
     if (platform::Trim(folder).empty()) {
         s.Summary.refusal = setup::Refusal::kCancelled;
-        EndRun();
         ctx_.rt.EndProgram();
     }
     return folder;

@@ -57,7 +57,6 @@ private:
     void RouteUnattendedMessages();
     void TakeInstallLock();
     void Refuse(setup::Refusal refusal, const std::string& text, int flags, const std::string& title);
-    void EndRun();
     std::string AskHostFolder();
     void SetProductPath(const std::string& folder);
     void StartProgress(int checkSteps);

@@ -39,6 +39,7 @@ void frmUPDATE::cmdInstall_Click() {
         StartProgress(sealed ? kCheckSteps : 0);
         if (!PackageIsIntact()) return;
         setup::DeployUpdateFiles(ctx_, *this, s.ProductPath);
+        setup::StartRegistrations(ctx_, *this);  // they run while the settings and the item are written
     } else {
         StartProgress(0);
     }
@@ -139,7 +140,6 @@ void frmUPDATE::Form_Unload(int& cancel) {
     files.clear();
     files.shrink_to_fit();
     if (InstallCompleted != 0) CheckWin9X();
-    EndRun();
 }
 
 // The 95 family needs a restart after the install. Unattended, or told so on
@@ -158,23 +158,4 @@ void frmUPDATE::CheckWin9X() {
         if (answer != platform::kAnswerYes) return;
     }
     s.Summary.restartStarted = setup::RebootSystem(ctx_.os);
-}
-
-// The log's last line: how the run ended, and its exit code. A window closed
-// before Install leaves the log of an earlier install as it was.
-void frmUPDATE::EndRun() {
-    auto& s = ctx_.state;
-    const setup::InstallSummary& summary = s.Summary;
-    if (!summary.installStarted && summary.refusal == setup::Refusal::kNone) return;
-    std::string how = "Not installed";
-    if (summary.installCompleted) {
-        how = s.LastFileFailure.empty() && !summary.settingsFailed ? "Completed" : "Completed with failures";
-        if (!s.LastFileFailure.empty()) how = platform::Cat({how, "; last trouble: ", s.LastFileFailure});
-        if (summary.restartStarted)
-            how += "; restart started";
-        else if (summary.restartNeeded)
-            how += "; restart needed";
-    }
-    s.Log.Open(ctx_);
-    s.Log.Write(platform::Cat({how, "; exit code ", platform::Number(setup::ExitCode(summary))}));
 }

@@ -1,12 +1,14 @@
 // Program entry: the command line says how to run; the forms runtime runs
-// the one window, whose load event runs the start-up sequence. The exit
-// code comes from what became of the run.
+// the one window, whose load event runs the start-up sequence. However the
+// run ends, it comes back here: the log's last line and the exit code say
+// what became of it.
 #include <windows.h>
 
 #include "app/command_line.h"
 #include "app/frmUPDATE.h"
 #include "platform/win32/forms_win32.h"
 #include "platform/win32/os_win32.h"
+#include "setup/install_log.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR arguments, int) {
     platform::win32::RestrictDllSearchToSystem();
@@ -14,10 +16,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR arguments, int) {
     state.Options = app::ParseCommandLine(arguments ? arguments : "");
     platform::win32::Win32Os os;
     platform::win32::Win32Forms forms(instance);
-    forms.exitCode = [&state] { return setup::ExitCode(state.Summary); };
     forms.showWindow = state.Options.mode != setup::RunMode::kQuiet;  // quiet: no window at any moment
-    frmUPDATE window(setup::Context{state, os, forms});
-    const int exitCode = forms.Run(window);
-    return exitCode == platform::win32::Win32Forms::kNoWindow ? setup::exitcode::kFailures : exitCode;
+    setup::Context ctx{state, os, forms};
+    frmUPDATE window(ctx);
+    if (!forms.Run(window)) state.Summary.noDesktop = true;
+    return setup::EndRun(ctx);
 }
 

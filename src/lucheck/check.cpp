@@ -139,10 +139,7 @@ private:
         const auto fields = platform::Split(text, ",");
         for (std::size_t i = 1; i < fields.size(); ++i) {
             const std::string name = Trim(fields[i]);
-            bool up = false;
-            for (const std::string& part : platform::Split(name, "\\"))
-                for (const std::string& piece : platform::Split(part, "/")) up |= Trim(piece) == "..";
-            if (up)
+            if (setup::FolderLeavesHost(name))
                 Say(line, Severity::kError, "folder name " + name + " climbs out of the host folder with ..");
             else if (name.size() >= 2 && name[1] == ':')
                 Say(line, Severity::kError, "folder name " + name + " is a drive: it leaves the host folder");
@@ -158,7 +155,7 @@ private:
             Say(line, Severity::kError, "empty file name (a doubled or trailing comma): never found");
             return;
         }
-        if (!Findable(name))
+        if (!setup::FindableName(name))
             Say(line, Severity::kError, name + (name.find_first_of("*?") != std::string::npos
                                                     ? ": wildcards are not expanded; never found"
                                                     : ": file names carry no folder; never found"));
@@ -173,7 +170,7 @@ private:
         std::unordered_map<std::string, bool> listed;
         for (std::size_t i = 0; i < files_.size(); ++i) {
             const setup::UpdateFileEntry& entry = files_[i];
-            if (!Findable(entry.FileName) || listed.count(Key(entry.FileName))) continue;
+            if (!setup::FindableName(entry.FileName) || listed.count(Key(entry.FileName))) continue;
             listed[Key(entry.FileName)] = true;
             const std::string path = package_.PathOf(entry.FileName);
             if (path.empty())
@@ -231,11 +228,6 @@ private:
     std::string OnDisk(const std::string& name) const {
         const auto it = package_.files.find(Key(name));
         return it == package_.files.end() ? name : it->second.front();
-    }
-
-    // Whether the installer can ever find a file of that name beside it.
-    static bool Findable(const std::string& name) {
-        return !name.empty() && name.find_first_of("*?\\/:") == std::string::npos;
     }
 
     // Whether an ignored line looks like an entry: its first word is a

@@ -44,6 +44,7 @@ std::string Action(const setup::FileOutcome& outcome, PlanOs& os) {
     case setup::FileResult::kReplaced: return "replace";
     case setup::FileResult::kKept: return "kept: already in the system directory";
     case setup::FileResult::kSourceMissing: return "source missing";
+    case setup::FileResult::kOutsideHost: return "refused: its folder leaves the host folder";
     case setup::FileResult::kInUse:
     case setup::FileResult::kCopyFailed: {
         const std::string& d = outcome.destination;
@@ -54,8 +55,8 @@ std::string Action(const setup::FileOutcome& outcome, PlanOs& os) {
 }
 
 std::string RegistrationOf(const setup::FileOutcome& outcome) {
-    if (outcome.registration == setup::Registration::kTypeLibrary) return "type-library calls";
-    return outcome.command;
+    if (outcome.registration == setup::Registration::kNone) return std::string();
+    return outcome.command.empty() ? "type-library calls" : outcome.command;
 }
 
 std::vector<setup::UpdateFileEntry> ListedFiles(const Package& package) {

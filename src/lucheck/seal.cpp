@@ -7,6 +7,7 @@
 
 #include "lucheck/plan_os.h"
 #include "setup/package_seal.h"
+#include "setup/update_list.h"
 
 namespace fs = std::filesystem;
 

@@ -39,8 +39,9 @@ public:
     // current event is over.
     virtual void RunAfter(uint32_t ms, std::function<void()> action) = 0;
     virtual void SetScreenPointer(int pointer) = 0;
-    // Stops the program at once, with the exit code that `exitCode` gives;
-    // no unload handler runs.
+    // Ends the program: the running event stops at once and the window
+    // closes without its unload handler; control returns to the program's
+    // entry point, which writes the log's last line and returns the exit code.
     [[noreturn]] virtual void EndProgram() = 0;
     virtual double ScreenWidthTwips() = 0;
     virtual double ScreenHeightTwips() = 0;
@@ -50,8 +51,6 @@ public:
 
     ErrObject& Err() { return err_; }
 
-    // The program's exit code, asked for when it ends; 0 when unset.
-    std::function<int()> exitCode;
     // When set, no message box is ever shown: its text goes here instead,
     // and the answer is OK. A program that runs unattended sets it.
     std::function<void(const std::string& text)> unattendedMessages;

@@ -6,6 +6,7 @@
 #include "platform/text.h"
 #include "setup/paths.h"
 #include "setup/system_platform.h"
+#include "setup/update_list.h"
 
 namespace setup {
 
@@ -37,7 +38,7 @@ const char* Regsvr32Meaning(uint32_t code) {
 
 // Starts the registration program; false, with the failure reported and
 // logged, when it cannot start.
-bool StartRegistration(Context& ctx, MainWindow& window, PendingRegistration& pending, FileOutcome* outcome) {
+bool StartRegistration(Context& ctx, MainWindow& window, PendingRegistration& pending) {
     try {
         // In the file's own folder: what it loads by name comes from where
         // it is installed, never from the download folder the installer runs in.
@@ -46,55 +47,30 @@ bool StartRegistration(Context& ctx, MainWindow& window, PendingRegistration& pe
         pending.startedAt = ctx.os.TickCount();
         return true;
     } catch (const platform::RuntimeError& e) {
-        const std::string trouble = Cat({"error ", Number(e.Number()), ", ", e.Description()});
         ReportFileError(ctx, window, kRegisterFailed, pending.file);
-        if (outcome) {
-            outcome->registration = Registration::kNotStarted;
-            outcome->trouble = trouble;
-        } else {
-            ctx.state.Log.Write(
-                Cat({pending.file, ": could not register: ", pending.command, " did not start (", trouble, ")"}));
-        }
+        ctx.state.Log.Write(Cat({pending.file, ": could not register: ", pending.command, " did not start (error ",
+                                 Number(e.Number()), ", ", e.Description(), ")"}));
         return false;
     }
 }
 
-// Registers a type library at once. One that does not load may need a file
-// listed after it: it is tried again after the walk.
-void RegisterTypeLibraryOf(Context& ctx, MainWindow& window, FileOutcome& outcome, PendingRegistration& pending) {
-    switch (RegisterTypeLibraryResult(ctx, Quoted(outcome.destination))) {
-    case TypeLibResult::kRegistered: outcome.registration = Registration::kTypeLibrary; break;
-    case TypeLibResult::kNotLoaded:
-        outcome.registration = Registration::kTypeLibraryNotLoaded;
-        ctx.state.Registrations.push_back(std::move(pending));
-        break;
-    case TypeLibResult::kNotRegistered:
-        outcome.registration = Registration::kTypeLibraryFailed;
-        ReportFileError(ctx, window, kRegisterFailed, outcome.destination);
-        break;
-    }
-}
-
-// Starts the file's registration by its type; its result is waited for
-// after the walk. A registration program that cannot be started is
-// reported, and the walk goes on with the next entry.
-void Register(Context& ctx, MainWindow& window, FileOutcome& outcome, const std::string& extension) {
-    const std::string quoted = Quoted(outcome.destination);
+// Queues the file's registration by its type. Registrations start only once
+// every file of the list is in place: a registration program loads the file
+// and the DLLs it imports, and would hold a file that the walk has yet to
+// replace.
+void QueueRegistration(Context& ctx, FileOutcome& outcome, const std::string& extension) {
     PendingRegistration pending{outcome.destination, "", false, nullptr, 0, 1};
     if (extension == "DLL" || extension == "OCX") {
-        pending.command = Regsvr32Program(ctx) + " /s " + quoted;
+        pending.command = Regsvr32Program(ctx) + " /s " + Quoted(outcome.destination);
         pending.byRegsvr32 = true;
     } else if (extension == "EXE") {
-        pending.command = quoted + " /RegServer";
-    } else {
-        if (extension == "TLB") RegisterTypeLibraryOf(ctx, window, outcome, pending);
+        pending.command = Quoted(outcome.destination) + " /RegServer";
+    } else if (extension != "TLB") {
         return;
     }
+    outcome.registration = Registration::kQueued;
     outcome.command = pending.command;
-    if (StartRegistration(ctx, window, pending, &outcome)) {
-        outcome.registration = Registration::kStarted;
-        ctx.state.Registrations.push_back(std::move(pending));
-    }
+    ctx.state.Registrations.push_back(std::move(pending));
 }
 
 // Removes a file left by an interrupted run, read-only or not.
@@ -161,6 +137,18 @@ FileResult CopyOne(platform::OsServices& os, const std::string& source, const De
     return os.CopyFileA(source, destination.path, 0) ? FileResult::kCopied : FileResult::kCopyFailed;
 }
 
+// Looks for the source, then copies it. A name that could lead out of the
+// package folder is never looked up, and a folder selector that leaves the
+// host folder is never written to.
+FileResult LocateAndCopy(platform::OsServices& os, const FileOutcome& outcome, const UpdateFileEntry& entry,
+                         const Destination& destination) {
+    if (!FindableName(entry.FileName) || os.FindFile(outcome.source).empty()) return FileResult::kSourceMissing;
+    if (FolderLeavesHost(entry.Folder)) return FileResult::kOutsideHost;
+    return CopyOne(os, outcome.source, destination);
+}
+
+// Every failure of one entry's steps, a runtime error included, is that
+// entry's failure: reported, and the walk goes on.
 void DeployOne(Context& ctx, MainWindow& window, const std::string& productFolder, const UpdateFileEntry& entry) {
     const Destination destination = DestinationFor(ctx.state.SystemDirectory, productFolder, entry);
     FileOutcome outcome;
@@ -168,18 +156,19 @@ void DeployOne(Context& ctx, MainWindow& window, const std::string& productFolde
     AddDirSep(outcome.source);
     outcome.source += entry.FileName;
     outcome.destination = destination.path;
-
-    if (ctx.os.FindFile(outcome.source).empty()) {
-        ReportFileError(ctx, window, kSourceMissing, outcome.source);
-        outcome.result = FileResult::kSourceMissing;
-    } else {
-        outcome.result = CopyOne(ctx.os, outcome.source, destination);
-        if (outcome.result == FileResult::kCopyFailed || outcome.result == FileResult::kInUse)
-            ReportFileError(ctx, window, kCopyFailed,
-                            Cat({"(Source: ", outcome.source, " - Destnation: ", destination.path, ")"}));
-        else
-            Register(ctx, window, outcome, entry.Extension);
+    try {
+        outcome.result = LocateAndCopy(ctx.os, outcome, entry, destination);
+    } catch (const platform::RuntimeError& e) {
+        outcome.result = FileResult::kCopyFailed;
+        outcome.trouble = Cat({"error ", Number(e.Number()), ", ", e.Description()});
     }
+    if (outcome.result == FileResult::kSourceMissing)
+        ReportFileError(ctx, window, kSourceMissing, outcome.source);
+    else if (!Arrived(outcome.result))
+        ReportFileError(ctx, window, kCopyFailed,
+                        Cat({"(Source: ", outcome.source, " - Destnation: ", destination.path, ")"}));
+    else
+        QueueRegistration(ctx, outcome, entry.Extension);
     ctx.state.Log.Entry(outcome);
 }
 
@@ -239,72 +228,128 @@ void RegistrationFailed(Context& ctx, MainWindow& window, const PendingRegistrat
     ctx.state.Log.Write(Cat({pending.file, ": could not register: ", why}));
 }
 
-// Takes a finished program's result. A file regsvr32 could not load may have
-// needed a DLL listed after it: it is tried once more, now that every file
-// is in place. True when the registration is still pending.
-bool TakeResult(Context& ctx, MainWindow& window, PendingRegistration& pending, uint32_t code) {
+// A first try that may succeed later goes to the back of the queue, to be
+// tried once more after the registrations before it.
+void TryAgainLater(std::vector<PendingRegistration>& queue, std::size_t index) {
+    PendingRegistration again = std::move(queue[index]);
+    again.program = nullptr;
+    ++again.attempt;
+    queue.erase(queue.begin() + static_cast<std::ptrdiff_t>(index));
+    queue.push_back(std::move(again));
+}
+
+// Takes a finished program's result: true when the registration is settled.
+// A file regsvr32 could not load (the file or a DLL it needs) is tried once more.
+bool TakeResult(Context& ctx, MainWindow& window, const PendingRegistration& pending, uint32_t code) {
     const std::string ended = Cat({pending.command, " ended with ", Number(code)});
     if (code == 0) {
         ctx.state.Log.Write(Cat({pending.file, ": registered (", ended, ")"}));
-        return false;
+        return true;
     }
     const char* meaning = pending.byRegsvr32 ? Regsvr32Meaning(code) : "";
     if (pending.byRegsvr32 && code == kRegsvr32CouldNotLoad && pending.attempt == 1) {
-        ctx.state.Log.Write(Cat({pending.file, ": ", ended, meaning, "; trying again once every file is in place"}));
-        ++pending.attempt;
-        return StartRegistration(ctx, window, pending, nullptr);
+        ctx.state.Log.Write(Cat({pending.file, ": ", ended, meaning, "; trying again after the others"}));
+        return false;
     }
     RegistrationFailed(ctx, window, pending, Cat({ended, meaning}));
-    return false;
+    return true;
 }
 
-// A type library that did not load during the walk, tried once more.
-void RetryTypeLibrary(Context& ctx, MainWindow& window, const PendingRegistration& pending) {
+// Registers a type library at its turn: true when settled. One that does
+// not load is tried once more after the others.
+bool RegisterTypeLibraryOf(Context& ctx, MainWindow& window, const PendingRegistration& pending) {
     switch (RegisterTypeLibraryResult(ctx, Quoted(pending.file))) {
     case TypeLibResult::kRegistered:
-        ctx.state.Log.Write(Cat({pending.file, ": registered with the type-library calls on the second try"}));
-        break;
-    case TypeLibResult::kNotLoaded: RegistrationFailed(ctx, window, pending, "not a type library that loads"); break;
+        ctx.state.Log.Write(Cat({pending.file, ": registered with the type-library calls"}));
+        return true;
+    case TypeLibResult::kNotLoaded:
+        if (pending.attempt == 1) {
+            ctx.state.Log.Write(Cat({pending.file, ": not loaded as a type library; trying again after the others"}));
+            return false;
+        }
+        RegistrationFailed(ctx, window, pending, "not a type library that loads");
+        return true;
     case TypeLibResult::kNotRegistered:
         RegistrationFailed(ctx, window, pending, "the type-library registration failed");
-        break;
-    }
-}
-
-// Looks at every pending registration once: true when it is settled.
-bool Settle(Context& ctx, MainWindow& window, PendingRegistration& pending) {
-    if (!pending.program) {
-        RetryTypeLibrary(ctx, window, pending);
         return true;
     }
+    return true;
+}
+
+// Looks at a running registration program once: true when it is settled or
+// to be tried again (no longer running).
+bool Ended(Context& ctx, MainWindow& window, PendingRegistration& pending, bool& settled) {
     uint32_t code = 0;
     if (ctx.os.ProgramEnded(pending.program, code)) {
         ctx.os.CloseProgram(pending.program);
         pending.program = nullptr;
-        return !TakeResult(ctx, window, pending, code);
+        settled = TakeResult(ctx, window, pending, code);
+        return true;
     }
     if (ctx.os.TickCount() - pending.startedAt < kRegistrationLimitMs) return false;
     ctx.os.CloseProgram(pending.program);  // left running
+    pending.program = nullptr;
     RegistrationFailed(ctx, window, pending,
                        Cat({pending.command, " still running after ", Number(kRegistrationLimitMs / 1000),
                             " s; result unknown"}));
+    settled = true;
     return true;
+}
+
+// Takes the result of every program that has ended.
+void SettleEnded(Context& ctx, MainWindow& window) {
+    auto& queue = ctx.state.Registrations;
+    for (std::size_t i = 0; i < queue.size();) {
+        bool settled = false;
+        if (!queue[i].program || !Ended(ctx, window, queue[i], settled)) {
+            ++i;
+        } else if (settled) {
+            queue.erase(queue.begin() + static_cast<std::ptrdiff_t>(i));
+        } else {
+            TryAgainLater(queue, i);
+        }
+    }
+}
+
+std::size_t Running(const std::vector<PendingRegistration>& queue) {
+    std::size_t running = 0;
+    for (const auto& pending : queue) running += pending.program != nullptr;
+    return running;
 }
 
 }  // namespace
 
-void WaitForRegistrations(Context& ctx, MainWindow& window) {
-    auto& pending = ctx.state.Registrations;
-    while (!pending.empty()) {
-        std::vector<void*> running;
-        for (auto it = pending.begin(); it != pending.end();) {
-            if (Settle(ctx, window, *it)) {
-                it = pending.erase(it);
-            } else {
-                running.push_back(it->program);
-                ++it;
-            }
+void StartRegistrations(Context& ctx, MainWindow& window) {
+    auto& queue = ctx.state.Registrations;
+    std::size_t running = Running(queue);
+    for (std::size_t i = 0; i < queue.size() && running < kMaxRunningRegistrations;) {
+        PendingRegistration& pending = queue[i];
+        if (pending.program) {
+            ++i;
+        } else if (pending.command.empty()) {
+            if (RegisterTypeLibraryOf(ctx, window, pending))
+                queue.erase(queue.begin() + static_cast<std::ptrdiff_t>(i));
+            else if (pending.attempt == 1 && i + 1 < queue.size())
+                TryAgainLater(queue, i);
+            else
+                ++pending.attempt;  // the last one: tried again at once
+        } else if (StartRegistration(ctx, window, pending)) {
+            ++running;
+            ++i;
+        } else {
+            queue.erase(queue.begin() + static_cast<std::ptrdiff_t>(i));
         }
+    }
+}
+
+void WaitForRegistrations(Context& ctx, MainWindow& window) {
+    auto& queue = ctx.state.Registrations;
+    while (!queue.empty()) {
+        SettleEnded(ctx, window);
+        StartRegistrations(ctx, window);
+        std::vector<void*> running;
+        for (const auto& pending : queue)
+            if (pending.program) running.push_back(pending.program);
         if (!running.empty()) ctx.rt.WaitForProgramsOrInput(running, kRegistrationPollMs);
     }
 }

@@ -1,6 +1,7 @@
 #pragma once
 // Installing the listed files: copying each payload file to its destination
 // and registering it by its type.
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -30,9 +31,9 @@ struct Destination {
 Destination DestinationFor(const std::string& systemDirectory, const std::string& productFolder,
                            const UpdateFileEntry& entry);
 
-// Copies and registers entries 1 to the last of UpdateFiles; trouble with
-// one file is shown on the status line and the walk goes on. Each entry's
-// outcome goes to the install log.
+// Copies entries 1 to the last of UpdateFiles and queues their
+// registrations; trouble with one file is shown on the status line and the
+// walk goes on. Each entry's outcome goes to the install log.
 void DeployUpdateFiles(Context& ctx, MainWindow& window, const std::string& productFolder);
 
 // regsvr32's exit codes for what went wrong.
@@ -50,8 +51,16 @@ constexpr uint32_t kRegistrationPollMs = 50;
 constexpr uint32_t kAnswerEveryMs = 40;
 void KeepAnswering(Context& ctx, uint32_t& lastAnswered);
 
-// Waits for every registration started during the walk, processing the
-// window's messages meanwhile, and reports each one that failed.
+// At most this many registration programs run at once.
+constexpr std::size_t kMaxRunningRegistrations = 8;
+
+// Starts the queued registrations, in list order, as far as the limit of
+// programs running at once allows; type libraries are registered at their turn.
+void StartRegistrations(Context& ctx, MainWindow& window);
+
+// Runs every queued registration to its result, starting the rest as
+// programs end and processing the window's messages meanwhile, and reports
+// each one that failed.
 void WaitForRegistrations(Context& ctx, MainWindow& window);
 
 enum class TypeLibResult { kRegistered, kNotLoaded, kNotRegistered };

@@ -56,21 +56,15 @@ const char* ResultText(FileResult result) {
     case FileResult::kCopyFailed: return "could not copy";
     case FileResult::kInUse: return "in use, not replaced";
     case FileResult::kSourceMissing: return "source not found";
+    case FileResult::kOutsideHost: return "not copied: its folder leaves the host folder";
     }
     return "";
 }
 
 std::string RegistrationText(const FileOutcome& outcome) {
-    switch (outcome.registration) {
-    case Registration::kNone: return "nothing to register";
-    case Registration::kStarted: return platform::Cat({"registering: ", outcome.command, " started"});
-    case Registration::kNotStarted:
-        return platform::Cat({"could not register: ", outcome.command, " did not start (", outcome.trouble, ")"});
-    case Registration::kTypeLibrary: return "registered with the type-library calls";
-    case Registration::kTypeLibraryNotLoaded: return "not loaded as a type library yet; tried again after the walk";
-    case Registration::kTypeLibraryFailed: return "could not register: the type-library registration failed";
-    }
-    return "";
+    if (outcome.registration == Registration::kNone) return "nothing to register";
+    if (outcome.command.empty()) return "to register with the type-library calls";
+    return platform::Cat({"to register: ", outcome.command});
 }
 
 }  // namespace
@@ -80,10 +74,35 @@ bool Arrived(FileResult result) {
 }
 
 void InstallLog::Entry(const FileOutcome& outcome) {
-    const std::string registration = Arrived(outcome.result) ? RegistrationText(outcome) : std::string();
+    std::string detail = Arrived(outcome.result) ? RegistrationText(outcome) : outcome.trouble;
+    if (!Arrived(outcome.result) && !detail.empty()) detail = "(" + detail + ")";
     Write(platform::Cat({outcome.source, " -> ", outcome.destination, ": ", ResultText(outcome.result),
-                         registration.empty() ? "" : "; ", registration}));
+                         detail.empty() ? "" : (Arrived(outcome.result) ? "; " : " "), detail}));
     if (observer) observer(outcome);
+}
+
+namespace {
+std::string HowTheRunEnded(const InstallerState& s) {
+    const InstallSummary& summary = s.Summary;
+    if (!summary.installCompleted) return "Not installed";
+    std::string how = s.LastFileFailure.empty() && !summary.settingsFailed ? "Completed" : "Completed with failures";
+    if (!s.LastFileFailure.empty()) how = platform::Cat({how, "; last trouble: ", s.LastFileFailure});
+    if (summary.restartStarted)
+        how += "; restart started";
+    else if (summary.restartNeeded)
+        how += "; restart needed";
+    return how;
+}
+}  // namespace
+
+int EndRun(Context& ctx) {
+    InstallerState& s = ctx.state;
+    const int code = ExitCode(s.Summary);
+    if (s.Summary.installStarted || s.Summary.refusal != Refusal::kNone || s.Summary.noDesktop) {
+        s.Log.Open(ctx);
+        s.Log.Write(platform::Cat({HowTheRunEnded(s), "; exit code ", platform::Number(code)}));
+    }
+    return code;
 }
 
 }  // namespace setup

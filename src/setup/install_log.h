@@ -16,8 +16,10 @@ struct Context;
 constexpr const char* kInstallLogName = "LiveUpdateSetup.log";
 
 // What became of one listed file.
-enum class FileResult { kCopied, kReplaced, kKept, kCopyFailed, kInUse, kSourceMissing };
-enum class Registration { kNone, kStarted, kNotStarted, kTypeLibrary, kTypeLibraryNotLoaded, kTypeLibraryFailed };
+enum class FileResult { kCopied, kReplaced, kKept, kCopyFailed, kInUse, kSourceMissing, kOutsideHost };
+// kQueued: registered once every file is in place, by `command`, or with
+// the type-library calls when that is empty.
+enum class Registration { kNone, kQueued };
 
 // Whether the file is in place afterwards (copied, replaced or already there).
 bool Arrived(FileResult result);
@@ -27,8 +29,8 @@ struct FileOutcome {
     std::string destination;
     FileResult result = FileResult::kCopied;
     Registration registration = Registration::kNone;
-    std::string command;  // the registration command line, when one was started or tried
-    std::string trouble;  // why it could not be started
+    std::string command;  // the registration command line
+    std::string trouble;  // why the copy failed, when a runtime error says more
 };
 
 class InstallLog {
@@ -52,5 +54,11 @@ private:
     std::vector<std::string> early_;
     std::unique_ptr<platform::LogFile> file_;
 };
+
+// How the run ended: writes the log's last line (how the run ended and its
+// exit code) and returns the exit code. The program's entry point calls it
+// once, however the run ended. A window closed before Install leaves the log
+// of an earlier install as it was.
+int EndRun(Context& ctx);
 
 }  // namespace setup

@@ -23,13 +23,13 @@ struct UpdateFileEntry {
     std::string Extension;  // text after the last ".", upper-cased
 };
 
-// A registration whose result is not known yet: a started registration
-// program, or a type library to try again once every file is in place.
+// A registration whose result is not known yet: queued during the walk,
+// then a running registration program, or a type library at its turn.
 struct PendingRegistration {
     std::string file;                         // the registered file's path
     std::string command;                      // the command line; empty for a type library
     bool byRegsvr32 = false;
-    platform::ProgramHandle program = nullptr;
+    platform::ProgramHandle program = nullptr;  // while it runs
     uint32_t startedAt = 0;                   // TickCount when started
     int attempt = 1;
 };
@@ -50,7 +50,7 @@ struct InstallerState {
     InstallLog Log;
     RunOptions Options;
     InstallSummary Summary;
-    std::vector<PendingRegistration> Registrations;
+    std::vector<PendingRegistration> Registrations;  // in list order, until settled
 };
 
 // What the setup routines work with: the state and the two service layers.

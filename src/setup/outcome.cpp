@@ -21,6 +21,7 @@ int RefusalCode(Refusal refusal) {
 // missing even where the machine restarts.
 int ExitCode(const InstallSummary& summary) {
     if (summary.refusal != Refusal::kNone) return RefusalCode(summary.refusal);
+    if (summary.noDesktop) return exitcode::kFailures;
     if (summary.helpShown) return exitcode::kSuccess;
     if (!summary.installStarted) return exitcode::kCancelled;  // closed before Install
     if (!summary.installCompleted) return exitcode::kFailures;  // ended by an error mid-install

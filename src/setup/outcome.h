@@ -46,6 +46,7 @@ struct InstallSummary {
     bool restartNeeded = false;    // the 95 family, after a completed install
     bool restartStarted = false;
     bool helpShown = false;
+    bool noDesktop = false;        // an attended run had no desktop to show its window on
 };
 
 // Exit codes as Windows Installer numbers them, which deployment tools read.

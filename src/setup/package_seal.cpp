@@ -4,6 +4,7 @@
 #include <map>
 
 #include "platform/text.h"
+#include "setup/update_list.h"
 
 namespace setup {
 
@@ -204,10 +205,6 @@ const char* SealFaultText(SealFault fault) {
         "is malformed: not \"<64 hex digits> <space or *><file name>\"", "is longer than 512 bytes",
         "is larger than 16 MiB", "names a file again with another digest"};
     return kTexts[static_cast<int>(fault)];
-}
-
-bool FindableName(const std::string& name) {
-    return !name.empty() && name.find_first_of("*?\\/:") == std::string::npos;
 }
 
 bool HashFile(platform::OsServices& os, const std::string& path, Sha256Digest& digest) {

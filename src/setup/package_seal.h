@@ -61,15 +61,11 @@ using SealProgress = std::function<void(uint64_t done, uint64_t total)>;
 // Checks UPDATE.LST and each distinct name in `names` (as the list gives
 // them; names matched without regard to case) in `folder` (no trailing
 // backslash) against folder\SHA256SUMS; names that are not FindableName are
-// passed over (nothing of theirs is installed). kNotSealed when there is no
+// passed over: the installer never reads them. kNotSealed when there is no
 // SHA256SUMS. With stopAtFirst the check ends at the first problem (the
 // installer's way) and `unlisted` may be incomplete; lucheck wants all.
 SealCheck CheckSeal(platform::OsServices& os, const std::string& folder, const std::vector<std::string>& names,
                     const SealProgress& progress, bool stopAtFirst);
-
-// Whether the installer can ever find a listed file of that name beside it:
-// not empty, no wildcards, no folders. Only such names are sealed.
-bool FindableName(const std::string& name);
 
 // The file's digest; false when it cannot be opened or read.
 bool HashFile(platform::OsServices& os, const std::string& path, Sha256Digest& digest);

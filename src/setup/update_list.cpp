@@ -68,6 +68,23 @@ BodyLine ListBodyReader::Read(const std::string& rawLine, std::vector<UpdateFile
     return kind;
 }
 
+bool FindableName(const std::string& name) {
+    return !name.empty() && name.find_first_of("*?\\/:") == std::string::npos && name.find("..") == std::string::npos;
+}
+
+bool FolderLeavesHost(const std::string& selector) {
+    std::string part;
+    for (const char c : selector + "\\") {
+        if (c != '\\' && c != '/') {
+            part += c;
+            continue;
+        }
+        if (Trim(part) == "..") return true;
+        part.clear();
+    }
+    return false;
+}
+
 int WebIdField(const std::string& systemName, const std::string& version) {
     const std::string v = Trim(version);
     if (v == "1.30") return 1;

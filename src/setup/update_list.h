@@ -35,6 +35,17 @@ private:
     std::string folder_;
 };
 
+// Whether a FILE line's name can ever be found beside the installer: not
+// empty, no wildcards, and nothing that could lead out of the package
+// folder (\, /, : or ..). The installer, the seal check and lucheck all ask here.
+bool FindableName(const std::string& name);
+
+// Whether a folder selector (the FOLDER line's fields joined, e.g.
+// "HELP\EN\") climbs out of the host folder: a part of it is "..". (It is
+// always joined to the host folder, so a leading backslash stays inside,
+// and a drive makes a path that cannot be written.)
+bool FolderLeavesHost(const std::string& selector);
+
 // The header's fields, and which one holds the web ID for a host version:
 // -1 when no field does, and the version is not supported.
 constexpr int kHeaderFields = 6;

@@ -45,9 +45,11 @@ struct Deployment {
         os.AddFile(kServer + "\\" + name, "new " + name);
     }
 
+    // The walk, then the registrations' start, as the install command runs them.
     void Deploy(const std::string& productFolder = kProduct) {
         setup::Context ctx{state, os, forms};
         setup::DeployUpdateFiles(ctx, window, productFolder);
+        setup::StartRegistrations(ctx, window);
     }
 
     void Wait() {
@@ -377,7 +379,7 @@ TEST_P(RegistrationResultTest, IsKnownBeforeTheInstallGoesOn) {
     const auto& c = GetParam();
     Deployment d;
     d.List("SERVER\\", "A." + c.extension, c.extension);
-    d.List("SERVER\\", "B.TXT", "TXT");  // listed after: in place before any retry
+    d.List("SERVER\\", "B.TXT", "TXT");  // listed after: in place before any registration
     const std::string file = kProduct + "\\A." + c.extension;
     const std::string command =
         c.extension == "EXE" ? "\"" + file + "\" /RegServer" : kRegsvr32 + "\"" + file + "\"";
@@ -396,12 +398,11 @@ TEST_P(RegistrationResultTest, IsKnownBeforeTheInstallGoesOn) {
     EXPECT_EQ(d.state.Summary.registrationFailures, failed ? 1 : 0);
     const std::string last = d.os.LogLines().back();
     EXPECT_NE(last.find(failed ? c.logFragment : ": registered ("), std::string::npos) << last;
-    if (c.runs == 2) {  // tried again only once B.TXT is in place
-        const auto copyB = std::find(d.journal.begin(), d.journal.end(), "copy " + kServer + "\\B.TXT -> " +
-                                                                             kProduct + "\\B.TXT");
-        EXPECT_EQ(std::count_if(copyB, d.journal.end(), [](const std::string& e) { return e.rfind("run ", 0) == 0; }),
-                  1);
-    }
+    // Registrations start only once every file is in place.
+    const auto copyB =
+        std::find(d.journal.begin(), d.journal.end(), "copy " + kServer + "\\B.TXT -> " + kProduct + "\\B.TXT");
+    EXPECT_EQ(std::count_if(copyB, d.journal.end(), [](const std::string& e) { return e.rfind("run ", 0) == 0; }),
+              static_cast<std::ptrdiff_t>(c.runs));
     if (c.runMs == fakes::FakeOs::kRunsForever) {
         EXPECT_GE(d.os.now, setup::kRegistrationLimitMs);
         EXPECT_GT(d.forms.waits, 1);  // the window answered meanwhile

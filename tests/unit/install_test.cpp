@@ -123,20 +123,24 @@ TEST(InstallTest, LogNamesEveryEntryWithItsOutcome) {
     in.forms.dde.refusedPrefixes = {"[ReplaceItem("};
     in.window->cmdInstall_Click();
     in.window->cmdCancel_Click();
+    in.End();
 
     const std::string sys = "C:\\WINDOWS\\SYSTEM32\\";
     const std::vector<std::string> expected = {
         "2026-12-07 10:30:00 LiveUpdateSetup 1.0.0.0; system Vantrel; host folder C:\\Vantrel; host version 1.30; "
         "web ID WEB130",
         "Package check: package not sealed (no SHA256SUMS)",
-        pkg + "K.DLL -> " + sys + "K.DLL: kept (already there); registering: " + sys + "regsvr32.exe /s \"" + sys +
-            "K.DLL\" started",
-        pkg + "C.EXE -> C:\\Vantrel\\C.EXE: copied; could not register: \"C:\\Vantrel\\C.EXE\" /RegServer did not "
-              "start (error 53, File not found)",
+        pkg + "K.DLL -> " + sys + "K.DLL: kept (already there); to register: " + sys + "regsvr32.exe /s \"" + sys +
+            "K.DLL\"",
+        pkg + "C.EXE -> C:\\Vantrel\\C.EXE: copied; to register: \"C:\\Vantrel\\C.EXE\" /RegServer",
         pkg + "R.TXT -> C:\\Vantrel\\R.TXT: replaced; nothing to register",
         pkg + "U.EXE -> C:\\Vantrel\\U.EXE: in use, not replaced",
         pkg + "N.DLL -> C:\\Vantrel\\N.DLL: source not found",
-        pkg + "T.TLB -> C:\\Vantrel\\T.TLB: copied; not loaded as a type library yet; tried again after the walk",
+        pkg + "T.TLB -> C:\\Vantrel\\T.TLB: copied; to register with the type-library calls",
+        "C:\\Vantrel\\C.EXE: could not register: \"C:\\Vantrel\\C.EXE\" /RegServer did not start (error 53, File "
+        "not found)",
+        "C:\\Vantrel\\T.TLB: not loaded as a type library; trying again after the others",
+        "C:\\Vantrel\\T.TLB: could not register: not a type library that loads",
         std::string("Settings: [WEB] UPDATEONLINE=WEB130 in ") + kIni + ": written",
         "Program Manager: conversation: done",
         "Program Manager: [CreateGroup(Vantrel - Ver 1.30)]: done",
@@ -144,7 +148,6 @@ TEST(InstallTest, LogNamesEveryEntryWithItsOutcome) {
         "perform DDE method or operation",
         "Program Manager: [AddItem(C:\\Vantrel\\TvkUpdt.exe ,Vantrel - Live Update,,,)]: done",
         sys + "K.DLL: registered (" + sys + "regsvr32.exe /s \"" + sys + "K.DLL\" ended with 0)",
-        "C:\\Vantrel\\T.TLB: could not register: not a type library that loads",
         "Completed with failures; last trouble: Could not register file C:\\Vantrel\\T.TLB; exit code 1603",
     };
     EXPECT_EQ(in.os.LogLines(), expected);

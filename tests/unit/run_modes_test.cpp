@@ -118,7 +118,7 @@ TEST_P(RefusalTest, EndsWithItsCode) {
     in.state.Options = app::ParseCommandLine(c.arguments);
     c.arrange(in);
     ASSERT_TRUE(in.Load());
-    EXPECT_EQ(setup::ExitCode(in.state.Summary), c.exitCode);
+    EXPECT_EQ(in.End(), c.exitCode);
     if (in.state.Options.Unattended()) {
         EXPECT_TRUE(in.forms.prompts.empty());  // nobody is asked
     }
@@ -182,7 +182,7 @@ TEST(RunModeTest, QuietInstallShowsNothingAndWritesTheShortcut) {
     EXPECT_TRUE(in.forms.dde.executed.empty());  // no conversation with a shell
     EXPECT_TRUE(in.forms.messages.empty());
     EXPECT_EQ(in.forms.unloads, 1);
-    EXPECT_EQ(setup::ExitCode(in.state.Summary), 0);
+    EXPECT_EQ(in.End(), 0);
     EXPECT_EQ(in.os.LogLines().back(), "Completed; exit code 0");
 }
 
@@ -193,6 +193,7 @@ TEST(RunModeTest, PassiveInstallRoutesMessagesAndClosesItself) {
     in.os.unwritableIni.insert("C:\\Vantrel\\Sys\\TOVASK.INI");
     ASSERT_FALSE(in.Load());
     in.forms.RunScheduled();  // Install, then the close a second later
+    in.End();
     EXPECT_TRUE(in.forms.messages.empty());
     EXPECT_EQ(in.forms.unloads, 1);
     const auto& log = in.os.LogLines();
@@ -231,6 +232,7 @@ TEST(RunModeTest, LogAvoidsWhatStandsAtItsName) {
     in.os.blockedLogs.insert("C:\\TEMP\\LiveUpdateSetup.log");
     ASSERT_FALSE(in.Load());
     in.forms.RunScheduled();
+    in.End();
     EXPECT_FALSE(in.os.logs.count("C:\\TEMP\\LiveUpdateSetup.log"));
     EXPECT_EQ(in.os.logs.at("C:\\TEMP\\LiveUpdateSetup-1.log").back(), "Completed; exit code 0");
 }

@@ -54,6 +54,13 @@ struct Installer {
         std::ofstream(ListPath(), std::ios::binary) << content;
     }
 
+    // What the program's entry point does once the run is over: the log's
+    // last line; returns the exit code.
+    int End() {
+        setup::Context ctx{state, os, forms};
+        return setup::EndRun(ctx);
+    }
+
     // Runs the load event; true when the program ended during it.
     bool Load() {
         try {

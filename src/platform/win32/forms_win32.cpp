@@ -276,12 +276,13 @@ void Win32Forms::DestroyFormWindow() {
 // ---- Running ---------------------------------------------------------------
 
 // Without a window (an unattended run), the load event and what it
-// schedules run all the same; the program ends when the form is unloaded.
-int Win32Forms::Run(Form& startup) {
+// schedules run all the same; the program ends when the form is unloaded
+// or an event ends it.
+bool Win32Forms::Run(Form& startup) {
     if (showWindow) CreateFormWindow(startup);
     RunEvent([&] { startup.Form_Load(); });
-    if (unloaded_) return ExitCode();
-    if (showWindow && !formHwnd_) return kNoWindow;  // no desktop to show it on
+    if (unloaded_) return true;
+    if (showWindow && !formHwnd_) return false;  // no desktop to show it on
     if (formHwnd_) {
         ShowWindow(formHwnd_, SW_SHOW);
         lastFocus_ = FirstFocus();
@@ -290,7 +291,7 @@ int Win32Forms::Run(Form& startup) {
     }
     MSG msg;
     while (GetMessageA(&msg, nullptr, 0, 0) > 0) ProcessMessage(msg);
-    return ExitCode();
+    return true;
 }
 
 // Enter acts only on the push button that has the focus; Escape on nothing.
@@ -355,15 +356,18 @@ void Win32Forms::RunTimer(UINT_PTR id) {
 // Runs an event handler. A click or close that arrives while another handler
 // runs (during one of its yields) is ignored, so a running install can't be
 // re-entered or have its window taken away. An unhandled runtime error is
-// shown and ends the program.
+// shown and ends the program, as EndProgram does: the window closes and the
+// message loop returns to the program's entry point.
 void Win32Forms::RunEvent(const std::function<void()>& handler) {
     if (inEvent_) return;
     inEvent_ = true;
     try {
         handler();
+    } catch (const ProgramEnd&) {
+        Close();
     } catch (const RuntimeError& error) {
         ShowUnhandledError(error);
-        EndProgram();
+        Close();
     }
     inEvent_ = false;
 }
@@ -374,16 +378,20 @@ void Win32Forms::ShowUnhandledError(const RuntimeError& error) {
     ShowMessage(text, kMsgStop, "LiveUpdateSetup");
 }
 
-void Win32Forms::EndProgram() { ExitProcess(static_cast<UINT>(ExitCode())); }
+// Unwinds to RunEvent, which every event handler runs under.
+void Win32Forms::EndProgram() { throw ProgramEnd{}; }
+
+void Win32Forms::Close() {
+    if (formHwnd_) taskbar_.Clear(formHwnd_);
+    DestroyFormWindow();
+    if (!unloaded_) PostQuitMessage(0);
+    unloaded_ = true;
+}
 
 void Win32Forms::UnloadWindow(Form& form) {
     int cancel = 0;
     form.Form_Unload(cancel);
-    if (cancel) return;
-    if (formHwnd_) taskbar_.Clear(formHwnd_);
-    DestroyFormWindow();
-    unloaded_ = true;
-    PostQuitMessage(0);
+    if (!cancel) Close();
 }
 
 // ---- Dialogs and pointer -----------------------------------------------------

@@ -25,10 +25,9 @@ public:
     ~Win32Forms() override;
 
     // Creates the start-up window, raises its load event, shows it and runs
-    // the message loop until the window is unloaded. The exit code, or
-    // kNoWindow when the window could not be created.
-    int Run(Form& startup);
-    static constexpr int kNoWindow = -1;
+    // the message loop until the window is unloaded or the program ended;
+    // false when the window could not be created.
+    bool Run(Form& startup);
 
     int ShowMessage(const std::string& text, int flags, const std::string& title) override;
     std::string AskText(const std::string& prompt, const std::string& title) override;
@@ -62,7 +61,10 @@ private:
     void RunTimer(UINT_PTR id);
     static void CALLBACK TimerProc(HWND, UINT, UINT_PTR id, DWORD);
     void ShowProgress(const ProgressBar& bar, HWND hwnd);
-    int ExitCode() const { return exitCode ? exitCode() : 0; }
+    // Closes the window and ends the message loop.
+    void Close();
+    // What EndProgram throws, caught where the event began.
+    struct ProgramEnd {};
     bool HandleDialogKeys(const MSG& msg);
     void RunEvent(const std::function<void()>& handler);
     void ShowUnhandledError(const RuntimeError& error);
