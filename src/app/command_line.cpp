@@ -158,17 +158,16 @@ private:
 
 setup::RunOptions ParseCommandLine(const std::string& arguments) { return Parser(arguments).Parse(); }
 
-// For a message box, which wraps long lines: each switch with its aliases on
-// one line, its meaning indented on the next, one exit code a line.
+// For a message box, which wraps long lines and must fit a 640 x 480 screen:
+// each switch with its aliases on one line, its meaning indented on the
+// next, one exit code a line; the box's title names the program.
 const char* UsageText() {
-    return "LiveUpdateSetup [switches]\r\n"
-           "\r\n"
-           "/quiet  /q  /qn  /S  /VERYSILENT\r\n"
+    return "/quiet  /q  /qn  /S  /VERYSILENT\r\n"
            "      no window and no message\r\n"
            "/passive  /qb  /SILENT\r\n"
            "      the window installs by itself\r\n"
            "/dir FOLDER  /DIR=FOLDER  /D=FOLDER\r\n"
-           "      the host product's folder\r\n"
+           "      the host product's folder; /D= goes last\r\n"
            "/log FILE  /LOG=FILE\r\n"
            "      the install log's file\r\n"
            "/norestart\r\n"
