@@ -121,8 +121,8 @@ class DeployScenarios(winehost.WineTestCase):
                 self.assertTrue(self.log_lines()[-1].endswith(f"exit code {code}"), self.log_lines())
                 if code == 1639:  # the reason names the wrong switch
                     wrong = [arg for arg in args if arg != "/quiet"][0]
-                    self.assertTrue([line for line in self.log_lines() if line.startswith("Refused: ") and wrong in line],
-                                    self.log_lines())
+                    refused = [line for line in self.log_lines() if line.startswith("Refused: ")]
+                    self.assertTrue(refused and wrong in refused[0], self.log_lines())
 
     def test_windows95_family_needs_a_restart_that_quiet_runs_never_make(self):
         self.host.set_windows_version("LiveUpdateSetup.exe", "win95")

@@ -193,7 +193,8 @@ TEST_P(RefusalTest, EndsWithItsCode) {
     EXPECT_EQ(log.back(), "Not installed; exit code " + std::to_string(c.exitCode));
     if (c.reason) {
         const std::string refused = std::string("Refused: ") + c.reason;
-        EXPECT_TRUE(std::any_of(log.begin(), log.end(), [&](const std::string& line) { return line.rfind(refused, 0) == 0; }));
+        EXPECT_TRUE(std::any_of(log.begin(), log.end(),
+                                [&](const std::string& line) { return line.rfind(refused, 0) == 0; }));
     }
     EXPECT_TRUE(in.os.files.count("C:\\Vantrel\\Sys\\TOVASK.INI"));
     EXPECT_TRUE(in.os.ini["C:\\Vantrel\\Sys\\TOVASK.INI"]["WEB"].empty());
