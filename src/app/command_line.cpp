@@ -7,7 +7,16 @@ namespace app {
 
 namespace {
 
-enum class Kind { kQuiet, kPassive, kDir, kLog, kNoRestart, kForceRestart, kHelp };
+enum class Kind {
+    kQuiet,
+    kPassive,
+    kDir,
+    kLog,
+    kNoRestart,
+    kForceRestart,
+    kHelp,
+    kNothing,  // other installers' switches that tools pass by habit: this one asks nothing before its window
+};
 
 struct Switch {
     const char* name;  // lower case, without its / or -
@@ -18,9 +27,14 @@ constexpr Switch kSwitches[] = {
     {"quiet", Kind::kQuiet},   {"q", Kind::kQuiet},         {"qn", Kind::kQuiet},
     {"s", Kind::kQuiet},       {"verysilent", Kind::kQuiet}, {"passive", Kind::kPassive},
     {"qb", Kind::kPassive},    {"silent", Kind::kPassive},  {"dir", Kind::kDir},
-    {"log", Kind::kLog},         {"norestart", Kind::kNoRestart},
+    {"d", Kind::kDir},         {"log", Kind::kLog},         {"norestart", Kind::kNoRestart},
     {"forcerestart", Kind::kForceRestart}, {"?", Kind::kHelp}, {"help", Kind::kHelp},
-    {"h", Kind::kHelp},
+    {"h", Kind::kHelp},        {"suppressmsgboxes", Kind::kNothing}, {"sp-", Kind::kNothing},
+};
+
+struct Token {
+    std::string text;   // without its quotes
+    std::size_t start;  // where it starts in the line
 };
 
 std::string Lower(std::string text) {
@@ -28,42 +42,48 @@ std::string Lower(std::string text) {
     return text;
 }
 
-bool IsSwitch(const std::string& token) { return token.size() > 1 && (token[0] == '/' || token[0] == '-'); }
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+bool IsSwitch(const Token& token) {
+    return token.text.size() > 1 && (token.text[0] == '/' || token.text[0] == '-');
+}
 
 // Splits at spaces and tabs outside double quotes; the quotes go.
-std::vector<std::string> Tokens(const std::string& text) {
-    std::vector<std::string> tokens;
-    std::string current;
-    bool quoted = false, any = false;
-    for (char c : text) {
-        if (c == '"') {
-            quoted = !quoted;
-            any = true;
-        } else if ((c == ' ' || c == '\t') && !quoted) {
-            if (any) tokens.push_back(current);
-            current.clear();
-            any = false;
-        } else {
-            current += c;
-            any = true;
+std::vector<Token> Tokens(const std::string& line) {
+    std::vector<Token> tokens;
+    bool quoted = false, inToken = false;
+    for (std::size_t at = 0; at < line.size(); ++at) {
+        const char c = line[at];
+        if (IsBlank(c) && !quoted) {
+            inToken = false;
+            continue;
         }
+        if (!inToken) tokens.push_back(Token{std::string(), at});
+        inToken = true;
+        if (c == '"')
+            quoted = !quoted;
+        else
+            tokens.back().text += c;
     }
-    if (any) tokens.push_back(current);
     return tokens;
 }
 
-// Takes a trailing /D=FOLDER off the command line, spaces and all.
-std::string TakeNsisFolder(std::string& arguments) {
-    for (std::size_t at = arguments.size(); at-- > 0;) {
-        const bool starts = at == 0 || arguments[at - 1] == ' ' || arguments[at - 1] == '\t';
-        if (starts && Lower(arguments.substr(at, 3)) == "/d=") {
-            std::string folder = arguments.substr(at + 3);
-            arguments.erase(at);
-            while (!folder.empty() && (folder.back() == ' ' || folder.back() == '\t')) folder.pop_back();
-            return folder;
-        }
-    }
-    return std::string();
+// /D=FOLDER as the last argument, unquoted: the rest of the line is the
+// folder, spaces and all. Anywhere else, or quoted, it is an ordinary value;
+// inside another quoted value it is no switch at all.
+bool TakesRestOfLine(const std::string& line, const std::vector<Token>& tokens, std::size_t index) {
+    const std::size_t start = tokens[index].start;
+    const std::string head = Lower(line.substr(start, 3));
+    if ((head != "/d=" && head != "-d=") || line.compare(start + 3, 1, "\"") == 0) return false;
+    for (std::size_t later = index + 1; later < tokens.size(); ++later)
+        if (IsSwitch(tokens[later])) return false;
+    return true;
+}
+
+std::string RestOfLine(const std::string& line, std::size_t from) {
+    std::size_t end = line.size();
+    while (end > from && IsBlank(line[end - 1])) --end;
+    return from < end ? line.substr(from, end - from) : std::string();
 }
 
 const Switch* Find(const std::string& name) {
@@ -71,6 +91,8 @@ const Switch* Find(const std::string& name) {
         if (name == known.name) return &known;
     return nullptr;
 }
+
+bool TakesValue(Kind kind) { return kind == Kind::kDir || kind == Kind::kLog; }
 
 void Apply(Kind kind, const std::string& value, setup::RunOptions& options) {
     switch (kind) {
@@ -81,55 +103,93 @@ void Apply(Kind kind, const std::string& value, setup::RunOptions& options) {
     case Kind::kNoRestart: options.restart = setup::RestartPolicy::kNever; break;
     case Kind::kForceRestart: options.restart = setup::RestartPolicy::kForce; break;
     case Kind::kHelp: options.help = true; break;
+    case Kind::kNothing: break;
     }
 }
 
-bool TakesValue(Kind kind) { return kind == Kind::kDir || kind == Kind::kLog; }
+// Reads the command line to its end: every switch that can be read takes
+// effect, so a quiet run stays quiet whatever else is wrong, and the first
+// fault is kept for the refusal.
+class Parser {
+public:
+    explicit Parser(const std::string& line) : line_(line), tokens_(Tokens(line)) {}
+
+    setup::RunOptions Parse() {
+        for (next_ = 0; next_ < tokens_.size();) Read(next_++);
+        return options_;
+    }
+
+private:
+    void Read(std::size_t index) {
+        const Token& token = tokens_[index];
+        if (!IsSwitch(token)) return Fail("Unexpected argument: " + token.text);
+        if (TakesRestOfLine(line_, tokens_, index)) {
+            next_ = tokens_.size();
+            return ApplyValue(Kind::kDir, token.text.substr(0, 3), RestOfLine(line_, token.start + 3));
+        }
+        const std::size_t equals = token.text.find('=');
+        const Switch* known = Find(Lower(token.text.substr(1, equals == std::string::npos ? equals : equals - 1)));
+        if (!known || (equals != std::string::npos && !TakesValue(known->kind)))
+            return Fail("Unknown switch: " + token.text);
+        if (!TakesValue(known->kind)) return Apply(known->kind, std::string(), options_);
+        if (equals != std::string::npos) return ApplyValue(known->kind, token.text, token.text.substr(equals + 1));
+        if (next_ < tokens_.size() && !IsSwitch(tokens_[next_]))
+            return ApplyValue(known->kind, token.text, tokens_[next_++].text);
+        Fail("The switch " + token.text + " needs a value");
+    }
+
+    // An empty value ("" or nothing after the =) is as good as none.
+    void ApplyValue(Kind kind, const std::string& written, const std::string& value) {
+        if (value.empty()) return Fail("The switch " + written + " needs a value");
+        Apply(kind, value, options_);
+    }
+
+    void Fail(const std::string& reason) {
+        if (options_.error.empty()) options_.error = reason;
+    }
+
+    const std::string& line_;
+    const std::vector<Token> tokens_;
+    std::size_t next_ = 0;
+    setup::RunOptions options_;
+};
 
 }  // namespace
 
-setup::RunOptions ParseCommandLine(const std::string& arguments) {
-    setup::RunOptions options;
-    std::string rest = arguments;
-    const std::string nsisFolder = TakeNsisFolder(rest);
-    if (!nsisFolder.empty()) options.hostFolder = nsisFolder;
-    const std::vector<std::string> tokens = Tokens(rest);
-    for (std::size_t i = 0; i < tokens.size() && options.error.empty(); ++i) {
-        const std::string& token = tokens[i];
-        if (!IsSwitch(token)) {
-            options.error = "Unexpected argument: " + token;
-            break;
-        }
-        const std::size_t equals = token.find('=');
-        const std::string name = Lower(token.substr(1, equals == std::string::npos ? std::string::npos : equals - 1));
-        const Switch* known = Find(name);
-        if (!known || (equals != std::string::npos && !TakesValue(known->kind))) {
-            options.error = "Unknown switch: " + token;
-        } else if (!TakesValue(known->kind)) {
-            Apply(known->kind, std::string(), options);
-        } else if (equals != std::string::npos && equals + 1 < token.size()) {
-            Apply(known->kind, token.substr(equals + 1), options);
-        } else if (equals == std::string::npos && i + 1 < tokens.size() && !IsSwitch(tokens[i + 1])) {
-            Apply(known->kind, tokens[++i], options);
-        } else {
-            options.error = "The switch " + token + " needs a value";
-        }
-    }
-    return options;
-}
+setup::RunOptions ParseCommandLine(const std::string& arguments) { return Parser(arguments).Parse(); }
 
+// For a message box, which wraps long lines and must fit a 640 x 480 screen:
+// each switch with its aliases on one line, its meaning indented on the
+// next, one exit code a line; the box's title names the program.
 const char* UsageText() {
-    return "LiveUpdateSetup [/quiet | /passive] [/dir FOLDER] [/log FILE] [/norestart | /forcerestart]\r\n\r\n"
-           "/quiet, /q, /qn, /S, /VERYSILENT\tno window, no message\r\n"
-           "/passive, /qb, /SILENT\tthe window installs by itself\r\n"
-           "/dir FOLDER, /DIR=FOLDER, /D=FOLDER (last)\tthe host product's folder\r\n"
-           "/log FILE, /LOG=FILE\tthe install log's file\r\n"
-           "/norestart\tnever restart\r\n"
-           "/forcerestart\trestart where needed, without asking\r\n"
-           "/?, /help, /h\tthis list\r\n\r\n"
-           "Exit codes: 0 installed; 3010 restart needed; 1641 restart started; 1602 cancelled; "
-           "1603 installed with failures; 1605 no host product; 1618 another installation running; "
-           "1620 package damaged or unusable; 1639 bad command line; 1642 host version not supported";
+    return "/quiet  /q  /qn  /S  /VERYSILENT\r\n"
+           "      no window and no message\r\n"
+           "/passive  /qb  /SILENT\r\n"
+           "      the window installs by itself\r\n"
+           "/dir FOLDER  /DIR=FOLDER  /D=FOLDER\r\n"
+           "      the host product's folder; /D= goes last\r\n"
+           "/log FILE  /LOG=FILE\r\n"
+           "      the install log's file\r\n"
+           "/norestart\r\n"
+           "      never restart\r\n"
+           "/forcerestart\r\n"
+           "      restart where needed, without asking\r\n"
+           "/SUPPRESSMSGBOXES  /SP-\r\n"
+           "      accepted; they change nothing\r\n"
+           "/?  /help  /h\r\n"
+           "      this list\r\n"
+           "\r\n"
+           "Exit codes:\r\n"
+           "0  installed\r\n"
+           "3010  installed; restart needed\r\n"
+           "1641  installed; restart started\r\n"
+           "1602  cancelled\r\n"
+           "1603  installed with failures\r\n"
+           "1605  no host product\r\n"
+           "1618  another installation running\r\n"
+           "1620  package damaged or unusable\r\n"
+           "1639  bad command line\r\n"
+           "1642  host version not supported";
 }
 
 }  // namespace app

@@ -19,8 +19,8 @@ frmUPDATE::frmUPDATE(setup::Context ctx) : setup::MainWindow("frmUPDATE"), ctx_(
 // ---- Start-up -------------------------------------------------------------
 
 void frmUPDATE::Form_Load() {
-    ShowHelpOrCommandLineError();
     RouteUnattendedMessages();
+    ShowHelpOrCommandLineError();
     try {
         ctx_.state.UpdateFiles.assign(1, setup::UpdateFileEntry{});
         EditMsgline("Getting path for installation...");
@@ -58,18 +58,19 @@ void frmUPDATE::Form_Load() {
     if (ctx_.state.Options.Unattended()) ctx_.rt.RunAfter(0, [this] { cmdInstall_Click(); });
 }
 
-// /? shows the switches and exit codes; a command line in error shows them
-// after its reason, unless the run is unattended. Either ends the program.
+// A command line in error is refused, with the switches and exit codes
+// after its reason; /? shows them (unattended, the log takes them). Either
+// ends the program.
 void frmUPDATE::ShowHelpOrCommandLineError() {
     auto& s = ctx_.state;
-    if (s.Options.help) {
-        s.Summary.helpShown = true;
-        ctx_.rt.ShowMessage(app::UsageText(), platform::kMsgOkOnly, Caption());
-        ctx_.rt.EndProgram();
-    }
-    if (s.Options.error.empty()) return;
-    Refuse(setup::Refusal::kBadCommandLine, platform::Cat({s.Options.error, "\r\n\r\n", app::UsageText()}), platform::kMsgStop,
-           Caption());
+    if (!s.Options.error.empty())
+        Refuse(setup::Refusal::kBadCommandLine, platform::Cat({s.Options.error, "\r\n\r\n", app::UsageText()}),
+               platform::kMsgStop, Caption());
+    if (!s.Options.help) return;
+    s.Summary.helpShown = true;
+    ctx_.rt.ShowMessage(app::UsageText(), platform::kMsgOkOnly, Caption());
+    if (s.Options.Unattended()) s.Log.Open(ctx_);
+    ctx_.rt.EndProgram();
 }
 
 // Unattended, what a message box would say goes to the log instead, and,

@@ -98,6 +98,8 @@ class DeployScenarios(winehost.WineTestCase):
         cases = [
             ("unknown switch", ["/quiet", "/bogus"], None, True, BODY, 1639),
             ("switch without its value", ["/quiet", "/log"], None, True, BODY, 1639),
+            ("unknown switch before quiet", ["/bogus", "/quiet"], None, True, BODY, 1639),
+            ("switch without its value before quiet", ["/log", "/quiet"], None, True, BODY, 1639),
             ("no stored folder", ["/quiet"], no_setting, True, BODY, 1605),
             ("folder without the host", ["/quiet", "/DIR=C:\\Nowhere"], None, True, BODY, 1605),
             ("no UPDATE.LST", ["/quiet"], None, False, BODY, 1620),
@@ -117,6 +119,10 @@ class DeployScenarios(winehost.WineTestCase):
                 self.assertEqual(result["exit"], code)
                 self.assertEqual(result["visible"], [])
                 self.assertTrue(self.log_lines()[-1].endswith(f"exit code {code}"), self.log_lines())
+                if code == 1639:  # the reason names the wrong switch
+                    wrong = [arg for arg in args if arg != "/quiet"][0]
+                    refused = [line for line in self.log_lines() if line.startswith("Refused: ")]
+                    self.assertTrue(refused and wrong in refused[0], self.log_lines())
 
     def test_windows95_family_needs_a_restart_that_quiet_runs_never_make(self):
         self.host.set_windows_version("LiveUpdateSetup.exe", "win95")
@@ -133,9 +139,13 @@ class DeployScenarios(winehost.WineTestCase):
         os.makedirs(self.host.unix_path("C:\\deploy"), exist_ok=True)
         with open(self.host.unix_path(script), "wb") as f:
             f.write((f'@echo off\r\nstart "" /wait "{exe}" /quiet /norestart\r\necho first %ERRORLEVEL%\r\n'
-                     f'start "" /wait "{exe}" /quiet /frobnicate\r\necho second %ERRORLEVEL%\r\n').encode())
+                     f'start "" /wait "{exe}" /quiet /frobnicate\r\necho second %ERRORLEVEL%\r\n'
+                     # Switches another installer's script passes: quiet, the rest changes nothing.
+                     f'del "{HOST}\\TvkUpdt.exe"\r\n'
+                     f'start "" /wait "{exe}" /SP- /VERYSILENT /SUPPRESSMSGBOXES /NORESTART\r\n'
+                     'echo third %ERRORLEVEL%\r\n').encode())
         output = self.host.run("cmd", "/c", script, timeout=RUN_MS / 1000).stdout.split()
-        self.assertEqual(output, ["first", "0", "second", "1639"])
+        self.assertEqual(output, ["first", "0", "second", "1639", "third", "0"])
         self.assert_installed()
 
     # ---- one install at a time

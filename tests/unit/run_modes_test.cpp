@@ -3,6 +3,9 @@
 // safety in a folder that others can write.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <vector>
+
 #include "app/command_line.h"
 #include "setup/package_seal.h"
 #include "test_support.h"
@@ -62,13 +65,69 @@ INSTANTIATE_TEST_SUITE_P(
                   false, ""},
         ParseCase{"/S /D=C:\\Program Files\\Vantrel ", RunMode::kQuiet, "C:\\Program Files\\Vantrel", "", kAsk,
                   false, ""},
+        ParseCase{"-d=C:\\A B\t", RunMode::kAttended, "C:\\A B", "", kAsk, false, ""},
+        ParseCase{"/log \"C:\\a /d=x.log\" /D=C:\\A B", RunMode::kAttended, "C:\\A B", "C:\\a /d=x.log", kAsk,
+                  false, ""},
+        ParseCase{"/D=\"C:\\A B\" /q", RunMode::kQuiet, "C:\\A B", "", kAsk, false, ""},
+        ParseCase{"\"/quiet\" /SP- /SuppressMsgBoxes", RunMode::kQuiet, "", "", kAsk, false, ""},
         ParseCase{"/?", RunMode::kAttended, "", "", kAsk, true, ""},
         ParseCase{"-help", RunMode::kAttended, "", "", kAsk, true, ""},
         ParseCase{"/quiet /bogus", RunMode::kQuiet, "", "", kAsk, false, "Unknown switch: /bogus"},
+        ParseCase{"/bogus /quiet /dir", RunMode::kQuiet, "", "", kAsk, false, "Unknown switch: /bogus"},
         ParseCase{"/quiet=1", RunMode::kAttended, "", "", kAsk, false, "Unknown switch: /quiet=1"},
         ParseCase{"/dir", RunMode::kAttended, "", "", kAsk, false, "The switch /dir needs a value"},
-        ParseCase{"/log /quiet", RunMode::kAttended, "", "", kAsk, false, "The switch /log needs a value"},
+        ParseCase{"/log /quiet", RunMode::kQuiet, "", "", kAsk, false, "The switch /log needs a value"},
+        ParseCase{"/dir \"\" /log x", RunMode::kAttended, "", "x", kAsk, false, "The switch /dir needs a value"},
+        ParseCase{"/LOG=", RunMode::kAttended, "", "", kAsk, false, "The switch /LOG= needs a value"},
+        ParseCase{"/S /D=  ", RunMode::kQuiet, "", "", kAsk, false, "The switch /D= needs a value"},
+        ParseCase{"/D=C:\\A B /passive", RunMode::kPassive, "C:\\A", "", kAsk, false, "Unexpected argument: B"},
         ParseCase{"stray", RunMode::kAttended, "", "", kAsk, false, "Unexpected argument: stray"}));
+
+// The same arguments read alike in every order: whatever is wrong, the mode
+// and every good value take effect, and the fault is kept.
+struct OrderCase {
+    std::vector<std::string> arguments;
+    RunMode mode;
+    const char* hostFolder;
+    const char* logPath;
+    setup::RestartPolicy restart;
+    bool error;
+};
+
+void PrintTo(const OrderCase& c, std::ostream* os) {
+    for (const auto& argument : c.arguments) *os << argument << ' ';
+}
+
+class CommandLineOrderTest : public ::testing::TestWithParam<OrderCase> {};
+
+TEST_P(CommandLineOrderTest, ReadsAlikeInEveryOrder) {
+    const auto& c = GetParam();
+    std::vector<std::string> arguments = c.arguments;
+    std::sort(arguments.begin(), arguments.end());
+    do {
+        std::string line;
+        for (const auto& argument : arguments) line += (line.empty() ? "" : " ") + argument;
+        SCOPED_TRACE(line);
+        const setup::RunOptions o = app::ParseCommandLine(line);
+        EXPECT_EQ(o.mode, c.mode);
+        EXPECT_EQ(o.hostFolder, c.hostFolder);
+        EXPECT_EQ(o.logPath, c.logPath);
+        EXPECT_EQ(o.restart, c.restart);
+        EXPECT_EQ(o.error.empty(), !c.error) << o.error;
+    } while (std::next_permutation(arguments.begin(), arguments.end()));
+}
+
+const auto kNever = setup::RestartPolicy::kNever;
+INSTANTIATE_TEST_SUITE_P(
+    Orders, CommandLineOrderTest,
+    ::testing::Values(OrderCase{{"/bogus", "/quiet", "/norestart"}, RunMode::kQuiet, "", "", kNever, true},
+                      OrderCase{{"/log", "/quiet"}, RunMode::kQuiet, "", "", kAsk, true},
+                      OrderCase{{"/SP-", "/VERYSILENT", "/SUPPRESSMSGBOXES", "/NORESTART"}, RunMode::kQuiet, "", "",
+                                kNever, false},
+                      OrderCase{{"/log \"C:\\a /d=x.log\"", "/q", "-D=C:\\Vantrel"}, RunMode::kQuiet,
+                                "C:\\Vantrel", "C:\\a /d=x.log", kAsk, false},
+                      OrderCase{{"/dir \"\"", "/S", "/LOG=l.txt"}, RunMode::kQuiet, "", "l.txt", kAsk, true},
+                      OrderCase{{"/D=", "/passive", "-sp-"}, RunMode::kPassive, "", "", kAsk, true}));
 
 TEST(ExitCodeTest, MapsTheOutcome) {
     setup::InstallSummary s;
@@ -106,6 +165,7 @@ struct RefusalCase {
     std::function<void(Installer&)> arrange;
     int exitCode;
     const char* box;  // attended: the box's text starts so; nullptr: no box
+    const char* reason = nullptr;  // when set, the log has "Refused: " and this
 };
 
 void PrintTo(const RefusalCase& c, std::ostream* os) { *os << c.name; }
@@ -131,6 +191,11 @@ TEST_P(RefusalTest, EndsWithItsCode) {
     const auto& log = in.os.LogLines();
     ASSERT_GE(log.size(), 2u);
     EXPECT_EQ(log.back(), "Not installed; exit code " + std::to_string(c.exitCode));
+    if (c.reason) {
+        const std::string refused = std::string("Refused: ") + c.reason;
+        EXPECT_TRUE(std::any_of(log.begin(), log.end(),
+                                [&](const std::string& line) { return line.rfind(refused, 0) == 0; }));
+    }
     EXPECT_TRUE(in.os.files.count("C:\\Vantrel\\Sys\\TOVASK.INI"));
     EXPECT_TRUE(in.os.ini["C:\\Vantrel\\Sys\\TOVASK.INI"]["WEB"].empty());
 }
@@ -146,6 +211,13 @@ INSTANTIATE_TEST_SUITE_P(
     Refusals, RefusalTest,
     ::testing::Values(RefusalCase{"BadSwitch", "/frobnicate", Nothing, 1639, "Unknown switch: /frobnicate"},
                       RefusalCase{"BadSwitchQuiet", "/q /dir", Nothing, 1639, nullptr},
+                      RefusalCase{"BadSwitchBeforeQuiet", "/bogus /quiet", Nothing, 1639, nullptr,
+                                  "Unknown switch: /bogus"},
+                      RefusalCase{"NoLogBeforeQuiet", "/log /quiet", Nothing, 1639, nullptr,
+                                  "The switch /log needs a value"},
+                      RefusalCase{"EmptyFolderPassive", "/dir \"\" /passive", Nothing, 1639, nullptr,
+                                  "The switch /dir needs a value"},
+                      RefusalCase{"BadSwitchWithHelp", "/bogus /?", Nothing, 1639, "Unknown switch: /bogus"},
                       RefusalCase{"NoHostQuiet", "/quiet", NoStoredFolder, 1605, nullptr},
                       RefusalCase{"NoHostPassive", "/passive", NoStoredFolder, 1605, nullptr},
                       RefusalCase{"FolderGivenWithoutHost", "/dir C:\\Elsewhere", Nothing, 1605, "Path not valid"},
@@ -155,6 +227,28 @@ INSTANTIATE_TEST_SUITE_P(
                       RefusalCase{"NoList", "/quiet", NoList, 1620, nullptr},
                       RefusalCase{"UnsupportedVersion", "", OldHost, 1642, "Live Update supported only in"},
                       RefusalCase{"PromptCancelled", "", PromptCancelled, 1602, nullptr}));
+
+// /? shows the switches and ends with 0; unattended, no box shows and the
+// log takes them.
+TEST(RunModeTest, HelpShowsTheSwitchesWithoutABoxUnattended) {
+    for (const char* arguments : {"/?", "/? /quiet", "-passive -H"}) {
+        SCOPED_TRACE(arguments);
+        Installer in;
+        in.state.Options = app::ParseCommandLine(arguments);
+        ASSERT_TRUE(in.Load());
+        EXPECT_EQ(setup::ExitCode(in.state.Summary), 0);
+        const auto& log = in.os.LogLines();
+        if (in.state.Options.Unattended()) {
+            EXPECT_TRUE(in.forms.messages.empty());
+            ASSERT_FALSE(log.empty());
+            EXPECT_EQ(log.back(), std::string("Message: ") + app::UsageText());
+        } else {
+            ASSERT_EQ(in.forms.messages.size(), 1u);
+            EXPECT_EQ(in.forms.messages[0].text, app::UsageText());
+            EXPECT_TRUE(log.empty());
+        }
+    }
+}
 
 // An installer whose list names one DLL for the host folder.
 struct PackageInstaller : Installer {
