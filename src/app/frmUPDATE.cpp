@@ -69,7 +69,6 @@ void frmUPDATE::ShowHelpOrCommandLineError() {
     if (!s.Options.help) return;
     s.Summary.helpShown = true;
     ctx_.rt.ShowMessage(app::UsageText(), platform::kMsgOkOnly, Caption());
-    if (s.Options.Unattended()) s.Log.Open(ctx_);
     ctx_.rt.EndProgram();
 }
 

@@ -98,7 +98,9 @@ std::string HowTheRunEnded(const InstallerState& s) {
 int EndRun(Context& ctx) {
     InstallerState& s = ctx.state;
     const int code = ExitCode(s.Summary);
-    if (s.Summary.installStarted || s.Summary.refusal != Refusal::kNone || s.Summary.noDesktop) {
+    const InstallSummary& summary = s.Summary;
+    const bool helpLogged = summary.helpShown && s.Options.Unattended();  // the switches went to the log
+    if (summary.installStarted || summary.refusal != Refusal::kNone || summary.noDesktop || helpLogged) {
         s.Log.Open(ctx);
         s.Log.Write(platform::Cat({HowTheRunEnded(s), "; exit code ", platform::Number(code)}));
     }

@@ -236,12 +236,13 @@ TEST(RunModeTest, HelpShowsTheSwitchesWithoutABoxUnattended) {
         Installer in;
         in.state.Options = app::ParseCommandLine(arguments);
         ASSERT_TRUE(in.Load());
-        EXPECT_EQ(setup::ExitCode(in.state.Summary), 0);
+        EXPECT_EQ(in.End(), 0);
         const auto& log = in.os.LogLines();
         if (in.state.Options.Unattended()) {
             EXPECT_TRUE(in.forms.messages.empty());
-            ASSERT_FALSE(log.empty());
-            EXPECT_EQ(log.back(), std::string("Message: ") + app::UsageText());
+            ASSERT_EQ(log.size(), 3u);
+            EXPECT_EQ(log[1], std::string("Message: ") + app::UsageText());
+            EXPECT_EQ(log[2], "Not installed; exit code 0");
         } else {
             ASSERT_EQ(in.forms.messages.size(), 1u);
             EXPECT_EQ(in.forms.messages[0].text, app::UsageText());
