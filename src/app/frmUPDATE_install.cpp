@@ -34,7 +34,8 @@ void frmUPDATE::cmdInstall_Click() {
     s.Log.Open(ctx_);
     if (!s.ProductPath.empty()) {
         rt.YieldToUI();
-        setup::ReadUpdateList(ctx_);
+        if (!setup::ReadUpdateList(ctx_))  // gone since start-up: nothing can be installed
+            setup::ReportFileError(ctx_, *this, setup::kSourceMissing, s.ServerPath + "\\UPDATE.LST");
         const bool sealed = !ctx_.os.FindFile(s.ServerPath + "\\" + setup::kSealFileName).empty();
         StartProgress(sealed ? kCheckSteps : 0);
         if (!PackageIsIntact()) return;

@@ -4,7 +4,7 @@
 #include "setup/progman.h"
 
 void frmUPDATE::CreateProgramManagerIcon() {
-    const auto& s = ctx_.state;
+    auto& s = ctx_.state;
     const std::string group = setup::ProgramGroupName(s.SystemName, s.ProductVersion);
     const std::string client = s.ProductPath + "\\" + "TvkUpdt.exe";
     const std::string arguments;
@@ -12,7 +12,7 @@ void frmUPDATE::CreateProgramManagerIcon() {
     // Unattended runs may have no shell to talk to (a deployment tool's
     // service session): the shortcut file is written directly.
     if (s.Options.Unattended())
-        setup::CreateStartMenuShortcut(ctx_, group, client, s.ProductPath, title);
+        s.Summary.startMenuFailed = !setup::CreateStartMenuShortcut(ctx_, group, client, s.ProductPath, title);
     else
         setup::CreateShortcutItem(ctx_, *this, group, "\"" + client + "\"", arguments, title);
 }

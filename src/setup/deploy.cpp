@@ -129,12 +129,14 @@ FileResult ReplaceExisting(platform::OsServices& os, const std::string& source, 
     return FileResult::kInUse;
 }
 
-// An existing file that is not to be replaced stays and is registered in place.
+// An existing file that is not to be replaced stays and is registered in
+// place. A new copy never overwrites: a file there that the lookup did not
+// see (hidden, or the lookup failed) stays as it is.
 FileResult CopyOne(platform::OsServices& os, const std::string& source, const Destination& destination) {
     const bool exists = !os.FindFile(destination.path).empty();
     if (exists && !destination.replace) return FileResult::kKept;
     if (exists) return ReplaceExisting(os, source, destination.path);
-    return os.CopyFileA(source, destination.path, 0) ? FileResult::kCopied : FileResult::kCopyFailed;
+    return os.CopyFileA(source, destination.path, 1) ? FileResult::kCopied : FileResult::kCopyFailed;
 }
 
 // Looks for the source, then copies it. A name that could lead out of the

@@ -85,7 +85,8 @@ namespace {
 std::string HowTheRunEnded(const InstallerState& s) {
     const InstallSummary& summary = s.Summary;
     if (!summary.installCompleted) return "Not installed";
-    std::string how = s.LastFileFailure.empty() && !summary.settingsFailed ? "Completed" : "Completed with failures";
+    const bool failures = !s.LastFileFailure.empty() || summary.settingsFailed || summary.startMenuFailed;
+    std::string how = failures ? "Completed with failures" : "Completed";
     if (!s.LastFileFailure.empty()) how = platform::Cat({how, "; last trouble: ", s.LastFileFailure});
     if (summary.restartStarted)
         how += "; restart started";

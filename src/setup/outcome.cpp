@@ -25,7 +25,8 @@ int ExitCode(const InstallSummary& summary) {
     if (summary.helpShown) return exitcode::kSuccess;
     if (!summary.installStarted) return exitcode::kCancelled;  // closed before Install
     if (!summary.installCompleted) return exitcode::kFailures;  // ended by an error mid-install
-    if (summary.fileFailures || summary.registrationFailures || summary.settingsFailed) return exitcode::kFailures;
+    if (summary.fileFailures || summary.registrationFailures || summary.settingsFailed || summary.startMenuFailed)
+        return exitcode::kFailures;
     if (summary.restartStarted) return exitcode::kRestartStarted;
     if (summary.restartNeeded) return exitcode::kRestartNeeded;
     return exitcode::kSuccess;

@@ -43,6 +43,7 @@ struct InstallSummary {
     int fileFailures = 0;          // not found, not copied or replaced
     int registrationFailures = 0;  // could not start, failed, or no result in time
     bool settingsFailed = false;
+    bool startMenuFailed = false;  // the shortcut file of an unattended run not written
     bool restartNeeded = false;    // the 95 family, after a completed install
     bool restartStarted = false;
     bool helpShown = false;

@@ -95,11 +95,11 @@ int WebIdField(const std::string& systemName, const std::string& version) {
     return -1;
 }
 
-void ReadUpdateList(Context& ctx) {
+bool ReadUpdateList(Context& ctx) {
     std::string path = ctx.state.ServerPath;
     AddDirSep(path);
     path += "UPDATE.LST";
-    if (ctx.os.FindFile(path).empty()) return;
+    if (ctx.os.FindFile(path).empty()) return false;
 
     auto& input = ctx.rt.Files();
     const int fileNumber = input.FreeFile();
@@ -111,6 +111,7 @@ void ReadUpdateList(Context& ctx) {
         throw;
     }
     input.Close(fileNumber);
+    return true;
 }
 
 }  // namespace setup

@@ -8,8 +8,8 @@
 namespace setup {
 
 // Appends every file the list's body names to UpdateFiles, in list order.
-// A missing list adds nothing.
-void ReadUpdateList(Context& ctx);
+// A missing list adds nothing; false then.
+bool ReadUpdateList(Context& ctx);
 
 // What the reader made of one line after the header.
 enum class BodyLine {

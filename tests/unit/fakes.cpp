@@ -12,6 +12,12 @@ std::string ParentOf(const std::string& path) {
 }
 }  // namespace
 
+bool FakeOs::Fault() {
+    if (++calls != failCall) return false;
+    journal_.push_back("fault injected in the call above");
+    return true;
+}
+
 std::string FakeOs::GetInstallerFolder() { return installerFolder; }
 
 std::string FakeOs::GetAppSetting(const std::string& application, const std::string& section,
@@ -45,6 +51,7 @@ uint32_t FakeOs::GetPrivateProfileStringA(const std::string& section, const std:
 int32_t FakeOs::WritePrivateProfileStringA(const std::string& section, const std::string& key,
                                            const std::string& value, const std::string& iniPath) {
     journal_.push_back("ini write " + iniPath + " [" + section + "] " + key + "=" + value);
+    if (Fault()) return 0;
     if (unwritableIni.count(iniPath)) return 0;
     ini[iniPath][section][key] = value;
     return 1;
@@ -67,6 +74,7 @@ uint32_t FakeOs::GetShortPathNameA(const std::string& longPath, std::string& buf
 
 std::string FakeOs::FindFile(const std::string& path) {
     journal_.push_back("find " + path);
+    if (Fault()) return std::string();
     if (!path.empty() && path.back() == '\\') return std::string();  // a folder, never one file
     auto it = files.find(path);
     if (it == files.end() || it->second.hidden || it->second.system) return std::string();
@@ -76,6 +84,7 @@ std::string FakeOs::FindFile(const std::string& path) {
 
 void FakeOs::ClearFileAttributes(const std::string& path) {
     journal_.push_back("clear " + path);
+    if (Fault()) throw platform::RuntimeError(75, "Path/File access error");
     auto it = files.find(path);
     if (it == files.end()) throw platform::RuntimeError(53);
     it->second.readOnly = it->second.hidden = it->second.system = false;
@@ -83,6 +92,7 @@ void FakeOs::ClearFileAttributes(const std::string& path) {
 
 int32_t FakeOs::DeleteFileA(const std::string& path) {
     journal_.push_back("delete " + path);
+    if (Fault()) return 0;
     auto it = files.find(path);
     if (it == files.end() || it->second.inUse || it->second.readOnly) return 0;
     files.erase(it);
@@ -96,6 +106,7 @@ bool FakeOs::FolderExists(const std::string& filePath) const {
 
 int32_t FakeOs::CopyFileA(const std::string& source, const std::string& destination, int32_t failIfExists) {
     journal_.push_back("copy " + source + " -> " + destination);
+    if (Fault()) return 0;
     auto from = files.find(source);
     if (from == files.end() || diskFull || !FolderExists(destination) || copyRefused.count(destination)) return 0;
     auto to = files.find(destination);
@@ -108,6 +119,7 @@ int32_t FakeOs::CopyFileA(const std::string& source, const std::string& destinat
 
 platform::MoveResult FakeOs::MoveFileReplaceA(const std::string& source, const std::string& destination) {
     journal_.push_back("move " + source + " -> " + destination);
+    if (Fault()) return platform::MoveResult::kFailed;
     if (moveFileExStub) return platform::MoveResult::kNotSupported;
     auto from = files.find(source);
     auto to = files.find(destination);
@@ -121,6 +133,7 @@ platform::MoveResult FakeOs::MoveFileReplaceA(const std::string& source, const s
 
 int32_t FakeOs::MoveFileA(const std::string& source, const std::string& destination) {
     journal_.push_back("rename " + source + " -> " + destination);
+    if (Fault()) return 0;
     auto from = files.find(source);
     // A file in use can be renamed, as a running program can on Windows.
     if (from == files.end() || files.count(destination) || !FolderExists(destination) || renameRefused.count(source))
@@ -134,6 +147,7 @@ int32_t FakeOs::MoveFileA(const std::string& source, const std::string& destinat
 platform::ProgramHandle FakeOs::RunProgram(const std::string& commandLine, int windowStyle,
                                            const std::string& workingFolder) {
     journal_.push_back("run " + commandLine + " style " + std::to_string(windowStyle));
+    if (Fault()) throw platform::RuntimeError(53);
     if (unstartable.count(commandLine)) throw platform::RuntimeError(53);
     programs.push_back(commandLine);
     programFolders.push_back(workingFolder);
@@ -196,6 +210,7 @@ std::unique_ptr<platform::InputFile> FakeOs::OpenForReading(const std::string& p
 
 bool FakeOs::CreateFolder(const std::string& path) {
     journal_.push_back("create folder " + path);
+    if (Fault()) return false;
     folders.insert(path);
     return true;
 }
@@ -203,6 +218,7 @@ bool FakeOs::CreateFolder(const std::string& path) {
 bool FakeOs::CreateShortcut(const std::string& linkPath, const std::string& target,
                             const std::string& workingFolder) {
     journal_.push_back("shortcut " + linkPath + " -> " + target);
+    if (Fault()) return false;
     if (!FolderExists(linkPath)) return false;
     shortcuts[linkPath] = {target, workingFolder};
     return true;
@@ -241,6 +257,7 @@ int32_t FakeOs::ExitWindowsEx(uint32_t flags, uint32_t reserved) {
 }
 
 int32_t FakeOs::LoadTypeLib(const std::u16string& path, platform::TypeLibHandle& library) {
+    if (Fault()) return static_cast<int32_t>(0x80029C4A);
     if (!typeLibraries.count(path)) return static_cast<int32_t>(0x80029C4A);  // cannot load
     ++openTypeLibraries;
     library = this;
@@ -248,6 +265,7 @@ int32_t FakeOs::LoadTypeLib(const std::u16string& path, platform::TypeLibHandle&
 }
 
 int32_t FakeOs::RegisterTypeLib(platform::TypeLibHandle, const std::u16string& path, const std::u16string&) {
+    if (Fault()) return static_cast<int32_t>(0x80004005);
     registeredTypeLibraries.push_back(path);
     return 0;
 }

@@ -74,6 +74,11 @@ public:
     std::vector<std::u16string> registeredTypeLibraries;
     int openTypeLibraries = 0;
     bool throwOnSetting = false;
+    // Fault injection: the file, program, settings and shortcut calls are
+    // counted in `calls`; the one numbered `failCall` fails as the system's
+    // call can fail (a failure result, or the runtime error it raises).
+    int failCall = 0;
+    int calls = 0;
 
     std::string GetInstallerFolder() override;
     std::string GetAppSetting(const std::string& application, const std::string& section, const std::string& key,
@@ -124,6 +129,7 @@ public:
     }
 
 private:
+    bool Fault();
     struct Run {
         std::string command;
         uint32_t endsAt;

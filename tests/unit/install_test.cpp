@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "app/command_line.h"
 #include "platform/runtime_error.h"
 #include "setup/ini_file.h"
 #include "setup/system_platform.h"
@@ -339,3 +340,78 @@ TEST(PlatformTest, IdentifierAndFamily) {
 }
 
 }  // namespace
+
+namespace {
+
+// A quiet install that replaces, copies, keeps and registers files of every
+// kind, for the fault-injection sweep.
+struct SweptInstaller : Installer {
+    static constexpr const char* kOld = "old";
+    const std::string host = "C:\\Vantrel\\";
+    const std::string system = "C:\\WINDOWS\\SYSTEM32\\";
+
+    explicit SweptInstaller(uint32_t platform) {
+        state.Options = app::ParseCommandLine("/quiet");
+        os.platformId = platform;
+        WriteList(std::string(kHeader) + "\r\nSTART\r\nFOLDER,SERVER\r\nFILE,A.DLL,B.EXE,T.TLB,R.TXT\r\n"
+                                         "FOLDER,SYSTEM\r\nFILE,S.DLL\r\nEND\r\n");
+        os.AddFile(ListPath());
+        for (const char* name : {"A.DLL", "B.EXE", "T.TLB", "R.TXT", "S.DLL"})
+            os.AddFile(server.Path() + "\\" + name, std::string("new ") + name);
+        for (const std::string& path : Existing()) os.AddFile(path, kOld);
+        os.files[host + "A.DLL"].readOnly = true;
+        os.typeLibraries.insert(u"C:\\Vantrel\\T.TLB");
+        os.folders = {"C:\\Vantrel", "C:\\ProgramData\\Start Menu\\Programs"};
+    }
+    std::vector<std::string> Existing() const { return {host + "A.DLL", host + "R.TXT", system + "S.DLL"}; }
+
+    // Runs the whole program as its entry point does; the exit code.
+    int Run() {
+        if (!Load()) forms.RunScheduled();
+        return End();
+    }
+
+    // Every file holds the new content (the system file its own), the
+    // settings value and the shortcut are written, every registration ran.
+    bool Whole() {
+        for (const char* name : {"A.DLL", "B.EXE", "T.TLB", "R.TXT"}) {
+            const auto file = os.files.find(host + name);
+            if (file == os.files.end() || file->second.content != std::string("new ") + name) return false;
+        }
+        return os.files.at(system + "S.DLL").content == kOld && os.ini[kIni]["WEB"]["UPDATEONLINE"] == "WEB130" &&
+               os.shortcuts.size() == 1 && os.programs.size() == 3 && os.registeredTypeLibraries.size() == 1;
+    }
+};
+
+}  // namespace
+
+// Each call the install makes fails in turn, as the system's call can. Every
+// run ends through the entry point with its last log line; a run that ends
+// as a clean one does installed everything, and a file that was there is
+// never lost.
+TEST(FaultInjectionTest, EveryFailedCallEndsTheRunWithItsOutcome) {
+    for (const uint32_t platform : {2u, 1u}) {
+        SweptInstaller clean(platform);
+        const int cleanCode = clean.Run();
+        ASSERT_EQ(cleanCode, platform == 1u ? 3010 : 0);  // the 95 family needs a restart
+        ASSERT_TRUE(clean.Whole());
+        const int callsInAll = clean.os.calls;
+        for (int failCall = 1; failCall <= callsInAll; ++failCall) {
+            SCOPED_TRACE("platform " + std::to_string(platform) + ", call " + std::to_string(failCall));
+            SweptInstaller in(platform);
+            in.os.failCall = failCall;
+            const int code = in.Run();
+            const auto& log = in.os.LogLines();
+            ASSERT_FALSE(log.empty());
+            EXPECT_EQ(log.back().substr(log.back().rfind("; exit code ")), "; exit code " + std::to_string(code));
+            const auto fault = std::find(in.journal.begin(), in.journal.end(), "fault injected in the call above");
+            ASSERT_NE(fault, in.journal.begin());
+            EXPECT_EQ(code == cleanCode, in.Whole()) << "failed: " << fault[-1] << "; " << log.back();
+            for (const std::string& path : in.Existing()) {
+                const auto file = in.os.files.find(path);
+                ASSERT_NE(file, in.os.files.end()) << path << " lost";
+                EXPECT_NE(file->second.content.rfind("new ", 0) == 0, file->second.content == SweptInstaller::kOld);
+            }
+        }
+    }
+}
