@@ -113,11 +113,14 @@ private:
 
 // Reads the setting from a profile's hive, loaded for the moment under a
 // name of this process's own below HKEY_USERS. False when the hive loaded
-// and holds no setting.
+// and holds no setting. A missing hive file is not loaded: loading would
+// create an empty one.
 bool ReadProfileSetting(const std::string& subkey, const std::string& name, UserSetting& setting) {
     const std::string mount = "LiveUpdateSetup-" + Number(static_cast<long>(GetCurrentProcessId()));
     const std::string hive = setting.where + "\\NTUSER.DAT";
-    const LONG loaded = RegLoadKeyA(HKEY_USERS, mount.c_str(), hive.c_str());
+    const LONG loaded = GetFileAttributesA(hive.c_str()) == INVALID_FILE_ATTRIBUTES
+                            ? static_cast<LONG>(GetLastError())
+                            : RegLoadKeyA(HKEY_USERS, mount.c_str(), hive.c_str());
     if (loaded != ERROR_SUCCESS) {
         setting.trouble = "error " + Number(loaded);
         return true;
