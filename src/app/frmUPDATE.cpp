@@ -1,5 +1,6 @@
 #include "app/frmUPDATE.h"
 #include "app/command_line.h"
+#include "setup/host_discovery.h"
 #include "setup/update_list.h"
 
 #include "platform/forms_runtime.h"
@@ -154,17 +155,22 @@ void frmUPDATE::GetWebID() {
 // ---- Host product discovery -----------------------------------------------
 
 // The folder given on the command line, else the stored one, else the one
-// the user types. A folder given or typed must hold the host's settings file.
+// the user types (unattended: the one the machine's users have stored). A
+// folder given, typed or found must hold the host's settings file. The log
+// says where the folder came from.
 void frmUPDATE::GetVantrelPath() {
     auto& s = ctx_.state;
     try {
         bool mustHoldHost = true;
         std::string folder = s.Options.hostFolder;
+        std::string origin = "/dir";
         if (folder.empty()) {
             folder = RegistryRead(s.SystemName, "Setup", "CS_Path", "0");
+            origin = "the current user's setting";
             mustHoldHost = folder == "0";
-            if (mustHoldHost) folder = AskHostFolder();
+            if (mustHoldHost) folder = AskHostFolder(origin);
         }
+        s.Log.Write(platform::Cat({"Host folder: ", folder, ", from ", origin}));
         SetProductPath(folder);
         if (mustHoldHost && ctx_.os.FindFile(s.IniFilePath).empty())
             Refuse(setup::Refusal::kNoHost, "Path not valid", platform::kMsgExclamation, Caption());
@@ -175,17 +181,28 @@ void frmUPDATE::GetVantrelPath() {
 }
 
 // Nobody is asked in an unattended run; a blank answer ends the program.
-std::string frmUPDATE::AskHostFolder() {
+std::string frmUPDATE::AskHostFolder(std::string& origin) {
     auto& s = ctx_.state;
-    if (s.Options.Unattended())
-        Refuse(setup::Refusal::kNoHost, platform::Cat({"No ", s.SystemName, " folder: none is stored and none was given"}),
-               platform::kMsgExclamation, Caption());
+    if (s.Options.Unattended()) return FolderOfOtherUsers(origin);
+    origin = "the prompt";
     std::string folder = ctx_.rt.AskText(platform::Cat({"Enter path where ", s.SystemName, " installed"}), Caption());
     if (platform::Trim(folder).empty()) {
         s.Summary.refusal = setup::Refusal::kCancelled;
         ctx_.rt.EndProgram();
     }
     return folder;
+}
+
+// The one folder holding the host that the machine's users have stored;
+// none, or several, end the program.
+std::string frmUPDATE::FolderOfOtherUsers(std::string& origin) {
+    auto& s = ctx_.state;
+    const auto settings = ctx_.os.GetOtherUsersSettings(s.SystemName, "Setup", "CS_Path");
+    const setup::HostChoice choice = setup::ChooseHostFolder(ctx_.os, s.SystemName, settings);
+    for (const auto& note : choice.notes) s.Log.Write(note);
+    if (!choice.refusal.empty()) Refuse(setup::Refusal::kNoHost, choice.refusal, platform::kMsgExclamation, Caption());
+    origin = choice.origin;
+    return choice.folder;
 }
 
 void frmUPDATE::SetProductPath(const std::string& folder) {

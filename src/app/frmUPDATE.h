@@ -57,7 +57,8 @@ private:
     void RouteUnattendedMessages();
     void TakeInstallLock();
     void Refuse(setup::Refusal refusal, const std::string& text, int flags, const std::string& title);
-    std::string AskHostFolder();
+    std::string AskHostFolder(std::string& origin);
+    std::string FolderOfOtherUsers(std::string& origin);
     void SetProductPath(const std::string& folder);
     void StartProgress(int checkSteps);
     bool PackageIsIntact();

@@ -24,6 +24,10 @@ public:
                               const std::string& defaultValue) override {
         return defaultValue;
     }
+    std::vector<platform::UserSetting> GetOtherUsersSettings(const std::string&, const std::string&,
+                                                             const std::string&) override {
+        return {};
+    }
     uint32_t GetPrivateProfileStringA(const std::string&, const std::string&, const std::string&, std::string&,
                                       uint32_t, const std::string&) override {
         return 0;

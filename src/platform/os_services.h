@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -55,6 +56,18 @@ enum class LogCreation {
     kAsGiven,  // created or overwritten at the name, as an administrator asked
 };
 
+// A per-user setting as found in one user's hive.
+struct UserSetting {
+    enum class Source {
+        kLoadedHive,  // a user hive loaded under HKEY_USERS; `where` is its key, e.g. "HKEY_USERS\S-1-5-21-..."
+        kProfile,     // a profile's hive, loaded for the moment; `where` is the profile's folder
+    };
+    Source source = Source::kLoadedHive;
+    std::string where;
+    std::string value;    // the setting; empty when the hive could not be read
+    std::string trouble;  // why the hive could not be read, e.g. "error 32"; empty when it could
+};
+
 // A loaded type library, owned by the caller until ReleaseTypeLib.
 using TypeLibHandle = void*;
 // A started program, owned by the caller until CloseProgram.
@@ -69,6 +82,12 @@ public:
     // Per-user setting; the default when the value is absent.
     virtual std::string GetAppSetting(const std::string& application, const std::string& section,
                                       const std::string& key, const std::string& defaultValue) = 0;
+    // The same setting wherever the machine's users have it: in each user hive
+    // loaded now (the current user's among them), then in the hive of each
+    // other profile, loaded for the moment. A profile whose hive cannot be
+    // loaded is listed with its trouble. Empty where the system has no such hives.
+    virtual std::vector<UserSetting> GetOtherUsersSettings(const std::string& application, const std::string& section,
+                                                           const std::string& key) = 0;
 
     // The buffer's first `size` characters receive the value; returns the count placed.
     virtual uint32_t GetPrivateProfileStringA(const std::string& section, const std::string& key,

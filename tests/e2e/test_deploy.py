@@ -17,7 +17,8 @@ sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import winehost  # noqa: E402
 from test_start_menu import link_target  # noqa: E402
-from winehost import make_host_product, make_package, payload, set_host_setting, start_menu_programs  # noqa: E402
+from winehost import add_profile, make_host_product, make_package, payload, set_host_setting  # noqa: E402
+from winehost import start_menu_programs  # noqa: E402
 from winehost import strip_access_keys, wait_until  # noqa: E402
 
 TITLE = "Install Vantrel Live Update"
@@ -28,6 +29,7 @@ GROUP = "Vantrel - Ver 1.30"
 ITEM = "Vantrel - Live Update.lnk"
 ALL_USERS_PROGRAMS = r"C:\ProgramData\Microsoft\Windows\Start Menu\Programs"
 RUN_MS = 60000
+OTHER_USER = "S-1-5-21-1-2-3-1001"
 BUSY = "Another Live Update installation is in progress. Try again when it has finished."
 DAMAGED = ("The update package is damaged: TVKUPDT.EXE does not match its checksum. Nothing was installed; "
            "obtain the package again.")
@@ -79,7 +81,8 @@ class DeployScenarios(winehost.WineTestCase):
         self.assertEqual(result["visible"], [], "a window showed")
         self.assert_installed()
         log = self.log_lines()
-        self.assertEqual(log[1], "Package check: every file matches SHA256SUMS")
+        self.assertEqual(log[1:3], [rf"Host folder: {HOST}, from the current user's setting",
+                                    "Package check: every file matches SHA256SUMS"])
         self.assertEqual(log[-1], "Completed; exit code 0")
 
     def test_passive_install_shows_its_window_and_closes_itself(self):
@@ -147,6 +150,31 @@ class DeployScenarios(winehost.WineTestCase):
         output = self.host.run("cmd", "/c", script, timeout=RUN_MS / 1000).stdout.split()
         self.assertEqual(output, ["first", "0", "second", "1639", "third", "0"])
         self.assert_installed()
+
+    # ---- the host's folder when the running user has none stored (the system account)
+
+    def test_quiet_install_takes_the_folder_from_a_loaded_user_hive(self):
+        set_host_setting(self.host, None)
+        set_host_setting(self.host, HOST, sid=OTHER_USER)
+        self.addCleanup(self.host.reg_delete, rf"HKU\{OTHER_USER}")
+        result = self.host.run_watched(self.package(), "/quiet", max_ms=RUN_MS)
+        self.assertEqual((result["exit"], result["visible"]), (0, []))
+        self.assert_installed()
+        self.assertIn(rf"Host folder: {HOST}, from the setting of HKEY_USERS\{OTHER_USER}", self.log_lines())
+
+    def test_quiet_install_loads_the_hive_of_a_profile_for_the_moment(self):
+        set_host_setting(self.host, None)
+        for sid, folder, cs_path in (("S-1-5-21-1-2-3-1002", r"C:\users\gone", None),
+                                     ("S-1-5-21-1-2-3-1003", r"C:\users\bob", HOST)):
+            self.addCleanup(self.host.reg_delete, add_profile(self.host, sid, folder, cs_path))
+        result = self.host.run_watched(self.package(), "/quiet", max_ms=RUN_MS)
+        self.assertEqual((result["exit"], result["visible"]), (0, []))
+        self.assert_installed()
+        log = self.log_lines()
+        self.assertIn(r"Skipped the profile C:\users\gone: its hive cannot be loaded (error 2)", log)
+        self.assertIn(rf"Host folder: {HOST}, from the profile C:\users\bob (its hive loaded for the moment)", log)
+        hives = self.host.run("reg", "query", "HKU").stdout.split()
+        self.assertEqual(sorted(hives), [r"HKEY_USERS\.Default", r"HKEY_USERS\S-1-5-21-0-0-0-1000"], "left loaded")
 
     # ---- one install at a time
 

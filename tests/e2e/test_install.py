@@ -391,10 +391,11 @@ class InstallScenarios(winehost.WineTestCase):
             lines = f.read().decode("cp1252").split("\r\n")
         self.assertRegex(lines[0], r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d LiveUpdateSetup 1\.0\.0\.0; system Vantrel; "
                                    r"host folder C:\\Vantrel; host version 1\.30; web ID WEB130$")
-        self.assertEqual(lines[1:4], ["Package check: package not sealed (no SHA256SUMS)",
+        self.assertEqual(lines[1:5], [f"Host folder: {HOST}, from the current user's setting",
+                                      "Package check: package not sealed (no SHA256SUMS)",
                                       f"{folder}\\NOTHERE.DLL -> {HOST}\\NOTHERE.DLL: source not found",
                                       f"{folder}\\TVKUPDT.EXE -> {HOST}\\TVKUPDT.EXE: in use, not replaced"])
-        self.assertEqual(lines[4], f"Settings: [WEB] UPDATEONLINE={WEB_ID} in {INI}: written")
+        self.assertEqual(lines[5], f"Settings: [WEB] UPDATEONLINE={WEB_ID} in {INI}: written")
         self.assertIn("Program Manager: [AddItem(", lines[-3])
         restart = "; restart needed" if windows9x else ""
         self.assertEqual(lines[-2:], [f"Completed with failures; last trouble: {in_use}{restart}; exit code 1603", ""])

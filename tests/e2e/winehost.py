@@ -598,12 +598,35 @@ def make_host_product(host, folder=r"C:\Vantrel", version="1.30", ini_text=None)
     return folder
 
 
-def set_host_setting(host, cs_path):
-    """The host product's per-user setting CS_Path; None removes it."""
+def set_host_setting(host, cs_path, sid=None):
+    """The host product's per-user setting CS_Path, of the current user or
+    in the hive of the user `sid` under HKEY_USERS (created as need be);
+    None removes it."""
+    key = HOST_SETTING_KEY if sid is None else rf"HKU\{sid}\Software\Vantrel\Setup"
     if cs_path is None:
-        host.reg_delete(HOST_SETTING_KEY, "CS_Path")
+        host.reg_delete(key, "CS_Path")
     else:
-        host.reg_add(HOST_SETTING_KEY, "CS_Path", cs_path)
+        host.reg_add(key, "CS_Path", cs_path)
+
+
+PROFILE_LIST_KEY = r"HKLM\Software\Microsoft\Windows NT\CurrentVersion\ProfileList"
+
+
+def add_profile(host, sid, folder, cs_path):
+    """Lists a profile whose hive is not loaded: `folder` (written with
+    %SystemDrive%, as the profile list may hold it) in the profile list, and
+    its NTUSER.DAT with the host setting CS_Path (None: no hive file). Wine
+    loads hives in its own text format, the one its registry files use.
+    Returns the profile list's key for the profile."""
+    unix_folder = host.unix_path(folder)
+    os.makedirs(unix_folder, exist_ok=True)
+    if cs_path is not None:
+        escaped = cs_path.replace("\\", "\\\\")
+        with open(os.path.join(unix_folder, "NTUSER.DAT"), "w") as f:
+            f.write(f'WINE REGISTRY Version 2\n\n[Software\\\\Vantrel\\\\Setup] 0\n"CS_Path"="{escaped}"\n')
+    key = rf"{PROFILE_LIST_KEY}\{sid}"
+    host.reg_add(key, "ProfileImagePath", "%SystemDrive%" + folder[2:], "REG_EXPAND_SZ")
+    return key
 
 
 def reg_query_default(host, key):

@@ -1,7 +1,11 @@
 // Host discovery: the stored folder, the prompt, "Path not valid", the
-// version read from the settings file, and errors inside discovery.
+// version read from the settings file, errors inside discovery, and the
+// settings of the machine's users in unattended runs.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
+#include "app/command_line.h"
 #include "test_support.h"
 
 using fakes::Installer;
@@ -127,5 +131,100 @@ TEST(DiscoveryTest, EachRunAsksAgain) {
         EXPECT_TRUE(in.os.settings.empty());  // the answer is never stored
     }
 }
+
+// Unattended runs without the current user's setting take the folder that
+// the machine's users have stored, when they agree on one holding the host.
+struct HiveCase {
+    const char* name;
+    const char* arguments;
+    const char* currentSetting;  // nullptr: none stored
+    std::vector<platform::UserSetting> others;
+    const char* folder;                 // nullptr: refused with 1605
+    std::vector<std::string> logLines;  // among the log's lines
+    bool othersRead;
+};
+
+void PrintTo(const HiveCase& c, std::ostream* os) { *os << c.name; }
+
+platform::UserSetting Hive(const std::string& sid, const char* value) {
+    return {platform::UserSetting::Source::kLoadedHive, "HKEY_USERS\\" + sid, value, ""};
+}
+
+platform::UserSetting Profile(const char* folder, const char* value, const char* trouble = "") {
+    return {platform::UserSetting::Source::kProfile, folder, value, trouble};
+}
+
+class HiveDiscoveryTest : public ::testing::TestWithParam<HiveCase> {};
+
+TEST_P(HiveDiscoveryTest, TakesTheOneFolderTheUsersAgreeOn) {
+    const auto& c = GetParam();
+    Installer in;
+    in.state.Options = app::ParseCommandLine(c.arguments);
+    in.os.settings.clear();
+    if (c.currentSetting) in.os.settings["Vantrel\\Setup\\CS_Path"] = c.currentSetting;
+    in.os.otherUsersSettings = c.others;
+    for (const std::string folder : {"D:\\Vantrel", "C:\\VANTREL"}) {
+        in.os.AddFile(folder + "\\Sys\\TOVASK.INI");
+        in.os.SetIni(folder + "\\Sys\\TOVASK.INI", "Tovask", "Ver", "1.30");
+    }
+    in.forms.promptAnswers.push_back("C:\\Vantrel");
+
+    EXPECT_EQ(in.Load(), c.folder == nullptr);
+    if (c.folder) {
+        EXPECT_EQ(in.state.ProductPath, c.folder);
+        EXPECT_EQ(in.state.WebID, "WEB130");
+    } else {
+        EXPECT_EQ(setup::ExitCode(in.state.Summary), 1605);
+    }
+    if (in.state.Options.Unattended()) {
+        EXPECT_TRUE(in.forms.prompts.empty());
+        EXPECT_TRUE(in.forms.messages.empty());
+    }
+    setup::Context ctx{in.state, in.os, in.forms};
+    in.state.Log.Open(ctx);
+    const auto& log = in.os.LogLines();
+    for (const auto& line : c.logLines) EXPECT_NE(std::find(log.begin(), log.end(), line), log.end()) << line;
+    const bool othersRead = std::find(in.journal.begin(), in.journal.end(),
+                                      "other users' setting Vantrel\\Setup\\CS_Path") != in.journal.end();
+    EXPECT_EQ(othersRead, c.othersRead);
+}
+
+const char kBob[] = "C:\\Users\\bob";
+const char kSid[] = "S-1-5-21-1-2-3-1001";
+
+INSTANTIATE_TEST_SUITE_P(
+    Hives, HiveDiscoveryTest,
+    ::testing::Values(
+        HiveCase{"OnlyAnotherUser", "/quiet", "0", {Hive(kSid, "C:\\Vantrel")}, "C:\\Vantrel",
+                 {"Host folder: C:\\Vantrel, from the setting of HKEY_USERS\\S-1-5-21-1-2-3-1001"}, true},
+        HiveCase{"AProfileLoadedForTheMoment", "/passive", nullptr,
+                 {Profile("C:\\Users\\carol", "", "error 32"), Profile(kBob, "D:\\Vantrel")}, "D:\\Vantrel",
+                 {"Skipped the profile C:\\Users\\carol: its hive cannot be loaded (error 32)",
+                  "Host folder: D:\\Vantrel, from the profile C:\\Users\\bob (its hive loaded for the moment)"},
+                 true},
+        // Case and a trailing backslash aside, the same folder; the first spelling is kept.
+        HiveCase{"TwoUsersAgree", "/quiet", nullptr,
+                 {Hive(kSid, "C:\\VANTREL\\"), Hive("S-1-5-21-1-2-3-1002", "0"), Profile(kBob, "C:\\Vantrel")},
+                 "C:\\VANTREL", {"Host folder: C:\\VANTREL, from the setting of HKEY_USERS\\S-1-5-21-1-2-3-1001"},
+                 true},
+        HiveCase{"TwoUsersDisagree", "/quiet", nullptr, {Hive(kSid, "C:\\Vantrel"), Profile(kBob, "D:\\Vantrel")},
+                 nullptr,
+                 {"Refused: Several Vantrel folders are stored: C:\\Vantrel, from the setting of "
+                  "HKEY_USERS\\S-1-5-21-1-2-3-1001; D:\\Vantrel, from the profile C:\\Users\\bob (its hive "
+                  "loaded for the moment); give the folder with /dir"},
+                 true},
+        HiveCase{"SettingNamingNoHost", "/quiet", nullptr, {Hive(kSid, "C:\\Old")}, nullptr,
+                 {"Not a Vantrel folder: C:\\Old, from the setting of HKEY_USERS\\S-1-5-21-1-2-3-1001",
+                  "Refused: No Vantrel folder: none of the stored folders holds Sys\\TOVASK.INI; give the folder "
+                  "with /dir"},
+                 true},
+        HiveCase{"NoSettingAnywhere", "/quiet", nullptr, {Profile(kBob, "", "error 1314")}, nullptr,
+                 {"Refused: No Vantrel folder: none is stored and none was given"}, true},
+        HiveCase{"CurrentUsersSettingWins", "/quiet", "C:\\Vantrel", {Hive(kSid, "D:\\Vantrel")}, "C:\\Vantrel",
+                 {"Host folder: C:\\Vantrel, from the current user's setting"}, false},
+        HiveCase{"DirWins", "/quiet /dir D:\\Vantrel", "C:\\Vantrel", {Hive(kSid, "C:\\Vantrel")}, "D:\\Vantrel",
+                 {"Host folder: D:\\Vantrel, from /dir"}, false},
+        HiveCase{"AttendedAsksAsBefore", "", nullptr, {Hive(kSid, "D:\\Vantrel")}, "C:\\Vantrel",
+                 {"Host folder: C:\\Vantrel, from the prompt"}, false}));
 
 }  // namespace

@@ -28,6 +28,12 @@ std::string FakeOs::GetAppSetting(const std::string& application, const std::str
     return it == settings.end() ? defaultValue : it->second;
 }
 
+std::vector<platform::UserSetting> FakeOs::GetOtherUsersSettings(const std::string& application,
+                                                                 const std::string& section, const std::string& key) {
+    journal_.push_back("other users' setting " + application + "\\" + section + "\\" + key);
+    return otherUsersSettings;
+}
+
 uint32_t FakeOs::GetPrivateProfileStringA(const std::string& section, const std::string& key,
                                           const std::string& defaultValue, std::string& buffer, uint32_t size,
                                           const std::string& iniPath) {

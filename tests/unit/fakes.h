@@ -35,6 +35,7 @@ public:
 
     std::string installerFolder = "C:\\PKG";
     std::map<std::string, std::string> settings;  // "app\section\key" -> value
+    std::vector<platform::UserSetting> otherUsersSettings;  // CS_Path as the machine's user hives hold it
     std::map<std::string, std::map<std::string, std::map<std::string, std::string>>> ini;  // path -> section -> key
     std::set<std::string> unwritableIni;
     std::string systemDirectory = "C:\\WINDOWS\\SYSTEM32";
@@ -83,6 +84,8 @@ public:
     std::string GetInstallerFolder() override;
     std::string GetAppSetting(const std::string& application, const std::string& section, const std::string& key,
                               const std::string& defaultValue) override;
+    std::vector<platform::UserSetting> GetOtherUsersSettings(const std::string& application, const std::string& section,
+                                                             const std::string& key) override;
     uint32_t GetPrivateProfileStringA(const std::string& section, const std::string& key,
                                       const std::string& defaultValue, std::string& buffer, uint32_t size,
                                       const std::string& iniPath) override;

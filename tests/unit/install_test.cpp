@@ -130,6 +130,7 @@ TEST(InstallTest, LogNamesEveryEntryWithItsOutcome) {
     const std::vector<std::string> expected = {
         "2026-12-07 10:30:00 LiveUpdateSetup 1.0.0.0; system Vantrel; host folder C:\\Vantrel; host version 1.30; "
         "web ID WEB130",
+        "Host folder: C:\\Vantrel, from the current user's setting",
         "Package check: package not sealed (no SHA256SUMS)",
         pkg + "K.DLL -> " + sys + "K.DLL: kept (already there); to register: " + sys + "regsvr32.exe /s \"" + sys +
             "K.DLL\"",

@@ -7,6 +7,7 @@
 
 #include "platform/runtime_error.h"
 #include "platform/win32/shell_win32.h"
+#include "platform/win32/user_hives_win32.h"
 
 namespace platform::win32 {
 
@@ -60,22 +61,14 @@ std::string Win32Os::GetInstallerFolder() {
 
 std::string Win32Os::GetAppSetting(const std::string& application, const std::string& section,
                                    const std::string& key, const std::string& defaultValue) {
-    HKEY handle;
     const std::string subkey = "Software\\" + application + "\\" + section;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, subkey.c_str(), 0, KEY_QUERY_VALUE, &handle) != ERROR_SUCCESS)
-        return defaultValue;
-    DWORD type = 0;
-    DWORD size = 0;
-    std::string value = defaultValue;
-    if (RegQueryValueExA(handle, key.c_str(), nullptr, &type, nullptr, &size) == ERROR_SUCCESS &&
-        (type == REG_SZ || type == REG_EXPAND_SZ)) {
-        std::vector<char> data(size + 1, '\0');
-        if (RegQueryValueExA(handle, key.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size) ==
-            ERROR_SUCCESS)
-            value.assign(data.data());  // stops at the terminating NUL, present or not
-    }
-    RegCloseKey(handle);
-    return value;
+    std::string value;
+    return ReadRegistryString(HKEY_CURRENT_USER, subkey, key, value) ? value : defaultValue;
+}
+
+std::vector<UserSetting> Win32Os::GetOtherUsersSettings(const std::string& application, const std::string& section,
+                                                        const std::string& key) {
+    return UserHivesSetting("Software\\" + application + "\\" + section, key);
 }
 
 uint32_t Win32Os::GetPrivateProfileStringA(const std::string& section, const std::string& key,

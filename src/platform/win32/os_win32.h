@@ -9,6 +9,8 @@ public:
     std::string GetInstallerFolder() override;
     std::string GetAppSetting(const std::string& application, const std::string& section, const std::string& key,
                               const std::string& defaultValue) override;
+    std::vector<UserSetting> GetOtherUsersSettings(const std::string& application, const std::string& section,
+                                                   const std::string& key) override;
     uint32_t GetPrivateProfileStringA(const std::string& section, const std::string& key,
                                       const std::string& defaultValue, std::string& buffer, uint32_t size,
                                       const std::string& iniPath) override;
