@@ -18,8 +18,8 @@ const Sid& SystemSid();
 
 // What a lock of the name that exists already means. An installer's lock is
 // owned by one of those accounts and lets both open it; one owned by anyone
-// else, or one that could not be opened (`owner` empty), was made by some
-// other program and is no reason to refuse.
+// else, by nobody, or one that could not be opened (`owner` empty) was made
+// by some other program and is no reason to refuse.
 InstallLock ExistingInstallLock(const Sid& owner);
 
 }  // namespace platform

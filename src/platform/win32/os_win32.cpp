@@ -231,17 +231,19 @@ HANDLE CreateGuardedMutex(const char* name) {
     return CreateMutexA(defaultOwner.Attributes(), FALSE, name);
 }
 
-// The owner of an open object; empty when it cannot be read.
-Sid OwnerOf(HANDLE object) {
+// Whether the object's security could be read; `owner` is then its owner,
+// empty when it has none.
+bool ReadOwner(HANDLE object, Sid& owner) {
     alignas(DWORD) BYTE buffer[256];
     DWORD needed = 0;
-    PSID owner = nullptr;
+    PSID sid = nullptr;
     BOOL defaulted = FALSE;
     if (!GetKernelObjectSecurity(object, OWNER_SECURITY_INFORMATION, buffer, sizeof buffer, &needed) ||
-        !GetSecurityDescriptorOwner(buffer, &owner, &defaulted) || !owner)
-        return Sid();
-    const auto* bytes = static_cast<const uint8_t*>(owner);
-    return Sid(bytes, bytes + GetLengthSid(owner));
+        !GetSecurityDescriptorOwner(buffer, &sid, &defaulted))
+        return false;
+    const auto* bytes = static_cast<const uint8_t*>(sid);
+    owner.assign(bytes, sid ? bytes + GetLengthSid(sid) : bytes);
+    return true;
 }
 
 // The 95 family knows no security and no namespaces: a plain name.
@@ -267,11 +269,12 @@ InstallLock Win32Os::TakeInstallLock() {
     if (!mutex && GetLastError() == ERROR_ACCESS_DENIED) return ExistingInstallLock(Sid());
     if (!mutex) mutex = CreateGuardedMutex(kName);
     if (!mutex || GetLastError() != ERROR_ALREADY_EXISTS) return InstallLock::kTaken;  // held until the end
-    const Sid owner = OwnerOf(mutex);
+    Sid owner;
+    const bool read = ReadOwner(mutex, owner);
     CloseHandle(mutex);
     // Opened with all access, its owner is readable; should it not be, the
     // lock counts as held.
-    return owner.empty() ? InstallLock::kHeldByInstaller : ExistingInstallLock(owner);
+    return read ? ExistingInstallLock(owner) : InstallLock::kHeldByInstaller;
 }
 
 std::string Win32Os::GetProgramsFolder(bool allUsers) { return ProgramsFolder(allUsers); }
