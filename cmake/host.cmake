@@ -20,6 +20,7 @@ set(LU_LIST_READER_SOURCES
     ${CMAKE_SOURCE_DIR}/src/setup/update_list.cpp
     ${CMAKE_SOURCE_DIR}/src/setup/paths.cpp
     ${CMAKE_SOURCE_DIR}/src/platform/controls.cpp
+    ${CMAKE_SOURCE_DIR}/src/platform/install_lock.cpp
     ${CMAKE_SOURCE_DIR}/src/platform/runtime_error.cpp
     ${CMAKE_SOURCE_DIR}/src/platform/sequential_files.cpp
     ${CMAKE_SOURCE_DIR}/src/platform/text.cpp

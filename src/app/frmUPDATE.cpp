@@ -84,7 +84,10 @@ void frmUPDATE::RouteUnattendedMessages() {
 }
 
 void frmUPDATE::TakeInstallLock() {
-    if (ctx_.os.TakeInstallLock()) return;
+    const platform::InstallLock lock = ctx_.os.TakeInstallLock();
+    if (lock == platform::InstallLock::kSquatted)
+        ctx_.state.Log.Write("Install lock: its name is taken by a program that is not an installation; ignored");
+    if (lock != platform::InstallLock::kHeldByInstaller) return;
     Refuse(setup::Refusal::kAnotherInstall,
            "Another Live Update installation is in progress. Try again when it has finished.",
            platform::kMsgExclamation, Caption());

@@ -56,15 +56,14 @@ public:
     uint32_t TickCount() override { return 0; }
     // Reads the real file (package files are read, never written).
     std::unique_ptr<platform::InputFile> OpenForReading(const std::string& path) override;
-    bool TakeInstallLock() override { return true; }
+    platform::InstallLock TakeInstallLock() override { return platform::InstallLock::kTaken; }
     std::string GetProgramsFolder(bool) override { return std::string(); }
     bool CreateFolder(const std::string&) override { return false; }
     bool CreateShortcut(const std::string&, const std::string&, const std::string&) override { return false; }
     std::string GetTempFolder() override { return std::string(); }  // no install log
     std::string LocalTimestamp() override { return std::string(); }
-    std::unique_ptr<platform::LogFile> CreateLogFile(const std::string&, platform::LogCreation) override {
-        return nullptr;
-    }
+    std::unique_ptr<platform::LogFile> CreateLogFile(const std::string&) override { return nullptr; }
+    uint32_t ProcessId() override { return 0; }
     int32_t GetVersionExA(platform::OsVersionInfo& info) override;
     int32_t ExitWindowsEx(uint32_t, uint32_t) override { return 0; }
     int32_t LoadTypeLib(const std::u16string&, platform::TypeLibHandle& library) override {

@@ -48,12 +48,11 @@ public:
     virtual uint64_t Size() = 0;
 };
 
-// How a log file is made.
-enum class LogCreation {
-    kFresh,    // whatever is at the name is removed (a link, never its target), then the
-               // file is created new; fails when anything is at the name again
-    kNewOnly,  // created new; fails when anything is at the name
-    kAsGiven,  // created or overwritten at the name, as an administrator asked
+// What became of the machine-wide install lock.
+enum class InstallLock {
+    kTaken,            // this run holds it until it ends, or there is no lock to be had
+    kHeldByInstaller,  // another installation holds it
+    kSquatted,         // some other program made one of its name: no reason to refuse
 };
 
 // A per-user setting as found in one user's hive.
@@ -127,8 +126,8 @@ public:
     virtual std::unique_ptr<InputFile> OpenForReading(const std::string& path) = 0;
 
     // Takes the machine-wide lock that lets one installation run at a time,
-    // held until the program ends; false when another program holds it.
-    virtual bool TakeInstallLock() = 0;
+    // held until the program ends.
+    virtual InstallLock TakeInstallLock() = 0;
 
     // The Start menu's Programs folder of all users (or of the current
     // user), without a trailing backslash; empty when the system has none.
@@ -145,8 +144,12 @@ public:
     virtual std::string GetTempFolder() = 0;
     // Local date and time as "YYYY-MM-DD hh:mm:ss".
     virtual std::string LocalTimestamp() = 0;
-    // Creates the file as `how` says, or null when it cannot be created.
-    virtual std::unique_ptr<LogFile> CreateLogFile(const std::string& path, LogCreation how) = 0;
+    // Creates the file new, or null when anything (a file, a link, a
+    // folder) stands at the name. On the NT family it may be renamed while
+    // open.
+    virtual std::unique_ptr<LogFile> CreateLogFile(const std::string& path) = 0;
+    // The running program's id, unique among running programs.
+    virtual uint32_t ProcessId() = 0;
 
     virtual int32_t GetVersionExA(OsVersionInfo& info) = 0;
     virtual int32_t ExitWindowsEx(uint32_t flags, uint32_t reserved) = 0;

@@ -3,23 +3,69 @@
 #include "platform/text.h"
 #include "resources/version.h"
 #include "setup/installer_state.h"
+#include "setup/system_platform.h"
 
 namespace setup {
 
 namespace {
 
-// Where the usual name cannot be had, LiveUpdateSetup-1.log to -9.log.
-std::unique_ptr<platform::LogFile> CreateInTempFolder(platform::OsServices& os) {
-    const std::string folder = os.GetTempFolder();
-    if (folder.empty()) return nullptr;
-    auto file = os.CreateLogFile(folder + kInstallLogName, platform::LogCreation::kFresh);
-    std::string other = folder + kInstallLogName;
-    other.replace(other.size() - 4, 0, "-0");
-    for (char digit = '1'; !file && digit <= '9'; ++digit) {
-        other[other.size() - 5] = digit;
-        file = os.CreateLogFile(other, platform::LogCreation::kNewOnly);
+constexpr int kNameTries = 10;
+
+// The path with the run's process id before the name's extension, and from
+// the second attempt on a counter: LiveUpdateSetup-1234.log,
+// LiveUpdateSetup-1234-2.log.
+std::string UniqueName(const std::string& path, uint32_t processId, int attempt) {
+    // The 95 family's ids have the top bit set; the name keeps the other 31.
+    std::string tag = platform::Cat({"-", platform::Number(static_cast<long>(processId & 0x7FFFFFFFu))});
+    if (attempt > 1) tag += platform::Cat({"-", platform::Number(attempt)});
+    const auto folderEnd = path.find_last_of("\\/");
+    const auto dot = path.find_last_of('.');
+    const bool hasExtension = dot != std::string::npos && (folderEnd == std::string::npos || dot > folderEnd);
+    std::string name = path;
+    return name.insert(hasExtension ? dot : name.size(), tag);
+}
+
+// Made new under the first free unique name beside the path, followed by
+// `ending`; `created` receives the name. A name left by an earlier run is
+// passed over, never reused.
+std::unique_ptr<platform::LogFile> CreateUnique(platform::OsServices& os, const std::string& path,
+                                                const char* ending, std::string& created) {
+    const uint32_t processId = os.ProcessId();
+    for (int attempt = 1; attempt <= kNameTries; ++attempt) {
+        created = UniqueName(path, processId, attempt) + ending;
+        if (auto file = os.CreateLogFile(created)) return file;
     }
-    return file;
+    return nullptr;
+}
+
+std::unique_ptr<platform::LogFile> CreateBeside(platform::OsServices& os, const std::string& path) {
+    std::string created;
+    return CreateUnique(os, path, "", created);
+}
+
+// The 95 family knows no links, and renames nothing over a name: the old log
+// is removed and the log made new.
+std::unique_ptr<platform::LogFile> CreateReplacing95(platform::OsServices& os, const std::string& path) {
+    os.DeleteFileA(path);
+    if (auto file = os.CreateLogFile(path)) return file;
+    return CreateBeside(os, path);
+}
+
+// The log at its name, never written through whatever stands there (a link
+// planted in a folder that others can write): made new under a temporary
+// name of this run and renamed over the name, which replaces a file or a
+// link itself. Should the rename fail (the log of a run still writing it, a
+// folder), the temporary goes and the log gets a name of its own beside it.
+std::unique_ptr<platform::LogFile> CreateAtName(platform::OsServices& os, const std::string& path) {
+    if (IsWin9X(os)) return CreateReplacing95(os, path);
+    std::string temporary;
+    auto file = CreateUnique(os, path, ".new~", temporary);
+    if (file && os.MoveFileReplaceA(temporary, path) == platform::MoveResult::kMoved) return file;
+    if (file) {
+        file.reset();
+        os.DeleteFileA(temporary);
+    }
+    return CreateBeside(os, path);
 }
 
 const char* const kModeTexts[] = {"", "; passive", "; quiet"};
@@ -30,8 +76,11 @@ void InstallLog::Open(Context& ctx) {
     if (opened_) return;
     opened_ = true;
     const auto& s = ctx.state;
-    file_ = s.Options.logPath.empty() ? CreateInTempFolder(ctx.os)
-                                      : ctx.os.CreateLogFile(s.Options.logPath, platform::LogCreation::kAsGiven);
+    const std::string folder = s.Options.logPath.empty() ? ctx.os.GetTempFolder() : std::string();
+    const std::string path = folder.empty() ? s.Options.logPath : folder + kInstallLogName;
+    // A run refused because another one is running leaves that one's log alone.
+    if (!path.empty())
+        file_ = s.Summary.refusal == Refusal::kAnotherInstall ? CreateBeside(ctx.os, path) : CreateAtName(ctx.os, path);
     Write(platform::Cat({ctx.os.LocalTimestamp(), " LiveUpdateSetup ", LU_VERSION_TEXT, "; system ", s.SystemName,
                          "; host folder ", s.ProductPath, "; host version ", s.ProductVersion, "; web ID ", s.WebID,
                          kModeTexts[static_cast<int>(s.Options.mode)]}));

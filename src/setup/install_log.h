@@ -37,10 +37,11 @@ class InstallLog {
 public:
     // Creates the log, once, and writes its header (date, the installer's
     // version, system name, host folder, host version and web ID), then the
-    // lines written before. In the temporary folder, which others may write,
-    // the log never writes through whatever stands at its name: it is made
-    // new, under another name if need be. A path the administrator gave is
-    // written as given.
+    // lines written before. The log never writes through whatever stands at
+    // its name, in the temporary folder or at a path given with /log: it is
+    // made new and replaces a file or link by a rename, or gets a name of its
+    // own beside it (LiveUpdateSetup-<process id>.log). A run refused because
+    // another install is running always takes a name of its own.
     void Open(Context& ctx);
     // Lines written before the log is opened wait for it.
     void Write(const std::string& line);

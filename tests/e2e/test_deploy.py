@@ -45,7 +45,7 @@ class DeployScenarios(winehost.WineTestCase):
         self.host.reg_delete(r"HKCU\Software\Wine\AppDefaults\LiveUpdateSetup.exe")
         for programs in (self.host.unix_path(ALL_USERS_PROGRAMS), start_menu_programs(self.host)):
             shutil.rmtree(os.path.join(programs, GROUP), ignore_errors=True)
-        for log in glob.glob(os.path.join(self.temp_folder(), "LiveUpdateSetup*.log")):
+        for log in glob.glob(os.path.join(self.temp_folder(), "LiveUpdateSetup*.log*")):
             os.remove(log)
 
     def temp_folder(self):
@@ -182,8 +182,16 @@ class DeployScenarios(winehost.WineTestCase):
         exe = self.package()
         first = self.host.start(exe, full_exit_code=True)
         ready = self.host.dump(TITLE)
+        running_log = os.path.join(self.temp_folder(), "LiveUpdateSetup.log")
+        with open(running_log, "wb") as f:
+            f.write(b"the running install's log\r\n")
         quiet = self.host.run_watched(exe, "/quiet", max_ms=RUN_MS)
         self.assertEqual((quiet["exit"], quiet["visible"]), (1618, []))
+        # The refusal goes beside the running install's log, which stays as it is.
+        with open(running_log, "rb") as f:
+            self.assertEqual(f.read(), b"the running install's log\r\n")
+        self.assertEqual(self.log_lines(f"LiveUpdateSetup-{quiet['pid']}.log")[-2:],
+                         ["Refused: " + BUSY, "Not installed; exit code 1618"])
 
         second = self.host.start(exe, full_exit_code=True)
         box = wait_until(lambda: [w for w in self.host.list_windows()
@@ -204,17 +212,44 @@ class DeployScenarios(winehost.WineTestCase):
     # ---- the log in a folder that others can write
 
     def test_log_never_writes_through_a_link(self):
-        victim = os.path.join(self.host.prefix, "victim.txt")  # outside drive C, as a system file would be
-        with open(victim, "wb") as f:
-            f.write(b"precious\r\n")
-        log = os.path.join(self.temp_folder(), "LiveUpdateSetup.log")
-        os.symlink(victim, log)
+        # In the temporary folder, and at a path given with /log in a folder
+        # every user can write, as the Configuration Manager recipe has it.
+        given = r"C:\windows\temp\LiveUpdateSetup.log"
+        for args, windows_log in ((["/quiet"], None), (["/quiet", "/log", given], given)):
+            with self.subTest(" ".join(args)):
+                victim = os.path.join(self.host.prefix, "victim.txt")  # outside drive C, as a system file would be
+                with open(victim, "wb") as f:
+                    f.write(b"precious\r\n")
+                log = self.host.unix_path(windows_log) if windows_log else os.path.join(self.temp_folder(),
+                                                                                        "LiveUpdateSetup.log")
+                if os.path.lexists(log):
+                    os.remove(log)
+                os.symlink(victim, log)
+                result = self.host.run_watched(self.package(), *args, max_ms=RUN_MS)
+                self.assertEqual(result["exit"], 0)
+                with open(victim, "rb") as f:
+                    self.assertEqual(f.read(), b"precious\r\n")
+                self.assertFalse(os.path.islink(log), "the link is still there")
+                with open(log, "rb") as f:
+                    self.assertTrue(f.read().endswith(b"Completed; exit code 0\r\n"))
+
+    def test_temporary_log_of_a_killed_run_changes_nothing(self):
+        folder = self.temp_folder()
+        leftovers = {"LiveUpdateSetup.log": b"an old run\r\n", "LiveUpdateSetup.log.new~": b"killed\r\n",
+                     "LiveUpdateSetup-1234.log.new~": b"killed\r\n"}
+        for name, content in leftovers.items():
+            with open(os.path.join(folder, name), "wb") as f:
+                f.write(content)
         result = self.host.run_watched(self.package(), "/quiet", max_ms=RUN_MS)
         self.assertEqual(result["exit"], 0)
-        with open(victim, "rb") as f:
-            self.assertEqual(f.read(), b"precious\r\n")
-        self.assertFalse(os.path.islink(log), "the link is still there")
-        self.assertEqual(self.log_lines()[-1], "Completed; exit code 0")
+        log = self.log_lines()
+        self.assertIn(" LiveUpdateSetup ", log[0])
+        self.assertEqual(log[-1], "Completed; exit code 0")
+        for name in ("LiveUpdateSetup.log.new~", "LiveUpdateSetup-1234.log.new~"):
+            with open(os.path.join(folder, name), "rb") as f:
+                self.assertEqual(f.read(), leftovers[name])
+        self.assertFalse(glob.glob(os.path.join(folder, f"LiveUpdateSetup-{result['pid']}*")),
+                         "a temporary or a log of its own is left")
 
     # ---- a damaged sealed package
 

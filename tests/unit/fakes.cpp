@@ -97,6 +97,7 @@ void FakeOs::ClearFileAttributes(const std::string& path) {
 }
 
 int32_t FakeOs::DeleteFileA(const std::string& path) {
+    if (logs.erase(path)) return 1;  // a log closed before
     journal_.push_back("delete " + path);
     if (Fault()) return 0;
     auto it = files.find(path);
@@ -124,6 +125,7 @@ int32_t FakeOs::CopyFileA(const std::string& source, const std::string& destinat
 }
 
 platform::MoveResult FakeOs::MoveFileReplaceA(const std::string& source, const std::string& destination) {
+    if (logs.count(source) && !moveFileExStub) return MoveLog(source, destination);
     journal_.push_back("move " + source + " -> " + destination);
     if (Fault()) return platform::MoveResult::kFailed;
     if (moveFileExStub) return platform::MoveResult::kNotSupported;
@@ -241,13 +243,36 @@ private:
 };
 }  // namespace
 
-std::unique_ptr<platform::LogFile> FakeOs::CreateLogFile(const std::string& path, platform::LogCreation how) {
-    if (logsUnwritable || blockedLogs.count(path)) return nullptr;
-    if (how == platform::LogCreation::kNewOnly && (logs.count(path) || files.count(path))) return nullptr;
-    if (how == platform::LogCreation::kFresh) files.erase(path);
-    auto& lines = logs[path];
-    lines.clear();
-    return std::make_unique<FakeLogFile>(lines);
+bool FakeOs::Taken(const std::string& path) const {
+    return files.count(path) || logs.count(path) || folders.count(path) || links.count(path) ||
+           blockedLogs.count(path);
+}
+
+std::unique_ptr<platform::LogFile> FakeOs::CreateLogFile(const std::string& path) {
+    if (logsUnwritable || Taken(path)) return nullptr;
+    return std::make_unique<FakeLogFile>(logs[path]);
+}
+
+// A log replaces a file, a log or a link (never its target) at the name; a
+// folder, or a file that another run holds open, stays as it is.
+platform::MoveResult FakeOs::MoveLog(const std::string& source, const std::string& destination) {
+    const auto file = files.find(destination);
+    if (folders.count(destination) || blockedLogs.count(destination) ||
+        (file != files.end() && file->second.inUse))
+        return platform::MoveResult::kFailed;
+    files.erase(destination);
+    links.erase(destination);
+    logs.erase(destination);
+    auto log = logs.extract(source);  // the open log's lines stay where they are
+    log.key() = destination;
+    logs.insert(std::move(log));
+    return platform::MoveResult::kMoved;
+}
+
+const std::vector<std::string>& FakeOs::LogLines() const {
+    static const std::vector<std::string> none;
+    const auto log = logs.find(tempFolder + setup::kInstallLogName);
+    return log == logs.end() ? none : log->second;
 }
 
 int32_t FakeOs::GetVersionExA(platform::OsVersionInfo& info) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/forms_runtime.h"
+#include "platform/install_lock.h"
 #include "platform/os_services.h"
 #include "setup/install_log.h"
 
@@ -56,7 +57,8 @@ public:
     static constexpr uint32_t kRunsForever = 0xFFFFFFFF;
     uint32_t now = 0;                               // the clock TickCount reads
     int openPrograms = 0;
-    bool lockHeldElsewhere = false;
+    bool lockHeldElsewhere = false;                  // a lock of the name exists,
+    platform::Sid lockOwner = platform::AdministratorsSid();  // owned so (empty: it can't be opened)
     std::string commonPrograms = "C:\\ProgramData\\Start Menu\\Programs";
     std::string userPrograms = "C:\\Users\\u\\Start Menu\\Programs";
     struct Shortcut {
@@ -64,9 +66,13 @@ public:
         std::string workingFolder;
     };
     std::map<std::string, Shortcut> shortcuts;      // link path -> what it starts
-    std::set<std::string> blockedLogs;              // log paths where something that can't be removed stands
+    std::set<std::string> blockedLogs;              // log paths where something that can't be replaced stands
     std::string tempFolder = "C:\\TEMP\\";
-    std::map<std::string, std::vector<std::string>> logs;  // path -> lines written
+    // Logs made (path -> lines written); a rename moves a log, even while it
+    // is open, and a log that another run holds open is a file in use.
+    std::map<std::string, std::vector<std::string>> logs;
+    std::map<std::string, std::string> links;       // link path -> target; a rename over one replaces the link
+    uint32_t processId = 1234;
     bool logsUnwritable = false;
     uint32_t platformId = 2;
     bool versionQueryFails = false;
@@ -105,7 +111,9 @@ public:
     void CloseProgram(platform::ProgramHandle program) override;
     uint32_t TickCount() override { return now; }
     std::unique_ptr<platform::InputFile> OpenForReading(const std::string& path) override;
-    bool TakeInstallLock() override { return !lockHeldElsewhere; }
+    platform::InstallLock TakeInstallLock() override {
+        return lockHeldElsewhere ? platform::ExistingInstallLock(lockOwner) : platform::InstallLock::kTaken;
+    }
     std::string GetProgramsFolder(bool allUsers) override { return allUsers ? commonPrograms : userPrograms; }
     bool CreateFolder(const std::string& path) override;
     bool CreateShortcut(const std::string& linkPath, const std::string& target,
@@ -114,10 +122,11 @@ public:
     uint32_t UntilNextEnd() const;
     std::string GetTempFolder() override { return tempFolder; }
     std::string LocalTimestamp() override { return "2026-12-07 10:30:00"; }
-    std::unique_ptr<platform::LogFile> CreateLogFile(const std::string& path, platform::LogCreation how) override;
+    std::unique_ptr<platform::LogFile> CreateLogFile(const std::string& path) override;
+    uint32_t ProcessId() override { return processId; }
     int32_t GetVersionExA(platform::OsVersionInfo& info) override;
     // The lines of the one log written, or none.
-    const std::vector<std::string>& LogLines() { return logs[tempFolder + setup::kInstallLogName]; }
+    const std::vector<std::string>& LogLines() const;
     int32_t ExitWindowsEx(uint32_t flags, uint32_t reserved) override;
     int32_t LoadTypeLib(const std::u16string& path, platform::TypeLibHandle& library) override;
     int32_t RegisterTypeLib(platform::TypeLibHandle library, const std::u16string& path,
@@ -139,6 +148,9 @@ private:
         uint32_t exitCode;
     };
     bool FolderExists(const std::string& filePath) const;
+    // Whether anything (a file, a log, a folder, a link) stands at the name.
+    bool Taken(const std::string& path) const;
+    platform::MoveResult MoveLog(const std::string& source, const std::string& destination);
     Journal& journal_;
     std::vector<Run> runs_;
 };

@@ -166,6 +166,7 @@ struct RefusalCase {
     int exitCode;
     const char* box;  // attended: the box's text starts so; nullptr: no box
     const char* reason = nullptr;  // when set, the log has "Refused: " and this
+    const char* log = "C:\\TEMP\\LiveUpdateSetup.log";
 };
 
 void PrintTo(const RefusalCase& c, std::ostream* os) { *os << c.name; }
@@ -188,7 +189,8 @@ TEST_P(RefusalTest, EndsWithItsCode) {
         ASSERT_EQ(in.forms.messages.size(), 1u);
         EXPECT_EQ(in.forms.messages[0].text.rfind(c.box, 0), 0u) << in.forms.messages[0].text;
     }
-    const auto& log = in.os.LogLines();
+    ASSERT_TRUE(in.os.logs.count(c.log));
+    const auto& log = in.os.logs.at(c.log);
     ASSERT_GE(log.size(), 2u);
     EXPECT_EQ(log.back(), "Not installed; exit code " + std::to_string(c.exitCode));
     if (c.reason) {
@@ -221,9 +223,11 @@ INSTANTIATE_TEST_SUITE_P(
                       RefusalCase{"NoHostQuiet", "/quiet", NoStoredFolder, 1605, nullptr},
                       RefusalCase{"NoHostPassive", "/passive", NoStoredFolder, 1605, nullptr},
                       RefusalCase{"FolderGivenWithoutHost", "/dir C:\\Elsewhere", Nothing, 1605, "Path not valid"},
-                      RefusalCase{"AnotherInstall", "", LockHeld, 1618, "Another Live Update installation is in "
-                                                                         "progress. Try again when it has finished."},
-                      RefusalCase{"AnotherInstallQuiet", "/quiet", LockHeld, 1618, nullptr},
+                      RefusalCase{"AnotherInstall", "", LockHeld, 1618,
+                                  "Another Live Update installation is in progress. Try again when it has finished.",
+                                  nullptr, "C:\\TEMP\\LiveUpdateSetup-1234.log"},
+                      RefusalCase{"AnotherInstallQuiet", "/quiet", LockHeld, 1618, nullptr, nullptr,
+                                  "C:\\TEMP\\LiveUpdateSetup-1234.log"},
                       RefusalCase{"NoList", "/quiet", NoList, 1620, nullptr},
                       RefusalCase{"UnsupportedVersion", "", OldHost, 1642, "Live Update supported only in"},
                       RefusalCase{"PromptCancelled", "", PromptCancelled, 1602, nullptr}));
@@ -329,7 +333,139 @@ TEST(RunModeTest, LogAvoidsWhatStandsAtItsName) {
     in.forms.RunScheduled();
     in.End();
     EXPECT_FALSE(in.os.logs.count("C:\\TEMP\\LiveUpdateSetup.log"));
-    EXPECT_EQ(in.os.logs.at("C:\\TEMP\\LiveUpdateSetup-1.log").back(), "Completed; exit code 0");
+    EXPECT_EQ(in.os.logs.at("C:\\TEMP\\LiveUpdateSetup-1234.log").back(), "Completed; exit code 0");
 }
+
+// What may stand at the log's name, in the temporary folder or at the path
+// given with /log: a file or a link is replaced by a rename (a link's target
+// never written), anything else stays and the log gets a name of its own
+// beside it. Files left by earlier runs never change where the log goes.
+struct LogPlacementCase {
+    const char* name;
+    const char* arguments;
+    std::function<void(fakes::FakeOs&)> arrange;
+    const char* landsAt;
+};
+
+void PrintTo(const LogPlacementCase& c, std::ostream* os) { *os << c.name; }
+
+class LogPlacementTest : public ::testing::TestWithParam<LogPlacementCase> {};
+
+TEST_P(LogPlacementTest, LandsWithoutWritingThroughAnything) {
+    const auto& c = GetParam();
+    PackageInstaller in(c.arguments);
+    c.arrange(in.os);
+    const auto before = in.os.files;
+    ASSERT_FALSE(in.Load());
+    in.forms.RunScheduled();
+    in.End();
+    ASSERT_EQ(in.os.logs.size(), 1u) << "a temporary or a second log is left";
+    EXPECT_EQ(in.os.logs.begin()->first, c.landsAt);
+    EXPECT_EQ(in.os.logs.begin()->second.back().rfind("Completed; ", 0), 0u);  // the 95 family: restart needed
+    EXPECT_FALSE(in.os.links.count(c.landsAt));
+    for (const auto& [path, file] : before) {
+        if (path != c.landsAt) {
+            EXPECT_EQ(in.os.files.at(path).content, file.content) << path;
+        }
+    }
+}
+
+const char kTempLog[] = "C:\\TEMP\\LiveUpdateSetup.log";
+const char kOwnName[] = "C:\\TEMP\\LiveUpdateSetup-1234.log";
+
+void StaleTemporaries(fakes::FakeOs& os) {
+    os.AddFile("C:\\TEMP\\LiveUpdateSetup.log.new~", "killed before its rename");
+    os.AddFile("C:\\TEMP\\LiveUpdateSetup-1234.log.new~", "killed, and its process id used again");
+}
+void EarlierLog(fakes::FakeOs& os) { os.AddFile(kTempLog, "an earlier run"); }
+void HeldOpen(fakes::FakeOs& os) {
+    os.AddFile(kTempLog, "a run still writing");
+    os.files[kTempLog].inUse = true;
+}
+void FolderAndOwnNameTaken(fakes::FakeOs& os) {
+    os.folders.insert(kTempLog);
+    os.AddFile(kOwnName, "an earlier run with the same process id");
+}
+void LinkToSystemFile(fakes::FakeOs& os) {
+    os.AddFile("C:\\WINDOWS\\WIN.INI", "precious");
+    os.links[kTempLog] = "C:\\WINDOWS\\WIN.INI";
+}
+void LinkAtGivenPath(fakes::FakeOs& os) {
+    os.AddFile("C:\\WINDOWS\\WIN.INI", "precious");
+    os.links["C:\\WINDOWS\\Temp\\setup.txt"] = "C:\\WINDOWS\\WIN.INI";
+}
+void FolderAtGivenPath(fakes::FakeOs& os) { os.folders.insert("C:\\WINDOWS\\Temp\\setup.txt"); }
+void HeldAtGivenPath(fakes::FakeOs& os) {
+    os.AddFile("C:\\WINDOWS\\Temp\\setup", "a run still writing");
+    os.files["C:\\WINDOWS\\Temp\\setup"].inUse = true;
+}
+void Windows9xEarlierLog(fakes::FakeOs& os) {
+    os.platformId = 1;
+    os.moveFileExStub = true;
+    EarlierLog(os);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, LogPlacementTest,
+    ::testing::Values(
+        LogPlacementCase{"StaleTemporaries", "/quiet", StaleTemporaries, kTempLog},
+        LogPlacementCase{"EarlierLog", "/quiet", EarlierLog, kTempLog},
+        LogPlacementCase{"HeldByAnotherRun", "/quiet", HeldOpen, kOwnName},
+        LogPlacementCase{"FolderAndOwnNameTaken", "/quiet", FolderAndOwnNameTaken,
+                         "C:\\TEMP\\LiveUpdateSetup-1234-2.log"},
+        LogPlacementCase{"Link", "/quiet", LinkToSystemFile, kTempLog},
+        LogPlacementCase{"GivenPathLink", "/quiet /log C:\\WINDOWS\\Temp\\setup.txt", LinkAtGivenPath,
+                         "C:\\WINDOWS\\Temp\\setup.txt"},
+        LogPlacementCase{"GivenPathFolder", "/quiet /log C:\\WINDOWS\\Temp\\setup.txt", FolderAtGivenPath,
+                         "C:\\WINDOWS\\Temp\\setup-1234.txt"},
+        LogPlacementCase{"GivenPathWithoutExtensionHeld", "/quiet /log C:\\WINDOWS\\Temp\\setup", HeldAtGivenPath,
+                         "C:\\WINDOWS\\Temp\\setup-1234"},
+        LogPlacementCase{"Windows9x", "/quiet", Windows9xEarlierLog, kTempLog}));
+
+// A run refused because another one is running writes beside that one's
+// log, which stays as it is even where it could be replaced.
+TEST(RunModeTest, RefusalForAnotherInstallLeavesTheRunningLogAlone) {
+    PackageInstaller in("/quiet");
+    in.os.lockHeldElsewhere = true;
+    EarlierLog(in.os);
+    ASSERT_TRUE(in.Load());
+    EXPECT_EQ(in.End(), 1618);
+    EXPECT_EQ(in.os.files.at(kTempLog).content, "an earlier run");
+    EXPECT_EQ(in.os.logs.at(kOwnName).back(), "Not installed; exit code 1618");
+}
+
+// A lock of the installer's name refuses the install only when an installer
+// made it (owned by Administrators or the system account); any other
+// program's is logged and ignored.
+struct LockOwnerCase {
+    const char* name;
+    platform::Sid owner;
+    int exitCode;
+};
+
+void PrintTo(const LockOwnerCase& c, std::ostream* os) { *os << c.name; }
+
+class InstallLockTest : public ::testing::TestWithParam<LockOwnerCase> {};
+
+TEST_P(InstallLockTest, OnlyAnInstallersLockRefuses) {
+    const auto& c = GetParam();
+    PackageInstaller in("/quiet");
+    in.os.lockHeldElsewhere = true;
+    in.os.lockOwner = c.owner;
+    if (!in.Load()) in.forms.RunScheduled();
+    EXPECT_EQ(in.End(), c.exitCode);
+    const auto& log = in.os.logs.at(c.exitCode == 1618 ? kOwnName : kTempLog);
+    const bool ignored = std::count(log.begin(), log.end(),
+        "Install lock: its name is taken by a program that is not an installation; ignored");
+    EXPECT_EQ(ignored, c.exitCode != 1618);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Owners, InstallLockTest,
+    ::testing::Values(LockOwnerCase{"Administrators", platform::AdministratorsSid(), 1618},
+                      LockOwnerCase{"System", platform::SystemSid(), 1618},
+                      // S-1-5-32-545, the Users group
+                      LockOwnerCase{"Users", {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x21, 0x02, 0, 0}, 0},
+                      LockOwnerCase{"NotOpenable", {}, 0}));
 
 }  // namespace

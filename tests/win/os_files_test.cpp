@@ -1,7 +1,8 @@
 // The file services of Win32Os against the real file system: lookup by
-// attributes, attribute reset, copy and replace, short paths and the system
-// directory.
+// attributes, attribute reset, copy and replace, short paths, the system
+// directory, the install log's names and the install lock.
 #include <windows.h>
+#include <aclapi.h>
 
 #include <gtest/gtest.h>
 
@@ -9,8 +10,12 @@
 #include <cstring>
 #include <iostream>
 
+#include <sddl.h>
+
 #include "platform/runtime_error.h"
+#include "platform/win32/forms_win32.h"
 #include "platform/win32/os_win32.h"
+#include "setup/installer_state.h"
 #include "win_test_support.h"
 
 namespace {
@@ -281,6 +286,153 @@ TEST(SystemDirectoryTest, TooSmallBufferReportsTheSizeNeeded) {
     const uint32_t needed = os.GetSystemDirectoryA(buffer, 5);
     EXPECT_GT(needed, 5u);
     EXPECT_EQ(needed, length + 1) << "the size needed counts the terminating NUL";
+}
+
+// ---- The install log -----------------------------------------------------------
+
+// The log made by the installer's own rule on the real file system, at the
+// path /log gives, beside what earlier or running installs left there.
+class InstallLogTest : public wintest::ScratchTest {
+protected:
+    // Opens the log, writes one line and closes it.
+    void RunLog(setup::Refusal refusal = setup::Refusal::kNone) {
+        setup::InstallerState state;
+        state.Options.logPath = At("LiveUpdateSetup.log");
+        state.Summary.refusal = refusal;
+        setup::Context ctx{state, os, forms};
+        state.Log.Open(ctx);
+        state.Log.Write("last line");
+    }
+    // The name of this run's own log, with a counter from the second on.
+    std::string OwnName(const char* counter = "") const {
+        return At("LiveUpdateSetup-" + std::to_string(GetCurrentProcessId()) + counter + ".log");
+    }
+    static bool EndsWithLastLine(const std::string& path) {
+        const std::string text = Exists(path) ? ReadBytes(path) : std::string();
+        return text.size() > 11 && text.compare(text.size() - 11, 11, "last line\r\n") == 0;
+    }
+    // How many entries the scratch folder holds.
+    int Entries() const {
+        WIN32_FIND_DATAA found;
+        HANDLE search = FindFirstFileA(At("*").c_str(), &found);
+        int count = 0;
+        if (search == INVALID_HANDLE_VALUE) return count;
+        do {
+            count += std::strcmp(found.cFileName, ".") && std::strcmp(found.cFileName, "..");
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
+        return count;
+    }
+    Win32Os os;
+    platform::win32::Win32Forms forms{GetModuleHandleA(nullptr)};
+};
+
+TEST_F(InstallLogTest, TemporariesOfKilledRunsChangeNothing) {
+    WriteBytes(At("LiveUpdateSetup.log.new~"), "killed before its rename");
+    WriteBytes(OwnName() + ".new~", "killed, and its process id used again");
+    WriteBytes(At("LiveUpdateSetup.log"), "an earlier run\r\n");
+    RunLog();
+    EXPECT_TRUE(EndsWithLastLine(At("LiveUpdateSetup.log")));
+    EXPECT_EQ(ReadBytes(At("LiveUpdateSetup.log.new~")), "killed before its rename");
+    EXPECT_EQ(ReadBytes(OwnName() + ".new~"), "killed, and its process id used again");
+    EXPECT_EQ(Entries(), 3) << "a temporary of this run is left";
+}
+
+// Held open as a running install holds its log.
+HANDLE HoldAsARunningInstall(const std::string& path) {
+    return CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+TEST_F(InstallLogTest, RefusalForAnotherInstallWritesBesideTheRunningLog) {
+    WriteBytes(At("LiveUpdateSetup.log"), "running\r\n");
+    HANDLE held = HoldAsARunningInstall(At("LiveUpdateSetup.log"));
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    RunLog(setup::Refusal::kAnotherInstall);
+    CloseHandle(held);
+    EXPECT_EQ(ReadBytes(At("LiveUpdateSetup.log")), "running\r\n");
+    EXPECT_TRUE(EndsWithLastLine(OwnName()));
+    EXPECT_EQ(Entries(), 2);
+}
+
+// An install that is not refused replaces the held log if the system lets a
+// rename replace an open file, or writes beside it: either way the log is
+// written, once, and no temporary is left.
+TEST_F(InstallLogTest, LogHeldOpenIsReplacedOrPassedOver) {
+    WriteBytes(At("LiveUpdateSetup.log"), "running\r\n");
+    HANDLE held = HoldAsARunningInstall(At("LiveUpdateSetup.log"));
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    RunLog();
+    CloseHandle(held);
+    const bool replaced = EndsWithLastLine(At("LiveUpdateSetup.log"));
+    std::cout << "[ observed ] a rename over a log held open " << (replaced ? "replaced it" : "failed") << "\n";
+    if (!replaced) {
+        EXPECT_EQ(ReadBytes(At("LiveUpdateSetup.log")), "running\r\n");
+    }
+    EXPECT_NE(replaced, EndsWithLastLine(OwnName()));
+    EXPECT_EQ(Entries(), replaced ? 1 : 2);
+}
+
+TEST_F(InstallLogTest, FolderAtTheNameIsPassedOver) {
+    ASSERT_TRUE(CreateDirectoryA(At("LiveUpdateSetup.log").c_str(), nullptr));
+    WriteBytes(OwnName(), "an earlier run with the same process id");
+    RunLog();
+    EXPECT_NE(Attributes(At("LiveUpdateSetup.log")) & FILE_ATTRIBUTE_DIRECTORY, 0u);
+    EXPECT_EQ(ReadBytes(OwnName()), "an earlier run with the same process id");
+    EXPECT_TRUE(EndsWithLastLine(OwnName("-2")));
+    EXPECT_EQ(Entries(), 3);
+}
+
+TEST_F(InstallLogTest, LinkIsReplacedNeverWrittenThrough) {
+    using CreateLink = BOOLEAN(WINAPI*)(LPCSTR, LPCSTR, DWORD);
+    const auto createLink = reinterpret_cast<CreateLink>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "CreateSymbolicLinkA")));
+    WriteBytes(At("system.ini"), "precious");
+    if (!createLink || !createLink(At("LiveUpdateSetup.log").c_str(), At("system.ini").c_str(), 0))
+        GTEST_SKIP() << "no symbolic link here (error " << GetLastError() << "); the end-to-end test plants one";
+    RunLog();
+    EXPECT_EQ(ReadBytes(At("system.ini")), "precious");
+    EXPECT_EQ(Attributes(At("LiveUpdateSetup.log")) & FILE_ATTRIBUTE_REPARSE_POINT, 0u);
+    EXPECT_TRUE(EndsWithLastLine(At("LiveUpdateSetup.log")));
+}
+
+// ---- The install lock ---------------------------------------------------------
+
+std::string OwnerText(HANDLE object) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    PSID owner = nullptr;
+    char* text = nullptr;
+    if (GetSecurityInfo(object, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
+                        &descriptor) != ERROR_SUCCESS)
+        return "unreadable";
+    if (!owner) {
+        LocalFree(descriptor);
+        return "nobody";
+    }
+    std::string result = ConvertSidToStringSidA(owner, &text) ? text : "?";
+    LocalFree(text);
+    LocalFree(descriptor);
+    return result;
+}
+
+// A mutex of the lock's name that a plain program made (default security,
+// owned by whoever ran it) does not keep the install out; the installer's
+// own lock does. The lock taken here is held until the test program ends.
+TEST(InstallLockTest, AnotherProgramsMutexDoesNotBlockButAnInstallersDoes) {
+    Win32Os os;
+    HANDLE squatter = CreateMutexA(nullptr, FALSE, "Global\\LiveUpdateSetup.Installing");
+    ASSERT_TRUE(squatter);
+    ASSERT_NE(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+    std::cout << "[ observed ] a plain program's mutex is owned by " << OwnerText(squatter) << "\n";
+    EXPECT_EQ(os.TakeInstallLock(), platform::InstallLock::kSquatted);
+    CloseHandle(squatter);
+
+    EXPECT_EQ(os.TakeInstallLock(), platform::InstallLock::kTaken);
+    HANDLE ours = OpenMutexA(SYNCHRONIZE | READ_CONTROL, FALSE, "Global\\LiveUpdateSetup.Installing");
+    ASSERT_TRUE(ours);
+    std::cout << "[ observed ] the installer's mutex is owned by " << OwnerText(ours) << "\n";
+    CloseHandle(ours);
+    EXPECT_EQ(os.TakeInstallLock(), platform::InstallLock::kHeldByInstaller);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "platform/install_lock.h"
 #include "platform/runtime_error.h"
 #include "platform/win32/shell_win32.h"
 #include "platform/win32/user_hives_win32.h"
@@ -186,22 +187,87 @@ std::unique_ptr<InputFile> Win32Os::OpenForReading(const std::string& path) {
     return std::make_unique<Win32InputFile>(file);
 }
 
+namespace {
+// A security descriptor that lets only Administrators and the system account
+// open the lock, owned by Administrators where the token allows it.
+class InstallLockSecurity {
+public:
+    explicit InstallLockSecurity(bool ownedByAdministrators) {
+        attributes_ = {sizeof attributes_, &descriptor_, FALSE};
+        const Sid& admins = AdministratorsSid();
+        const Sid& system = SystemSid();
+        const bool made = InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION) &&
+                          InitializeAcl(Acl(), sizeof acl_, ACL_REVISION) &&
+                          AddAccessAllowedAce(Acl(), ACL_REVISION, MUTEX_ALL_ACCESS, SidOf(admins)) &&
+                          AddAccessAllowedAce(Acl(), ACL_REVISION, MUTEX_ALL_ACCESS, SidOf(system)) &&
+                          SetSecurityDescriptorDacl(&descriptor_, TRUE, Acl(), FALSE) &&
+                          (!ownedByAdministrators || SetSecurityDescriptorOwner(&descriptor_, SidOf(admins), FALSE));
+        if (!made) attributes_.lpSecurityDescriptor = nullptr;  // the system's default
+    }
+    SECURITY_ATTRIBUTES* Attributes() { return &attributes_; }
+
+private:
+    static PSID SidOf(const Sid& sid) { return const_cast<uint8_t*>(sid.data()); }
+    ACL* Acl() { return reinterpret_cast<ACL*>(acl_); }
+    SECURITY_ATTRIBUTES attributes_;
+    SECURITY_DESCRIPTOR descriptor_;
+    alignas(DWORD) BYTE acl_[64];  // the header and two entries of at most 24 bytes
+};
+
+// The mutex, or null; GetLastError tells whether it existed. An owner the
+// token may not assign is left to the system's default.
+HANDLE CreateGuardedMutex(const char* name) {
+    InstallLockSecurity owned(true);
+    HANDLE mutex = CreateMutexA(owned.Attributes(), FALSE, name);
+    if (mutex || GetLastError() != ERROR_INVALID_OWNER) return mutex;
+    InstallLockSecurity defaultOwner(false);
+    return CreateMutexA(defaultOwner.Attributes(), FALSE, name);
+}
+
+// Whether the object's security could be read; `owner` is then its owner,
+// empty when it has none.
+bool ReadOwner(HANDLE object, Sid& owner) {
+    alignas(DWORD) BYTE buffer[256];
+    DWORD needed = 0;
+    PSID sid = nullptr;
+    BOOL defaulted = FALSE;
+    if (!GetKernelObjectSecurity(object, OWNER_SECURITY_INFORMATION, buffer, sizeof buffer, &needed) ||
+        !GetSecurityDescriptorOwner(buffer, &sid, &defaulted))
+        return false;
+    const auto* bytes = static_cast<const uint8_t*>(sid);
+    owner.assign(bytes, sid ? bytes + GetLengthSid(sid) : bytes);
+    return true;
+}
+
+// The 95 family knows no security and no namespaces: a plain name.
+InstallLock TakePlainLock(const char* name) {
+    HANDLE mutex = CreateMutexA(nullptr, FALSE, name);
+    if (!mutex || GetLastError() != ERROR_ALREADY_EXISTS) return InstallLock::kTaken;
+    CloseHandle(mutex);
+    return InstallLock::kHeldByInstaller;
+}
+}  // namespace
+
 // One mutex for the whole machine: in the global namespace, so that
 // installs in other logon sessions (a deployment tool's service) see it.
-// The 95 family and NT 4 without terminal services know no namespaces.
-// A mutex that exists but may not be opened (another user's) is held too.
-bool Win32Os::TakeInstallLock() {
+// NT 4 without terminal services knows no namespaces. Only Administrators
+// and the system account may open it, so that no other user can take the
+// name first and keep every install out; a mutex of the name that another
+// program made is no reason to refuse.
+InstallLock Win32Os::TakeInstallLock() {
     static const char kGlobalName[] = "Global\\LiveUpdateSetup.Installing";
     const char* const kName = kGlobalName + 7;
-    HANDLE mutex = CreateMutexA(nullptr, FALSE, Is95Family() ? kName : kGlobalName);
-    if (!mutex && GetLastError() == ERROR_ACCESS_DENIED) return false;
-    if (!mutex) mutex = CreateMutexA(nullptr, FALSE, kName);
-    if (!mutex) return true;  // no lock to be had: do not refuse the install for it
-    if (GetLastError() == ERROR_ALREADY_EXISTS) {
-        CloseHandle(mutex);
-        return false;
-    }
-    return true;  // the handle stays open until the program ends
+    if (Is95Family()) return TakePlainLock(kName);
+    HANDLE mutex = CreateGuardedMutex(kGlobalName);
+    if (!mutex && GetLastError() == ERROR_ACCESS_DENIED) return ExistingInstallLock(Sid());
+    if (!mutex) mutex = CreateGuardedMutex(kName);
+    if (!mutex || GetLastError() != ERROR_ALREADY_EXISTS) return InstallLock::kTaken;  // held until the end
+    Sid owner;
+    const bool read = ReadOwner(mutex, owner);
+    CloseHandle(mutex);
+    // Opened with all access, its owner is readable; should it not be, the
+    // lock counts as held.
+    return read ? ExistingInstallLock(owner) : InstallLock::kHeldByInstaller;
 }
 
 std::string Win32Os::GetProgramsFolder(bool allUsers) { return ProgramsFolder(allUsers); }
@@ -244,36 +310,18 @@ private:
 };
 }  // namespace
 
-namespace {
-// Others may read the log while the install writes it; on the NT family it
-// may also be renamed while open.
-HANDLE CreateLog(const std::string& path, DWORD disposition, bool renamable) {
-    const DWORD share = FILE_SHARE_READ | (renamable ? FILE_SHARE_DELETE : 0);
-    return CreateFileA(path.c_str(), GENERIC_WRITE, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
-}
-}  // namespace
-
-// A fresh log never writes through whatever stands at its name, such as a
-// link planted in a folder that others can write, and never removes it by
-// name (Wine removes a link's target then). It is created new under a
-// temporary name and renamed over the name, which replaces a link itself.
-// The 95 family knows no links: there the old log is removed first.
-std::unique_ptr<LogFile> Win32Os::CreateLogFile(const std::string& path, LogCreation how) {
-    HANDLE file = INVALID_HANDLE_VALUE;
-    if (how == LogCreation::kAsGiven) {
-        file = CreateLog(path, CREATE_ALWAYS, false);
-    } else if (how == LogCreation::kNewOnly || Is95Family()) {
-        if (how == LogCreation::kFresh) ::DeleteFileA(path.c_str());
-        file = CreateLog(path, CREATE_NEW, false);
-    } else {
-        const std::string temporary = path + ".new~";
-        file = CreateLog(temporary, CREATE_NEW, true);
-        // Should the rename fail, the log keeps its temporary name.
-        if (file != INVALID_HANDLE_VALUE) MoveFileReplaceA(temporary, path);
-    }
+// Created new, never through anything at the name. Others may read the log
+// while the install writes it; on the NT family it may also be renamed while
+// open (the 95 family refuses that sharing flag).
+std::unique_ptr<LogFile> Win32Os::CreateLogFile(const std::string& path) {
+    const DWORD share = FILE_SHARE_READ | (Is95Family() ? 0 : FILE_SHARE_DELETE);
+    HANDLE file =
+        CreateFileA(path.c_str(), GENERIC_WRITE, share, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return nullptr;
     return std::make_unique<Win32LogFile>(file);
 }
+
+uint32_t Win32Os::ProcessId() { return GetCurrentProcessId(); }
 
 int32_t Win32Os::GetVersionExA(OsVersionInfo& info) {
     static_assert(sizeof(OSVERSIONINFOA) == sizeof(OsVersionInfo), "same record");

@@ -30,14 +30,15 @@ public:
     void CloseProgram(ProgramHandle program) override;
     uint32_t TickCount() override;
     std::unique_ptr<InputFile> OpenForReading(const std::string& path) override;
-    bool TakeInstallLock() override;
+    InstallLock TakeInstallLock() override;
     std::string GetProgramsFolder(bool allUsers) override;
     bool CreateFolder(const std::string& path) override;
     bool CreateShortcut(const std::string& linkPath, const std::string& target,
                         const std::string& workingFolder) override;
     std::string GetTempFolder() override;
     std::string LocalTimestamp() override;
-    std::unique_ptr<LogFile> CreateLogFile(const std::string& path, LogCreation how) override;
+    std::unique_ptr<LogFile> CreateLogFile(const std::string& path) override;
+    uint32_t ProcessId() override;
     int32_t GetVersionExA(OsVersionInfo& info) override;
     int32_t ExitWindowsEx(uint32_t flags, uint32_t reserved) override;
     int32_t LoadTypeLib(const std::u16string& path, TypeLibHandle& library) override;
