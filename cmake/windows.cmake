@@ -10,10 +10,10 @@ target_sources(installer_core PRIVATE ${WIN32_SOURCES})
 target_compile_definitions(installer_core PUBLIC WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0500 WINVER=0x0500)
 # Arguments pushed instead of stored, and the stack aligned as the Win32
 # calling convention has it (4 bytes): smaller code. Stack probes are then
-# not made, so no frame may reach the 4 KiB guard page: the warning keeps
-# every frame well below it.
+# not made, so no frame may reach the 4 KiB guard page: a frame larger than
+# 3 KiB fails the build.
 target_compile_options(installer_core PUBLIC -Os -ffunction-sections -fdata-sections -mno-stack-arg-probe
-                       -mpreferred-stack-boundary=2 -Wframe-larger-than=3072)
+                       -mpreferred-stack-boundary=2 -Werror=frame-larger-than=3072)
 
 set(LU_SYSTEM_LIBS ole32 oleaut32 uuid user32 gdi32 advapi32 kernel32)
 target_link_libraries(installer_core PUBLIC ${LU_SYSTEM_LIBS})

@@ -65,6 +65,8 @@ public:
     std::unique_ptr<platform::LogFile> CreateLogFile(const std::string&) override { return nullptr; }
     uint32_t ProcessId() override { return 0; }
     int32_t GetVersionExA(platform::OsVersionInfo& info) override;
+    // lucheck runs where the system saves every register the processor has.
+    bool ProcessorFeaturePresent(uint32_t) override { return true; }
     int32_t ExitWindowsEx(uint32_t, uint32_t) override { return 0; }
     int32_t LoadTypeLib(const std::u16string&, platform::TypeLibHandle& library) override {
         library = nullptr;

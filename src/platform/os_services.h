@@ -22,6 +22,8 @@ static_assert(sizeof(OsVersionInfo) == 148, "version record is 148 bytes");
 
 constexpr int kWindowStyleMinimizedFocus = 2;
 constexpr uint32_t kExitWindowsReboot = 2;
+// The processor's SSE instructions, and the system saves their registers.
+constexpr uint32_t kFeatureSseInstructions = 6;  // PF_XMMI_INSTRUCTIONS_AVAILABLE
 
 // Outcome of moving a file over an existing one in a single step.
 enum class MoveResult {
@@ -152,6 +154,9 @@ public:
     virtual uint32_t ProcessId() = 0;
 
     virtual int32_t GetVersionExA(OsVersionInfo& info) = 0;
+    // Whether the processor has the feature and the system supports it
+    // (PF_... numbers); false where the system cannot tell.
+    virtual bool ProcessorFeaturePresent(uint32_t feature) = 0;
     virtual int32_t ExitWindowsEx(uint32_t flags, uint32_t reserved) = 0;
 
     // Zero on success; `library` then holds the loaded type library.

@@ -4,6 +4,7 @@
 #include <map>
 
 #include "platform/text.h"
+#include "setup/system_platform.h"
 #include "setup/update_list.h"
 
 namespace setup {
@@ -116,8 +117,15 @@ struct Progress {
     }
 };
 
-bool Hash(platform::InputFile& file, std::vector<uint8_t>& buffer, Sha256Digest& digest, Progress* progress) {
-    Sha256 hash;
+// The SHA extensions only where the system saves their registers.
+Sha256Engine EngineFor(platform::OsServices& os) {
+    return ShaExtensionsAvailable() && SystemSavesSseState(os) ? Sha256Engine::kShaExtensions
+                                                               : Sha256Engine::kPortable;
+}
+
+bool Hash(platform::InputFile& file, std::vector<uint8_t>& buffer, Sha256Digest& digest, Progress* progress,
+          Sha256Engine engine) {
+    Sha256 hash(engine);
     for (int64_t n; (n = file.Read(buffer.data(), buffer.size())) != 0;) {
         if (n < 0) return false;
         hash.Update(buffer.data(), std::size_t(n));
@@ -167,7 +175,7 @@ void CheckTargets(platform::OsServices& os, const std::string& base, const std::
         if (findings.Full()) return;
         const auto file = os.OpenForReading(base + target.name);
         Sha256Digest digest;
-        if (!file || !Hash(*file, buffer, digest, &progress))
+        if (!file || !Hash(*file, buffer, digest, &progress, EngineFor(os)))
             findings.Add(target.name, 0, SealFault::kUnreadable);
         else if (digest != target.seal.digest)
             findings.Add(target.name, 0, SealFault::kMismatch, target.seal.line);
@@ -210,7 +218,7 @@ const char* SealFaultText(SealFault fault) {
 bool HashFile(platform::OsServices& os, const std::string& path, Sha256Digest& digest) {
     auto file = os.OpenForReading(path);
     std::vector<uint8_t> buffer(kChunk);
-    return file && Hash(*file, buffer, digest, nullptr);
+    return file && Hash(*file, buffer, digest, nullptr, EngineFor(os));
 }
 
 std::string SealLine(const std::string& name, const Sha256Digest& digest) {

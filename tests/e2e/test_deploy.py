@@ -297,6 +297,30 @@ class DeployScenarios(winehost.WineTestCase):
         self.assert_nothing_changed()
         self.assertIn("Refused: " + DAMAGED, self.log_lines())
 
+    def test_names_with_a_folder_are_never_found_even_in_a_sealed_package(self):
+        # The seal passes over names that carry a folder, so the installer
+        # must never read them either: beside the package and above it lie
+        # files of those names, and neither is copied, registered or written
+        # outside the host folder.
+        body = BODY.replace("README.TXT", "README.TXT,SUB\\X.DLL,..\\X.DLL")
+        exe = self.package(body)
+        folder = self.seal(exe)
+        os.makedirs(os.path.join(folder, "SUB"))
+        for planted in (os.path.join(folder, "SUB", "X.DLL"), os.path.join(folder, "..", "X.DLL")):
+            with open(planted, "wb") as f:
+                f.write(payload("TVKCOM.dll"))
+        result = self.host.run_watched(exe, "/quiet", max_ms=RUN_MS)
+        self.assertEqual((result["exit"], result["visible"]), (1603, []))
+        self.assertFalse(os.path.exists(self.host.unix_path(r"C:\X.DLL")), "written outside the host folder")
+        self.assertEqual(sorted(os.listdir(self.host.unix_path(HOST))), ["README.TXT", "Sys", "TVKUPDT.EXE"])
+        log = self.log_lines()
+        self.assertIn("Package check: every file matches SHA256SUMS", log)
+        package = self.id().split(".")[-1]
+        for name, destination in ((r"SUB\X.DLL", HOST + r"\SUB\X.DLL"), (r"..\X.DLL", HOST + r"\..\X.DLL")):
+            self.assertIn(rf"C:\pkg\{package}\{name} -> {destination}: source not found", log)
+        self.assertEqual(log[-1], rf"Completed with failures; last trouble: Source file C:\pkg\{package}\..\X.DLL "
+                                  "not found; exit code 1603")
+
 
 if __name__ == "__main__":
     unittest.main(verbosity=2)

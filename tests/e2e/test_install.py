@@ -458,16 +458,20 @@ class InstallScenarios(winehost.WineTestCase):
     def test_failed_registrations_are_reported(self):
         # Each registration's result is known before the window completes: a
         # DllRegisterServer that fails, a /RegServer run that exits with 7 and
-        # a library without DllRegisterServer are reported; a library that
-        # needs a DLL listed after it loads on its second try.
+        # a library without DllRegisterServer are reported. The host holds an
+        # older TVKDEP.DLL, which TVKNEED.DLL (listed 300 files earlier, its
+        # registration taking seconds) imports: registrations start only once
+        # every file is in place, so regsvr32 never holds the old one while
+        # the walk must replace it.
         self.prepare_host()
         names = {"TVKNEED.DLL": "TVKNEED.dll", "TVKFAIL.DLL": "TVKFAIL.dll", "TVKBAD.EXE": "TVKBAD.exe",
                  "TVKDEP.DLL": "TVKDEP.dll"}
         log = installer_log(self.host)
         if log:
             os.remove(log)
-        # Enough files between the library and the one it needs that its
-        # first registration runs before the second is in place.
+        older_dep = payload("TVKDEP.dll") + b"version 1"  # still loads: the loader ignores what follows the image
+        with open(self.host.unix_path(HOST + r"\TVKDEP.DLL"), "wb") as f:
+            f.write(older_dep)
         fillers = [f"F{i:03d}.TXT" for i in range(300)]
         body = ("START\nFOLDER,SERVER\nFILE,TVKNEED.DLL,TVKFAIL.DLL,TVKBAD.EXE\n" +
                 "".join("FILE," + ",".join(fillers[i:i + 25]) + "\n" for i in range(0, len(fillers), 25)) +
@@ -485,12 +489,12 @@ class InstallScenarios(winehost.WineTestCase):
         self.host.screenshot(os.path.join(winehost.work_dir(), "registration-failed.png"))
         self.assert_registered("TVKNEED.DLL", rf"DllRegisterServer {HOST}\TVKNEED.DLL")
         self.assertIsNone(self.registration("TVKFAIL.DLL"))
+        self.assertEqual(read_bytes(self.host, HOST + r"\TVKDEP.DLL"), payload("TVKDEP.dll"), "TVKDEP.DLL was not replaced")
 
         with open(installer_log(self.host), "rb") as f:
             text = f.read().decode("cp1252")
         regsvr32 = SYSTEM_DIR + "\\regsvr32.exe /s "
-        for expected in (f"{HOST}\\TVKNEED.DLL: {regsvr32}\"{HOST}\\TVKNEED.DLL\" ended with 3 (could not load the "
-                         "file or a DLL it needs); trying again once every file is in place",
+        for expected in (f"\\TVKDEP.DLL -> {HOST}\\TVKDEP.DLL: replaced; to register: {regsvr32}",
                          f"{HOST}\\TVKNEED.DLL: registered (",
                          f"{HOST}\\TVKFAIL.DLL: could not register: {regsvr32}\"{HOST}\\TVKFAIL.DLL\" ended with 5 "
                          "(DllRegisterServer failed)",

@@ -1,7 +1,8 @@
 // A component library for installation tests: registering it records the
 // module's own path under HKCU\Software\LiveUpdateTest, value = file name.
 // Built as TVKCOM.DLL, and with PAYLOAD_NEEDS_DEP as TVKNEED.DLL, which
-// imports a function of TVKDEP.DLL and so loads only where that is found.
+// imports a function of TVKDEP.DLL and so loads only where that is found,
+// and whose registration takes seconds (regsvr32 holds both files meanwhile).
 #include <windows.h>
 
 #ifdef PAYLOAD_NEEDS_DEP
@@ -37,6 +38,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
 extern "C" __declspec(dllexport) HRESULT __stdcall DllRegisterServer() {
 #ifdef PAYLOAD_NEEDS_DEP
     if (TvkDepAnswer() != 42) return E_FAIL;
+    Sleep(4000);
 #endif
     return Record("DllRegisterServer");
 }

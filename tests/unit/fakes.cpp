@@ -278,6 +278,9 @@ const std::vector<std::string>& FakeOs::LogLines() const {
 int32_t FakeOs::GetVersionExA(platform::OsVersionInfo& info) {
     if (info.dwOSVersionInfoSize != 148 || versionQueryFails) return 0;
     info.dwPlatformId = platformId;
+    info.dwMajorVersion = versionMajor;
+    info.dwMinorVersion = versionMinor;
+    info.dwBuildNumber = versionBuild;
     return 1;
 }
 

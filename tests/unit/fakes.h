@@ -76,6 +76,8 @@ public:
     bool logsUnwritable = false;
     uint32_t platformId = 2;
     bool versionQueryFails = false;
+    uint32_t versionMajor = 5, versionMinor = 1, versionBuild = 2600;
+    std::set<uint32_t> processorFeatures{platform::kFeatureSseInstructions};
     std::vector<uint32_t> exitRequests;
     std::set<std::u16string> typeLibraries;         // loadable type library paths
     std::vector<std::u16string> registeredTypeLibraries;
@@ -125,6 +127,7 @@ public:
     std::unique_ptr<platform::LogFile> CreateLogFile(const std::string& path) override;
     uint32_t ProcessId() override { return processId; }
     int32_t GetVersionExA(platform::OsVersionInfo& info) override;
+    bool ProcessorFeaturePresent(uint32_t feature) override { return processorFeatures.count(feature) != 0; }
     // The lines of the one log written, or none.
     const std::vector<std::string>& LogLines() const;
     int32_t ExitWindowsEx(uint32_t flags, uint32_t reserved) override;

@@ -340,6 +340,39 @@ TEST(PlatformTest, IdentifierAndFamily) {
     EXPECT_FALSE(setup::IsWin9X(os));
 }
 
+// The SHA extensions run only where the system saves the SSE registers.
+TEST(PlatformTest, SseStateSavedWhereTheSystemSaysSo) {
+    struct System {
+        uint32_t platform, major, minor, build;
+        bool sseReported;
+        bool saves;
+    };
+    const System systems[] = {
+        {2, 5, 1, 2600, true, true},                  // XP on a processor with SSE
+        {2, 5, 0, 2195, false, false},                // 2000 that reports none
+        {1, 4, 0, 950, true, false},                  // Windows 95
+        {1, 4, 10, 1998, true, false},                // the first Windows 98
+        {1, 4, 10, (4u << 24 | 10u << 16 | 2222u), false, true},  // 98 SE, version in the high word
+        {1, 4, 90, 3000, false, true},                // ME
+        {0, 3, 10, 0, true, false},                   // Win32s
+    };
+    for (const System& system : systems) {
+        fakes::Journal journal;
+        fakes::FakeOs os(journal);
+        os.platformId = system.platform;
+        os.versionMajor = system.major;
+        os.versionMinor = system.minor;
+        os.versionBuild = system.build;
+        if (!system.sseReported) os.processorFeatures.clear();
+        EXPECT_EQ(setup::SystemSavesSseState(os), system.saves) << system.major << "." << system.minor << "."
+                                                                << (system.build & 0xFFFF);
+    }
+    fakes::Journal journal;
+    fakes::FakeOs failing(journal);
+    failing.versionQueryFails = true;
+    EXPECT_FALSE(setup::SystemSavesSseState(failing));
+}
+
 }  // namespace
 
 namespace {

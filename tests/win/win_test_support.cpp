@@ -28,7 +28,7 @@ std::string ReadBytes(const std::string& path) {
         return std::string();
     }
     std::string bytes;
-    char chunk[4096];
+    char chunk[1024];
     DWORD n = 0;
     while (ReadFile(file, chunk, sizeof chunk, &n, nullptr) && n > 0) bytes.append(chunk, n);
     CloseHandle(file);

@@ -328,6 +328,12 @@ int32_t Win32Os::GetVersionExA(OsVersionInfo& info) {
     return ::GetVersionExA(reinterpret_cast<OSVERSIONINFOA*>(&info));
 }
 
+// Looked up: the 95 family's kernel32 may not have it.
+bool Win32Os::ProcessorFeaturePresent(uint32_t feature) {
+    const auto present = KernelFunction<BOOL(WINAPI*)(DWORD)>("IsProcessorFeaturePresent");
+    return present && present(feature);
+}
+
 int32_t Win32Os::ExitWindowsEx(uint32_t flags, uint32_t reserved) { return ::ExitWindowsEx(flags, reserved); }
 
 int32_t Win32Os::LoadTypeLib(const std::u16string& path, TypeLibHandle& library) {

@@ -40,6 +40,7 @@ public:
     std::unique_ptr<LogFile> CreateLogFile(const std::string& path) override;
     uint32_t ProcessId() override;
     int32_t GetVersionExA(OsVersionInfo& info) override;
+    bool ProcessorFeaturePresent(uint32_t feature) override;
     int32_t ExitWindowsEx(uint32_t flags, uint32_t reserved) override;
     int32_t LoadTypeLib(const std::u16string& path, TypeLibHandle& library) override;
     int32_t RegisterTypeLib(TypeLibHandle library, const std::u16string& path,
