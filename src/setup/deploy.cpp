@@ -331,10 +331,8 @@ void StartRegistrations(Context& ctx, MainWindow& window) {
         } else if (pending.command.empty()) {
             if (RegisterTypeLibraryOf(ctx, window, pending))
                 queue.erase(queue.begin() + static_cast<std::ptrdiff_t>(i));
-            else if (pending.attempt == 1 && i + 1 < queue.size())
-                TryAgainLater(queue, i);
             else
-                ++pending.attempt;  // the last one: tried again at once
+                TryAgainLater(queue, i);  // the last one is tried again at once
         } else if (StartRegistration(ctx, window, pending)) {
             ++running;
             ++i;

@@ -339,6 +339,24 @@ TEST(DeployTest, RegistrationProgramsStartMinimisedWhereTheFileIs) {
     EXPECT_EQ(d.os.programFolders, (std::vector<std::string>{"C:\\Vantrel", "C:\\Vantrel\\SYS"}));
 }
 
+// Registrations start in list order, a few at a time, and the rest as
+// programs end.
+TEST(DeployTest, AtMostEightRegistrationsRunAtOnce) {
+    Deployment d;
+    std::vector<std::string> commands;
+    for (int i = 10; i < 22; ++i) {
+        const std::string name = "D" + std::to_string(i) + ".DLL";
+        d.List("", name, "DLL");
+        commands.push_back(kRegsvr32 + "\"C:\\Vantrel\\" + name + "\"");
+        d.os.runMs[commands.back()] = 1000;
+    }
+    d.Deploy();
+    EXPECT_EQ(d.os.programs, std::vector<std::string>(commands.begin(), commands.begin() + 8));
+    d.Wait();
+    EXPECT_EQ(d.os.programs, commands);
+    EXPECT_EQ(d.os.openPrograms, 0);
+}
+
 TEST(DeployTest, Regsvr32IsQuotedWhenItsFolderHasASpace) {
     Deployment d;
     d.state.SystemDirectory = "D:\\My Windows\\System ";
