@@ -60,6 +60,7 @@ private:
     std::string AskHostFolder(std::string& origin);
     std::string FolderOfOtherUsers(std::string& origin);
     void SetProductPath(const std::string& folder);
+    void ReadFileList();
     void StartProgress(int checkSteps);
     bool PackageIsIntact();
     void FinishUnattended();

@@ -34,8 +34,7 @@ void frmUPDATE::cmdInstall_Click() {
     s.Log.Open(ctx_);
     if (!s.ProductPath.empty()) {
         rt.YieldToUI();
-        if (!setup::ReadUpdateList(ctx_))  // gone since start-up: nothing can be installed
-            setup::ReportFileError(ctx_, *this, setup::kSourceMissing, s.ServerPath + "\\UPDATE.LST");
+        ReadFileList();
         const bool sealed = !ctx_.os.FindFile(s.ServerPath + "\\" + setup::kSealFileName).empty();
         StartProgress(sealed ? kCheckSteps : 0);
         if (!PackageIsIntact()) return;
@@ -66,6 +65,22 @@ void frmUPDATE::cmdInstall_Click() {
     cmdCancel.SetCaption("Finish");
     Installing = false;
     FinishUnattended();
+}
+
+// A list gone since start-up installs nothing and counts as a failure. A
+// list without a body looks like a download cut off after its first line:
+// unattended, where nobody sees that nothing was listed, it is refused
+// before anything changes.
+void frmUPDATE::ReadFileList() {
+    auto& s = ctx_.state;
+    const setup::ListRead read = setup::ReadUpdateList(ctx_);
+    if (read == setup::ListRead::kMissing)
+        setup::ReportFileError(ctx_, *this, setup::kSourceMissing, s.ServerPath + "\\UPDATE.LST");
+    if (read == setup::ListRead::kNoBody && s.Options.Unattended())
+        Refuse(setup::Refusal::kPackageUnusable,
+               "UPDATE.LST lists no files: it ends without a START line. Nothing was installed; obtain the "
+               "package again.",
+               platform::kMsgStop, Caption());
 }
 
 // The bar covers the package check, every listed entry and the steps after.

@@ -45,12 +45,14 @@ BodyLine ReadBodyLine(const std::string& line, std::string& folder, std::vector<
     return BodyLine::kUnknownKeyword;
 }
 
-// Reads the open list after its header line, up to "END" or the end of the file.
-void ReadBody(platform::SequentialFiles& input, int fileNumber, std::vector<UpdateFileEntry>& files) {
+// Reads the open list after its header line, up to "END" or the end of the
+// file; false when it has no START line.
+bool ReadBody(platform::SequentialFiles& input, int fileNumber, std::vector<UpdateFileEntry>& files) {
     ListBodyReader reader;
     input.LineInput(fileNumber);  // the header belongs to start-up
     while (!input.Eof(fileNumber))
         if (reader.Read(input.LineInput(fileNumber), files) == BodyLine::kEnd) break;
+    return reader.InBody();
 }
 
 }  // namespace
@@ -95,23 +97,24 @@ int WebIdField(const std::string& systemName, const std::string& version) {
     return -1;
 }
 
-bool ReadUpdateList(Context& ctx) {
+ListRead ReadUpdateList(Context& ctx) {
     std::string path = ctx.state.ServerPath;
     AddDirSep(path);
     path += "UPDATE.LST";
-    if (ctx.os.FindFile(path).empty()) return false;
+    if (ctx.os.FindFile(path).empty()) return ListRead::kMissing;
 
     auto& input = ctx.rt.Files();
     const int fileNumber = input.FreeFile();
     input.OpenForInput(fileNumber, path);
+    bool body = false;
     try {
-        ReadBody(input, fileNumber, ctx.state.UpdateFiles);
+        body = ReadBody(input, fileNumber, ctx.state.UpdateFiles);
     } catch (...) {
         input.Close(fileNumber);
         throw;
     }
     input.Close(fileNumber);
-    return true;
+    return body ? ListRead::kRead : ListRead::kNoBody;
 }
 
 }  // namespace setup

@@ -7,9 +7,16 @@
 
 namespace setup {
 
+// What reading the list found.
+enum class ListRead {
+    kMissing,  // no UPDATE.LST
+    kNoBody,   // no START line: a list cut off after its header, or one that lists nothing
+    kRead,
+};
+
 // Appends every file the list's body names to UpdateFiles, in list order.
-// A missing list adds nothing; false then.
-bool ReadUpdateList(Context& ctx);
+// A missing list adds nothing.
+ListRead ReadUpdateList(Context& ctx);
 
 // What the reader made of one line after the header.
 enum class BodyLine {
@@ -29,6 +36,7 @@ public:
     // Takes the next line (untrimmed); FILE lines append to `files`.
     BodyLine Read(const std::string& line, std::vector<UpdateFileEntry>& files);
     const std::string& Folder() const { return folder_; }
+    bool InBody() const { return inBody_; }
 
 private:
     bool inBody_ = false;

@@ -106,6 +106,7 @@ class DeployScenarios(winehost.WineTestCase):
             ("no stored folder", ["/quiet"], no_setting, True, BODY, 1605),
             ("folder without the host", ["/quiet", "/DIR=C:\\Nowhere"], None, True, BODY, 1605),
             ("no UPDATE.LST", ["/quiet"], None, False, BODY, 1620),
+            ("a list cut off after its header", ["/quiet"], None, True, "", 1620),
             ("unsupported version", ["/quiet"], old_host, True, BODY, 1642),
             ("a listed file missing", ["/qn"], None, True, BODY.replace("README.TXT", "NOTHERE.DLL"), 1603),
         ]
@@ -122,6 +123,8 @@ class DeployScenarios(winehost.WineTestCase):
                 self.assertEqual(result["exit"], code)
                 self.assertEqual(result["visible"], [])
                 self.assertTrue(self.log_lines()[-1].endswith(f"exit code {code}"), self.log_lines())
+                if code == 1620:
+                    self.assert_nothing_changed()
                 if code == 1639:  # the reason names the wrong switch
                     wrong = [arg for arg in args if arg != "/quiet"][0]
                     refused = [line for line in self.log_lines() if line.startswith("Refused: ")]

@@ -303,6 +303,29 @@ TEST(RunModeTest, PassiveInstallRoutesMessagesAndClosesItself) {
     EXPECT_EQ(in.window->prgInstall.Value(), in.window->prgInstall.Max());
 }
 
+// A list that ends after its header (a download cut off there) changes
+// nothing unattended and ends with 1620; attended, the install goes on as
+// it always has.
+TEST(RunModeTest, ListWithoutBodyIsRefusedUnattended) {
+    for (const char* arguments : {"/quiet", "/passive", ""}) {
+        SCOPED_TRACE(arguments);
+        PackageInstaller in(arguments);
+        in.WriteList(std::string(Installer::kHeader) + "\r\n");
+        ASSERT_FALSE(in.Load());
+        in.journal.clear();
+        if (in.state.Options.Unattended()) {
+            EXPECT_THROW(in.forms.RunScheduled(), fakes::ProgramEnded);
+            EXPECT_EQ(in.End(), 1620);
+            for (const char* effect : {"copy ", "ini write ", "dde ", "run ", "shortcut "})
+                for (const auto& entry : in.journal) EXPECT_NE(entry.rfind(effect, 0), 0u) << entry;
+        } else {
+            in.window->cmdInstall_Click();
+            EXPECT_EQ(in.os.ini["C:\\Vantrel\\Sys\\TOVASK.INI"]["WEB"]["UPDATEONLINE"], "WEB130");
+            EXPECT_EQ(in.End(), 0);
+        }
+    }
+}
+
 // A damaged sealed package is refused before anything is copied, written
 // or sent to the shell.
 TEST(RunModeTest, DamagedSealRefusesBeforeAnyEffect) {
