@@ -1,0 +1,89 @@
+#include "setup/install_record.h"
+
+namespace setup {
+
+namespace {
+
+const char* const kKindWords[] = {"begun", "temporary", "created", "replaced", "kept",
+                                  "registered", "shared", "setting", "start menu", "ended"};
+constexpr int kKinds = sizeof kKindWords / sizeof kKindWords[0];
+
+void AppendEscaped(std::string& line, const std::string& field) {
+    for (const char c : field) {
+        switch (c) {
+        case '\t': line += "%09"; break;
+        case '\r': line += "%0D"; break;
+        case '\n': line += "%0A"; break;
+        case '%': line += "%25"; break;
+        default: line += c;
+        }
+    }
+}
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// Undoes AppendEscaped; anything else after a '%' stays as it is.
+std::string Unescaped(const std::string& field) {
+    std::string text;
+    for (std::size_t i = 0; i < field.size(); ++i) {
+        const int high = i + 2 < field.size() && field[i] == '%' ? HexDigit(field[i + 1]) : -1;
+        const int low = high >= 0 ? HexDigit(field[i + 2]) : -1;
+        if (low >= 0) {
+            text += static_cast<char>(high << 4 | low);
+            i += 2;
+        } else {
+            text += field[i];
+        }
+    }
+    return text;
+}
+
+bool ParseLine(const std::string& line, RecordEntry& entry) {
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    for (std::size_t tab; (tab = line.find('\t', start)) != std::string::npos; start = tab + 1)
+        parts.push_back(line.substr(start, tab - start));
+    parts.push_back(line.substr(start));
+    for (int kind = 0; kind < kKinds; ++kind) {
+        if (parts[0] != kKindWords[kind]) continue;
+        entry.kind = static_cast<RecordKind>(kind);
+        entry.fields.clear();
+        for (std::size_t i = 1; i < parts.size(); ++i) entry.fields.push_back(Unescaped(parts[i]));
+        return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+std::string FormatRecordLine(const RecordEntry& entry) {
+    std::string line = kKindWords[static_cast<int>(entry.kind)];
+    for (const std::string& field : entry.fields) {
+        line += '\t';
+        AppendEscaped(line, field);
+    }
+    return line;
+}
+
+std::vector<RecordEntry> ParseRecord(const std::string& text) {
+    std::vector<RecordEntry> entries;
+    std::size_t start = 0;
+    for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+        std::string line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        RecordEntry entry;
+        if (!line.empty() && line[0] != '#' && ParseLine(line, entry)) entries.push_back(std::move(entry));
+    }
+    return entries;  // what follows the last line end was cut off
+}
+
+std::string RecordHeading() {
+    return "# Live Update install record: each change an install made, oldest first, one a line, its fields "
+           "separated by tabs.\r\n";
+}
+
+}  // namespace setup

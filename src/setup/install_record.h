@@ -1,0 +1,44 @@
+#pragma once
+// The install record: every change an install makes, one line per change,
+// written before the change is made, so that an uninstall can undo exactly
+// what was done, newest first, even after an install that was killed.
+// Plain text for support staff: the change's kind, then its fields, tab
+// separated, each line ended by CRLF. Reinstalls append to the same record.
+#include <string>
+#include <vector>
+
+namespace setup {
+
+constexpr const char* kRecordFileName = "Install record.txt";
+
+enum class RecordKind {
+    kBegun,       // an install began: date, installer version, host folder
+    kTemporary,   // a temporary file about to be written: path
+    kCreated,     // a new file: path, SHA-256 of what was installed
+    kReplaced,    // path, where its previous content is kept, previous SHA-256, installed SHA-256
+    kKept,        // a system file that was there already and stays: path
+    kRegistered,  // how (regsvr32, server, type library), path
+    kShared,      // a shared-file count raised: path, the count before (0: none)
+    kSetting,     // settings file, section, key, "absent", "no section" or "value", the value before, written
+    kStartMenu,   // "shortcut" and the link's path, or "Program Manager", the group and the item
+    kEnded,       // the install ended: date, exit code
+};
+
+struct RecordEntry {
+    RecordKind kind = RecordKind::kBegun;
+    std::vector<std::string> fields;
+};
+
+// The line for the entry, without its line end. Tabs, line ends and '%'
+// inside a field are written as %09, %0D, %0A and %25.
+std::string FormatRecordLine(const RecordEntry& entry);
+
+// The entries of a record's text, in order. A last line without its line
+// end was cut off while it was written, before its change began: it is left
+// out. Lines of kinds this version does not know are passed over.
+std::vector<RecordEntry> ParseRecord(const std::string& text);
+
+// The text a new record starts with.
+std::string RecordHeading();
+
+}  // namespace setup

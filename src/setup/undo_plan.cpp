@@ -1,0 +1,199 @@
+#include "setup/undo_plan.h"
+
+#include <map>
+#include <set>
+
+#include "platform/text.h"
+
+namespace setup {
+
+namespace {
+
+const std::string& Field(const RecordEntry& entry, std::size_t index) {
+    static const std::string kNone;
+    return index < entry.fields.size() ? entry.fields[index] : kNone;
+}
+
+// Decides the steps newest first, keeping track of what the steps decided so
+// far will have changed, so that an older change is judged against the
+// state the newer ones leave (a file replaced by two installs, a value
+// written twice).
+class Planner {
+public:
+    Planner(const std::vector<RecordEntry>& record, UndoWorld& world, const std::vector<std::string>& allowed)
+        : record_(record), world_(world), allowed_(allowed) {}
+
+    std::vector<UndoStep> Run() {
+        for (std::size_t i = record_.size(); i-- > 0;) Undo(i);
+        return std::move(steps_);
+    }
+
+private:
+    void Undo(std::size_t index) {
+        const RecordEntry& e = record_[index];
+        switch (e.kind) {
+        case RecordKind::kTemporary: UndoTemporary(Field(e, 0)); break;
+        case RecordKind::kCreated: UndoCreated(Field(e, 0), Field(e, 1)); break;
+        case RecordKind::kReplaced: UndoReplaced(Field(e, 0), Field(e, 1), Field(e, 2), Field(e, 3)); break;
+        case RecordKind::kRegistered: UndoRegistered(Field(e, 0), Field(e, 1), index); break;
+        case RecordKind::kShared: UndoShared(Field(e, 0)); break;
+        case RecordKind::kSetting: UndoSetting(e); break;
+        case RecordKind::kStartMenu: UndoStartMenu(e); break;
+        case RecordKind::kBegun:
+        case RecordKind::kKept:
+        case RecordKind::kEnded: break;
+        }
+    }
+
+    void UndoTemporary(const std::string& path) {
+        if (Allowed(path) && !Digest(path).empty()) Add(UndoAction::kRemoveTemporary, path);
+        digests_[Key(path)] = std::string();
+    }
+
+    void UndoCreated(const std::string& path, const std::string& installed) {
+        const std::string now = Digest(path);
+        if (now.empty()) return;  // already gone
+        if (!Allowed(path)) return Leave(path, "outside the folders an uninstall may change");
+        if (stillShared_.count(Key(path))) return Leave(path, "other programs still use it");
+        if (now != installed) return Leave(path, "changed since it was installed");
+        Add(UndoAction::kDelete, path);
+        digests_[Key(path)] = std::string();
+    }
+
+    void UndoReplaced(const std::string& path, const std::string& kept, const std::string& before,
+                      const std::string& installed) {
+        const std::string now = Digest(path);
+        if (now == before && !now.empty()) return;  // never replaced
+        if (!now.empty() && now != installed) return Leave(path, "changed since it was installed");
+        if (!Allowed(path) || !Allowed(kept)) return Leave(path, "outside the folders an uninstall may change");
+        if (Digest(kept) != before) {
+            if (!now.empty()) Leave(path, "its previous content is no longer kept");
+            return;
+        }
+        UndoStep step = Step(UndoAction::kRestore, path);
+        step.other = kept;
+        steps_.push_back(step);
+        digests_[Key(path)] = before;
+        digests_[Key(kept)] = std::string();
+    }
+
+    // Only a file this product created is unregistered, and only when it is
+    // deleted: unchanged, and no other program still counts it.
+    void UndoRegistered(const std::string& how, const std::string& path, std::size_t index) {
+        const RecordEntry* created = CreatedBefore(path, index);
+        if (!created || Digest(path) != Field(*created, 1)) return;
+        if (SharedEntry(path) && CountNow(path) > 1) return;
+        UndoStep step = Step(UndoAction::kUnregister, path);
+        step.other = how;
+        steps_.push_back(step);
+    }
+
+    void UndoShared(const std::string& path) {
+        const uint32_t count = CountNow(path);
+        if (count == 0) return;  // someone removed it
+        counts_[Key(path)] = count - 1;
+        if (count > 1) stillShared_.insert(Key(path));
+        UndoStep step = Step(count > 1 ? UndoAction::kLowerShared : UndoAction::kRemoveShared, path);
+        step.count = count - 1;
+        steps_.push_back(step);
+    }
+
+    void UndoSetting(const RecordEntry& e) {
+        const std::string& file = Field(e, 0);
+        const std::string& section = Field(e, 1);
+        const std::string& key = Field(e, 2);
+        const std::string& state = Field(e, 3);
+        std::string now;
+        const bool present = Setting(file, section, key, now);
+        if (!present && state != "value") return;  // already as it was
+        if (!present || now != Field(e, 5))
+            return Leave(file, platform::Cat({"[", section, "] ", key, " changed since it was written"}));
+        UndoStep step = Step(state == "value" ? UndoAction::kSetSetting : UndoAction::kRemoveSetting, file);
+        step.other = section;
+        step.key = key;
+        step.value = Field(e, 4);
+        step.sectionMade = state == "no section";
+        steps_.push_back(step);
+        settings_[file + "\t" + section + "\t" + key] = {state == "value", Field(e, 4)};
+    }
+
+    void UndoStartMenu(const RecordEntry& e) {
+        if (Field(e, 0) == "shortcut") return Add(UndoAction::kRemoveShortcut, Field(e, 1));
+        UndoStep step = Step(UndoAction::kRemoveProgramItem, Field(e, 1));
+        step.key = Field(e, 2);
+        steps_.push_back(step);
+    }
+
+    // ---- what the machine will hold once the steps so far are taken
+
+    static std::string Key(const std::string& path) { return platform::UCase(path); }
+
+    std::string Digest(const std::string& path) {
+        const auto known = digests_.find(Key(path));
+        return known != digests_.end() ? known->second : world_.FileDigest(path);
+    }
+
+    uint32_t CountNow(const std::string& path) {
+        const auto known = counts_.find(Key(path));
+        return known != counts_.end() ? known->second : world_.SharedCount(path);
+    }
+
+    bool Setting(const std::string& file, const std::string& section, const std::string& key, std::string& value) {
+        const auto known = settings_.find(file + "\t" + section + "\t" + key);
+        if (known == settings_.end()) return world_.SettingValue(file, section, key, value);
+        value = known->second.second;
+        return known->second.first;
+    }
+
+    const RecordEntry* CreatedBefore(const std::string& path, std::size_t index) const {
+        for (std::size_t i = index; i-- > 0;)
+            if (record_[i].kind == RecordKind::kCreated && Key(Field(record_[i], 0)) == Key(path)) return &record_[i];
+        return nullptr;
+    }
+
+    bool SharedEntry(const std::string& path) const {
+        for (const RecordEntry& e : record_)
+            if (e.kind == RecordKind::kShared && Key(Field(e, 0)) == Key(path)) return true;
+        return false;
+    }
+
+    bool Allowed(const std::string& path) const {
+        if (path.find("..") != std::string::npos) return false;
+        for (const std::string& folder : allowed_)
+            if (!folder.empty() && path.size() > folder.size() && path[folder.size()] == '\\' &&
+                Key(path.substr(0, folder.size())) == Key(folder))
+                return true;
+        return false;
+    }
+
+    static UndoStep Step(UndoAction action, const std::string& path) {
+        UndoStep step;
+        step.action = action;
+        step.path = path;
+        return step;
+    }
+    void Add(UndoAction action, const std::string& path) { steps_.push_back(Step(action, path)); }
+    void Leave(const std::string& path, const std::string& why) {
+        UndoStep step = Step(UndoAction::kLeave, path);
+        step.other = why;
+        steps_.push_back(step);
+    }
+
+    const std::vector<RecordEntry>& record_;
+    UndoWorld& world_;
+    const std::vector<std::string>& allowed_;
+    std::vector<UndoStep> steps_;
+    std::map<std::string, std::string> digests_;  // by upper-cased path; empty: no file
+    std::map<std::string, uint32_t> counts_;
+    std::map<std::string, std::pair<bool, std::string>> settings_;  // present, value
+    std::set<std::string> stillShared_;
+};
+
+}  // namespace
+
+std::vector<UndoStep> PlanUndo(const std::vector<RecordEntry>& record, UndoWorld& world,
+                               const std::vector<std::string>& allowedFolders) {
+    return Planner(record, world, allowedFolders).Run();
+}
+
+}  // namespace setup

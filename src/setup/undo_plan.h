@@ -1,0 +1,57 @@
+#pragma once
+// Undoing an install: from its record, newest change first, the steps that
+// put the host back as it was, each decided by what the machine holds now.
+// Only what the install left exactly as it left it is undone; anything
+// changed since stays and is named.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "setup/install_record.h"
+
+namespace setup {
+
+// What the machine holds now, as far as undoing needs to know.
+class UndoWorld {
+public:
+    virtual ~UndoWorld() = default;
+    // The file's SHA-256 in hex; empty when there is no such file.
+    virtual std::string FileDigest(const std::string& path) = 0;
+    // The settings value; false when there is none.
+    virtual bool SettingValue(const std::string& file, const std::string& section, const std::string& key,
+                              std::string& value) = 0;
+    // The file's shared-file count; 0 when it has none.
+    virtual uint32_t SharedCount(const std::string& path) = 0;
+};
+
+enum class UndoAction {
+    kRemoveTemporary,    // path: a temporary an interrupted install left
+    kDelete,             // path: a file the install created, unchanged since
+    kRestore,            // path gets back what `from` keeps
+    kUnregister,         // path, how (the record's word)
+    kSetSetting,         // file, section, key, value: the value before
+    kRemoveSetting,      // file, section, key; the section too when the install made it and it is empty
+    kLowerShared,        // path, count: the count after lowering
+    kRemoveShared,       // path: its count reached zero
+    kRemoveShortcut,     // path: the link, and its folder when that is left empty
+    kRemoveProgramItem,  // group, item: made by the Program Manager conversation
+    kLeave,              // path, why: changed since, kept content gone, outside the allowed folders
+};
+
+struct UndoStep {
+    UndoAction action = UndoAction::kLeave;
+    std::string path;   // the file, settings file, link, or Program Manager group
+    std::string other;  // where the content comes from, how it was registered, the section, or why it stays
+    std::string key;    // settings key, or Program Manager item
+    std::string value;  // the setting's value before
+    uint32_t count = 0;
+    bool sectionMade = false;  // the install made the settings section
+};
+
+// The steps for the record's entries, newest first. Files are deleted or
+// restored only below one of `allowedFolders` (each without a trailing
+// backslash, compared without regard to case).
+std::vector<UndoStep> PlanUndo(const std::vector<RecordEntry>& record, UndoWorld& world,
+                               const std::vector<std::string>& allowedFolders);
+
+}  // namespace setup

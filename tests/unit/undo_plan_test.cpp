@@ -1,0 +1,170 @@
+// The install record, written and read back, and the undo planner's
+// decisions against what the machine holds now.
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "setup/install_record.h"
+#include "setup/undo_plan.h"
+
+using setup::RecordEntry;
+using setup::RecordKind;
+using setup::UndoAction;
+
+namespace {
+
+TEST(InstallRecordTest, LinesReadBackAsWritten) {
+    const std::vector<RecordEntry> written = {
+        {RecordKind::kBegun, {"2026-12-07 10:30:00", "1.0.0.0", "C:\\Program Files\\Vantrel"}},
+        {RecordKind::kSetting, {"C:\\V\\Sys\\TOVASK.INI", "WEB", "UPDATEONLINE", "value", "a\tb%0D\r\n", "W"}},
+        {RecordKind::kStartMenu, {"Program Manager", "Vantrel - Ver 1.30", "Vantrel - Live Update"}}};
+    std::string text = setup::RecordHeading();
+    for (const RecordEntry& entry : written) text += setup::FormatRecordLine(entry) + "\r\n";
+    const auto read = setup::ParseRecord(text + "unknown kind\tfrom a later version\r\n");
+    ASSERT_EQ(read.size(), written.size());
+    for (std::size_t i = 0; i < read.size(); ++i) {
+        EXPECT_EQ(read[i].kind, written[i].kind);
+        EXPECT_EQ(read[i].fields, written[i].fields);
+    }
+}
+
+// A kill while the last line is written leaves it cut anywhere: the line
+// counts only once its line end is there.
+TEST(InstallRecordTest, ALastLineCutAnywhereIsLeftOut) {
+    const std::string first = setup::FormatRecordLine({RecordKind::kKept, {"C:\\W\\S.DLL"}}) + "\r\n";
+    const std::string last = setup::FormatRecordLine({RecordKind::kCreated, {"C:\\V\\A.DLL", "ab12"}}) + "\r\n";
+    for (std::size_t cut = 0; cut <= last.size(); ++cut) {
+        const auto read = setup::ParseRecord(first + last.substr(0, cut));
+        ASSERT_EQ(read.size(), cut == last.size() ? 2u : 1u) << cut;
+        if (read.size() == 2) {
+            EXPECT_EQ(read[1].fields, (std::vector<std::string>{"C:\\V\\A.DLL", "ab12"}));
+        }
+    }
+}
+
+struct World : setup::UndoWorld {
+    std::map<std::string, std::string> files;  // path -> digest
+    std::map<std::string, std::string> settings;
+    std::map<std::string, uint32_t> counts;
+    std::string FileDigest(const std::string& path) override { return files.count(path) ? files[path] : ""; }
+    bool SettingValue(const std::string& file, const std::string& section, const std::string& key,
+                      std::string& value) override {
+        const auto it = settings.find(file + "[" + section + "]" + key);
+        if (it == settings.end()) return false;
+        value = it->second;
+        return true;
+    }
+    uint32_t SharedCount(const std::string& path) override { return counts.count(path) ? counts[path] : 0; }
+};
+
+const std::string kIni = "C:\\V\\Sys\\TOVASK.INI";
+const std::string kSys = "C:\\W\\SYSTEM32\\";
+const std::string kKept = "C:\\PF\\Vantrel Live Update\\Kept\\";
+const std::vector<std::string> kAllowed = {"C:\\V", "C:\\W\\SYSTEM32", "C:\\PF\\Vantrel Live Update", "C:\\SM"};
+
+// An install that left a temporary, created a host file and a shared system
+// file (both registered), replaced a file, wrote the settings value into a
+// section it made, and a shortcut.
+const std::vector<RecordEntry> kInstall = {
+    {RecordKind::kBegun, {"2026-12-07 10:30:00", "1.0.0.0", "C:\\V"}},
+    {RecordKind::kTemporary, {"C:\\V\\R.TXT.new~"}},
+    {RecordKind::kReplaced, {"C:\\V\\R.TXT", kKept + "1\\R.TXT", "old-r", "new-r"}},
+    {RecordKind::kCreated, {"C:\\V\\A.DLL", "new-a"}},
+    {RecordKind::kCreated, {kSys + "S.DLL", "new-s"}},
+    {RecordKind::kShared, {kSys + "S.DLL", "0"}},
+    {RecordKind::kRegistered, {"regsvr32", "C:\\V\\A.DLL"}},
+    {RecordKind::kRegistered, {"regsvr32", kSys + "S.DLL"}},
+    {RecordKind::kSetting, {kIni, "WEB", "UPDATEONLINE", "no section", "", "WEB130"}},
+    {RecordKind::kStartMenu, {"shortcut", "C:\\SM\\Vantrel - Ver 1.30\\Vantrel - Live Update.lnk"}},
+    {RecordKind::kEnded, {"2026-12-07 10:30:05", "0"}},
+};
+
+// The machine as the install left it.
+World Installed() {
+    World w;
+    w.files = {{"C:\\V\\R.TXT.new~", "partial"}, {"C:\\V\\R.TXT", "new-r"}, {kKept + "1\\R.TXT", "old-r"},
+               {"C:\\V\\A.DLL", "new-a"},         {kSys + "S.DLL", "new-s"}};
+    w.settings[kIni + "[WEB]UPDATEONLINE"] = "WEB130";
+    w.counts[kSys + "S.DLL"] = 1;
+    return w;
+}
+
+// One line per step: the action and what it names.
+std::vector<std::string> Plan(const std::vector<RecordEntry>& record, World& world) {
+    static const char* const kWords[] = {"remove temporary", "delete", "restore", "unregister", "set setting",
+                                         "remove setting", "lower shared", "remove shared", "remove shortcut",
+                                         "remove item", "leave"};
+    std::vector<std::string> lines;
+    for (const setup::UndoStep& s : setup::PlanUndo(record, world, kAllowed)) {
+        std::string line = std::string(kWords[static_cast<int>(s.action)]) + " " + s.path;
+        if (!s.other.empty()) line += " | " + s.other;
+        if (s.action == UndoAction::kSetSetting) line += " = " + s.value;
+        if (s.action == UndoAction::kLowerShared) line += " to " + std::to_string(s.count);
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+TEST(UndoPlanTest, AnUntouchedInstallIsUndoneNewestFirst) {
+    World w = Installed();
+    EXPECT_EQ(Plan(kInstall, w),
+              (std::vector<std::string>{"remove shortcut C:\\SM\\Vantrel - Ver 1.30\\Vantrel - Live Update.lnk",
+                                        "remove setting " + kIni + " | WEB", "unregister " + kSys + "S.DLL | regsvr32",
+                                        "unregister C:\\V\\A.DLL | regsvr32", "remove shared " + kSys + "S.DLL",
+                                        "delete " + kSys + "S.DLL", "delete C:\\V\\A.DLL",
+                                        "restore C:\\V\\R.TXT | " + kKept + "1\\R.TXT",
+                                        "remove temporary C:\\V\\R.TXT.new~"}));
+}
+
+// What changed since the install stays, and is named; what is gone is
+// passed over; a file another program still counts stays registered.
+TEST(UndoPlanTest, WhatChangedSinceStays) {
+    World w = Installed();
+    w.files["C:\\V\\A.DLL"] = "a later host update";
+    w.files.erase("C:\\V\\R.TXT.new~");
+    w.files.erase(kKept + "1\\R.TXT");
+    w.settings[kIni + "[WEB]UPDATEONLINE"] = "WEB140";
+    w.counts[kSys + "S.DLL"] = 3;
+    EXPECT_EQ(Plan(kInstall, w),
+              (std::vector<std::string>{"remove shortcut C:\\SM\\Vantrel - Ver 1.30\\Vantrel - Live Update.lnk",
+                                        "leave " + kIni + " | [WEB] UPDATEONLINE changed since it was written",
+                                        "lower shared " + kSys + "S.DLL to 2",
+                                        "leave " + kSys + "S.DLL | other programs still use it",
+                                        "leave C:\\V\\A.DLL | changed since it was installed",
+                                        "leave C:\\V\\R.TXT | its previous content is no longer kept"}));
+}
+
+// Two installs: the second replaced the file again and wrote the value
+// again. One uninstall goes back to before the first; a killed install's
+// file set aside but not yet replaced comes back too.
+TEST(UndoPlanTest, TwoInstallsGoBackToBeforeTheFirst) {
+    std::vector<RecordEntry> record = {
+        {RecordKind::kReplaced, {"C:\\V\\R.TXT", kKept + "1\\R.TXT", "old-r", "new-r"}},
+        {RecordKind::kSetting, {kIni, "WEB", "UPDATEONLINE", "value", "WEB110", "WEB130"}},
+        {RecordKind::kReplaced, {"C:\\V\\R.TXT", kKept + "2\\R.TXT", "new-r", "newer-r"}},
+        {RecordKind::kSetting, {kIni, "WEB", "UPDATEONLINE", "value", "WEB130", "WEB140"}},
+        {RecordKind::kReplaced, {"C:\\V\\B.TXT", kKept + "2\\B.TXT", "old-b", "new-b"}}};
+    World w;
+    w.files = {{"C:\\V\\R.TXT", "newer-r"}, {kKept + "1\\R.TXT", "old-r"}, {kKept + "2\\R.TXT", "new-r"},
+               {kKept + "2\\B.TXT", "old-b"}};  // B.TXT set aside when the install was killed
+    w.settings[kIni + "[WEB]UPDATEONLINE"] = "WEB140";
+    EXPECT_EQ(Plan(record, w), (std::vector<std::string>{"restore C:\\V\\B.TXT | " + kKept + "2\\B.TXT",
+                                                         "set setting " + kIni + " | WEB = WEB130",
+                                                         "restore C:\\V\\R.TXT | " + kKept + "2\\R.TXT",
+                                                         "set setting " + kIni + " | WEB = WEB110",
+                                                         "restore C:\\V\\R.TXT | " + kKept + "1\\R.TXT"}));
+}
+
+// A record naming files outside the host, system, Start-menu and record
+// folders changes nothing there.
+TEST(UndoPlanTest, NothingOutsideTheAllowedFoldersIsTouched) {
+    World w;
+    w.files = {{"C:\\Windows\\WIN.INI", "x"}, {"C:\\V\\..\\Windows\\B.INI", "y"}, {kKept + "1\\W", "z"}};
+    const std::vector<RecordEntry> record = {{RecordKind::kCreated, {"C:\\Windows\\WIN.INI", "x"}},
+                                             {RecordKind::kCreated, {"C:\\V\\..\\Windows\\B.INI", "y"}},
+                                             {RecordKind::kReplaced, {"C:\\Windows\\WIN.INI", kKept + "1\\W", "z", "x"}},
+                                             {RecordKind::kTemporary, {"C:\\Windows\\WIN.INI"}}};
+    for (const std::string& line : Plan(record, w)) EXPECT_EQ(line.rfind("leave ", 0), 0u) << line;
+}
+
+}  // namespace
