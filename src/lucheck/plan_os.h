@@ -76,6 +76,19 @@ public:
         return 0;
     }
     void ReleaseTypeLib(platform::TypeLibHandle) override {}
+    int32_t UnregisterTypeLibrary(const std::u16string&) override { return 0; }
+    // No install record, machine setting or change at the restart is ever
+    // read or made.
+    std::string GetProgramFilesFolder() override { return std::string(); }
+    std::unique_ptr<platform::RecordFile> OpenRecordFile(const std::string&) override { return nullptr; }
+    bool ReadWholeFile(const std::string&, std::string&) override { return false; }
+    bool SetMachineString(const std::string&, const std::string&, const std::string&) override { return false; }
+    bool SetMachineNumber(const std::string&, const std::string&, uint32_t) override { return false; }
+    bool GetMachineNumber(const std::string&, const std::string&, uint32_t&) override { return false; }
+    bool DeleteMachineValue(const std::string&, const std::string&) override { return false; }
+    bool DeleteMachineKey(const std::string&) override { return false; }
+    bool MoveAtRestart(const std::string&, const std::string&) override { return false; }
+    bool DeleteAtRestart(const std::string&) override { return false; }
 
 private:
     bool Exists(const std::string& path) { return !Resolve(path).empty(); }

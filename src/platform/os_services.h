@@ -40,6 +40,19 @@ public:
     virtual void WriteLine(const std::string& line) = 0;
 };
 
+// A text file that only grows, kept for undoing what was done: each line
+// goes to the system in one write as it is written (CRLF line ends), so
+// that a program killed later leaves every line whole; closed when the
+// object goes. Others may read it meanwhile.
+class RecordFile {
+public:
+    virtual ~RecordFile() = default;
+    // False when not all of the line could be written (a full disk).
+    virtual bool WriteLine(const std::string& line) = 0;
+    // Puts what was written on the disk itself; false when the system fails to.
+    virtual bool Flush() = 0;
+};
+
 // A file read from start to end in pieces; closed when the object goes.
 class InputFile {
 public:
@@ -159,11 +172,51 @@ public:
     virtual bool ProcessorFeaturePresent(uint32_t feature) = 0;
     virtual int32_t ExitWindowsEx(uint32_t flags, uint32_t reserved) = 0;
 
+    // The machine's folder for programs ("Program Files"), expanded, without
+    // a trailing backslash; empty when the system does not say. A 32-bit
+    // program on 64-bit Windows gets the folder for 32-bit programs.
+    virtual std::string GetProgramFilesFolder() = 0;
+    // Opens the file for appending lines, created when absent; null when it
+    // cannot be. A last line left without its line end (a write cut short)
+    // is ended first, so that no new line joins it.
+    virtual std::unique_ptr<RecordFile> OpenRecordFile(const std::string& path) = 0;
+    // The whole file (a few MiB at most), even while it is open for writing;
+    // false when it cannot be opened or read.
+    virtual bool ReadWholeFile(const std::string& path, std::string& content) = 0;
+
+    // Machine-wide settings: `key` is below HKEY_LOCAL_MACHINE, as a 32-bit
+    // program sees it (on 64-bit Windows the system redirects some keys to
+    // their 32-bit copies). Writing needs administrator rights.
+    // Sets a string value, creating the key as needed; true when written.
+    virtual bool SetMachineString(const std::string& key, const std::string& name, const std::string& value) = 0;
+    // Sets a 32-bit number value (REG_DWORD), creating the key as needed.
+    virtual bool SetMachineNumber(const std::string& key, const std::string& name, uint32_t value) = 0;
+    // False when the value is absent or not a 32-bit number.
+    virtual bool GetMachineNumber(const std::string& key, const std::string& name, uint32_t& value) = 0;
+    // True when the value is gone afterwards (absent already included).
+    virtual bool DeleteMachineValue(const std::string& key, const std::string& name) = 0;
+    // Deletes the key with its values and subkeys; true when it is gone
+    // afterwards (absent already included).
+    virtual bool DeleteMachineKey(const std::string& key) = 0;
+
+    // Changes made when the system next starts, before any program can
+    // hold the files, in the order asked; true when the system took them.
+    // The 95 family gets them in WININIT.INI under short names, so the
+    // source (and, when it exists, the destination) must exist now.
+    // Moves the source over the destination, replacing it.
+    virtual bool MoveAtRestart(const std::string& source, const std::string& destination) = 0;
+    virtual bool DeleteAtRestart(const std::string& path) = 0;
+
     // Zero on success; `library` then holds the loaded type library.
     virtual int32_t LoadTypeLib(const std::u16string& path, TypeLibHandle& library) = 0;
     virtual int32_t RegisterTypeLib(TypeLibHandle library, const std::u16string& path,
                                     const std::u16string& helpDirectory) = 0;
     virtual void ReleaseTypeLib(TypeLibHandle library) = 0;
+    // Removes the registration of the type library in the file (the one its
+    // attributes name: identifier, version, locale, platform). Zero on
+    // success, otherwise the failure's HRESULT: the library does not load,
+    // is not registered, or the system lacks the call.
+    virtual int32_t UnregisterTypeLibrary(const std::u16string& path) = 0;
 };
 
 }  // namespace platform

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 
 namespace fakes {
 
@@ -305,6 +306,133 @@ int32_t FakeOs::RegisterTypeLib(platform::TypeLibHandle, const std::u16string& p
 }
 
 void FakeOs::ReleaseTypeLib(platform::TypeLibHandle) { --openTypeLibraries; }
+
+// Unregisters what RegisterTypeLib registered; anything else is not
+// registered (TYPE_E_REGISTRYACCESS).
+int32_t FakeOs::UnregisterTypeLibrary(const std::u16string& path) {
+    if (Fault() || !typeLibraries.count(path)) return static_cast<int32_t>(0x80029C4A);  // cannot load
+    auto registered = std::find(registeredTypeLibraries.begin(), registeredTypeLibraries.end(), path);
+    if (registered == registeredTypeLibraries.end()) return static_cast<int32_t>(0x8002801C);
+    registeredTypeLibraries.erase(registered);
+    unregisteredTypeLibraries.push_back(path);
+    return 0;
+}
+
+namespace {
+class FakeRecordFile : public platform::RecordFile {
+public:
+    FakeRecordFile(FakeOs::Record& record, std::function<bool()> fault) : record_(record), fault_(std::move(fault)) {}
+    bool WriteLine(const std::string& line) override {
+        if (fault_()) return false;
+        record_.lines.push_back(line);
+        return true;
+    }
+    bool Flush() override {
+        if (fault_()) return false;
+        record_.flushed = record_.lines.size();
+        return true;
+    }
+
+private:
+    FakeOs::Record& record_;
+    std::function<bool()> fault_;
+};
+}  // namespace
+
+std::unique_ptr<platform::RecordFile> FakeOs::OpenRecordFile(const std::string& path) {
+    journal_.push_back("open record " + path);
+    if (Fault() || !FolderExists(path)) return nullptr;
+    return std::make_unique<FakeRecordFile>(records[path], [this] { return Fault(); });
+}
+
+bool FakeOs::ReadWholeFile(const std::string& path, std::string& content) {
+    journal_.push_back("read whole " + path);
+    if (Fault()) return false;
+    const auto record = records.find(path);
+    const auto file = files.find(path);
+    if (record != records.end()) {
+        content.clear();
+        for (const std::string& line : record->second.lines) content += line + "\r\n";
+        return true;
+    }
+    if (file == files.end()) return false;
+    content = file->second.content;
+    return true;
+}
+
+bool FakeOs::SetMachineString(const std::string& key, const std::string& name, const std::string& value) {
+    journal_.push_back("machine " + key + "\\" + name + "=" + value);
+    if (Fault() || machineReadOnly) return false;
+    machineNumbers[key].erase(name);
+    machineStrings[key][name] = value;
+    return true;
+}
+
+bool FakeOs::SetMachineNumber(const std::string& key, const std::string& name, uint32_t value) {
+    journal_.push_back("machine " + key + "\\" + name + "=" + std::to_string(value));
+    if (Fault() || machineReadOnly) return false;
+    machineStrings[key].erase(name);
+    machineNumbers[key][name] = value;
+    return true;
+}
+
+bool FakeOs::GetMachineNumber(const std::string& key, const std::string& name, uint32_t& value) {
+    const auto found = machineNumbers.find(key);
+    if (found == machineNumbers.end() || !found->second.count(name)) return false;
+    value = found->second.at(name);
+    return true;
+}
+
+bool FakeOs::DeleteMachineValue(const std::string& key, const std::string& name) {
+    journal_.push_back("delete machine " + key + "\\" + name);
+    const bool present = (machineStrings.count(key) && machineStrings[key].count(name)) ||
+                         (machineNumbers.count(key) && machineNumbers[key].count(name));
+    if (Fault() || (present && machineReadOnly)) return false;
+    if (machineStrings.count(key)) machineStrings[key].erase(name);
+    if (machineNumbers.count(key)) machineNumbers[key].erase(name);
+    return true;
+}
+
+namespace {
+bool InKeyTree(const std::string& name, const std::string& key) {
+    return name == key || name.compare(0, key.size() + 1, key + "\\") == 0;
+}
+
+template <class Map>
+bool HasKeyTree(const Map& map, const std::string& key) {
+    for (const auto& entry : map)
+        if (InKeyTree(entry.first, key)) return true;
+    return false;
+}
+
+template <class Map>
+void EraseKeyTree(Map& map, const std::string& key) {
+    for (auto it = map.begin(); it != map.end();) it = InKeyTree(it->first, key) ? map.erase(it) : std::next(it);
+}
+}  // namespace
+
+bool FakeOs::DeleteMachineKey(const std::string& key) {
+    journal_.push_back("delete machine key " + key);
+    if (Fault() || key.empty()) return false;
+    if (machineReadOnly) return !HasKeyTree(machineStrings, key) && !HasKeyTree(machineNumbers, key);
+    EraseKeyTree(machineStrings, key);
+    EraseKeyTree(machineNumbers, key);
+    return true;
+}
+
+bool FakeOs::MoveAtRestart(const std::string& source, const std::string& destination) {
+    journal_.push_back("at restart move " + source + " -> " + destination);
+    if (Fault() || destination.empty()) return false;
+    atRestart.push_back({source, destination});
+    return true;
+}
+
+bool FakeOs::DeleteAtRestart(const std::string& path) {
+    journal_.push_back("at restart delete " + path);
+    if (Fault()) return false;
+    atRestart.push_back({path, std::string()});
+    return true;
+}
 
 bool FakeDde::Connect(const std::string& service, const std::string& topic) {
     journal_.push_back("dde connect " + service + "|" + topic);

@@ -83,6 +83,31 @@ public:
     std::vector<std::u16string> registeredTypeLibraries;
     int openTypeLibraries = 0;
     bool throwOnSetting = false;
+    std::vector<std::u16string> unregisteredTypeLibraries;
+    std::string programFilesFolder = "C:\\Program Files";
+    // Record files: the lines written, of which the first `flushed` have
+    // reached the disk (what a crash would keep). ReadWholeFile gives a
+    // record's lines, each with its CRLF, before looking in `files`.
+    struct Record {
+        std::vector<std::string> lines;
+        std::size_t flushed = 0;
+    };
+    std::map<std::string, Record> records;
+    // Machine settings: key (below HKEY_LOCAL_MACHINE) -> name -> value, a
+    // name in at most one of the two maps. Writes fail while `machineReadOnly`
+    // (no administrator rights).
+    std::map<std::string, std::map<std::string, std::string>> machineStrings;
+    std::map<std::string, std::map<std::string, uint32_t>> machineNumbers;
+    bool machineReadOnly = false;
+    // Changes asked for the next restart, in order; an empty destination deletes.
+    struct RestartChange {
+        std::string source;
+        std::string destination;
+        bool operator==(const RestartChange& other) const {
+            return source == other.source && destination == other.destination;
+        }
+    };
+    std::vector<RestartChange> atRestart;
     // Fault injection: the file, program, settings and shortcut calls are
     // counted in `calls`; the one numbered `failCall` fails as the system's
     // call can fail (a failure result, or the runtime error it raises).
@@ -135,6 +160,17 @@ public:
     int32_t RegisterTypeLib(platform::TypeLibHandle library, const std::u16string& path,
                             const std::u16string& helpDirectory) override;
     void ReleaseTypeLib(platform::TypeLibHandle library) override;
+    int32_t UnregisterTypeLibrary(const std::u16string& path) override;
+    std::string GetProgramFilesFolder() override { return programFilesFolder; }
+    std::unique_ptr<platform::RecordFile> OpenRecordFile(const std::string& path) override;
+    bool ReadWholeFile(const std::string& path, std::string& content) override;
+    bool SetMachineString(const std::string& key, const std::string& name, const std::string& value) override;
+    bool SetMachineNumber(const std::string& key, const std::string& name, uint32_t value) override;
+    bool GetMachineNumber(const std::string& key, const std::string& name, uint32_t& value) override;
+    bool DeleteMachineValue(const std::string& key, const std::string& name) override;
+    bool DeleteMachineKey(const std::string& key) override;
+    bool MoveAtRestart(const std::string& source, const std::string& destination) override;
+    bool DeleteAtRestart(const std::string& path) override;
 
     // Convenience for fixtures.
     void AddFile(const std::string& path, const std::string& content = "x") { files[path].content = content; }

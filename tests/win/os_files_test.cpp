@@ -1,6 +1,7 @@
 // The file services of Win32Os against the real file system: lookup by
 // attributes, attribute reset, copy and replace, short paths, the system
-// directory, the install log's names and the install lock.
+// directory, the install log's names, the install record, changes at the
+// next restart and the install lock.
 #include <windows.h>
 #include <aclapi.h>
 
@@ -14,6 +15,7 @@
 
 #include "platform/runtime_error.h"
 #include "platform/win32/forms_win32.h"
+#include "platform/win32/machine_win32.h"
 #include "platform/win32/os_win32.h"
 #include "setup/installer_state.h"
 #include "win_test_support.h"
@@ -394,6 +396,143 @@ TEST_F(InstallLogTest, LinkIsReplacedNeverWrittenThrough) {
     EXPECT_EQ(ReadBytes(At("system.ini")), "precious");
     EXPECT_EQ(Attributes(At("LiveUpdateSetup.log")) & FILE_ATTRIBUTE_REPARSE_POINT, 0u);
     EXPECT_TRUE(EndsWithLastLine(At("LiveUpdateSetup.log")));
+}
+
+// ---- The install record ----------------------------------------------------------
+
+class RecordFileTest : public wintest::ScratchTest {
+protected:
+    Win32Os os;
+};
+
+// Each line is in the file as soon as it is written, readable while the
+// record is open; a line an earlier run left torn is ended first.
+TEST_F(RecordFileTest, LinesAreAppendedWithCrlfAndReadableAtOnce) {
+    const std::string path = At("install.rec");
+    WriteBytes(path, "earlier\r\ntorn");
+    auto record = os.OpenRecordFile(path);
+    ASSERT_TRUE(record);
+    EXPECT_TRUE(record->WriteLine("file C:\\TVK\\A.DLL"));
+    std::string content;
+    EXPECT_TRUE(os.ReadWholeFile(path, content));
+    EXPECT_EQ(content, "earlier\r\ntorn\r\nfile C:\\TVK\\A.DLL\r\n");
+    EXPECT_TRUE(record->WriteLine(""));
+    EXPECT_TRUE(record->Flush());
+    record.reset();
+
+    record = os.OpenRecordFile(path);
+    ASSERT_TRUE(record);
+    EXPECT_TRUE(record->WriteLine("again"));
+    record.reset();
+    EXPECT_EQ(ReadBytes(path), "earlier\r\ntorn\r\nfile C:\\TVK\\A.DLL\r\n\r\nagain\r\n");
+}
+
+TEST_F(RecordFileTest, NewRecordIsCreatedAndMissingPlacesFail) {
+    auto record = os.OpenRecordFile(At("new.rec"));
+    ASSERT_TRUE(record);
+    EXPECT_TRUE(record->WriteLine("first"));
+    record.reset();
+    EXPECT_EQ(ReadBytes(At("new.rec")), "first\r\n");
+    EXPECT_FALSE(os.OpenRecordFile(At("Missing\\new.rec")));
+    std::string content = "kept";
+    EXPECT_FALSE(os.ReadWholeFile(At("missing.rec"), content));
+    EXPECT_EQ(content, "kept");
+}
+
+TEST_F(RecordFileTest, ReadWholeFileReadsPastOnePiece) {
+    std::string big(300000, 'r');
+    big[123456] = '\n';
+    WriteBytes(At("big.rec"), big);
+    std::string content;
+    EXPECT_TRUE(os.ReadWholeFile(At("big.rec"), content));
+    EXPECT_EQ(content, big);
+}
+
+// ---- Changes at the next restart ----------------------------------------------------
+
+std::string ShortOf(const std::string& path) {
+    char buffer[MAX_PATH];
+    const DWORD n = GetShortPathNameA(path.c_str(), buffer, MAX_PATH);
+    EXPECT_GT(n, 0u) << path;
+    return std::string(buffer, n);
+}
+
+// The 95 family's list, written into a WININIT.INI of the test's own.
+TEST_F(FileOperationsTest, WininitGetsShortNamesInItsRenameSection) {
+    ASSERT_TRUE(CreateDirectoryA(At("Vantrel Server").c_str(), nullptr));
+    const std::string source = At("Vantrel Server\\TvkUpdt.exe.new~");
+    const std::string existing = At("Vantrel Server\\Live Update Program.exe");
+    WriteBytes(source, "new");
+    WriteBytes(existing, "old");
+    const std::string ini = At("WININIT.INI");
+    WriteBytes(ini, "[rename]\r\nNUL=C:\\OLD.TMP\r\n");
+
+    EXPECT_TRUE(platform::win32::AddWininitRename(ini, source, existing));
+    EXPECT_TRUE(platform::win32::AddWininitRename(ini, source, At("Vantrel Server\\TVKUPDT.EXE")));
+    EXPECT_TRUE(platform::win32::AddWininitRename(ini, source, ""));
+    EXPECT_FALSE(platform::win32::AddWininitRename(ini, At("missing.dll"), existing));
+    const std::string from = ShortOf(source);
+    EXPECT_EQ(from.find(' '), std::string::npos) << from;
+    EXPECT_EQ(ReadBytes(ini), "[rename]\r\nNUL=C:\\OLD.TMP\r\n" + ShortOf(existing) + "=" + from + "\r\n" +
+                                  ShortOf(At("Vantrel Server")) + "\\TVKUPDT.EXE=" + from + "\r\nNUL=" + from +
+                                  "\r\n");
+}
+
+// The NT family's list: the value the system reads at its start, put back
+// as it was afterwards.
+class PendingRenamesTest : public wintest::ScratchTest {
+protected:
+    static constexpr const char* kSessionManager = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+    void SetUp() override {
+        wintest::ScratchTest::SetUp();
+        hadValue = Read(before);
+    }
+    void TearDown() override {
+        HKEY key;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+            if (hadValue)
+                RegSetValueExA(key, kValue, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(before.data()),
+                               static_cast<DWORD>(before.size()));
+            else
+                RegDeleteValueA(key, kValue);
+            RegCloseKey(key);
+        }
+        wintest::ScratchTest::TearDown();
+    }
+    // The value's bytes, NULs included.
+    static bool Read(std::string& bytes) {
+        HKEY key;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return false;
+        DWORD size = 0;
+        bool found = RegQueryValueExA(key, kValue, nullptr, nullptr, nullptr, &size) == ERROR_SUCCESS;
+        bytes.assign(size, '\0');
+        found = found && RegQueryValueExA(key, kValue, nullptr, nullptr, reinterpret_cast<BYTE*>(&bytes[0]),
+                                          &size) == ERROR_SUCCESS;
+        RegCloseKey(key);
+        bytes.resize(size);
+        return found;
+    }
+    static std::string Nt(const std::string& path) { return "\\??\\" + path + std::string(1, '\0'); }
+    static constexpr const char* kValue = "PendingFileRenameOperations";
+    std::string before;
+    bool hadValue = false;
+    Win32Os os;
+};
+
+TEST_F(PendingRenamesTest, MoveAndDeleteAreListedInOrder) {
+    WriteBytes(At("TVKCOM.DLL.new~"), "new");
+    WriteBytes(At("TVKCOM.DLL"), "old");
+    WriteBytes(At("leftover.tmp"), "x");
+    ASSERT_TRUE(os.MoveAtRestart(At("TVKCOM.DLL.new~"), At("TVKCOM.DLL"))) << "error " << GetLastError();
+    ASSERT_TRUE(os.DeleteAtRestart(At("leftover.tmp"))) << "error " << GetLastError();
+    EXPECT_FALSE(os.MoveAtRestart(At("leftover.tmp"), "")) << "a move needs a destination";
+    std::string after;
+    ASSERT_TRUE(Read(after));
+    // Each change is its source and its destination: "!" replaces, an empty one deletes.
+    const std::string expected =
+        Nt(At("TVKCOM.DLL.new~")) + "!" + Nt(At("TVKCOM.DLL")) + Nt(At("leftover.tmp")) + std::string(1, '\0');
+    EXPECT_NE(after.find(expected), std::string::npos);
+    EXPECT_EQ(ReadBytes(At("TVKCOM.DLL")), "old") << "nothing moves before the restart";
 }
 
 // ---- The install lock ---------------------------------------------------------

@@ -7,6 +7,7 @@
 
 #include "platform/install_lock.h"
 #include "platform/runtime_error.h"
+#include "platform/win32/machine_win32.h"
 #include "platform/win32/shell_win32.h"
 #include "platform/win32/user_hives_win32.h"
 
@@ -352,5 +353,73 @@ int32_t Win32Os::RegisterTypeLib(TypeLibHandle library, const std::u16string& pa
 void Win32Os::ReleaseTypeLib(TypeLibHandle library) {
     if (library) static_cast<ITypeLib*>(library)->Release();
 }
+
+// Loaded without registering it, for its attributes. UnRegisterTypeLib is
+// looked up: the 95 family's first automation libraries lack it.
+int32_t Win32Os::UnregisterTypeLibrary(const std::u16string& path) {
+    using Unregister = HRESULT(WINAPI*)(REFGUID, WORD, WORD, LCID, SYSKIND);
+    const auto unregister = reinterpret_cast<Unregister>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("oleaut32.dll"), "UnRegisterTypeLib")));
+    if (!unregister) return HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
+    ITypeLib* library = nullptr;
+    HRESULT hr = ::LoadTypeLibEx(Wide(path), REGKIND_NONE, &library);
+    if (FAILED(hr)) return hr;
+    TLIBATTR* attributes = nullptr;
+    hr = library->GetLibAttr(&attributes);
+    if (SUCCEEDED(hr)) {
+        hr = unregister(attributes->guid, attributes->wMajorVerNum, attributes->wMinorVerNum, attributes->lcid,
+                        attributes->syskind);
+        library->ReleaseTLibAttr(attributes);
+    }
+    library->Release();
+    return SUCCEEDED(hr) ? 0 : hr;
+}
+
+std::string Win32Os::GetProgramFilesFolder() { return ProgramFilesFolder(); }
+
+std::unique_ptr<RecordFile> Win32Os::OpenRecordFile(const std::string& path) { return OpenRecord(path); }
+
+bool Win32Os::ReadWholeFile(const std::string& path, std::string& content) { return ReadWholeFileText(path, content); }
+
+bool Win32Os::SetMachineString(const std::string& key, const std::string& name, const std::string& value) {
+    return SetMachineText(key, name, value);
+}
+
+bool Win32Os::SetMachineNumber(const std::string& key, const std::string& name, uint32_t value) {
+    return SetMachineDword(key, name, value);
+}
+
+bool Win32Os::GetMachineNumber(const std::string& key, const std::string& name, uint32_t& value) {
+    return GetMachineDword(key, name, value);
+}
+
+bool Win32Os::DeleteMachineValue(const std::string& key, const std::string& name) {
+    return DeleteMachineRegistryValue(key, name);
+}
+
+bool Win32Os::DeleteMachineKey(const std::string& key) { return DeleteMachineRegistryKey(key); }
+
+namespace {
+// Moves the source over the destination when the system next starts, or
+// deletes it when the destination is empty. The NT family keeps the list
+// itself (written by MoveFileEx, looked up as the 95 family has only a stub
+// of it); the 95 family reads WININIT.INI in its Windows folder.
+bool ChangeAtRestart(const std::string& source, const std::string& destination) {
+    if (Is95Family()) {
+        const std::string windows = WindowsFolder();
+        return !windows.empty() && AddWininitRename(windows + "\\WININIT.INI", source, destination);
+    }
+    const auto moveFileEx = KernelFunction<BOOL(WINAPI*)(LPCSTR, LPCSTR, DWORD)>("MoveFileExA");
+    const bool deletes = destination.empty();
+    return moveFileEx && moveFileEx(source.c_str(), deletes ? nullptr : destination.c_str(),
+                                    MOVEFILE_DELAY_UNTIL_REBOOT | (deletes ? 0 : MOVEFILE_REPLACE_EXISTING));
+}
+}  // namespace
+
+bool Win32Os::MoveAtRestart(const std::string& source, const std::string& destination) {
+    return !destination.empty() && ChangeAtRestart(source, destination);
+}
+
+bool Win32Os::DeleteAtRestart(const std::string& path) { return ChangeAtRestart(path, std::string()); }
 
 }  // namespace platform::win32

@@ -46,6 +46,17 @@ public:
     int32_t RegisterTypeLib(TypeLibHandle library, const std::u16string& path,
                             const std::u16string& helpDirectory) override;
     void ReleaseTypeLib(TypeLibHandle library) override;
+    int32_t UnregisterTypeLibrary(const std::u16string& path) override;
+    std::string GetProgramFilesFolder() override;
+    std::unique_ptr<RecordFile> OpenRecordFile(const std::string& path) override;
+    bool ReadWholeFile(const std::string& path, std::string& content) override;
+    bool SetMachineString(const std::string& key, const std::string& name, const std::string& value) override;
+    bool SetMachineNumber(const std::string& key, const std::string& name, uint32_t value) override;
+    bool GetMachineNumber(const std::string& key, const std::string& name, uint32_t& value) override;
+    bool DeleteMachineValue(const std::string& key, const std::string& name) override;
+    bool DeleteMachineKey(const std::string& key) override;
+    bool MoveAtRestart(const std::string& source, const std::string& destination) override;
+    bool DeleteAtRestart(const std::string& path) override;
 };
 
 // Restricts DLL loading to the system directory, so that a DLL placed

@@ -1,0 +1,34 @@
+#pragma once
+// Machine-wide services on the Windows API for installing and undoing an
+// install: the programs folder, the record file, settings below
+// HKEY_LOCAL_MACHINE and the 95 family's changes at the next start.
+#include <memory>
+#include <string>
+
+#include "platform/os_services.h"
+
+namespace platform::win32 {
+
+// See OsServices for what each of these does.
+std::string ProgramFilesFolder();
+std::unique_ptr<RecordFile> OpenRecord(const std::string& path);
+bool ReadWholeFileText(const std::string& path, std::string& content);
+bool SetMachineText(const std::string& key, const std::string& name, const std::string& value);
+bool SetMachineDword(const std::string& key, const std::string& name, uint32_t value);
+bool GetMachineDword(const std::string& key, const std::string& name, uint32_t& value);
+bool DeleteMachineRegistryValue(const std::string& key, const std::string& name);
+bool DeleteMachineRegistryKey(const std::string& key);
+
+// The Windows folder, without a trailing backslash; empty when unknown.
+std::string WindowsFolder();
+
+// Adds to the [rename] section of the WININIT.INI at `iniPath` the line
+// that moves `source` over `destination` at the next start, or deletes
+// `source` when `destination` is empty. Both are written as short names:
+// the 95 family applies the section before long names are understood. A
+// destination that does not exist yet gets its folder's short name and
+// keeps its own name. False when a name has no short form or the file
+// cannot be read or written.
+bool AddWininitRename(const std::string& iniPath, const std::string& source, const std::string& destination);
+
+}  // namespace platform::win32
