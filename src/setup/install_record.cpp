@@ -1,5 +1,8 @@
 #include "setup/install_record.h"
 
+#include "platform/os_services.h"
+#include "platform/text.h"
+
 namespace setup {
 
 namespace {
@@ -79,6 +82,15 @@ std::vector<RecordEntry> ParseRecord(const std::string& text) {
         if (!line.empty() && line[0] != '#' && ParseLine(line, entry)) entries.push_back(std::move(entry));
     }
     return entries;  // what follows the last line end was cut off
+}
+
+std::string RecordFolder(platform::OsServices& os, const std::string& systemName) {
+    const std::string programFiles = os.GetProgramFilesFolder();
+    return programFiles.empty() ? std::string() : platform::Cat({programFiles, "\\", systemName, " Live Update"});
+}
+
+std::string UninstallKey(const std::string& systemName) {
+    return platform::Cat({"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\", systemName, " Live Update"});
 }
 
 std::string RecordHeading() {

@@ -7,12 +7,34 @@
 #include <string>
 #include <vector>
 
+namespace platform {
+class OsServices;
+}
+
 namespace setup {
 
+// The record lives with the kept contents of replaced files and a copy of
+// the installer (the uninstaller) in a folder under Program Files, which
+// only administrators can write: never in the host folder or a temporary
+// folder, which other users may write.
 constexpr const char* kRecordFileName = "Install record.txt";
+constexpr const char* kKeptFolderName = "Kept";
+constexpr const char* kUninstallerName = "LiveUpdateSetup.exe";
+constexpr const char* kSharedDllsKey = "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
+
+// "<Program Files>\<system> Live Update"; empty when the system names no
+// Program Files folder.
+std::string RecordFolder(platform::OsServices& os, const std::string& systemName);
+// The Add/Remove Programs entry's key below HKEY_LOCAL_MACHINE.
+std::string UninstallKey(const std::string& systemName);
+
+// How a file was registered, as the record names it.
+constexpr const char* kByRegsvr32 = "regsvr32";
+constexpr const char* kByServer = "server";
+constexpr const char* kByTypeLibrary = "type library";
 
 enum class RecordKind {
-    kBegun,       // an install began: date, installer version, host folder
+    kBegun,       // an install began: date, installer version, system name, host folder
     kTemporary,   // a temporary file about to be written: path
     kCreated,     // a new file: path, SHA-256 of what was installed
     kReplaced,    // path, where its previous content is kept, previous SHA-256, installed SHA-256

@@ -15,7 +15,7 @@ namespace {
 
 TEST(InstallRecordTest, LinesReadBackAsWritten) {
     const std::vector<RecordEntry> written = {
-        {RecordKind::kBegun, {"2026-12-07 10:30:00", "1.0.0.0", "C:\\Program Files\\Vantrel"}},
+        {RecordKind::kBegun, {"2026-12-07 10:30:00", "1.0.0.0", "Vantrel", "C:\\Program Files\\Vantrel"}},
         {RecordKind::kSetting, {"C:\\V\\Sys\\TOVASK.INI", "WEB", "UPDATEONLINE", "value", "a\tb%0D\r\n", "W"}},
         {RecordKind::kStartMenu, {"Program Manager", "Vantrel - Ver 1.30", "Vantrel - Live Update"}}};
     std::string text = setup::RecordHeading();
@@ -66,7 +66,7 @@ const std::vector<std::string> kAllowed = {"C:\\V", "C:\\W\\SYSTEM32", "C:\\PF\\
 // file (both registered), replaced a file, wrote the settings value into a
 // section it made, and a shortcut.
 const std::vector<RecordEntry> kInstall = {
-    {RecordKind::kBegun, {"2026-12-07 10:30:00", "1.0.0.0", "C:\\V"}},
+    {RecordKind::kBegun, {"2026-12-07 10:30:00", "1.0.0.0", "Vantrel", "C:\\V"}},
     {RecordKind::kTemporary, {"C:\\V\\R.TXT.new~"}},
     {RecordKind::kReplaced, {"C:\\V\\R.TXT", kKept + "1\\R.TXT", "old-r", "new-r"}},
     {RecordKind::kCreated, {"C:\\V\\A.DLL", "new-a"}},
