@@ -61,6 +61,7 @@ private:
     std::string FolderOfOtherUsers(std::string& origin);
     void SetProductPath(const std::string& folder);
     void ReadFileList();
+    void BeginRecord();
     void StartProgress(int checkSteps);
     bool PackageIsIntact();
     void FinishUnattended();

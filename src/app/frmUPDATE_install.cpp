@@ -38,10 +38,13 @@ void frmUPDATE::cmdInstall_Click() {
         const bool sealed = !ctx_.os.FindFile(s.ServerPath + "\\" + setup::kSealFileName).empty();
         StartProgress(sealed ? kCheckSteps : 0);
         if (!PackageIsIntact()) return;
-        setup::DeployUpdateFiles(ctx_, *this, s.ProductPath);
-        setup::StartRegistrations(ctx_, *this);  // they run while the settings and the item are written
     } else {
         StartProgress(0);
+    }
+    BeginRecord();
+    if (!s.ProductPath.empty()) {
+        setup::DeployUpdateFiles(ctx_, *this, s.ProductPath);
+        setup::StartRegistrations(ctx_, *this);  // they run while the settings and the item are written
     }
     UpdateIniFile();
     AdvanceProgress(1);
@@ -81,6 +84,16 @@ void frmUPDATE::ReadFileList() {
                "UPDATE.LST lists no files: it ends without a START line. Nothing was installed; obtain the "
                "package again.",
                platform::kMsgStop, Caption());
+}
+
+// Before the first change: the record of every change, the uninstaller and
+// the Add/Remove Programs entry. Without them nothing is changed.
+void frmUPDATE::BeginRecord() {
+    std::string unwritable;
+    if (ctx_.state.Record.Begin(ctx_, unwritable)) return;
+    ctx_.rt.SetScreenPointer(platform::kPointerDefault);
+    Refuse(setup::Refusal::kRecordUnwritable, "Can't create/write to file: " + unwritable, platform::kMsgExclamation,
+           Caption());
 }
 
 // The bar covers the package check, every listed entry and the steps after.

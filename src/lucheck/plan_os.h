@@ -20,6 +20,8 @@ public:
     bool FolderExists(const std::string& path);
 
     std::string GetInstallerFolder() override { return std::string(); }
+    std::string GetInstallerFile() override { return std::string(); }
+    bool IniSectionExists(const std::string&, const std::string&) override { return false; }
     std::string GetAppSetting(const std::string&, const std::string&, const std::string&,
                               const std::string& defaultValue) override {
         return defaultValue;

@@ -93,6 +93,8 @@ public:
 
     // Folder of the running installer, without a trailing backslash.
     virtual std::string GetInstallerFolder() = 0;
+    // The running installer's own file: its full path.
+    virtual std::string GetInstallerFile() = 0;
     // Per-user setting; the default when the value is absent.
     virtual std::string GetAppSetting(const std::string& application, const std::string& section,
                                       const std::string& key, const std::string& defaultValue) = 0;
@@ -107,6 +109,8 @@ public:
     virtual uint32_t GetPrivateProfileStringA(const std::string& section, const std::string& key,
                                               const std::string& defaultValue, std::string& buffer,
                                               uint32_t size, const std::string& iniPath) = 0;
+    // Whether the settings file has the section (with keys or without).
+    virtual bool IniSectionExists(const std::string& section, const std::string& iniPath) = 0;
     // Non-zero on success.
     virtual int32_t WritePrivateProfileStringA(const std::string& section, const std::string& key,
                                                const std::string& value, const std::string& iniPath) = 0;

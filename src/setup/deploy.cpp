@@ -4,6 +4,7 @@
 #include "platform/os_services.h"
 #include "platform/runtime_error.h"
 #include "platform/text.h"
+#include "setup/package_seal.h"
 #include "setup/paths.h"
 #include "setup/system_platform.h"
 #include "setup/update_list.h"
@@ -39,6 +40,8 @@ const char* Regsvr32Meaning(uint32_t code) {
 // Starts the registration program; false, with the failure reported and
 // logged, when it cannot start.
 bool StartRegistration(Context& ctx, MainWindow& window, PendingRegistration& pending) {
+    if (pending.attempt == 1)
+        ctx.state.Record.Note(RecordKind::kRegistered, {pending.byRegsvr32 ? kByRegsvr32 : kByServer, pending.file});
     try {
         // In the file's own folder: what it loads by name comes from where
         // it is installed, never from the download folder the installer runs in.
@@ -113,40 +116,102 @@ bool MoveIntoPlace(platform::OsServices& os, const std::string& temporary, const
     return moved == platform::MoveResult::kMoved;
 }
 
+// The file's SHA-256 in hex and its size; empty when it cannot be read.
+std::string DigestOf(platform::OsServices& os, const std::string& path, uint64_t* size = nullptr) {
+    Sha256Digest digest;
+    if (!HashFile(os, path, digest)) return std::string();
+    if (size) {
+        const auto file = os.OpenForReading(path);
+        *size = file ? file->Size() : 0;
+    }
+    return ToHex(digest);
+}
+
+// Copies the source to a temporary beside the destination, in the record
+// before it is written, so that an uninstall removes what a kill left.
+bool CopyToTemporary(Context& ctx, const std::string& source, const std::string& temporary) {
+    ctx.state.Record.Note(RecordKind::kTemporary, {temporary});
+    RemoveLeftover(ctx.os, temporary);
+    if (ctx.os.CopyFileA(source, temporary, 0)) return true;
+    ctx.os.DeleteFileA(temporary);  // in case a partial copy was left behind
+    return false;
+}
+
 // Replaces an existing file through a temporary copy beside it, so that the
 // old file is untouched when the copy fails, and stays when it cannot be
-// replaced (in use).
-FileResult ReplaceExisting(platform::OsServices& os, const std::string& source, const std::string& destination) {
+// replaced (in use). Its previous content is kept first, for the uninstall.
+FileResult ReplaceExisting(Context& ctx, const std::string& source, const std::string& destination) {
+    auto& os = ctx.os;
     const std::string temporary = destination + kReplacementSuffix;
     os.ClearFileAttributes(destination);
-    RemoveLeftover(os, temporary);
-    if (!os.CopyFileA(source, temporary, 0)) {
-        os.DeleteFileA(temporary);  // in case a partial copy was left behind
-        return FileResult::kCopyFailed;
+    if (!CopyToTemporary(ctx, source, temporary)) return FileResult::kCopyFailed;
+    const std::string kept = ctx.state.Record.KeptPath(os, destination);
+    if (!kept.empty()) {
+        uint64_t size = 0;
+        ctx.state.Record.Note(RecordKind::kReplaced,
+                              {destination, kept, DigestOf(os, destination), DigestOf(os, source, &size)});
+        ctx.state.Record.AddInstalled(size);
+        // A copy, not a rename: a running program's file can be renamed on
+        // the NT family, and a file in use must stay where it is.
+        if (!os.CopyFileA(destination, kept, 1)) {
+            os.DeleteFileA(temporary);
+            return FileResult::kCopyFailed;
+        }
     }
     if (MoveIntoPlace(os, temporary, destination)) return FileResult::kReplaced;
     os.DeleteFileA(temporary);
     return FileResult::kInUse;
 }
 
+// A new file arrives under a temporary name and is renamed into place, so
+// that a kill never leaves a partial file under the destination's name.
+FileResult CopyNew(Context& ctx, const std::string& source, const std::string& destination) {
+    const std::string temporary = destination + kReplacementSuffix;
+    if (!CopyToTemporary(ctx, source, temporary)) return FileResult::kCopyFailed;
+    uint64_t size = 0;
+    ctx.state.Record.Note(RecordKind::kCreated, {destination, DigestOf(ctx.os, source, &size)});
+    ctx.state.Record.AddInstalled(size);
+    if (ctx.os.MoveFileA(temporary, destination)) return FileResult::kCopied;
+    ctx.os.DeleteFileA(temporary);
+    return FileResult::kCopyFailed;
+}
+
 // An existing file that is not to be replaced stays and is registered in
 // place. A new copy never overwrites: a file there that the lookup did not
 // see (hidden, or the lookup failed) stays as it is.
-FileResult CopyOne(platform::OsServices& os, const std::string& source, const Destination& destination) {
-    const bool exists = !os.FindFile(destination.path).empty();
-    if (exists && !destination.replace) return FileResult::kKept;
-    if (exists) return ReplaceExisting(os, source, destination.path);
-    return os.CopyFileA(source, destination.path, 1) ? FileResult::kCopied : FileResult::kCopyFailed;
+FileResult CopyOne(Context& ctx, const std::string& source, const Destination& destination) {
+    const bool exists = !ctx.os.FindFile(destination.path).empty();
+    if (exists && !destination.replace) {
+        ctx.state.Record.Note(RecordKind::kKept, {destination.path});
+        return FileResult::kKept;
+    }
+    if (exists) return ReplaceExisting(ctx, source, destination.path);
+    return CopyNew(ctx, source, destination.path);
+}
+
+// A file in the system directory is shared with other programs: its count
+// goes up once for this product, from 2 when it was there without one (an
+// unknown earlier owner, and this product).
+void CountShared(Context& ctx, const std::string& path, FileResult result) {
+    auto& record = ctx.state.Record;
+    if (!record.Recording() || record.CountedBefore(path)) return;
+    uint32_t count = 0;
+    if (!ctx.os.GetMachineNumber(kSharedDllsKey, path, count)) count = 0;
+    record.Note(RecordKind::kShared, {path, Number(static_cast<long>(count))});
+    const uint32_t raised = count == 0 && result == FileResult::kKept ? 2 : count + 1;
+    ctx.os.SetMachineNumber(kSharedDllsKey, path, raised);
 }
 
 // Looks for the source, then copies it. A name that could lead out of the
 // package folder is never looked up, and a folder selector that leaves the
 // host folder is never written to.
-FileResult LocateAndCopy(platform::OsServices& os, const FileOutcome& outcome, const UpdateFileEntry& entry,
+FileResult LocateAndCopy(Context& ctx, const FileOutcome& outcome, const UpdateFileEntry& entry,
                          const Destination& destination) {
-    if (!FindableName(entry.FileName) || os.FindFile(outcome.source).empty()) return FileResult::kSourceMissing;
+    if (!FindableName(entry.FileName) || ctx.os.FindFile(outcome.source).empty()) return FileResult::kSourceMissing;
     if (FolderLeavesHost(entry.Folder)) return FileResult::kOutsideHost;
-    return CopyOne(os, outcome.source, destination);
+    const FileResult result = CopyOne(ctx, outcome.source, destination);
+    if (!destination.replace && Arrived(result)) CountShared(ctx, destination.path, result);
+    return result;
 }
 
 // Every failure of one entry's steps, a runtime error included, is that
@@ -159,7 +224,7 @@ void DeployOne(Context& ctx, MainWindow& window, const std::string& productFolde
     outcome.source += entry.FileName;
     outcome.destination = destination.path;
     try {
-        outcome.result = LocateAndCopy(ctx.os, outcome, entry, destination);
+        outcome.result = LocateAndCopy(ctx, outcome, entry, destination);
     } catch (const platform::RuntimeError& e) {
         outcome.result = FileResult::kCopyFailed;
         outcome.trouble = Cat({"error ", Number(e.Number()), ", ", e.Description()});
@@ -260,6 +325,7 @@ bool TakeResult(Context& ctx, MainWindow& window, const PendingRegistration& pen
 // Registers a type library at its turn: true when settled. One that does
 // not load is tried once more after the others.
 bool RegisterTypeLibraryOf(Context& ctx, MainWindow& window, const PendingRegistration& pending) {
+    if (pending.attempt == 1) ctx.state.Record.Note(RecordKind::kRegistered, {kByTypeLibrary, pending.file});
     switch (RegisterTypeLibraryResult(ctx, Quoted(pending.file))) {
     case TypeLibResult::kRegistered:
         ctx.state.Log.Write(Cat({pending.file, ": registered with the type-library calls"}));

@@ -154,6 +154,7 @@ int EndRun(Context& ctx) {
         s.Log.Open(ctx);
         s.Log.Write(platform::Cat({HowTheRunEnded(s), "; exit code ", platform::Number(code)}));
     }
+    s.Record.End(ctx, code);
     return code;
 }
 

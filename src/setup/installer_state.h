@@ -7,6 +7,7 @@
 
 #include "platform/os_services.h"
 #include "setup/install_log.h"
+#include "setup/install_recorder.h"
 #include "setup/outcome.h"
 
 namespace platform {
@@ -48,6 +49,7 @@ struct InstallerState {
     int16_t BusyNesting = 0;      // outstanding hourglass requests
     std::string LastFileFailure;  // the last per-file trouble shown on the status line
     InstallLog Log;
+    InstallRecorder Record;  // what the install changes, for the uninstall
     RunOptions Options;
     InstallSummary Summary;
     std::vector<PendingRegistration> Registrations;  // in list order, until settled

@@ -12,6 +12,7 @@ int RefusalCode(Refusal refusal) {
     case Refusal::kAnotherInstall: return exitcode::kAnotherInstall;
     case Refusal::kPackageUnusable: return exitcode::kPackageUnusable;
     case Refusal::kUnsupportedVersion: return exitcode::kUnsupportedVersion;
+    case Refusal::kRecordUnwritable: return exitcode::kFailures;
     }
     return exitcode::kSuccess;
 }

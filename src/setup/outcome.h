@@ -34,6 +34,7 @@ enum class Refusal {
     kAnotherInstall,
     kPackageUnusable,  // no usable list, or a damaged sealed package
     kUnsupportedVersion,
+    kRecordUnwritable,  // the install record or the uninstaller could not be written
 };
 
 struct InstallSummary {

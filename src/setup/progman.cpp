@@ -49,6 +49,7 @@ bool CreateStartMenuShortcut(Context& ctx, const std::string& group, const std::
     if (programs.empty()) programs = ctx.os.GetProgramsFolder(false);
     const std::string folder = platform::Cat({programs, "\\", group});
     const std::string link = platform::Cat({folder, "\\", title, ".lnk"});
+    if (!programs.empty()) ctx.state.Record.Note(RecordKind::kStartMenu, {"shortcut", link});
     const bool made = !programs.empty() && ctx.os.CreateFolder(folder) &&
                       ctx.os.CreateShortcut(link, target, workingFolder);
     ctx.state.Log.Write(platform::Cat({"Start menu: ", link, " -> ", target, ": ", made ? "written" : "could not be written"}));
@@ -57,6 +58,7 @@ bool CreateStartMenuShortcut(Context& ctx, const std::string& group, const std::
 
 void CreateProgManItem(Context& ctx, MainWindow& window, const std::string& group, const std::string& commandLine,
                        const std::string& title) {
+    ctx.state.Record.Note(RecordKind::kStartMenu, {"Program Manager", group, title});
     PerformDDE(ctx, window, group, commandLine, title, kCreateGroupAndItem);
 }
 

@@ -115,6 +115,10 @@ public:
     int calls = 0;
 
     std::string GetInstallerFolder() override;
+    std::string GetInstallerFile() override { return installerFolder + "\\LiveUpdateSetup.exe"; }
+    bool IniSectionExists(const std::string& section, const std::string& iniPath) override {
+        return ini.count(iniPath) && ini[iniPath].count(section);
+    }
     std::string GetAppSetting(const std::string& application, const std::string& section, const std::string& key,
                               const std::string& defaultValue) override;
     std::vector<platform::UserSetting> GetOtherUsersSettings(const std::string& application, const std::string& section,

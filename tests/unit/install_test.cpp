@@ -7,6 +7,7 @@
 #include "app/command_line.h"
 #include "platform/runtime_error.h"
 #include "setup/ini_file.h"
+#include "setup/install_record.h"
 #include "setup/system_platform.h"
 #include "test_support.h"
 
@@ -181,7 +182,7 @@ TEST(InstallTest, EmptyProductPathSkipsTheFilesOnly) {
     const long yield = in.First("yield");  // the Program Manager conversation may yield later
     EXPECT_TRUE(yield < 0 || yield > in.First("ini write ")) << yield;
     EXPECT_LT(in.First("find " + in.ListPath()), 0);
-    EXPECT_LT(in.First("copy "), 0);
+    EXPECT_LT(in.First("copy " + in.server.Path() + "\\A.DLL"), 0);
     EXPECT_EQ(in.state.UpdateFiles.size(), 1u);
     EXPECT_EQ(in.os.ini[kIni]["WEB"]["UPDATEONLINE"], "WEB130");
     EXPECT_EQ(in.window->InstallCompleted, 1);
@@ -201,7 +202,9 @@ TEST(InstallTest, ClicksDuringTheInstallAreIgnored) {
     };
     in.window->cmdInstall_Click();
     EXPECT_GT(clicks, 1);
-    EXPECT_EQ(std::count(in.journal.begin(), in.journal.end(), "copy " + in.server.Path() + "\\A.DLL -> C:\\Vantrel\\SYS\\A.DLL"), 1);
+    EXPECT_EQ(std::count(in.journal.begin(), in.journal.end(),
+                         "copy " + in.server.Path() + "\\A.DLL -> C:\\Vantrel\\SYS\\A.DLL.new~"),
+              1);
     EXPECT_EQ(in.forms.unloads, 0);
     EXPECT_EQ(in.state.UpdateFiles.size(), 2u);
     EXPECT_EQ(in.window->InstallCompleted, 1);
@@ -401,7 +404,10 @@ struct SweptInstaller : Installer {
 
     // Runs the whole program as its entry point does; the exit code.
     int Run() {
-        if (!Load()) forms.RunScheduled();
+        try {
+            if (!Load()) forms.RunScheduled();
+        } catch (const fakes::ProgramEnded&) {
+        }
         return End();
     }
 
@@ -448,4 +454,62 @@ TEST(FaultInjectionTest, EveryFailedCallEndsTheRunWithItsOutcome) {
             }
         }
     }
+}
+
+namespace {
+
+const std::string kRecordFolder = "C:\\Program Files\\Vantrel Live Update";
+
+std::vector<setup::RecordEntry> RecordOf(fakes::FakeOs& os) {
+    std::string text;
+    EXPECT_TRUE(os.ReadWholeFile(kRecordFolder + "\\Install record.txt", text));
+    return setup::ParseRecord(text);
+}
+
+}  // namespace
+
+// Each change is in the record before it is made, the previous content of
+// a replaced file is kept, and the entry and the shared count are written.
+// A second install extends the record and counts the shared file once.
+TEST(InstallRecordingTest, EveryChangeIsRecordedAndAReinstallExtendsTheRecord) {
+    SweptInstaller in(2);
+    ASSERT_EQ(in.Run(), 0);
+    std::vector<std::string> kinds;
+    for (const auto& entry : RecordOf(in.os)) kinds.push_back(setup::FormatRecordLine({entry.kind, {}}));
+    EXPECT_EQ(kinds, (std::vector<std::string>{"begun", "temporary", "replaced", "temporary", "created", "temporary",
+                                               "created", "temporary", "replaced", "kept", "shared", "registered",
+                                               "registered", "registered", "registered", "setting", "start menu",
+                                               "ended"}));
+    const auto& record = in.os.records.at(kRecordFolder + "\\Install record.txt");
+    EXPECT_EQ(record.flushed, record.lines.size());
+    EXPECT_EQ(in.os.files.at(kRecordFolder + "\\Kept\\1-A.DLL").content, SweptInstaller::kOld);
+    EXPECT_EQ(in.os.files.at(kRecordFolder + "\\LiveUpdateSetup.exe").content, "the installer");
+    const auto& entry = in.os.machineStrings.at(setup::UninstallKey("Vantrel"));
+    EXPECT_EQ(entry.at("DisplayName"), "Vantrel - Live Update");
+    EXPECT_EQ(entry.at("QuietUninstallString"), "\"" + kRecordFolder + "\\LiveUpdateSetup.exe\" /uninstall /quiet");
+    EXPECT_EQ(entry.at("InstallLocation"), "C:\\Vantrel");
+    EXPECT_EQ(in.os.machineNumbers.at(setup::kSharedDllsKey).at(in.system + "S.DLL"), 2u);  // it was there: 2
+
+    SweptInstaller again(2);
+    for (const auto& [path, file] : in.os.files) again.os.files[path] = file;  // the host as the first left it
+    again.os.records = in.os.records;
+    again.os.machineNumbers = in.os.machineNumbers;
+    again.os.folders = in.os.folders;
+    ASSERT_EQ(again.Run(), 0);
+    const auto both = RecordOf(again.os);
+    EXPECT_EQ(std::count_if(both.begin(), both.end(), [](const auto& e) { return e.kind == setup::RecordKind::kBegun; }),
+              2);
+    EXPECT_EQ(again.os.machineNumbers.at(setup::kSharedDllsKey).at(in.system + "S.DLL"), 2u);
+    EXPECT_TRUE(again.os.files.count(kRecordFolder + "\\Kept\\3-A.DLL"));  // after the first install's two
+}
+
+// Without the record folder nothing of the host is changed.
+TEST(InstallRecordingTest, NoRecordFolderChangesNothing) {
+    SweptInstaller in(2);
+    in.os.programFilesFolder.clear();
+    EXPECT_EQ(in.Run(), 1603);
+    EXPECT_EQ(in.os.files.at(in.host + "A.DLL").content, SweptInstaller::kOld);
+    EXPECT_FALSE(in.os.files.count(in.host + "B.EXE"));
+    EXPECT_TRUE(in.os.ini[kIni]["WEB"].empty());
+    EXPECT_EQ(in.os.LogLines().back(), "Not installed; exit code 1603");
 }

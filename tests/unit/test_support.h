@@ -43,6 +43,7 @@ struct Installer {
         os.settings["Vantrel\\Setup\\CS_Path"] = "C:\\Vantrel";
         os.SetIni("C:\\Vantrel\\Sys\\TOVASK.INI", "Tovask", "Ver", "1.30");
         os.AddFile("C:\\Vantrel\\Sys\\TOVASK.INI");
+        os.AddFile(os.GetInstallerFile(), "the installer");
         WriteList(std::string(kHeader) + "\r\n");
         forms.os = &os;
         window = std::make_unique<frmUPDATE>(setup::Context{state, os, forms});

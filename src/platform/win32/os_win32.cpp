@@ -48,17 +48,32 @@ void RestrictDllSearchToSystem() {
     LoadLibraryExA(msimg32.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
-std::string Win32Os::GetInstallerFolder() {
+std::string Win32Os::GetInstallerFile() {
     std::vector<char> buffer(MAX_PATH);
     for (;;) {
         const DWORD n = GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
         if (n == 0) Raise(errnum::kFileNotFound);
-        if (n < buffer.size()) {
-            std::string path(buffer.data(), n);
-            return path.substr(0, path.find_last_of('\\') == std::string::npos ? 0 : path.find_last_of('\\'));
-        }
+        if (n < buffer.size()) return std::string(buffer.data(), n);
         buffer.resize(buffer.size() * 2);
     }
+}
+
+std::string Win32Os::GetInstallerFolder() {
+    const std::string path = GetInstallerFile();
+    return path.substr(0, path.find_last_of('\\') == std::string::npos ? 0 : path.find_last_of('\\'));
+}
+
+// The section names come as a list of NUL-terminated names; a section
+// without keys is among them.
+bool Win32Os::IniSectionExists(const std::string& section, const std::string& iniPath) {
+    std::vector<char> names(32768, '\0');
+    const DWORD n = GetPrivateProfileSectionNamesA(names.data(), static_cast<DWORD>(names.size()), iniPath.c_str());
+    for (DWORD at = 0; at < n && names[at];) {
+        const std::string name(names.data() + at);
+        if (lstrcmpiA(name.c_str(), section.c_str()) == 0) return true;
+        at += static_cast<DWORD>(name.size()) + 1;
+    }
+    return false;
 }
 
 std::string Win32Os::GetAppSetting(const std::string& application, const std::string& section,

@@ -7,6 +7,8 @@ namespace platform::win32 {
 class Win32Os : public OsServices {
 public:
     std::string GetInstallerFolder() override;
+    std::string GetInstallerFile() override;
+    bool IniSectionExists(const std::string& section, const std::string& iniPath) override;
     std::string GetAppSetting(const std::string& application, const std::string& section, const std::string& key,
                               const std::string& defaultValue) override;
     std::vector<UserSetting> GetOtherUsersSettings(const std::string& application, const std::string& section,

@@ -1,0 +1,109 @@
+#include "setup/install_recorder.h"
+
+#include "platform/text.h"
+#include "resources/version.h"
+#include "setup/installer_state.h"
+
+namespace setup {
+
+using platform::Cat;
+
+namespace {
+
+std::string Upper(const std::string& path) { return platform::UCase(path); }
+
+// "YYYYMMDD" from "YYYY-MM-DD hh:mm:ss".
+std::string DateOf(const std::string& timestamp) {
+    return timestamp.size() >= 10 ? Cat({timestamp.substr(0, 4), timestamp.substr(5, 2), timestamp.substr(8, 2)})
+                                  : std::string();
+}
+
+}  // namespace
+
+bool InstallRecorder::Begin(Context& ctx, std::string& unwritable) {
+    auto& os = ctx.os;
+    const auto& s = ctx.state;
+    const std::string folder = RecordFolder(os, s.SystemName);
+    const std::string record = Cat({folder, "\\", kRecordFileName});
+    unwritable = record;
+    if (folder.empty() || !os.CreateFolder(folder) || !os.CreateFolder(Cat({folder, "\\", kKeptFolderName})))
+        return false;
+    std::string text;
+    os.ReadWholeFile(record, text);
+    earlier_ = ParseRecord(text);
+    for (const RecordEntry& entry : earlier_) nextKept_ += entry.kind == RecordKind::kReplaced;
+    file_ = os.OpenRecordFile(record);
+    if (!file_ || (text.empty() && !file_->WriteLine(RecordHeading().substr(0, RecordHeading().size() - 2)))) {
+        file_.reset();
+        return false;
+    }
+    Note(RecordKind::kBegun, {os.LocalTimestamp(), LU_VERSION_TEXT, s.SystemName, s.ProductPath});
+    const std::string uninstaller = Cat({folder, "\\", kUninstallerName});
+    const std::string installer = os.GetInstallerFile();
+    if (Upper(installer) != Upper(uninstaller) && !os.CopyFileA(installer, uninstaller, 0)) {
+        unwritable = uninstaller;
+        file_.reset();
+        return false;
+    }
+    folder_ = folder;
+    if (!WriteEntry(ctx, folder, s.ProductPath) || !file_->Flush()) {
+        unwritable = Cat({"HKEY_LOCAL_MACHINE\\", uninstallKey_});
+        file_.reset();
+        return false;
+    }
+    return true;
+}
+
+// The Add/Remove Programs entry, under a stable key name that deployment
+// tools can give as the product's code.
+bool InstallRecorder::WriteEntry(Context& ctx, const std::string& folder, const std::string& host) {
+    auto& os = ctx.os;
+    uninstallKey_ = UninstallKey(ctx.state.SystemName);
+    const std::string uninstaller = Cat({folder, "\\", kUninstallerName});
+    const std::pair<const char*, std::string> strings[] = {
+        {"DisplayName", Cat({ctx.state.SystemName, " - Live Update"})},
+        {"DisplayVersion", LU_VERSION_TEXT},
+        {"Publisher", LU_COMPANY_TEXT},
+        {"InstallLocation", host},
+        {"UninstallString", Cat({"\"", uninstaller, "\" /uninstall"})},
+        {"QuietUninstallString", Cat({"\"", uninstaller, "\" /uninstall /quiet"})},
+        {"DisplayIcon", Cat({uninstaller, ",0"})},
+        {"InstallDate", DateOf(os.LocalTimestamp())},
+    };
+    for (const auto& [name, value] : strings)
+        if (!os.SetMachineString(uninstallKey_, name, value)) return false;
+    return os.SetMachineNumber(uninstallKey_, "NoModify", 1) && os.SetMachineNumber(uninstallKey_, "NoRepair", 1);
+}
+
+void InstallRecorder::Note(RecordKind kind, std::vector<std::string> fields) {
+    if (!file_) return;
+    if (kind == RecordKind::kShared) earlier_.push_back({kind, fields});  // counted once per product
+    file_->WriteLine(FormatRecordLine({kind, std::move(fields)}));
+}
+
+std::string InstallRecorder::KeptPath(platform::OsServices& os, const std::string& file) {
+    if (!file_) return std::string();
+    const std::string name = file.substr(file.find_last_of('\\') + 1);
+    std::string path;
+    do {
+        path = Cat({folder_, "\\", kKeptFolderName, "\\", platform::Number(nextKept_++), "-", name});
+    } while (!os.FindFile(path).empty());
+    return path;
+}
+
+bool InstallRecorder::CountedBefore(const std::string& path) const {
+    for (const RecordEntry& entry : earlier_)
+        if (entry.kind == RecordKind::kShared && !entry.fields.empty() && Upper(entry.fields[0]) == Upper(path))
+            return true;
+    return false;
+}
+
+void InstallRecorder::End(Context& ctx, int exitCode) {
+    if (!file_) return;
+    Note(RecordKind::kEnded, {ctx.os.LocalTimestamp(), platform::Number(exitCode)});
+    ctx.os.SetMachineNumber(uninstallKey_, "EstimatedSize", static_cast<uint32_t>((installedBytes_ + 1023) / 1024));
+    file_->Flush();
+    file_.reset();
+}
+
+}  // namespace setup

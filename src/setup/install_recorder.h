@@ -1,0 +1,50 @@
+#pragma once
+// The install's side of the record: the record folder under Program Files
+// with the uninstaller copy and the Add/Remove Programs entry, made before
+// the first change, and a line for each change, written before the change.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/os_services.h"
+#include "setup/install_record.h"
+
+namespace setup {
+
+struct Context;
+
+class InstallRecorder {
+public:
+    // Makes the record folder and its kept-contents folder, copies the
+    // installer there (the uninstaller), opens the record (what earlier
+    // installs wrote stays), writes "begun" and the Add/Remove Programs
+    // entry, and flushes. False, with the path that could not be made or
+    // written, when any of it fails: nothing of the host has changed then.
+    bool Begin(Context& ctx, std::string& unwritable);
+    // Writes the change's line before the change is made. Without a record
+    // (lucheck's plan) it does nothing.
+    void Note(RecordKind kind, std::vector<std::string> fields);
+    // A new name in the kept-contents folder for the previous content of
+    // `file`; empty without a record.
+    std::string KeptPath(platform::OsServices& os, const std::string& file);
+    // Whether an earlier install already counted the shared file.
+    bool CountedBefore(const std::string& path) const;
+    // Counts bytes installed, for the entry's estimated size.
+    void AddInstalled(uint64_t bytes) { installedBytes_ += bytes; }
+    // Writes "ended" with the exit code, the entry's size, and flushes.
+    void End(Context& ctx, int exitCode);
+    bool Recording() const { return file_ != nullptr; }
+
+private:
+    bool WriteEntry(Context& ctx, const std::string& folder, const std::string& host);
+
+    std::unique_ptr<platform::RecordFile> file_;
+    std::string folder_;
+    std::string uninstallKey_;
+    std::vector<RecordEntry> earlier_;
+    int nextKept_ = 1;
+    uint64_t installedBytes_ = 0;
+};
+
+}  // namespace setup
