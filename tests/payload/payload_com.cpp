@@ -43,4 +43,17 @@ extern "C" __declspec(dllexport) HRESULT __stdcall DllRegisterServer() {
     return Record("DllRegisterServer");
 }
 
-extern "C" __declspec(dllexport) HRESULT __stdcall DllUnregisterServer() { return S_OK; }
+// Removes what DllRegisterServer recorded.
+extern "C" __declspec(dllexport) HRESULT __stdcall DllUnregisterServer() {
+    char path[MAX_PATH];
+    if (GetModuleFileNameA(self, path, MAX_PATH) == 0) return E_FAIL;
+    const char* name = path;
+    for (const char* p = path; *p; ++p)
+        if (*p == '\\') name = p + 1;
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\LiveUpdateTest", 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+        RegDeleteValueA(key, name);
+        RegCloseKey(key);
+    }
+    return S_OK;
+}
