@@ -80,20 +80,20 @@ void frmUPDATE::RemoveInstall() {
     prgInstall.SetMax(static_cast<int>(steps.size()) + 1);
     prgInstall.SetValue(0);
     prgInstall.SetVisible(true);
-    setup::LeftBehind left;
+    setup::UndoTally tally;
     uint32_t lastAnswered = ctx_.os.TickCount();
     for (const setup::UndoStep& step : steps) {
         EditMsgline(step.path);
-        setup::CarryOut(ctx_, *this, step, left);
+        setup::CarryOut(ctx_, *this, step, tally);
         AdvanceProgress(1);
         setup::KeepAnswering(ctx_, lastAnswered);
     }
-    setup::RemoveRecordFolder(ctx_, record_, recordFolder_, left);
+    setup::RemoveRecordFolder(ctx_, record_, recordFolder_, tally);
     AdvanceProgress(1);
     s.Summary.installCompleted = true;
     ctx_.rt.SetScreenPointer(platform::kPointerDefault);
     Installing = false;
-    ReportRemoval(left);
+    ReportRemoval(tally.left);
 }
 
 // Says what became of the removal (unattended, the log takes it), offers

@@ -118,7 +118,7 @@ bool MoveBack(platform::OsServices& os, const std::string& kept, const std::stri
 // Carries out the steps of one uninstall, each logged.
 class Executor {
 public:
-    Executor(Context& ctx, MainWindow& window, LeftBehind& left) : ctx_(ctx), window_(window), left_(left) {}
+    Executor(Context& ctx, MainWindow& window, UndoTally& tally) : ctx_(ctx), window_(window), tally_(tally) {}
 
     void CarryOut(const UndoStep& step) {
         switch (step.action) {
@@ -147,12 +147,12 @@ private:
     void Failed(const std::string& what, const std::string& why) {
         ++ctx_.state.Summary.undoFailures;
         Log(Cat({what, ": not undone: ", why}));
-        left_.push_back(Cat({what, ": ", why}));
+        tally_.left.push_back(Cat({what, ": ", why}));
     }
 
     void Leave(const std::string& path, const std::string& why) {
         Log(Cat({path, ": left as it is: ", why}));
-        left_.push_back(Cat({path, ": ", why}));
+        tally_.left.push_back(Cat({path, ": ", why}));
     }
 
     void Delete(const std::string& path) {
@@ -170,8 +170,10 @@ private:
             // gone already (an install killed while the file was set aside)
         }
         if (MoveBack(ctx_.os, kept, path)) return Log(Cat({path, ": restored from ", kept}));
-        if (ctx_.os.MoveAtRestart(kept, path))
+        if (ctx_.os.MoveAtRestart(kept, path)) {
+            tally_.restoredAtRestart.push_back(kept);
             return AtRestart(Cat({path, ": in use; restored from ", kept, " at the next restart"}));
+        }
         Failed(path, "its previous content could not be put back from " + kept);
     }
 
@@ -269,37 +271,56 @@ private:
 
     Context& ctx_;
     MainWindow& window_;
-    LeftBehind& left_;
+    UndoTally& tally_;
 };
 
 // Files of the record's own folder go now, or at the next restart while in
 // use (the uninstaller running from there), which needs no restart of its
 // own: nothing of the host depends on them.
-void RemoveOwnFile(Context& ctx, const std::string& path, LeftBehind& left) {
+void RemoveOwnFile(Context& ctx, const std::string& path, UndoTally& tally) {
     if (ctx.os.FindFile(path).empty()) return;
     switch (DeleteNowOrAtRestart(ctx.os, path)) {
     case Removal::kNow: return ctx.state.Log.Write(path + ": deleted");
     case Removal::kAtRestart: return ctx.state.Log.Write(path + ": in use; deleted at the next restart");
     case Removal::kNot:
         ctx.state.Log.Write(path + ": could not be deleted");
-        left.push_back(path + ": could not be deleted");
+        tally.left.push_back(path + ": could not be deleted");
     }
 }
 
-// The kept contents the record names, only below the Kept folder, then
-// their folders, deepest first, and the Kept folder itself when empty.
+// Empty now, or once the changes at the next restart are made; no reason
+// to restart either way.
+void RemoveFolder(Context& ctx, const std::string& folder) {
+    if (ctx.os.RemoveEmptyFolder(folder))
+        ctx.state.Log.Write(folder + ": removed");
+    else if (ctx.os.DeleteAtRestart(folder))
+        ctx.state.Log.Write(folder + ": removed at the next restart, if empty then");
+    else
+        ctx.state.Log.Write(folder + ": left; it is not empty");
+}
+
+bool GoesBackAtRestart(const UndoTally& tally, const std::string& kept) {
+    for (const std::string& path : tally.restoredAtRestart)
+        if (platform::UCase(path) == platform::UCase(kept)) return true;
+    return false;
+}
+
+// The kept contents the record names, only below the Kept folder, save
+// those that go back at the restart; then their folders, deepest first,
+// and the Kept folder itself.
 void RemoveKeptContents(Context& ctx, const std::vector<RecordEntry>& record, const std::string& folder,
-                        LeftBehind& left) {
+                        UndoTally& tally) {
     const std::string kept = Cat({folder, "\\", kKeptFolderName});
     std::set<std::string> folders;
     for (const RecordEntry& entry : record) {
-        if (entry.kind != RecordKind::kReplaced || !IsBelow(Field(entry, 1), kept)) continue;
-        RemoveOwnFile(ctx, Field(entry, 1), left);
-        for (std::string parent = ParentOf(Field(entry, 1)); IsBelow(parent, kept); parent = ParentOf(parent))
+        const std::string& path = Field(entry, 1);
+        if (entry.kind != RecordKind::kReplaced || !IsBelow(path, kept)) continue;
+        if (!GoesBackAtRestart(tally, path)) RemoveOwnFile(ctx, path, tally);
+        for (std::string parent = ParentOf(path); IsBelow(parent, kept); parent = ParentOf(parent))
             folders.insert(parent);
     }
-    for (auto it = folders.rbegin(); it != folders.rend(); ++it) ctx.os.RemoveEmptyFolder(*it);
-    ctx.os.RemoveEmptyFolder(kept);
+    for (auto it = folders.rbegin(); it != folders.rend(); ++it) RemoveFolder(ctx, *it);
+    if (!folders.empty()) RemoveFolder(ctx, kept);
 }
 
 }  // namespace
@@ -332,12 +353,12 @@ std::vector<UndoStep> PlanUninstall(Context& ctx, const std::vector<RecordEntry>
     return PlanUndo(record, world, allowed);
 }
 
-void CarryOut(Context& ctx, MainWindow& window, const UndoStep& step, LeftBehind& left) {
-    Executor(ctx, window, left).CarryOut(step);
+void CarryOut(Context& ctx, MainWindow& window, const UndoStep& step, UndoTally& tally) {
+    Executor(ctx, window, tally).CarryOut(step);
 }
 
 void RemoveRecordFolder(Context& ctx, const std::vector<RecordEntry>& record, const std::string& folder,
-                        LeftBehind& left) {
+                        UndoTally& tally) {
     auto& os = ctx.os;
     const std::string key = UninstallKey(RecordedSystemName(record));
     if (os.DeleteMachineKey(key)) {
@@ -345,17 +366,12 @@ void RemoveRecordFolder(Context& ctx, const std::vector<RecordEntry>& record, co
     } else {
         ++ctx.state.Summary.undoFailures;
         ctx.state.Log.Write("HKEY_LOCAL_MACHINE\\" + key + ": not undone: could not be deleted");
-        left.push_back("HKEY_LOCAL_MACHINE\\" + key + ": could not be deleted");
+        tally.left.push_back("HKEY_LOCAL_MACHINE\\" + key + ": could not be deleted");
     }
-    RemoveKeptContents(ctx, record, folder, left);
-    RemoveOwnFile(ctx, Cat({folder, "\\", kRecordFileName}), left);
-    RemoveOwnFile(ctx, Cat({folder, "\\", kUninstallerName}), left);
-    if (os.RemoveEmptyFolder(folder))
-        ctx.state.Log.Write(folder + ": removed");
-    else if (os.DeleteAtRestart(folder))
-        ctx.state.Log.Write(folder + ": removed at the next restart, once empty");
-    else
-        ctx.state.Log.Write(folder + ": left; it is not empty");
+    RemoveKeptContents(ctx, record, folder, tally);
+    RemoveOwnFile(ctx, Cat({folder, "\\", kRecordFileName}), tally);
+    RemoveOwnFile(ctx, Cat({folder, "\\", kUninstallerName}), tally);
+    RemoveFolder(ctx, folder);
 }
 
 }  // namespace setup

@@ -26,19 +26,23 @@ std::string RecordedHostFolder(const std::vector<RecordEntry>& record);
 std::vector<UndoStep> PlanUninstall(Context& ctx, const std::vector<RecordEntry>& record,
                                     const std::string& recordFolder);
 
-// What an uninstall left, each as "<path>: <why>", for its last message.
-using LeftBehind = std::vector<std::string>;
+// What the steps left, for the uninstall's last message, and the kept
+// contents that go back at the next restart.
+struct UndoTally {
+    std::vector<std::string> left;  // "<path>: <why>"
+    std::vector<std::string> restoredAtRestart;
+};
 
 // Carries out one step and logs it. A file in use goes at the next restart
 // (a restart is then needed); a step that fails counts as an undo failure.
-// Steps the plan leaves are named in `left`, never failures: what changed
-// since the install is the user's.
-void CarryOut(Context& ctx, MainWindow& window, const UndoStep& step, LeftBehind& left);
+// What the plan leaves, and what fails, is named in the tally; what the
+// plan leaves is no failure: what changed since the install is the user's.
+void CarryOut(Context& ctx, MainWindow& window, const UndoStep& step, UndoTally& tally);
 
 // Removes the Add/Remove Programs entry, the kept contents, the record and
 // the uninstaller with its folder; what is in use (the uninstaller running
 // from there) goes at the next restart, which alone needs no restart.
 void RemoveRecordFolder(Context& ctx, const std::vector<RecordEntry>& record, const std::string& folder,
-                        LeftBehind& left);
+                        UndoTally& tally);
 
 }  // namespace setup
