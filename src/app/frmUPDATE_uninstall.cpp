@@ -110,10 +110,13 @@ void frmUPDATE::ReportRemoval(const std::vector<std::string>& left) {
                                " more, named in the install log"});
     const bool ask = s.Summary.restartNeeded && s.Options.restart == setup::RestartPolicy::kAsk &&
                      !s.Options.Unattended();
-    if (s.Summary.restartNeeded) text += "\r\n\r\nSome files are in use: the removal finishes when Windows next starts.";
+    if (s.Summary.restartNeeded)
+        text += "\r\n\r\nSome files are in use: the removal finishes when Windows next starts.";
     if (ask) text += " Restart now?";
     EditMsgline("");
-    const int flags = ask ? platform::kMsgYesNoQuestion : failures ? platform::kMsgExclamation : platform::kMsgInformation;
+    const int flags = ask        ? platform::kMsgYesNoQuestion
+                      : failures ? platform::kMsgExclamation
+                                 : platform::kMsgInformation;
     const int answer = ctx_.rt.ShowMessage(text, flags, Caption());
     if (s.Summary.restartNeeded &&
         (s.Options.restart == setup::RestartPolicy::kForce || (ask && answer == platform::kAnswerYes)))
