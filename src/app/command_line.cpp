@@ -15,6 +15,7 @@ enum class Kind {
     kNoRestart,
     kForceRestart,
     kHelp,
+    kUninstall,
     kNothing,  // other installers' switches that tools pass by habit: this one asks nothing before its window
 };
 
@@ -30,6 +31,7 @@ constexpr Switch kSwitches[] = {
     {"d", Kind::kDir},         {"log", Kind::kLog},         {"norestart", Kind::kNoRestart},
     {"forcerestart", Kind::kForceRestart}, {"?", Kind::kHelp}, {"help", Kind::kHelp},
     {"h", Kind::kHelp},        {"suppressmsgboxes", Kind::kNothing}, {"sp-", Kind::kNothing},
+    {"uninstall", Kind::kUninstall},
 };
 
 struct Token {
@@ -103,6 +105,7 @@ void Apply(Kind kind, const std::string& value, setup::RunOptions& options) {
     case Kind::kNoRestart: options.restart = setup::RestartPolicy::kNever; break;
     case Kind::kForceRestart: options.restart = setup::RestartPolicy::kForce; break;
     case Kind::kHelp: options.help = true; break;
+    case Kind::kUninstall: options.uninstall = true; break;
     case Kind::kNothing: break;
     }
 }
@@ -174,6 +177,8 @@ const char* UsageText() {
            "      never restart\r\n"
            "/forcerestart\r\n"
            "      restart where needed, without asking\r\n"
+           "/uninstall\r\n"
+           "      remove Live Update; combines with the switches above\r\n"
            "/SUPPRESSMSGBOXES  /SP-\r\n"
            "      accepted; they change nothing\r\n"
            "/?  /help  /h\r\n"
@@ -185,7 +190,7 @@ const char* UsageText() {
            "1641  installed; restart started\r\n"
            "1602  cancelled\r\n"
            "1603  installed with failures\r\n"
-           "1605  no host product\r\n"
+           "1605  no host product; uninstall: not installed\r\n"
            "1618  another installation running\r\n"
            "1620  package damaged or unusable\r\n"
            "1639  bad command line\r\n"

@@ -22,6 +22,7 @@ frmUPDATE::frmUPDATE(setup::Context ctx) : setup::MainWindow("frmUPDATE"), ctx_(
 void frmUPDATE::Form_Load() {
     RouteUnattendedMessages();
     ShowHelpOrCommandLineError();
+    if (ctx_.state.Options.uninstall) return LoadUninstall();
     try {
         ctx_.state.UpdateFiles.assign(1, setup::UpdateFileEntry{});
         EditMsgline("Getting path for installation...");

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "setup/install_record.h"
 #include "setup/main_window.h"
 #include "setup/installer_state.h"
 
@@ -67,5 +68,13 @@ private:
     void FinishUnattended();
     void CentreOnScreen();
     std::vector<std::string> ReadListHeader();
+    // The uninstall run.
+    void LoadUninstall();
+    std::string FindRecordFolder();
+    void ShowRemoval();
+    void RemoveInstall();
+    void ReportRemoval(const std::vector<std::string>& left);
+    std::string recordFolder_;
+    std::vector<setup::RecordEntry> record_;
     setup::Context ctx_;
 };

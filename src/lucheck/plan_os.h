@@ -38,6 +38,10 @@ public:
                                        const std::string&) override {
         return 1;
     }
+    int32_t RemovePrivateProfileEntry(const std::string&, const std::string&, const std::string&) override {
+        return 1;
+    }
+    bool PrivateProfileSectionEmpty(const std::string&, const std::string&) override { return true; }
     uint32_t GetSystemDirectoryA(std::string&, uint32_t) override { return 0; }
     uint32_t GetShortPathNameA(const std::string&, std::string&, uint32_t) override { return 0; }
     std::string FindFile(const std::string& path) override;
@@ -61,6 +65,7 @@ public:
     platform::InstallLock TakeInstallLock() override { return platform::InstallLock::kTaken; }
     std::string GetProgramsFolder(bool) override { return std::string(); }
     bool CreateFolder(const std::string&) override { return false; }
+    bool RemoveEmptyFolder(const std::string&) override { return false; }
     bool CreateShortcut(const std::string&, const std::string&, const std::string&) override { return false; }
     std::string GetTempFolder() override { return std::string(); }  // no install log
     std::string LocalTimestamp() override { return std::string(); }

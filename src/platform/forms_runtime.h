@@ -21,6 +21,8 @@ constexpr int kMsgOkOnly = 0;
 constexpr int kMsgStop = 16;
 constexpr int kMsgExclamation = 48;
 constexpr int kMsgYesNoInformation = 68;
+constexpr int kMsgYesNoQuestion = 36;
+constexpr int kMsgInformation = 64;
 constexpr int kAnswerYes = 6;
 
 class FormsRuntime {

@@ -114,6 +114,12 @@ public:
     // Non-zero on success.
     virtual int32_t WritePrivateProfileStringA(const std::string& section, const std::string& key,
                                                const std::string& value, const std::string& iniPath) = 0;
+    // Removes the key from the section, or with an empty key the whole
+    // section, header and all. Non-zero on success (absent already included).
+    virtual int32_t RemovePrivateProfileEntry(const std::string& section, const std::string& key,
+                                              const std::string& iniPath) = 0;
+    // True when the section holds no keys (absent included).
+    virtual bool PrivateProfileSectionEmpty(const std::string& section, const std::string& iniPath) = 0;
     // Length of the path placed in the buffer (larger than size when it does not fit).
     virtual uint32_t GetSystemDirectoryA(std::string& buffer, uint32_t size) = 0;
     // Length of the short path, zero on failure.
@@ -153,6 +159,8 @@ public:
     virtual std::string GetProgramsFolder(bool allUsers) = 0;
     // Creates the folder; true when it exists afterwards.
     virtual bool CreateFolder(const std::string& path) = 0;
+    // Removes the folder if it is empty; true when it is gone.
+    virtual bool RemoveEmptyFolder(const std::string& path) = 0;
     // Writes a shortcut file (replacing one at the path) that starts
     // `target` in `workingFolder`; false when it cannot be written.
     virtual bool CreateShortcut(const std::string& linkPath, const std::string& target,

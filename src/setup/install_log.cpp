@@ -83,7 +83,7 @@ void InstallLog::Open(Context& ctx) {
         file_ = s.Summary.refusal == Refusal::kAnotherInstall ? CreateBeside(ctx.os, path) : CreateAtName(ctx.os, path);
     Write(platform::Cat({ctx.os.LocalTimestamp(), " LiveUpdateSetup ", LU_VERSION_TEXT, "; system ", s.SystemName,
                          "; host folder ", s.ProductPath, "; host version ", s.ProductVersion, "; web ID ", s.WebID,
-                         kModeTexts[static_cast<int>(s.Options.mode)]}));
+                         kModeTexts[static_cast<int>(s.Options.mode)], s.Options.uninstall ? "; uninstall" : ""}));
     for (const std::string& line : early_) Write(line);
     early_.clear();
 }
@@ -131,8 +131,16 @@ void InstallLog::Entry(const FileOutcome& outcome) {
 }
 
 namespace {
+std::string HowTheRemovalEnded(const InstallSummary& summary) {
+    if (!summary.installCompleted) return "Not removed";
+    std::string how = summary.undoFailures ? "Removed with failures" : "Removed";
+    if (summary.restartStarted) return how + "; restart started";
+    return summary.restartNeeded ? how + "; finishes at the next restart" : how;
+}
+
 std::string HowTheRunEnded(const InstallerState& s) {
     const InstallSummary& summary = s.Summary;
+    if (s.Options.uninstall) return HowTheRemovalEnded(summary);
     if (!summary.installCompleted) return "Not installed";
     const bool failures = !s.LastFileFailure.empty() || summary.settingsFailed || summary.startMenuFailed;
     std::string how = failures ? "Completed with failures" : "Completed";

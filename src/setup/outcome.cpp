@@ -13,6 +13,7 @@ int RefusalCode(Refusal refusal) {
     case Refusal::kPackageUnusable: return exitcode::kPackageUnusable;
     case Refusal::kUnsupportedVersion: return exitcode::kUnsupportedVersion;
     case Refusal::kRecordUnwritable: return exitcode::kFailures;
+    case Refusal::kNotInstalled: return exitcode::kNotInstalled;
     }
     return exitcode::kSuccess;
 }
@@ -26,7 +27,8 @@ int ExitCode(const InstallSummary& summary) {
     if (summary.helpShown) return exitcode::kSuccess;
     if (!summary.installStarted) return exitcode::kCancelled;  // closed before Install
     if (!summary.installCompleted) return exitcode::kFailures;  // ended by an error mid-install
-    if (summary.fileFailures || summary.registrationFailures || summary.settingsFailed || summary.startMenuFailed)
+    if (summary.fileFailures || summary.registrationFailures || summary.settingsFailed || summary.startMenuFailed ||
+        summary.undoFailures)
         return exitcode::kFailures;
     if (summary.restartStarted) return exitcode::kRestartStarted;
     if (summary.restartNeeded) return exitcode::kRestartNeeded;

@@ -21,6 +21,7 @@ struct RunOptions {
     RestartPolicy restart = RestartPolicy::kAsk;
     bool help = false;       // show the switches and exit codes, then end
     std::string error;       // an unknown switch or a missing value, in words
+    bool uninstall = false;  // remove what the installs recorded, instead of installing
 
     bool Unattended() const { return mode != RunMode::kAttended; }
 };
@@ -35,6 +36,7 @@ enum class Refusal {
     kPackageUnusable,  // no usable list, or a damaged sealed package
     kUnsupportedVersion,
     kRecordUnwritable,  // the install record or the uninstaller could not be written
+    kNotInstalled,      // an uninstall found no install record
 };
 
 struct InstallSummary {
@@ -45,10 +47,11 @@ struct InstallSummary {
     int registrationFailures = 0;  // could not start, failed, or no result in time
     bool settingsFailed = false;
     bool startMenuFailed = false;  // the shortcut file of an unattended run not written
-    bool restartNeeded = false;    // the 95 family, after a completed install
+    bool restartNeeded = false;    // the 95 family, after a completed install; files in use at an uninstall
     bool restartStarted = false;
     bool helpShown = false;
     bool noDesktop = false;        // an attended run had no desktop to show its window on
+    int undoFailures = 0;          // uninstall: changes that could not be undone
 };
 
 // Exit codes as Windows Installer numbers them, which deployment tools read.
@@ -59,6 +62,7 @@ constexpr int kRestartStarted = 1641;
 constexpr int kCancelled = 1602;
 constexpr int kFailures = 1603;
 constexpr int kNoHost = 1605;
+constexpr int kNotInstalled = 1605;
 constexpr int kAnotherInstall = 1618;
 constexpr int kPackageUnusable = 1620;
 constexpr int kBadCommandLine = 1639;

@@ -81,14 +81,18 @@ void PerformDDE(Context& ctx, MainWindow& window, const std::string& group, cons
     resumeNext([&] { link().SetLinkTimeout(kLinkTimeoutTenths); });
 
     err.Clear();  // whatever failed while opening, the commands are always attempted
+    auto execute = [&](const std::string& command) {
+        resumeNext([&] { Logged(ctx, command, [&] { link().LinkExecute(command); }); });
+    };
     if (action == kCreateGroupAndItem) {
-        auto execute = [&](const std::string& command) {
-            resumeNext([&] { Logged(ctx, command, [&] { link().LinkExecute(command); }); });
-        };
         execute("[CreateGroup(" + group + ")]");
         execute("[ReplaceItem(" + title + ")]");
         err.Clear();
         execute(platform::Cat({"[AddItem(", commandLine, ",", title, ",,,)]"}));
+    } else if (action == kDeleteItemAndGroup) {
+        execute("[ShowGroup(" + group + ",1)]");
+        execute("[DeleteItem(" + title + ")]");
+        execute("[DeleteGroup(" + group + ")]");
     }
     resumeNext([&] { link().SetLinkMode(kNoLink); });
     resumeNext([&] { link().SetLinkTopic(""); });

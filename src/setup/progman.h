@@ -11,6 +11,7 @@
 namespace setup {
 
 constexpr int16_t kCreateGroupAndItem = 1;
+constexpr int16_t kDeleteItemAndGroup = 2;  // the group holds only the item
 
 // The Start-menu group for the update client, and its item's title.
 std::string ProgramGroupName(const std::string& systemName, const std::string& productVersion);

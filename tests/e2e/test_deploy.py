@@ -28,6 +28,11 @@ BODY = "START\nFOLDER,SERVER\nFILE,TvkUpdt.exe,README.TXT\nEND\n"
 GROUP = "Vantrel - Ver 1.30"
 ITEM = "Vantrel - Live Update.lnk"
 ALL_USERS_PROGRAMS = r"C:\ProgramData\Microsoft\Windows\Start Menu\Programs"
+SYSTEM_DIR = r"C:\windows\system32"
+RECORD_FOLDER = r"C:\Program Files\Vantrel Live Update"
+UNINSTALL_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Vantrel Live Update"
+SHARED_DLLS = r"HKLM\Software\Microsoft\Windows\CurrentVersion\SharedDLLs"
+REGISTRATIONS = r"HKCU\Software\LiveUpdateTest"
 RUN_MS = 60000
 OTHER_USER = "S-1-5-21-1-2-3-1001"
 BUSY = "Another Live Update installation is in progress. Try again when it has finished."
@@ -45,6 +50,11 @@ class DeployScenarios(winehost.WineTestCase):
         self.host.reg_delete(r"HKCU\Software\Wine\AppDefaults\LiveUpdateSetup.exe")
         for programs in (self.host.unix_path(ALL_USERS_PROGRAMS), start_menu_programs(self.host)):
             shutil.rmtree(os.path.join(programs, GROUP), ignore_errors=True)
+        shutil.rmtree(self.host.unix_path(RECORD_FOLDER), ignore_errors=True)  # no install left by another test
+        if os.path.exists(self.host.unix_path(SYSTEM_DIR + r"\TVKCOM.DLL")):
+            os.remove(self.host.unix_path(SYSTEM_DIR + r"\TVKCOM.DLL"))
+        for key in (UNINSTALL_KEY, SHARED_DLLS, REGISTRATIONS):
+            self.host.reg_delete(key)
         for log in glob.glob(os.path.join(self.temp_folder(), "LiveUpdateSetup*.log*")):
             os.remove(log)
 
@@ -253,6 +263,88 @@ class DeployScenarios(winehost.WineTestCase):
                 self.assertEqual(f.read(), leftovers[name])
         self.assertFalse(glob.glob(os.path.join(folder, f"LiveUpdateSetup-{result['pid']}*")),
                          "a temporary or a log of its own is left")
+
+    # ---- removing it again
+
+    def snapshot(self):
+        """What an install changes and an uninstall must put back, byte for
+        byte: the host folder's files, the system folder's names and the
+        bytes of the package's file there, the Start-menu folders, the record
+        folder, and the registry values an install writes."""
+        def tree(win_path):
+            root = self.host.unix_path(win_path)
+            found = {}
+            for folder, dirs, files in os.walk(root):
+                for name in dirs + files:
+                    path = os.path.join(folder, name)
+                    found[os.path.relpath(path, root).lower()] = None if name in dirs else open(path, "rb").read()
+            return found
+        system = self.host.unix_path(SYSTEM_DIR)
+        registry = [self.host.run("reg", "query", key, "/s").stdout for key in (UNINSTALL_KEY, SHARED_DLLS,
+                                                                                REGISTRATIONS)]
+        return {"host": tree(HOST), "programs": tree(ALL_USERS_PROGRAMS), "user programs": tree(
+                    self.host.run("cmd", "/c", "echo %APPDATA%").stdout.strip() + r"\Microsoft\Windows\Start Menu"),
+                "record": tree(RECORD_FOLDER), "system names": sorted(os.listdir(system)),
+                "system TVKCOM.DLL": tree(SYSTEM_DIR).get("tvkcom.dll"), "registry": registry}
+
+    def uninstall_command(self, name="QuietUninstallString"):
+        """The entry's command, split as a deployment tool runs it."""
+        command = self.host.reg_query(UNINSTALL_KEY, name)
+        self.assertIsNotNone(command, "no Add/Remove Programs entry")
+        exe, _, args = command.partition('" ')
+        return [exe.strip('"')] + args.split()
+
+    def removal_package(self):
+        """Replaces README.TXT, adds the client (a server) and a library in
+        the system folder (shared, registered), writes the settings value."""
+        with open(self.host.unix_path(HOST + r"\README.TXT"), "wb") as f:
+            f.write(b"the host's own readme\r\n")
+        body = "START\nFOLDER,SERVER\nFILE,TvkUpdt.exe,README.TXT\nFOLDER,SYSTEM\nFILE,TVKCOM.DLL\nEND\n"
+        return self.package(body, {"TvkUpdt.exe": payload("TvkUpdt.exe"), "README.TXT": b"readme\r\n",
+                                   "TVKCOM.DLL": payload("TVKCOM.dll")})
+
+    def restart(self):
+        """Carries out what waits for the next restart, as Windows would."""
+        self.host.run("wineboot", "-r", timeout=120)
+
+    def test_quiet_uninstall_puts_the_machine_back(self):
+        before = self.snapshot()
+        exe = self.removal_package()
+        self.assertEqual(self.host.run_watched(exe, "/quiet", max_ms=RUN_MS)["exit"], 0)
+        self.assertNotEqual(self.snapshot(), before)
+        result = self.host.run_watched(*self.uninstall_command(), max_ms=RUN_MS)
+        self.assertEqual((result["exit"], result["visible"]), (0, []))
+        self.restart()  # the uninstaller's own file goes at the restart
+        self.assertEqual(self.snapshot(), before)
+        again = self.host.run_watched(exe, "/uninstall", "/quiet", max_ms=RUN_MS)
+        self.assertEqual(again["exit"], 1605, "not installed any more")
+
+    def test_two_installs_then_one_uninstall(self):
+        before = self.snapshot()
+        exe = self.removal_package()
+        self.assertEqual(self.host.run_watched(exe, "/quiet", max_ms=RUN_MS)["exit"], 0)
+        with open(os.path.join(os.path.dirname(self.host.unix_path(exe)), "README.TXT"), "wb") as f:
+            f.write(b"a newer readme\r\n")  # the second package replaces it again
+        self.assertEqual(self.host.run_watched(exe, "/quiet", max_ms=RUN_MS)["exit"], 0)
+        self.assertEqual(self.host.run_watched(*self.uninstall_command(), max_ms=RUN_MS)["exit"], 0)
+        self.restart()
+        self.assertEqual(self.snapshot(), before)
+
+    def test_a_file_changed_since_the_install_stays(self):
+        self.assertEqual(self.host.run_watched(self.removal_package(), "/quiet", max_ms=RUN_MS)["exit"], 0)
+        client = self.host.unix_path(HOST + r"\TVKUPDT.EXE")
+        with open(client, "ab") as f:
+            f.write(b"a later host update")
+        changed = open(client, "rb").read()
+        self.assertEqual(self.host.run_watched(*self.uninstall_command(), max_ms=RUN_MS)["exit"], 0)
+        self.assertEqual(open(client, "rb").read(), changed)
+        with open(self.host.unix_path(HOST + r"\README.TXT"), "rb") as f:
+            self.assertEqual(f.read(), b"the host's own readme\r\n")
+        self.assertTrue(any("TVKUPDT.EXE" in line and "changed since" in line for line in self.log_lines()))
+
+    def test_uninstall_where_nothing_is_installed(self):
+        result = self.host.run_watched(self.package(), "/uninstall", "/quiet", max_ms=RUN_MS)
+        self.assertEqual((result["exit"], result["visible"]), (1605, []))
 
     # ---- a damaged sealed package
 

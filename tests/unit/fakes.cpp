@@ -64,6 +64,24 @@ int32_t FakeOs::WritePrivateProfileStringA(const std::string& section, const std
     return 1;
 }
 
+int32_t FakeOs::RemovePrivateProfileEntry(const std::string& section, const std::string& key,
+                                          const std::string& iniPath) {
+    journal_.push_back("ini remove " + iniPath + " [" + section + "] " + key);
+    if (Fault() || unwritableIni.count(iniPath)) return 0;
+    auto file = ini.find(iniPath);
+    if (file == ini.end()) return 1;
+    if (key.empty())
+        file->second.erase(section);
+    else if (file->second.count(section))
+        file->second[section].erase(key);
+    return 1;
+}
+
+bool FakeOs::PrivateProfileSectionEmpty(const std::string& section, const std::string& iniPath) {
+    const auto file = ini.find(iniPath);
+    return file == ini.end() || !file->second.count(section) || file->second.at(section).empty();
+}
+
 uint32_t FakeOs::GetSystemDirectoryA(std::string& buffer, uint32_t size) {
     if (systemDirectory.size() + 1 > size) return static_cast<uint32_t>(systemDirectory.size() + 1);
     std::memcpy(&buffer[0], systemDirectory.data(), systemDirectory.size());
@@ -221,6 +239,20 @@ bool FakeOs::CreateFolder(const std::string& path) {
     journal_.push_back("create folder " + path);
     if (Fault()) return false;
     folders.insert(path);
+    return true;
+}
+
+bool FakeOs::RemoveEmptyFolder(const std::string& path) {
+    journal_.push_back("remove folder " + path);
+    if (Fault()) return false;
+    const std::string below = path + "\\";
+    for (const auto& file : files)
+        if (file.first.compare(0, below.size(), below) == 0) return false;
+    for (const auto& link : shortcuts)
+        if (link.first.compare(0, below.size(), below) == 0) return false;
+    for (const auto& folder : folders)
+        if (folder.compare(0, below.size(), below) == 0) return false;
+    folders.erase(path);
     return true;
 }
 

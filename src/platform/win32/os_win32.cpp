@@ -101,6 +101,19 @@ int32_t Win32Os::WritePrivateProfileStringA(const std::string& section, const st
     return ::WritePrivateProfileStringA(section.c_str(), key.c_str(), value.c_str(), iniPath.c_str());
 }
 
+// A null value removes the key; a null key removes the section.
+int32_t Win32Os::RemovePrivateProfileEntry(const std::string& section, const std::string& key,
+                                           const std::string& iniPath) {
+    return ::WritePrivateProfileStringA(section.c_str(), key.empty() ? nullptr : key.c_str(), nullptr,
+                                        iniPath.c_str());
+}
+
+// The section's first line is enough to tell; comment lines are not listed.
+bool Win32Os::PrivateProfileSectionEmpty(const std::string& section, const std::string& iniPath) {
+    char lines[64];
+    return ::GetPrivateProfileSectionA(section.c_str(), lines, sizeof lines, iniPath.c_str()) == 0;
+}
+
 uint32_t Win32Os::GetSystemDirectoryA(std::string& buffer, uint32_t size) {
     if (buffer.size() < size) buffer.resize(size, '\0');
     return ::GetSystemDirectoryA(&buffer[0], size);
@@ -289,6 +302,10 @@ InstallLock Win32Os::TakeInstallLock() {
 std::string Win32Os::GetProgramsFolder(bool allUsers) { return ProgramsFolder(allUsers); }
 
 bool Win32Os::CreateFolder(const std::string& path) { return CreateFolderPath(path); }
+
+bool Win32Os::RemoveEmptyFolder(const std::string& path) {
+    return ::RemoveDirectoryA(path.c_str()) || GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES;
+}
 
 bool Win32Os::CreateShortcut(const std::string& linkPath, const std::string& target,
                              const std::string& workingFolder) {

@@ -18,6 +18,9 @@ public:
                                       const std::string& iniPath) override;
     int32_t WritePrivateProfileStringA(const std::string& section, const std::string& key, const std::string& value,
                                        const std::string& iniPath) override;
+    int32_t RemovePrivateProfileEntry(const std::string& section, const std::string& key,
+                                      const std::string& iniPath) override;
+    bool PrivateProfileSectionEmpty(const std::string& section, const std::string& iniPath) override;
     uint32_t GetSystemDirectoryA(std::string& buffer, uint32_t size) override;
     uint32_t GetShortPathNameA(const std::string& longPath, std::string& buffer, uint32_t size) override;
     std::string FindFile(const std::string& path) override;
@@ -35,6 +38,7 @@ public:
     InstallLock TakeInstallLock() override;
     std::string GetProgramsFolder(bool allUsers) override;
     bool CreateFolder(const std::string& path) override;
+    bool RemoveEmptyFolder(const std::string& path) override;
     bool CreateShortcut(const std::string& linkPath, const std::string& target,
                         const std::string& workingFolder) override;
     std::string GetTempFolder() override;

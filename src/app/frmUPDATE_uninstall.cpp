@@ -1,0 +1,128 @@
+// The uninstall run of the window: the install record found, the question
+// asked, the removal shown on the progress bar and status line, and the
+// last message naming what was left.
+#include "app/frmUPDATE.h"
+
+#include "platform/forms_runtime.h"
+#include "platform/os_services.h"
+#include "platform/text.h"
+#include "setup/deploy.h"
+#include "setup/system_platform.h"
+#include "setup/uninstall.h"
+
+namespace {
+// Lines of what was left that the last message shows; the log has all.
+constexpr std::size_t kLeftShown = 10;
+}  // namespace
+
+// The record names the system and the host folder: the record folder holds
+// no update list. Another run holding the lock may be removing the record,
+// so it is read only once the lock is ours.
+void frmUPDATE::LoadUninstall() {
+    auto& s = ctx_.state;
+    CentreOnScreen();
+    EditMsgline("");
+    GetServerPath();
+    GetSystemDirectoryA();
+    TakeInstallLock();
+    recordFolder_ = FindRecordFolder();
+    if (recordFolder_.empty())
+        Refuse(setup::Refusal::kNotInstalled, "Live Update is not installed", platform::kMsgExclamation, Caption());
+    s.SystemName = setup::RecordedSystemName(record_);
+    s.ProductPath = setup::RecordedHostFolder(record_);
+    const std::string heading = "Remove " + s.SystemName + " Live Update";
+    lblMainHead(0).SetCaption(heading);
+    SetCaption(heading);
+    if (!s.Options.Unattended() &&
+        ctx_.rt.ShowMessage("Remove " + s.SystemName + " - Live Update from this computer?",
+                            platform::kMsgYesNoQuestion, Caption()) != platform::kAnswerYes) {
+        s.Summary.refusal = setup::Refusal::kCancelled;
+        s.Log.Write("Removal not confirmed; nothing was changed");
+        ctx_.rt.EndProgram();
+    }
+    ShowRemoval();
+    ctx_.rt.RunAfter(0, [this] { RemoveInstall(); });
+}
+
+// Beside the running program (the uninstaller, in the record folder); else,
+// started from a package folder, the record folder of the system its
+// update list names. Empty when neither holds a record.
+std::string frmUPDATE::FindRecordFolder() {
+    if (setup::ReadInstallRecord(ctx_.os, ctx_.state.ServerPath, record_)) return ctx_.state.ServerPath;
+    std::string systemName;
+    try {
+        systemName = platform::Trim(platform::Field(ReadListHeader(), 0));
+    } catch (const platform::RuntimeError&) {
+        return std::string();  // no update list either
+    }
+    const std::string folder = systemName.empty() ? std::string() : setup::RecordFolder(ctx_.os, systemName);
+    return setup::ReadInstallRecord(ctx_.os, folder, record_) ? folder : std::string();
+}
+
+void frmUPDATE::ShowRemoval() {
+    const std::string& system = ctx_.state.SystemName;
+    cmdInstall.SetVisible(false);
+    cmdCancel.SetEnabled(false);
+    lblUpdate(0).SetCaption("Removing " + system + " Live Update from your system");
+    lblUpdate(1).SetCaption(std::string());
+}
+
+// Each step of the plan in order, the window answering between them; the
+// record's own folder goes last.
+void frmUPDATE::RemoveInstall() {
+    auto& s = ctx_.state;
+    Installing = true;
+    ctx_.rt.SetScreenPointer(platform::kPointerHourglass);
+    s.Summary.installStarted = true;
+    s.Log.Open(ctx_);
+    s.Log.Write(platform::Cat({"Install record: ", recordFolder_, "\\", setup::kRecordFileName}));
+    const std::vector<setup::UndoStep> steps = setup::PlanUninstall(ctx_, record_, recordFolder_);
+    prgInstall.SetMax(static_cast<int>(steps.size()) + 1);
+    prgInstall.SetValue(0);
+    prgInstall.SetVisible(true);
+    setup::UndoTally tally;
+    uint32_t lastAnswered = ctx_.os.TickCount();
+    for (const setup::UndoStep& step : steps) {
+        EditMsgline(step.path);
+        setup::CarryOut(ctx_, *this, step, tally);
+        AdvanceProgress(1);
+        setup::KeepAnswering(ctx_, lastAnswered);
+    }
+    setup::RemoveRecordFolder(ctx_, record_, recordFolder_, tally);
+    AdvanceProgress(1);
+    s.Summary.installCompleted = true;
+    ctx_.rt.SetScreenPointer(platform::kPointerDefault);
+    Installing = false;
+    ReportRemoval(tally.left);
+}
+
+// Says what became of the removal (unattended, the log takes it), offers
+// the restart that files in use need, and closes the window.
+void frmUPDATE::ReportRemoval(const std::vector<std::string>& left) {
+    auto& s = ctx_.state;
+    const bool failures = s.Summary.undoFailures != 0;
+    std::string text = s.SystemName + (failures ? " Live Update was removed, but not all of it could be undone."
+                                                : " Live Update was removed from this computer.");
+    if (!left.empty()) text += "\r\n\r\nLeft as it was:";
+    for (std::size_t i = 0; i < left.size() && i < kLeftShown; ++i) text += "\r\n" + left[i];
+    if (left.size() > kLeftShown)
+        text += platform::Cat({"\r\nand ", platform::Number(static_cast<long>(left.size() - kLeftShown)),
+                               " more, named in the install log"});
+    const bool ask = s.Summary.restartNeeded && s.Options.restart == setup::RestartPolicy::kAsk &&
+                     !s.Options.Unattended();
+    if (s.Summary.restartNeeded)
+        text += "\r\n\r\nSome files are in use: the removal finishes when Windows next starts.";
+    if (ask) text += " Restart now?";
+    EditMsgline("");
+    const int flags = ask        ? platform::kMsgYesNoQuestion
+                      : failures ? platform::kMsgExclamation
+                                 : platform::kMsgInformation;
+    const int answer = ctx_.rt.ShowMessage(text, flags, Caption());
+    if (s.Summary.restartNeeded &&
+        (s.Options.restart == setup::RestartPolicy::kForce || (ask && answer == platform::kAnswerYes)))
+        s.Summary.restartStarted = setup::RebootSystem(ctx_.os);
+    if (s.Options.Unattended())
+        FinishUnattended();
+    else
+        ctx_.rt.UnloadWindow(*this);
+}

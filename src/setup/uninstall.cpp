@@ -1,0 +1,377 @@
+#include "setup/uninstall.h"
+
+#include <set>
+
+#include "platform/forms_runtime.h"
+#include "platform/os_services.h"
+#include "platform/runtime_error.h"
+#include "platform/text.h"
+#include "setup/deploy.h"
+#include "setup/package_seal.h"
+#include "setup/paths.h"
+#include "setup/progman.h"
+#include "setup/system_platform.h"
+
+namespace setup {
+
+using platform::Cat;
+using platform::Number;
+
+namespace {
+
+const std::string& Field(const RecordEntry& entry, std::size_t index) {
+    static const std::string kNone;
+    return index < entry.fields.size() ? entry.fields[index] : kNone;
+}
+
+const RecordEntry* NewestBegun(const std::vector<RecordEntry>& record) {
+    for (std::size_t i = record.size(); i-- > 0;)
+        if (record[i].kind == RecordKind::kBegun) return &record[i];
+    return nullptr;
+}
+
+std::string ParentOf(const std::string& path) {
+    const auto slash = path.find_last_of('\\');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+std::string WithoutTrailingSeparator(std::string folder) {
+    while (!folder.empty() && folder.back() == '\\') folder.pop_back();
+    return folder;
+}
+
+// Strictly below the folder, without regard to case, and never through "..".
+bool IsBelow(const std::string& path, const std::string& folder) {
+    return path.find("..") == std::string::npos && path.size() > folder.size() && path[folder.size()] == '\\' &&
+           platform::UCase(path.substr(0, folder.size())) == platform::UCase(folder);
+}
+
+std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
+
+// regsvr32 by its full path, so that a copy planted beside the uninstaller
+// is never the one started.
+std::string Regsvr32Program(const Context& ctx) {
+    std::string program = ctx.state.SystemDirectory;
+    AddDirSep(program);
+    program += "regsvr32.exe";
+    return program.find(' ') == std::string::npos ? program : Quoted(program);
+}
+
+// What the planner needs to know of the machine now.
+class MachineWorld : public UndoWorld {
+public:
+    explicit MachineWorld(platform::OsServices& os) : os_(os) {}
+
+    std::string FileDigest(const std::string& path) override {
+        Sha256Digest digest;
+        return HashFile(os_, path, digest) ? ToHex(digest) : std::string();
+    }
+
+    // An absent value gives back each of two different defaults.
+    bool SettingValue(const std::string& file, const std::string& section, const std::string& key,
+                      std::string& value) override {
+        value = Read(file, section, key, "\x01");
+        return value != "\x01" || Read(file, section, key, "\x02") == value;
+    }
+
+    uint32_t SharedCount(const std::string& path) override {
+        uint32_t count = 0;
+        return os_.GetMachineNumber(kSharedDllsKey, path, count) ? count : 0;
+    }
+
+private:
+    std::string Read(const std::string& file, const std::string& section, const std::string& key,
+                     const std::string& defaultValue) {
+        constexpr uint32_t kBufferSize = 1024;
+        std::string buffer(kBufferSize, '\0');
+        const uint32_t n = os_.GetPrivateProfileStringA(section, key, defaultValue, buffer, kBufferSize, file);
+        return buffer.substr(0, n);
+    }
+
+    platform::OsServices& os_;
+};
+
+enum class Removal { kNow, kAtRestart, kNot };
+
+// Read-only or not; what cannot be deleted now (in use) goes at the restart.
+Removal DeleteNowOrAtRestart(platform::OsServices& os, const std::string& path) {
+    try {
+        os.ClearFileAttributes(path);
+    } catch (const platform::RuntimeError&) {
+        // the deletion tells whether it can go
+    }
+    if (os.DeleteFileA(path)) return Removal::kNow;
+    return os.DeleteAtRestart(path) ? Removal::kAtRestart : Removal::kNot;
+}
+
+// The kept content back over the file: in one step where the system can;
+// on the 95 family, whose one-step call is only a stub, the installed file
+// goes and the kept one is renamed into its place.
+bool MoveBack(platform::OsServices& os, const std::string& kept, const std::string& path) {
+    const platform::MoveResult moved =
+        IsWin9X(os) ? platform::MoveResult::kNotSupported : os.MoveFileReplaceA(kept, path);
+    if (moved != platform::MoveResult::kNotSupported) return moved == platform::MoveResult::kMoved;
+    os.DeleteFileA(path);
+    return os.MoveFileA(kept, path) != 0;
+}
+
+// Carries out the steps of one uninstall, each logged.
+class Executor {
+public:
+    Executor(Context& ctx, MainWindow& window, UndoTally& tally) : ctx_(ctx), window_(window), tally_(tally) {}
+
+    void CarryOut(const UndoStep& step) {
+        switch (step.action) {
+        case UndoAction::kRemoveTemporary:
+        case UndoAction::kDelete: return Delete(step.path);
+        case UndoAction::kRestore: return Restore(step.path, step.other);
+        case UndoAction::kUnregister: return Unregister(step.path, step.other);
+        case UndoAction::kSetSetting: return SetSetting(step);
+        case UndoAction::kRemoveSetting: return RemoveSetting(step);
+        case UndoAction::kLowerShared:
+        case UndoAction::kRemoveShared: return LowerShared(step);
+        case UndoAction::kRemoveShortcut: return RemoveShortcut(step.path);
+        case UndoAction::kRemoveProgramItem: return RemoveProgramItem(step.path, step.key);
+        case UndoAction::kLeave: return Leave(step.path, step.other);
+        }
+    }
+
+private:
+    void Log(const std::string& line) { ctx_.state.Log.Write(line); }
+
+    void AtRestart(const std::string& line) {
+        ctx_.state.Summary.restartNeeded = true;
+        Log(line);
+    }
+
+    void Failed(const std::string& what, const std::string& why) {
+        ++ctx_.state.Summary.undoFailures;
+        Log(Cat({what, ": not undone: ", why}));
+        tally_.left.push_back(Cat({what, ": ", why}));
+    }
+
+    void Leave(const std::string& path, const std::string& why) {
+        Log(Cat({path, ": left as it is: ", why}));
+        tally_.left.push_back(Cat({path, ": ", why}));
+    }
+
+    void Delete(const std::string& path) {
+        switch (DeleteNowOrAtRestart(ctx_.os, path)) {
+        case Removal::kNow: return Log(path + ": deleted");
+        case Removal::kAtRestart: return AtRestart(path + ": in use; deleted at the next restart");
+        case Removal::kNot: return Failed(path, "could not be deleted");
+        }
+    }
+
+    void Restore(const std::string& path, const std::string& kept) {
+        try {
+            ctx_.os.ClearFileAttributes(path);
+        } catch (const platform::RuntimeError&) {
+            // gone already (an install killed while the file was set aside)
+        }
+        if (MoveBack(ctx_.os, kept, path)) return Log(Cat({path, ": restored from ", kept}));
+        if (ctx_.os.MoveAtRestart(kept, path)) {
+            tally_.restoredAtRestart.push_back(kept);
+            return AtRestart(Cat({path, ": in use; restored from ", kept, " at the next restart"}));
+        }
+        Failed(path, "its previous content could not be put back from " + kept);
+    }
+
+    void Unregister(const std::string& path, const std::string& how) {
+        if (how == kByTypeLibrary) {
+            const int32_t result = ctx_.os.UnregisterTypeLibrary(platform::AnsiToWide(path));
+            if (result == 0) return Log(path + ": unregistered with the type-library calls");
+            return Failed(path, Cat({"the type-library unregistration failed (", Number(result), ")"}));
+        }
+        std::string command;
+        if (how == kByRegsvr32) command = Regsvr32Program(ctx_) + " /u /s " + Quoted(path);
+        if (how == kByServer) command = Quoted(path) + " /UnregServer";
+        if (command.empty()) return Failed(path, "registered in a way this version does not know: " + how);
+        std::string outcome;
+        if (RunToEnd(command, ParentOf(path), outcome)) return Log(Cat({path, ": unregistered (", outcome, ")"}));
+        Failed(path, "could not unregister: " + outcome);
+    }
+
+    // Started in the file's own folder and waited for, processing the
+    // window's messages, as long as a registration may take.
+    bool RunToEnd(const std::string& command, const std::string& folder, std::string& outcome) {
+        auto& os = ctx_.os;
+        platform::ProgramHandle program = nullptr;
+        try {
+            program = os.RunProgram(command, platform::kWindowStyleMinimizedFocus, folder);
+        } catch (const platform::RuntimeError& e) {
+            outcome = Cat({command, " did not start (error ", Number(e.Number()), ", ", e.Description(), ")"});
+            return false;
+        }
+        const uint32_t startedAt = os.TickCount();
+        uint32_t code = 0;
+        while (!os.ProgramEnded(program, code)) {
+            if (os.TickCount() - startedAt >= kRegistrationLimitMs) {
+                os.CloseProgram(program);  // left running
+                outcome = Cat({command, " still running after ", Number(kRegistrationLimitMs / 1000),
+                               " s; result unknown"});
+                return false;
+            }
+            ctx_.rt.WaitForProgramsOrInput({program}, kRegistrationPollMs);
+        }
+        os.CloseProgram(program);
+        outcome = Cat({command, " ended with ", Number(code)});
+        return code == 0;
+    }
+
+    static std::string SettingName(const UndoStep& step) {
+        return Cat({"[", step.other, "] ", step.key, " in ", step.path});
+    }
+
+    void SetSetting(const UndoStep& step) {
+        if (ctx_.os.WritePrivateProfileStringA(step.other, step.key, step.value, step.path))
+            return Log(Cat({"Settings: ", SettingName(step), ": back to ", step.value}));
+        Failed(step.path, Cat({"[", step.other, "] ", step.key, " could not be written back"}));
+    }
+
+    // A section the install made goes too, once nothing else is in it.
+    void RemoveSetting(const UndoStep& step) {
+        auto& os = ctx_.os;
+        if (!os.RemovePrivateProfileEntry(step.other, step.key, step.path))
+            return Failed(step.path, Cat({"[", step.other, "] ", step.key, " could not be removed"}));
+        Log(Cat({"Settings: ", SettingName(step), ": removed"}));
+        if (!step.sectionMade || !os.PrivateProfileSectionEmpty(step.other, step.path)) return;
+        if (os.RemovePrivateProfileEntry(step.other, std::string(), step.path))
+            return Log(Cat({"Settings: [", step.other, "] in ", step.path, ": empty section removed"}));
+        Failed(step.path, Cat({"the empty section [", step.other, "] could not be removed"}));
+    }
+
+    void LowerShared(const UndoStep& step) {
+        const bool remove = step.action == UndoAction::kRemoveShared;
+        const bool done = remove ? ctx_.os.DeleteMachineValue(kSharedDllsKey, step.path)
+                                 : ctx_.os.SetMachineNumber(kSharedDllsKey, step.path, step.count);
+        if (!done) return Failed(step.path, "its shared-file count could not be lowered");
+        Log(remove ? step.path + ": shared-file count removed"
+                   : Cat({step.path, ": shared-file count lowered to ", Number(step.count)}));
+    }
+
+    // The link's folder goes when the link was the last thing in it; the
+    // Programs folders themselves always stay.
+    void RemoveShortcut(const std::string& link) {
+        auto& os = ctx_.os;
+        if (os.FindFile(link).empty()) return Log("Start menu: " + link + ": already gone");
+        Delete(link);
+        const std::string folder = ParentOf(link);
+        const std::string programs[] = {os.GetProgramsFolder(true), os.GetProgramsFolder(false)};
+        for (const std::string& top : programs)
+            if (platform::UCase(WithoutTrailingSeparator(top)) == platform::UCase(folder)) return;
+        if (!folder.empty() && os.RemoveEmptyFolder(folder)) Log("Start menu: " + folder + ": removed");
+    }
+
+    // Failures of the conversation are logged and ignored.
+    void RemoveProgramItem(const std::string& group, const std::string& item) {
+        Log(Cat({"Program Manager: removing ", item, " and its group ", group}));
+        PerformDDE(ctx_, window_, group, std::string(), item, kDeleteItemAndGroup);
+    }
+
+    Context& ctx_;
+    MainWindow& window_;
+    UndoTally& tally_;
+};
+
+// Files of the record's own folder go now, or at the next restart while in
+// use (the uninstaller running from there), which needs no restart of its
+// own: nothing of the host depends on them.
+void RemoveOwnFile(Context& ctx, const std::string& path, UndoTally& tally) {
+    if (ctx.os.FindFile(path).empty()) return;
+    switch (DeleteNowOrAtRestart(ctx.os, path)) {
+    case Removal::kNow: return ctx.state.Log.Write(path + ": deleted");
+    case Removal::kAtRestart: return ctx.state.Log.Write(path + ": in use; deleted at the next restart");
+    case Removal::kNot:
+        ctx.state.Log.Write(path + ": could not be deleted");
+        tally.left.push_back(path + ": could not be deleted");
+    }
+}
+
+// Empty now, or once the changes at the next restart are made; no reason
+// to restart either way.
+void RemoveFolder(Context& ctx, const std::string& folder) {
+    if (ctx.os.RemoveEmptyFolder(folder))
+        ctx.state.Log.Write(folder + ": removed");
+    else if (ctx.os.DeleteAtRestart(folder))
+        ctx.state.Log.Write(folder + ": removed at the next restart, if empty then");
+    else
+        ctx.state.Log.Write(folder + ": left; it is not empty");
+}
+
+bool GoesBackAtRestart(const UndoTally& tally, const std::string& kept) {
+    for (const std::string& path : tally.restoredAtRestart)
+        if (platform::UCase(path) == platform::UCase(kept)) return true;
+    return false;
+}
+
+// The kept contents the record names, only below the Kept folder, save
+// those that go back at the restart; then their folders, deepest first,
+// and the Kept folder itself.
+void RemoveKeptContents(Context& ctx, const std::vector<RecordEntry>& record, const std::string& folder,
+                        UndoTally& tally) {
+    const std::string kept = Cat({folder, "\\", kKeptFolderName});
+    std::set<std::string> folders;
+    for (const RecordEntry& entry : record) {
+        const std::string& path = Field(entry, 1);
+        if (entry.kind != RecordKind::kReplaced || !IsBelow(path, kept)) continue;
+        if (!GoesBackAtRestart(tally, path)) RemoveOwnFile(ctx, path, tally);
+        for (std::string parent = ParentOf(path); IsBelow(parent, kept); parent = ParentOf(parent))
+            folders.insert(parent);
+    }
+    for (auto it = folders.rbegin(); it != folders.rend(); ++it) RemoveFolder(ctx, *it);
+    if (!folders.empty()) RemoveFolder(ctx, kept);
+}
+
+}  // namespace
+
+bool ReadInstallRecord(platform::OsServices& os, const std::string& folder, std::vector<RecordEntry>& record) {
+    std::string text;
+    if (folder.empty() || !os.ReadWholeFile(Cat({folder, "\\", kRecordFileName}), text)) return false;
+    record = ParseRecord(text);
+    return !RecordedSystemName(record).empty();
+}
+
+std::string RecordedSystemName(const std::vector<RecordEntry>& record) {
+    const RecordEntry* begun = NewestBegun(record);
+    return begun ? Field(*begun, 2) : std::string();
+}
+
+std::string RecordedHostFolder(const std::vector<RecordEntry>& record) {
+    const RecordEntry* begun = NewestBegun(record);
+    return begun ? Field(*begun, 3) : std::string();
+}
+
+std::vector<UndoStep> PlanUninstall(Context& ctx, const std::vector<RecordEntry>& record,
+                                    const std::string& recordFolder) {
+    std::vector<std::string> allowed = {ctx.state.SystemDirectory, ctx.os.GetProgramsFolder(true),
+                                        ctx.os.GetProgramsFolder(false), recordFolder};
+    for (const RecordEntry& entry : record)
+        if (entry.kind == RecordKind::kBegun) allowed.push_back(Field(entry, 3));
+    for (std::string& folder : allowed) folder = WithoutTrailingSeparator(folder);
+    MachineWorld world(ctx.os);
+    return PlanUndo(record, world, allowed);
+}
+
+void CarryOut(Context& ctx, MainWindow& window, const UndoStep& step, UndoTally& tally) {
+    Executor(ctx, window, tally).CarryOut(step);
+}
+
+void RemoveRecordFolder(Context& ctx, const std::vector<RecordEntry>& record, const std::string& folder,
+                        UndoTally& tally) {
+    auto& os = ctx.os;
+    const std::string key = UninstallKey(RecordedSystemName(record));
+    if (os.DeleteMachineKey(key)) {
+        ctx.state.Log.Write("Add/Remove Programs entry removed: HKEY_LOCAL_MACHINE\\" + key);
+    } else {
+        ++ctx.state.Summary.undoFailures;
+        ctx.state.Log.Write("HKEY_LOCAL_MACHINE\\" + key + ": not undone: could not be deleted");
+        tally.left.push_back("HKEY_LOCAL_MACHINE\\" + key + ": could not be deleted");
+    }
+    RemoveKeptContents(ctx, record, folder, tally);
+    RemoveOwnFile(ctx, Cat({folder, "\\", kRecordFileName}), tally);
+    RemoveOwnFile(ctx, Cat({folder, "\\", kUninstallerName}), tally);
+    RemoveFolder(ctx, folder);
+}
+
+}  // namespace setup

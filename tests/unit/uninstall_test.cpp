@@ -1,0 +1,238 @@
+// The uninstall run: each kind of step carried out on the machine, files in
+// use left for the restart, and how the run ends.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+
+#include "setup/install_record.h"
+#include "setup/sha256.h"
+#include "test_support.h"
+
+using setup::RecordEntry;
+using setup::RecordKind;
+
+namespace {
+
+const std::string kRecordFolder = "C:\\Program Files\\Vantrel Live Update";
+const std::string kKept = kRecordFolder + "\\Kept\\1\\R.TXT";
+const std::string kHost = "C:\\Vantrel";
+const std::string kIni = kHost + "\\Sys\\TOVASK.INI";
+const std::string kSystemDll = "C:\\WINDOWS\\SYSTEM32\\S.DLL";
+const std::string kGroupFolder = "C:\\ProgramData\\Start Menu\\Programs\\Vantrel - Ver 1.30";
+const std::string kLink = kGroupFolder + "\\Vantrel - Live Update.lnk";
+const std::string kRegsvr32 = "C:\\WINDOWS\\SYSTEM32\\regsvr32.exe /u /s ";
+
+std::string Digest(const std::string& content) {
+    setup::Sha256 hash;
+    hash.Update(content.data(), content.size());
+    return setup::ToHex(hash.Final());
+}
+
+// An install that created a registered DLL in the host folder and a shared
+// one in the system directory, replaced a file (its previous content kept),
+// wrote the settings value into a section it made, and made a shortcut and
+// a Program Manager item. Run from the package folder, as /uninstall.
+struct Uninstall : fakes::Installer {
+    Uninstall() {
+        state.Options.uninstall = true;
+        state.Options.mode = setup::RunMode::kQuiet;
+        os.folders = {kHost, kRecordFolder, kRecordFolder + "\\Kept", kRecordFolder + "\\Kept\\1", kGroupFolder};
+        os.AddFile(kHost + "\\A.DLL", "new-a");
+        os.AddFile(kSystemDll, "new-s");
+        os.AddFile(kHost + "\\R.TXT", "new-r");
+        os.AddFile(kKept, "old-r");
+        os.AddFile(kLink);
+        os.AddFile(kRecordFolder + "\\" + setup::kUninstallerName);
+        os.SetIni(kIni, "WEB", "UPDATEONLINE", "WEB130");
+        os.machineNumbers[setup::kSharedDllsKey][kSystemDll] = 1;
+        os.machineStrings[setup::UninstallKey("Vantrel")]["DisplayName"] = "Vantrel Live Update";
+        WriteRecord({
+            {RecordKind::kBegun, {"2026-12-07 10:30:00", "1.0.0.0", "Vantrel", kHost}},
+            {RecordKind::kReplaced, {kHost + "\\R.TXT", kKept, Digest("old-r"), Digest("new-r")}},
+            {RecordKind::kCreated, {kHost + "\\A.DLL", Digest("new-a")}},
+            {RecordKind::kCreated, {kSystemDll, Digest("new-s")}},
+            {RecordKind::kShared, {kSystemDll, "0"}},
+            {RecordKind::kRegistered, {"regsvr32", kHost + "\\A.DLL"}},
+            {RecordKind::kSetting, {kIni, "WEB", "UPDATEONLINE", "no section", "", "WEB130"}},
+            {RecordKind::kStartMenu, {"shortcut", kLink}},
+            {RecordKind::kStartMenu, {"Program Manager", "Vantrel - Ver 1.30", "Vantrel - Live Update"}},
+            {RecordKind::kEnded, {"2026-12-07 10:30:05", "0"}},
+        });
+    }
+
+    void WriteRecord(const std::vector<RecordEntry>& entries) {
+        std::string text = setup::RecordHeading();
+        for (const RecordEntry& entry : entries) text += setup::FormatRecordLine(entry) + "\r\n";
+        os.AddFile(kRecordFolder + "\\" + setup::kRecordFileName, text);
+    }
+
+    // The whole run, as WinMain has it: the load, the removal, the exit code.
+    int Run() {
+        try {
+            window->Form_Load();
+            forms.RunScheduled();
+        } catch (const fakes::ProgramEnded&) {
+        }
+        return End();
+    }
+
+    std::size_t Position(const std::string& entry) const {
+        return std::find(journal.begin(), journal.end(), entry) - journal.begin();
+    }
+    bool Logged(const std::string& line) const {
+        const auto& log = os.LogLines();
+        return std::find(log.begin(), log.end(), line) != log.end();
+    }
+};
+
+TEST(UninstallTest, AQuietRemovalPutsTheMachineBackAsItWas) {
+    Uninstall u;
+    EXPECT_EQ(u.Run(), 0);
+    for (const std::string& gone : {kHost + "\\A.DLL", kSystemDll, kKept, kLink,
+                                    kRecordFolder + "\\" + setup::kRecordFileName,
+                                    kRecordFolder + "\\" + setup::kUninstallerName})
+        EXPECT_EQ(u.os.files.count(gone), 0u) << gone;
+    EXPECT_EQ(u.os.files[kHost + "\\R.TXT"].content, "old-r");
+    EXPECT_EQ(u.os.ini[kIni].count("WEB"), 0u);
+    EXPECT_EQ(u.os.ini[kIni]["Tovask"]["Ver"], "1.30");
+    EXPECT_TRUE(u.os.machineNumbers[setup::kSharedDllsKey].empty());
+    EXPECT_TRUE(u.os.machineStrings.empty());
+    EXPECT_EQ(u.os.folders, std::set<std::string>{kHost});
+    EXPECT_TRUE(u.os.atRestart.empty());
+    EXPECT_EQ(u.forms.dde.executed,
+              (std::vector<std::string>{"[ShowGroup(Vantrel - Ver 1.30,1)]", "[DeleteItem(Vantrel - Live Update)]",
+                                        "[DeleteGroup(Vantrel - Ver 1.30)]"}));
+    // Unregistered, in the file's folder, before the file goes.
+    EXPECT_LT(u.Position("run " + kRegsvr32 + "\"" + kHost + "\\A.DLL\" style 2"),
+              u.Position("delete " + kHost + "\\A.DLL"));
+    EXPECT_EQ(u.os.programFolders, std::vector<std::string>{kHost});
+    EXPECT_NE(u.os.LogLines().front().find("; quiet; uninstall"), std::string::npos);
+    EXPECT_EQ(u.os.LogLines().back(), "Removed; exit code 0");
+}
+
+// Files in use go at the next restart, in the order the steps take them;
+// the uninstaller running from the record folder goes then too, with its
+// folder, which alone needs no restart.
+TEST(UninstallTest, FilesInUseGoAtTheNextRestart) {
+    for (const bool inUse : {false, true}) {
+        Uninstall u;
+        u.os.installerFolder = kRecordFolder;
+        u.os.files[kRecordFolder + "\\" + setup::kUninstallerName].inUse = true;
+        u.os.files[kHost + "\\A.DLL"].inUse = inUse;
+        u.os.files[kHost + "\\R.TXT"].inUse = inUse;
+        EXPECT_EQ(u.Run(), inUse ? 3010 : 0);
+        using Change = fakes::FakeOs::RestartChange;
+        std::vector<Change> expected = {{kHost + "\\A.DLL", ""}, {kKept, kHost + "\\R.TXT"}};
+        if (!inUse) expected.clear();
+        if (inUse) expected.push_back({kRecordFolder + "\\Kept\\1", ""});
+        if (inUse) expected.push_back({kRecordFolder + "\\Kept", ""});
+        expected.push_back({kRecordFolder + "\\" + setup::kUninstallerName, ""});
+        expected.push_back({kRecordFolder, ""});
+        EXPECT_EQ(u.os.atRestart, expected) << inUse;
+        EXPECT_EQ(u.os.files.count(kKept), inUse ? 1u : 0u) << "kept content waiting for the restart";
+    }
+}
+
+// The settings file is left as it was: a key the install added goes, and
+// the section with it when the install made it and nothing else is in it.
+TEST(UninstallTest, SettingsGoBackAsTheyWere) {
+    struct Case {
+        const char* state;
+        const char* before;
+        bool userKey;  // a key of the user's in the section
+        std::map<std::string, std::string> after;
+        bool sectionStays;
+    };
+    const Case cases[] = {
+        {"no section", "", false, {}, false},
+        {"no section", "", true, {{"MINE", "1"}}, true},
+        {"absent", "", false, {}, true},
+        {"value", "WEB110", false, {{"UPDATEONLINE", "WEB110"}}, true},
+    };
+    for (const Case& c : cases) {
+        Uninstall u;
+        u.WriteRecord({{RecordKind::kBegun, {"2026-12-07 10:30:00", "1.0.0.0", "Vantrel", kHost}},
+                       {RecordKind::kSetting, {kIni, "WEB", "UPDATEONLINE", c.state, c.before, "WEB130"}}});
+        if (c.userKey) u.os.SetIni(kIni, "WEB", "MINE", "1");
+        EXPECT_EQ(u.Run(), 0) << c.state;
+        EXPECT_EQ(u.os.ini[kIni].count("WEB") != 0, c.sectionStays) << c.state;
+        if (c.sectionStays) {
+            EXPECT_EQ(u.os.ini[kIni]["WEB"], c.after) << c.state;
+        }
+    }
+}
+
+// A file changed since the install is the user's: it stays, and the run
+// still succeeds. What could not be undone fails the run. Both are named
+// in the log and in the last message.
+TEST(UninstallTest, WhatStaysIsNamedAndOnlyFailuresFailTheRun) {
+    Uninstall changed;
+    changed.state.Options.mode = setup::RunMode::kAttended;
+    changed.forms.messageAnswers = {platform::kAnswerYes};
+    changed.os.files[kHost + "\\R.TXT"].content = "the user's";
+    EXPECT_EQ(changed.Run(), 0);
+    EXPECT_EQ(changed.os.files[kHost + "\\R.TXT"].content, "the user's");
+    EXPECT_TRUE(changed.Logged(kHost + "\\R.TXT: left as it is: changed since it was installed"));
+    ASSERT_EQ(changed.forms.messages.size(), 2u);
+    EXPECT_NE(changed.forms.messages[1].text.find(kHost + "\\R.TXT: changed since it was installed"),
+              std::string::npos);
+
+    Uninstall failed;
+    failed.os.exitCodes[kRegsvr32 + "\"" + kHost + "\\A.DLL\""] = {5};
+    EXPECT_EQ(failed.Run(), 1603);
+    EXPECT_TRUE(failed.Logged(kHost + "\\A.DLL: not undone: could not unregister: " + kRegsvr32 + "\"" + kHost +
+                              "\\A.DLL\" ended with 5"));
+    EXPECT_EQ(failed.os.LogLines().back(), "Removed with failures; exit code 1603");
+}
+
+// How the run ends before anything is removed, and after.
+TEST(UninstallTest, ExitCodes) {
+    struct Case {
+        const char* what;
+        std::function<void(Uninstall&)> arrange;
+        int code;
+        bool removed;
+    };
+    const Case cases[] = {
+        {"no record", [](Uninstall& u) { u.os.files.erase(kRecordFolder + "\\" + setup::kRecordFileName); }, 1605,
+         false},
+        {"no record, no list",
+         [](Uninstall& u) {
+             u.os.installerFolder = kRecordFolder;
+             u.os.files.erase(kRecordFolder + "\\" + setup::kRecordFileName);
+         },
+         1605, false},
+        {"another run", [](Uninstall& u) { u.os.lockHeldElsewhere = true; }, 1618, false},
+        {"answered No",
+         [](Uninstall& u) {
+             u.state.Options.mode = setup::RunMode::kAttended;
+             u.forms.messageAnswers = {7};
+         },
+         1602, false},
+        {"answered Yes",
+         [](Uninstall& u) {
+             u.state.Options.mode = setup::RunMode::kAttended;
+             u.forms.messageAnswers = {platform::kAnswerYes};
+         },
+         0, true},
+        {"passive", [](Uninstall& u) { u.state.Options.mode = setup::RunMode::kPassive; }, 0, true},
+    };
+    for (const Case& c : cases) {
+        Uninstall u;
+        c.arrange(u);
+        EXPECT_EQ(u.Run(), c.code) << c.what;
+        EXPECT_EQ(u.os.files.count(kHost + "\\A.DLL") == 0, c.removed) << c.what;
+        const bool attended = u.state.Options.mode == setup::RunMode::kAttended;
+        if (attended) {
+            ASSERT_FALSE(u.forms.messages.empty()) << c.what;
+            EXPECT_EQ(u.forms.messages[0].text, "Remove Vantrel - Live Update from this computer?");
+            EXPECT_EQ(u.forms.messages[0].flags, platform::kMsgYesNoQuestion);
+            EXPECT_EQ(u.forms.messages[0].title, "Remove Vantrel Live Update");
+        } else {
+            EXPECT_TRUE(u.forms.messages.empty()) << c.what;
+        }
+    }
+}
+
+}  // namespace
