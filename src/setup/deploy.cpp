@@ -14,18 +14,16 @@ namespace setup {
 using platform::Cat;
 using platform::Number;
 
-namespace {
-
 std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 
-// regsvr32 by its full path, so that a copy planted beside the installer
-// is never the one started.
 std::string Regsvr32Program(const Context& ctx) {
     std::string program = ctx.state.SystemDirectory;
     AddDirSep(program);
     program += "regsvr32.exe";
     return program.find(' ') == std::string::npos ? program : Quoted(program);
 }
+
+namespace {
 
 // What regsvr32's exit code says went wrong.
 const char* Regsvr32Meaning(uint32_t code) {

@@ -22,6 +22,13 @@ constexpr const char* kReplacementSuffix = ".new~";
 // file while the new one is renamed into its place.
 constexpr const char* kSetAsideSuffix = ".old~";
 
+// The text in double quotes.
+std::string Quoted(const std::string& text);
+// regsvr32 by its full path in the system directory (quoted where the path
+// has a space), so that a copy planted beside the installer is never the one
+// started.
+std::string Regsvr32Program(const Context& ctx);
+
 // Where a listed file goes: its path, and whether an existing file there is
 // replaced (under the product folder) or left alone (in the system directory).
 struct Destination {

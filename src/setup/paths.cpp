@@ -8,6 +8,11 @@
 
 namespace setup {
 
+bool IsBelow(const std::string& path, const std::string& folder) {
+    return !folder.empty() && path.find("..") == std::string::npos && path.size() > folder.size() &&
+           path[folder.size()] == '\\' && platform::UCase(path.substr(0, folder.size())) == platform::UCase(folder);
+}
+
 void AddDirSep(std::string& folder) {
     folder = platform::Trim(folder);
     if (folder.empty() || folder.back() != '\\') folder += '\\';

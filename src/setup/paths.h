@@ -20,6 +20,10 @@ void AddDirSep(std::string& folder);
 std::string GetShortPath(platform::OsServices& os, std::string path);
 inline std::string GetShortPath(Context& ctx, std::string path) { return GetShortPath(ctx.os, std::move(path)); }
 
+// Whether the path lies strictly below the folder (no trailing backslash),
+// compared without regard to case, and never through "..".
+bool IsBelow(const std::string& path, const std::string& folder);
+
 // The text up to its first NUL character. A first NUL beyond position
 // 32,767 raises "Overflow".
 std::string StripTerminator(std::string text);

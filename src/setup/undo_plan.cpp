@@ -4,6 +4,7 @@
 #include <set>
 
 #include "platform/text.h"
+#include "setup/paths.h"
 
 namespace setup {
 
@@ -158,11 +159,8 @@ private:
     }
 
     bool Allowed(const std::string& path) const {
-        if (path.find("..") != std::string::npos) return false;
         for (const std::string& folder : allowed_)
-            if (!folder.empty() && path.size() > folder.size() && path[folder.size()] == '\\' &&
-                Key(path.substr(0, folder.size())) == Key(folder))
-                return true;
+            if (IsBelow(path, folder)) return true;
         return false;
     }
 

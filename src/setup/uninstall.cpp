@@ -40,22 +40,7 @@ std::string WithoutTrailingSeparator(std::string folder) {
     return folder;
 }
 
-// Strictly below the folder, without regard to case, and never through "..".
-bool IsBelow(const std::string& path, const std::string& folder) {
-    return path.find("..") == std::string::npos && path.size() > folder.size() && path[folder.size()] == '\\' &&
-           platform::UCase(path.substr(0, folder.size())) == platform::UCase(folder);
-}
 
-std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
-
-// regsvr32 by its full path, so that a copy planted beside the uninstaller
-// is never the one started.
-std::string Regsvr32Program(const Context& ctx) {
-    std::string program = ctx.state.SystemDirectory;
-    AddDirSep(program);
-    program += "regsvr32.exe";
-    return program.find(' ') == std::string::npos ? program : Quoted(program);
-}
 
 // What the planner needs to know of the machine now.
 class MachineWorld : public UndoWorld {
