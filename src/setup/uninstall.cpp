@@ -305,7 +305,7 @@ void RemoveKeptContents(Context& ctx, const std::vector<RecordEntry>& record, co
             folders.insert(parent);
     }
     for (auto it = folders.rbegin(); it != folders.rend(); ++it) RemoveFolder(ctx, *it);
-    if (!folders.empty()) RemoveFolder(ctx, kept);
+    RemoveFolder(ctx, kept);  // the install made it, whether or not it kept anything
 }
 
 }  // namespace

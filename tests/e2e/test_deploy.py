@@ -280,12 +280,17 @@ class DeployScenarios(winehost.WineTestCase):
                     found[os.path.relpath(path, root).lower()] = None if name in dirs else open(path, "rb").read()
             return found
         system = self.host.unix_path(SYSTEM_DIR)
-        registry = [self.host.run("reg", "query", key, "/s").stdout for key in (UNINSTALL_KEY, SHARED_DLLS,
-                                                                                REGISTRATIONS)]
+        registry = {key: [line for line in self.host.run("reg", "query", key, "/s").stdout.splitlines()
+                          if line.startswith("    ")]  # the values; an empty key counts as none
+                    for key in (UNINSTALL_KEY, SHARED_DLLS, REGISTRATIONS)}
         return {"host": tree(HOST), "programs": tree(ALL_USERS_PROGRAMS), "user programs": tree(
                     self.host.run("cmd", "/c", "echo %APPDATA%").stdout.strip() + r"\Microsoft\Windows\Start Menu"),
                 "record": tree(RECORD_FOLDER), "system names": sorted(os.listdir(system)),
                 "system TVKCOM.DLL": tree(SYSTEM_DIR).get("tvkcom.dll"), "registry": registry}
+
+    def assert_same(self, after, before):
+        for part in before:
+            self.assertEqual(after[part], before[part], part)
 
     def uninstall_command(self, name="QuietUninstallString"):
         """The entry's command, split as a deployment tool runs it."""
@@ -308,27 +313,27 @@ class DeployScenarios(winehost.WineTestCase):
         self.host.run("wineboot", "-r", timeout=120)
 
     def test_quiet_uninstall_puts_the_machine_back(self):
-        before = self.snapshot()
         exe = self.removal_package()
+        before = self.snapshot()
         self.assertEqual(self.host.run_watched(exe, "/quiet", max_ms=RUN_MS)["exit"], 0)
         self.assertNotEqual(self.snapshot(), before)
         result = self.host.run_watched(*self.uninstall_command(), max_ms=RUN_MS)
         self.assertEqual((result["exit"], result["visible"]), (0, []))
         self.restart()  # the uninstaller's own file goes at the restart
-        self.assertEqual(self.snapshot(), before)
+        self.assert_same(self.snapshot(), before)
         again = self.host.run_watched(exe, "/uninstall", "/quiet", max_ms=RUN_MS)
         self.assertEqual(again["exit"], 1605, "not installed any more")
 
     def test_two_installs_then_one_uninstall(self):
-        before = self.snapshot()
         exe = self.removal_package()
+        before = self.snapshot()
         self.assertEqual(self.host.run_watched(exe, "/quiet", max_ms=RUN_MS)["exit"], 0)
         with open(os.path.join(os.path.dirname(self.host.unix_path(exe)), "README.TXT"), "wb") as f:
             f.write(b"a newer readme\r\n")  # the second package replaces it again
         self.assertEqual(self.host.run_watched(exe, "/quiet", max_ms=RUN_MS)["exit"], 0)
         self.assertEqual(self.host.run_watched(*self.uninstall_command(), max_ms=RUN_MS)["exit"], 0)
         self.restart()
-        self.assertEqual(self.snapshot(), before)
+        self.assert_same(self.snapshot(), before)
 
     def test_a_file_changed_since_the_install_stays(self):
         self.assertEqual(self.host.run_watched(self.removal_package(), "/quiet", max_ms=RUN_MS)["exit"], 0)
