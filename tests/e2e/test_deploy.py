@@ -347,6 +347,58 @@ class DeployScenarios(winehost.WineTestCase):
             self.assertEqual(f.read(), b"the host's own readme\r\n")
         self.assertTrue(any("TVKUPDT.EXE" in line and "changed since" in line for line in self.log_lines()))
 
+    def test_an_install_killed_half_way_is_undone(self):
+        # Killed mid-walk: the entry is there already, and the uninstall
+        # takes back what arrived, the temporaries included.
+        fillers = {f"F{i:04d}.TXT": b"x" * 4096 for i in range(1500)}
+        body = "START\nFOLDER,SERVER\nFILE,README.TXT\n" + "".join(f"FILE,{name}\n" for name in fillers) + "END\n"
+        with open(self.host.unix_path(HOST + r"\README.TXT"), "wb") as f:
+            f.write(b"the host's own readme\r\n")
+        exe = self.package(body, dict(fillers, **{"README.TXT": b"readme\r\n"}))
+        before = self.snapshot()
+        process = self.host.start(exe, "/quiet", full_exit_code=True)
+        host_folder = self.host.unix_path(HOST)
+        self.assertTrue(wait_until(lambda: len(os.listdir(host_folder)) > 300, 60, 0.05), "the walk did not start")
+        process.kill()
+        self.assertNotEqual(self.snapshot(), before)
+        self.assertEqual(self.host.run_watched(*self.uninstall_command(), max_ms=RUN_MS)["exit"], 0)
+        self.restart()
+        self.assert_same(self.snapshot(), before)
+
+    def test_a_file_in_use_goes_at_the_restart(self):
+        self.assertEqual(self.host.run_watched(self.removal_package(), "/quiet", max_ms=RUN_MS)["exit"], 0)
+        client = self.host.start(HOST + r"\TVKUPDT.EXE")  # the host's client, running
+        self.host.wait_window("Vantrel Live Update")
+        self.assertEqual(self.host.run_watched(*self.uninstall_command(), max_ms=RUN_MS)["exit"], 3010)
+        pending = self.host.reg_query(r"HKLM\SYSTEM\CurrentControlSet\Control\Session Manager",
+                                      "PendingFileRenameOperations") or ""
+        self.assertIn("tvkupdt.exe", pending.lower())
+        self.assertTrue(os.path.exists(self.host.unix_path(HOST + r"\TVKUPDT.EXE")), "deleted while in use")
+        client.kill()
+        self.restart()
+        self.assertFalse(os.path.exists(self.host.unix_path(HOST + r"\TVKUPDT.EXE")))
+
+    def test_attended_removal_asks_first(self):
+        self.assertEqual(self.host.run_watched(self.removal_package(), "/quiet", max_ms=RUN_MS)["exit"], 0)
+        uninstaller = self.uninstall_command("UninstallString")
+        for answer, code in (("No", 1602), ("Yes", 0)):
+            with self.subTest(answer):
+                process = self.host.start(*uninstaller, full_exit_code=True)
+                box = wait_until(lambda: [w for w in self.host.list_windows() if w["class"] == "#32770"], 15, 0.2)
+                self.assertIsNotNone(box, "no question")
+                question = self.host.dump("hwnd:" + box[0]["hwnd"])
+                self.assertIn("Remove Vantrel - Live Update from this computer?", question.texts("Static"))
+                self.host.click("hwnd:" + box[0]["hwnd"], answer)
+                if answer == "Yes":  # the last message: removed
+                    done = wait_until(lambda: [w for w in self.host.list_windows()
+                                               if w["class"] == "#32770" and w["hwnd"] != box[0]["hwnd"]], 60, 0.2)
+                    self.assertIsNotNone(done, "no message at the end")
+                    message = self.host.dump("hwnd:" + done[0]["hwnd"])
+                    self.assertIn("Vantrel Live Update was removed from this computer.", message.texts("Static"))
+                    self.host.click("hwnd:" + done[0]["hwnd"], "OK")
+                self.assertEqual(process.wait(60), code)
+                self.assertEqual(os.path.exists(self.host.unix_path(HOST + r"\TVKUPDT.EXE")), answer == "No")
+
     def test_uninstall_where_nothing_is_installed(self):
         result = self.host.run_watched(self.package(), "/uninstall", "/quiet", max_ms=RUN_MS)
         self.assertEqual((result["exit"], result["visible"]), (1605, []))
