@@ -114,24 +114,23 @@ bool MoveIntoPlace(platform::OsServices& os, const std::string& temporary, const
     return moved == platform::MoveResult::kMoved;
 }
 
-// The file's SHA-256 in hex and its size; empty when it cannot be read.
-std::string DigestOf(platform::OsServices& os, const std::string& path, uint64_t* size = nullptr) {
+// For the record: the file's SHA-256 in hex, and its size where asked;
+// nothing when no record is kept (lucheck's plan) or the file cannot be read.
+std::string RecordDigest(Context& ctx, const std::string& path, uint64_t* size = nullptr) {
     Sha256Digest digest;
-    if (!HashFile(os, path, digest)) return std::string();
-    if (size) {
-        const auto file = os.OpenForReading(path);
-        *size = file ? file->Size() : 0;
-    }
+    if (!ctx.state.Record.Recording() || !HashFile(ctx.os, path, digest, size)) return std::string();
     return ToHex(digest);
 }
 
-// Copies the source to a temporary beside the destination, in the record
-// before it is written, so that an uninstall removes what a kill left.
-bool CopyToTemporary(Context& ctx, const std::string& source, const std::string& temporary) {
-    ctx.state.Record.Note(RecordKind::kTemporary, {temporary});
-    RemoveLeftover(ctx.os, temporary);
-    if (ctx.os.CopyFileA(source, temporary, 0)) return true;
-    ctx.os.DeleteFileA(temporary);  // in case a partial copy was left behind
+// Copies the source to the temporary beside the destination. The record
+// names the destination before, and the uninstall removes its temporary
+// with it, so a kill leaves nothing behind. A read-only leftover of an
+// interrupted run is removed first.
+bool CopyToTemporary(platform::OsServices& os, const std::string& source, const std::string& temporary) {
+    if (os.CopyFileA(source, temporary, 0)) return true;
+    RemoveLeftover(os, temporary);
+    if (os.CopyFileA(source, temporary, 0)) return true;
+    os.DeleteFileA(temporary);  // in case a partial copy was left behind
     return false;
 }
 
@@ -142,36 +141,34 @@ FileResult ReplaceExisting(Context& ctx, const std::string& source, const std::s
     auto& os = ctx.os;
     const std::string temporary = destination + kReplacementSuffix;
     os.ClearFileAttributes(destination);
-    if (!CopyToTemporary(ctx, source, temporary)) return FileResult::kCopyFailed;
     const std::string kept = ctx.state.Record.KeptPath(os, destination);
     if (!kept.empty()) {
         uint64_t size = 0;
-        ctx.state.Record.Note(RecordKind::kReplaced,
-                              {destination, kept, DigestOf(os, destination), DigestOf(os, source, &size)});
+        const std::string before = RecordDigest(ctx, destination);
+        ctx.state.Record.Note(RecordKind::kReplaced, {destination, kept, before, RecordDigest(ctx, source, &size)});
         ctx.state.Record.AddInstalled(size);
-        // A copy, not a rename: a running program's file can be renamed on
-        // the NT family, and a file in use must stay where it is.
-        if (!os.CopyFileA(destination, kept, 1)) {
-            os.DeleteFileA(temporary);
-            return FileResult::kCopyFailed;
-        }
+    }
+    if (!CopyToTemporary(os, source, temporary)) return FileResult::kCopyFailed;
+    // A copy, not a rename: a running program's file can be renamed on the
+    // NT family, and a file in use must stay where it is.
+    if (!kept.empty() && !os.CopyFileA(destination, kept, 1)) {
+        os.DeleteFileA(temporary);
+        return FileResult::kCopyFailed;
     }
     if (MoveIntoPlace(os, temporary, destination)) return FileResult::kReplaced;
     os.DeleteFileA(temporary);
     return FileResult::kInUse;
 }
 
-// A new file arrives under a temporary name and is renamed into place, so
-// that a kill never leaves a partial file under the destination's name.
+// A new file is copied straight to its name: a temporary and a rename
+// would cost another new name in the folder for every file. The record has
+// its size, so that the uninstall knows a copy that a kill cut short.
 FileResult CopyNew(Context& ctx, const std::string& source, const std::string& destination) {
-    const std::string temporary = destination + kReplacementSuffix;
-    if (!CopyToTemporary(ctx, source, temporary)) return FileResult::kCopyFailed;
     uint64_t size = 0;
-    ctx.state.Record.Note(RecordKind::kCreated, {destination, DigestOf(ctx.os, source, &size)});
+    const std::string digest = RecordDigest(ctx, source, &size);
+    ctx.state.Record.Note(RecordKind::kCreated, {destination, digest, Number(static_cast<long>(size))});
     ctx.state.Record.AddInstalled(size);
-    if (ctx.os.MoveFileA(temporary, destination)) return FileResult::kCopied;
-    ctx.os.DeleteFileA(temporary);
-    return FileResult::kCopyFailed;
+    return ctx.os.CopyFileA(source, destination, 1) ? FileResult::kCopied : FileResult::kCopyFailed;
 }
 
 // An existing file that is not to be replaced stays and is registered in

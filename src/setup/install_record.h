@@ -35,8 +35,9 @@ constexpr const char* kByTypeLibrary = "type library";
 
 enum class RecordKind {
     kBegun,       // an install began: date, installer version, system name, host folder
-    kTemporary,   // a temporary file about to be written: path
-    kCreated,     // a new file: path, SHA-256 of what was installed
+    kTemporary,   // a temporary file about to be written: path (the temporaries beside a
+                  // created or replaced file, <name>.new~ and <name>.old~, go with it unnamed)
+    kCreated,     // a new file: path, SHA-256 of what was installed, its size
     kReplaced,    // path, where its previous content is kept, previous SHA-256, installed SHA-256
     kKept,        // a system file that was there already and stays: path
     kRegistered,  // how (regsvr32, server, type library), path

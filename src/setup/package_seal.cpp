@@ -215,10 +215,12 @@ const char* SealFaultText(SealFault fault) {
     return kTexts[static_cast<int>(fault)];
 }
 
-bool HashFile(platform::OsServices& os, const std::string& path, Sha256Digest& digest) {
+bool HashFile(platform::OsServices& os, const std::string& path, Sha256Digest& digest, uint64_t* size) {
     auto file = os.OpenForReading(path);
+    if (!file) return false;
+    if (size) *size = file->Size();
     std::vector<uint8_t> buffer(kChunk);
-    return file && Hash(*file, buffer, digest, nullptr, EngineFor(os));
+    return Hash(*file, buffer, digest, nullptr, EngineFor(os));
 }
 
 std::string SealLine(const std::string& name, const Sha256Digest& digest) {

@@ -67,8 +67,9 @@ using SealProgress = std::function<void(uint64_t done, uint64_t total)>;
 SealCheck CheckSeal(platform::OsServices& os, const std::string& folder, const std::vector<std::string>& names,
                     const SealProgress& progress, bool stopAtFirst);
 
-// The file's digest; false when it cannot be opened or read.
-bool HashFile(platform::OsServices& os, const std::string& path, Sha256Digest& digest);
+// The file's digest, and its size where asked; false when it cannot be
+// opened or read.
+bool HashFile(platform::OsServices& os, const std::string& path, Sha256Digest& digest, uint64_t* size = nullptr);
 
 // A SHA256SUMS line as sha256sum writes it in text mode: "<hex>  <name>\n".
 std::string SealLine(const std::string& name, const Sha256Digest& digest);

@@ -1,9 +1,11 @@
 #include "setup/undo_plan.h"
 
+#include <cstdlib>
 #include <map>
 #include <set>
 
 #include "platform/text.h"
+#include "setup/deploy.h"
 #include "setup/paths.h"
 
 namespace setup {
@@ -25,16 +27,32 @@ public:
         : record_(record), world_(world), allowed_(allowed) {}
 
     std::vector<UndoStep> Run() {
+        FindCutShort();
         for (std::size_t i = record_.size(); i-- > 0;) Undo(i);
         return std::move(steps_);
     }
 
 private:
+    // The last change of an install that never ended (killed) may have
+    // been cut short: only that one.
+    void FindCutShort() {
+        constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+        std::size_t lastChange = kNone;
+        for (std::size_t i = 0; i <= record_.size(); ++i) {
+            if (i == record_.size() || record_[i].kind == RecordKind::kBegun) {
+                if (lastChange != kNone) cutShort_.insert(lastChange);
+                lastChange = kNone;
+            } else {
+                lastChange = record_[i].kind == RecordKind::kEnded ? kNone : i;
+            }
+        }
+    }
+
     void Undo(std::size_t index) {
         const RecordEntry& e = record_[index];
         switch (e.kind) {
         case RecordKind::kTemporary: UndoTemporary(Field(e, 0)); break;
-        case RecordKind::kCreated: UndoCreated(Field(e, 0), Field(e, 1)); break;
+        case RecordKind::kCreated: UndoCreated(e, cutShort_.count(index) != 0); break;
         case RecordKind::kReplaced: UndoReplaced(Field(e, 0), Field(e, 1), Field(e, 2), Field(e, 3)); break;
         case RecordKind::kRegistered: UndoRegistered(Field(e, 0), Field(e, 1), index); break;
         case RecordKind::kShared: UndoShared(Field(e, 0)); break;
@@ -51,18 +69,31 @@ private:
         digests_[Key(path)] = std::string();
     }
 
-    void UndoCreated(const std::string& path, const std::string& installed) {
+    // The temporaries an install writes beside a file it creates or
+    // replaces, which a kill may have left.
+    void UndoTemporaries(const std::string& path) {
+        UndoTemporary(path + kReplacementSuffix);
+        UndoTemporary(path + kSetAsideSuffix);
+    }
+
+    // A copy that a kill cut short is no larger than what was to be
+    // installed, and is deleted as well.
+    void UndoCreated(const RecordEntry& e, bool maybeCutShort) {
+        const std::string& path = Field(e, 0);
+        UndoTemporaries(path);
         const std::string now = Digest(path);
         if (now.empty()) return;  // already gone
         if (!Allowed(path)) return Leave(path, "outside the folders an uninstall may change");
         if (stillShared_.count(Key(path))) return Leave(path, "other programs still use it");
-        if (now != installed) return Leave(path, "changed since it was installed");
+        const bool cutShort = maybeCutShort && world_.FileSize(path) <= std::strtoull(Field(e, 2).c_str(), nullptr, 10);
+        if (now != Field(e, 1) && !cutShort) return Leave(path, "changed since it was installed");
         Add(UndoAction::kDelete, path);
         digests_[Key(path)] = std::string();
     }
 
     void UndoReplaced(const std::string& path, const std::string& kept, const std::string& before,
                       const std::string& installed) {
+        UndoTemporaries(path);
         const std::string now = Digest(path);
         if (now == before && !now.empty()) return;  // never replaced
         if (!now.empty() && now != installed) return Leave(path, "changed since it was installed");
@@ -185,6 +216,7 @@ private:
     std::map<std::string, uint32_t> counts_;
     std::map<std::string, std::pair<bool, std::string>> settings_;  // present, value
     std::set<std::string> stillShared_;
+    std::set<std::size_t> cutShort_;  // entries that an install killed after them may have left unfinished
 };
 
 }  // namespace

@@ -17,6 +17,8 @@ public:
     virtual ~UndoWorld() = default;
     // The file's SHA-256 in hex; empty when there is no such file.
     virtual std::string FileDigest(const std::string& path) = 0;
+    // The file's size in bytes; 0 when there is no such file.
+    virtual uint64_t FileSize(const std::string& path) = 0;
     // The settings value; false when there is none.
     virtual bool SettingValue(const std::string& file, const std::string& section, const std::string& key,
                               std::string& value) = 0;

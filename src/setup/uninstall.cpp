@@ -59,6 +59,11 @@ public:
         return value != "\x01" || Read(file, section, key, "\x02") == value;
     }
 
+    uint64_t FileSize(const std::string& path) override {
+        const auto file = os_.OpenForReading(path);
+        return file ? file->Size() : 0;
+    }
+
     uint32_t SharedCount(const std::string& path) override {
         uint32_t count = 0;
         return os_.GetMachineNumber(kSharedDllsKey, path, count) ? count : 0;

@@ -14,7 +14,7 @@ environment the end-to-end tests get:
 
 PROGMAN_CLIENT_EXE is optional: with it, the conversation alone is timed
 too. LU_BASE_EXE is optional: an earlier build of the installer, timed
-beside LU_EXE in a, b, d and e. Each figure has its --...-runs option;
+beside LU_EXE in a, b, d, e and f. Each figure has its --...-runs option;
 0 leaves the figure out. Figures (medians; min and max beside them):
 
   a. start-up: from starting LiveUpdateSetup.exe to its Ready window
@@ -42,7 +42,9 @@ beside LU_EXE in a, b, d and e. Each figure has its --...-runs option;
      WM_NULL every 50 ms; the samples sent from the Install click to the
      completed window count (median, 95th percentile, longest);
   f. a quiet install (/quiet) of 2,000 files of 4 KiB from start to exit,
-     beside the attended one from start to the completed window plus
+     its quiet uninstall (the entry's QuietUninstallString) from start to
+     exit, the same quiet install by the base exe, and the attended
+     install from start to the completed window plus
      Finish to exit; and quiet refusals from start to exit: another
      install waiting at its Ready window (1618), an unknown switch (1639),
      no stored host folder (1605). Both started through uia run, whose own
@@ -74,6 +76,8 @@ HEADER = "Vantrel,WEB130,WEB131,WEB120,WEB140,WEB110"
 HOST = r"C:\Vantrel"
 GROUP = "Vantrel - Ver 1.30"
 TIMEOUT = 300  # seconds for anything to happen before the run is given up
+RECORD_FOLDER = r"C:\Program Files\Vantrel Live Update"
+UNINSTALL_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Vantrel Live Update"
 ALL_USERS_PROGRAMS = r"C:\ProgramData\Microsoft\Windows\Start Menu\Programs"  # quiet runs' Start-menu item
 REGISTRATIONS = r"HKCU\Software\LiveUpdateTest"  # where TVKCOM.dll records each registration
 MIB = 1024 * 1024
@@ -119,6 +123,8 @@ class Bench:
         set_host_setting(self.host, HOST)
         for programs in (start_menu_programs(self.host), self.host.unix_path(ALL_USERS_PROGRAMS)):
             shutil.rmtree(os.path.join(programs, GROUP), ignore_errors=True)
+        shutil.rmtree(self.host.unix_path(RECORD_FOLDER), ignore_errors=True)  # each install is a first one
+        self.host.reg_delete(UNINSTALL_KEY)
 
     def package(self, folder, body, files=None, exe=None):
         """make_package with this list body; with `exe` (a Linux path), that
@@ -350,17 +356,31 @@ class Bench:
 
     # ---- f. quiet installs and refusals
 
-    def quiet_and_attended(self, runs, count, size):
-        """In turn, a quiet install from start to exit and an attended one
-        from start to the completed window plus Finish to exit, both
-        started through uia run; (quiet times, attended times, exit codes)."""
+    def quiet_and_attended(self, runs, count, size, base=None):
+        """In turn, a quiet install from start to exit, the quiet uninstall
+        of it (the entry's QuietUninstallString, start to exit), the same
+        quiet install by the base exe, and an attended one from start to the
+        completed window plus Finish to exit, all started through uia run;
+        {label: times} and the exit codes."""
         installer, names = self.files_package(r"C:\bench\quiet", count, size)
-        quiet, attended, codes = [], [], set()
+        base_installer = self.files_package(r"C:\bench\quiet-base", count, size, base)[0] if base else None
+        times, codes = {"quiet": [], "uninstall": [], "base": [], "attended": []}, set()
+
+        def timed(label, *command):
+            started = time.monotonic()
+            codes.add(self.host.run_for_exit_code(*command, timeout=TIMEOUT))
+            times[label].append(time.monotonic() - started)
+
         for _ in range(runs):
             self.fresh_host_product()
-            started = time.monotonic()
-            codes.add(self.host.run_for_exit_code(installer, "/quiet", timeout=TIMEOUT))
-            quiet.append(time.monotonic() - started)
+            timed("quiet", installer, "/quiet")
+            uninstall = self.host.reg_query(UNINSTALL_KEY, "QuietUninstallString")
+            if uninstall:
+                exe, _, arguments = uninstall.partition('" ')
+                timed("uninstall", exe.strip('"'), *arguments.split())
+            if base_installer:
+                self.fresh_host_product()
+                timed("base", base_installer, "/quiet")
 
             self.fresh_host_product()
             started = time.monotonic()
@@ -369,8 +389,8 @@ class Bench:
             self.close_shell_windows(wait_for_one=True)
             finishing = time.monotonic()
             codes.add(self.finish(process))
-            attended.append(done - started + time.monotonic() - finishing)
-        return quiet, attended, codes
+            times["attended"].append(done - started + time.monotonic() - finishing)
+        return times, codes
 
     def refusals(self, runs):
         """{label: (times, exit codes)} of quiet runs that are refused, from
@@ -605,10 +625,17 @@ def bench_sections(bench, args, base, lines):
 
     if args.quiet_runs:
         print(f"f. quiet install of {args.files} files ...", file=sys.stderr)
-        quiet, attended, codes = bench.quiet_and_attended(args.quiet_runs, args.files, 4096)
+        times, codes = bench.quiet_and_attended(args.quiet_runs, args.files, 4096, base)
+        quiet = times["quiet"]
         lines.append(row(f"f. quiet install, {args.files} files of 4 KiB: start to exit", quiet))
-        lines.append(row("   attended: start to completed + Finish to exit", attended))
-        lines.append(ratio_row("   quiet / attended", quiet, attended))
+        if times["uninstall"]:
+            lines.append(row("   its quiet uninstall (QuietUninstallString): start to exit", times["uninstall"]))
+            lines.append(ratio_row("   uninstall / install", times["uninstall"], quiet))
+        if base:
+            lines.append(row("   the same quiet install, base exe", times["base"]))
+            lines.append(ratio_row("   installer / base exe", quiet, times["base"]))
+        lines.append(row("   attended: start to completed + Finish to exit", times["attended"]))
+        lines.append(ratio_row("   quiet / attended", quiet, times["attended"]))
         lines.append(text_row("   exit codes", codes_text(codes)))
     if args.refusal_runs:
         print("f. quiet refusals ...", file=sys.stderr)

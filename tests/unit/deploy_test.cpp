@@ -88,7 +88,7 @@ TEST_P(DestinationTest, CopiesToTheSelectedFolder) {
     Deployment d;
     d.List(c.folder, "A.HLP", "HLP");
     d.Deploy(c.productFolder);
-    EXPECT_TRUE(d.Journaled("copy C:\\PKG\\A.HLP -> " + c.expected + ".new~")) << ::testing::PrintToString(d.journal);
+    EXPECT_TRUE(d.Journaled("copy C:\\PKG\\A.HLP -> " + c.expected)) << ::testing::PrintToString(d.journal);
 }
 
 const std::string kPadded = " C:\\Vantrel\\ ";
@@ -236,7 +236,7 @@ TEST(DeployTest, HiddenDestinationIsNotSeenAndTheCopyIsRefused) {
         d.os.files[dest].system = !hidden;
         d.Deploy();
         EXPECT_FALSE(d.Journaled("clear " + dest));
-        EXPECT_TRUE(d.Journaled("rename " + dest + setup::kReplacementSuffix + " -> " + dest));
+        EXPECT_TRUE(d.Journaled("copy C:\\PKG\\A.DLL -> " + dest));
         EXPECT_EQ(d.Content(dest), "old");
         EXPECT_TRUE(d.os.programs.empty());
         EXPECT_EQ(d.window.texts.size(), 1u);
@@ -418,7 +418,7 @@ TEST_P(RegistrationResultTest, IsKnownBeforeTheInstallGoesOn) {
     EXPECT_NE(last.find(failed ? c.logFragment : ": registered ("), std::string::npos) << last;
     // Registrations start only once every file is in place.
     const auto copyB =
-        std::find(d.journal.begin(), d.journal.end(), "rename " + kProduct + "\\B.TXT.new~ -> " + kProduct + "\\B.TXT");
+        std::find(d.journal.begin(), d.journal.end(), "copy " + kServer + "\\B.TXT -> " + kProduct + "\\B.TXT");
     EXPECT_EQ(std::count_if(copyB, d.journal.end(), [](const std::string& e) { return e.rfind("run ", 0) == 0; }),
               static_cast<std::ptrdiff_t>(c.runs));
     if (c.runMs == fakes::FakeOs::kRunsForever) {

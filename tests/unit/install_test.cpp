@@ -203,7 +203,7 @@ TEST(InstallTest, ClicksDuringTheInstallAreIgnored) {
     in.window->cmdInstall_Click();
     EXPECT_GT(clicks, 1);
     EXPECT_EQ(std::count(in.journal.begin(), in.journal.end(),
-                         "copy " + in.server.Path() + "\\A.DLL -> C:\\Vantrel\\SYS\\A.DLL.new~"),
+                         "copy " + in.server.Path() + "\\A.DLL -> C:\\Vantrel\\SYS\\A.DLL"),
               1);
     EXPECT_EQ(in.forms.unloads, 0);
     EXPECT_EQ(in.state.UpdateFiles.size(), 2u);
@@ -476,10 +476,9 @@ TEST(InstallRecordingTest, EveryChangeIsRecordedAndAReinstallExtendsTheRecord) {
     ASSERT_EQ(in.Run(), 0);
     std::vector<std::string> kinds;
     for (const auto& entry : RecordOf(in.os)) kinds.push_back(setup::FormatRecordLine({entry.kind, {}}));
-    EXPECT_EQ(kinds, (std::vector<std::string>{"begun", "temporary", "replaced", "temporary", "created", "temporary",
-                                               "created", "temporary", "replaced", "kept", "shared", "registered",
-                                               "registered", "registered", "registered", "setting", "start menu",
-                                               "ended"}));
+    EXPECT_EQ(kinds, (std::vector<std::string>{"begun", "replaced", "created", "created", "replaced", "kept",
+                                               "shared", "registered", "registered", "registered", "registered",
+                                               "setting", "start menu", "ended"}));
     const auto& record = in.os.records.at(kRecordFolder + "\\Install record.txt");
     EXPECT_EQ(record.flushed, record.lines.size());
     EXPECT_EQ(in.os.files.at(kRecordFolder + "\\Kept\\1-A.DLL").content, SweptInstaller::kOld);

@@ -46,7 +46,9 @@ struct World : setup::UndoWorld {
     std::map<std::string, std::string> files;  // path -> digest
     std::map<std::string, std::string> settings;
     std::map<std::string, uint32_t> counts;
+    std::map<std::string, uint64_t> sizes;
     std::string FileDigest(const std::string& path) override { return files.count(path) ? files[path] : ""; }
+    uint64_t FileSize(const std::string& path) override { return sizes.count(path) ? sizes[path] : 0; }
     bool SettingValue(const std::string& file, const std::string& section, const std::string& key,
                       std::string& value) override {
         const auto it = settings.find(file + "[" + section + "]" + key);
@@ -62,12 +64,11 @@ const std::string kSys = "C:\\W\\SYSTEM32\\";
 const std::string kKept = "C:\\PF\\Vantrel Live Update\\Kept\\";
 const std::vector<std::string> kAllowed = {"C:\\V", "C:\\W\\SYSTEM32", "C:\\PF\\Vantrel Live Update", "C:\\SM"};
 
-// An install that left a temporary, created a host file and a shared system
+// An install that left a temporary (killed after it), created a host file and a shared system
 // file (both registered), replaced a file, wrote the settings value into a
 // section it made, and a shortcut.
 const std::vector<RecordEntry> kInstall = {
     {RecordKind::kBegun, {"2026-12-07 10:30:00", "1.0.0.0", "Vantrel", "C:\\V"}},
-    {RecordKind::kTemporary, {"C:\\V\\R.TXT.new~"}},
     {RecordKind::kReplaced, {"C:\\V\\R.TXT", kKept + "1\\R.TXT", "old-r", "new-r"}},
     {RecordKind::kCreated, {"C:\\V\\A.DLL", "new-a"}},
     {RecordKind::kCreated, {kSys + "S.DLL", "new-s"}},
@@ -112,8 +113,8 @@ TEST(UndoPlanTest, AnUntouchedInstallIsUndoneNewestFirst) {
                                         "remove setting " + kIni + " | WEB", "unregister " + kSys + "S.DLL | regsvr32",
                                         "unregister C:\\V\\A.DLL | regsvr32", "remove shared " + kSys + "S.DLL",
                                         "delete " + kSys + "S.DLL", "delete C:\\V\\A.DLL",
-                                        "restore C:\\V\\R.TXT | " + kKept + "1\\R.TXT",
-                                        "remove temporary C:\\V\\R.TXT.new~"}));
+                                        "remove temporary C:\\V\\R.TXT.new~",
+                                        "restore C:\\V\\R.TXT | " + kKept + "1\\R.TXT"}));
 }
 
 // What changed since the install stays, and is named; what is gone is
@@ -132,6 +133,23 @@ TEST(UndoPlanTest, WhatChangedSinceStays) {
                                         "leave " + kSys + "S.DLL | other programs still use it",
                                         "leave C:\\V\\A.DLL | changed since it was installed",
                                         "leave C:\\V\\R.TXT | its previous content is no longer kept"}));
+}
+
+// A kill can cut short only the last change of an install that never
+// ended: a new file that is no larger than it was to be goes; the same file
+// changed after a finished install stays.
+TEST(UndoPlanTest, ACopyAKillCutShortGoes) {
+    std::vector<RecordEntry> record = {{RecordKind::kBegun, {"d", "1.0.0.0", "Vantrel", "C:\\V"}},
+                                       {RecordKind::kCreated, {"C:\\V\\A.DLL", "new-a", "100"}},
+                                       {RecordKind::kCreated, {"C:\\V\\B.DLL", "new-b", "100"}}};
+    World w;
+    w.files = {{"C:\\V\\A.DLL", "changed-a"}, {"C:\\V\\B.DLL", "partial-b"}};
+    w.sizes = {{"C:\\V\\A.DLL", 10}, {"C:\\V\\B.DLL", 40}};
+    EXPECT_EQ(Plan(record, w), (std::vector<std::string>{"delete C:\\V\\B.DLL",
+                                                         "leave C:\\V\\A.DLL | changed since it was installed"}));
+    record.push_back({RecordKind::kEnded, {"d", "0"}});
+    EXPECT_EQ(Plan(record, w), (std::vector<std::string>{"leave C:\\V\\B.DLL | changed since it was installed",
+                                                         "leave C:\\V\\A.DLL | changed since it was installed"}));
 }
 
 // Two installs: the second replaced the file again and wrote the value
