@@ -7,13 +7,27 @@
 
 namespace setup {
 
-void ReadIniString(Context& ctx, const std::string& section, const std::string& key,
-                   const std::string& defaultValue, std::string& value) {
+namespace {
+std::string ReadWithDefault(platform::OsServices& os, const std::string& file, const std::string& section,
+                            const std::string& key, const std::string& defaultValue) {
     constexpr uint32_t kBufferSize = 1024;
     std::string buffer(kBufferSize, '\0');
-    const uint32_t n = ctx.os.GetPrivateProfileStringA(section, key, defaultValue, buffer, kBufferSize,
-                                                       ctx.state.IniFilePath);
-    value = buffer.substr(0, n);
+    const uint32_t n = os.GetPrivateProfileStringA(section, key, defaultValue, buffer, kBufferSize, file);
+    return buffer.substr(0, n);
+}
+}  // namespace
+
+void ReadIniString(Context& ctx, const std::string& section, const std::string& key,
+                   const std::string& defaultValue, std::string& value) {
+    value = ReadWithDefault(ctx.os, ctx.state.IniFilePath, section, key, defaultValue);
+}
+
+bool ReadIniValue(platform::OsServices& os, const std::string& file, const std::string& section,
+                  const std::string& key, std::string& value) {
+    value = ReadWithDefault(os, file, section, key, "\x01");
+    if (value != "\x01" || ReadWithDefault(os, file, section, key, "\x02") == value) return true;
+    value.clear();
+    return false;
 }
 
 namespace {
@@ -22,11 +36,9 @@ namespace {
 void NoteSetting(Context& ctx, const std::string& section, const std::string& key, const std::string& value) {
     if (!ctx.state.Record.Recording()) return;
     const std::string& path = ctx.state.IniFilePath;
-    const char kAbsent[] = "\x01";
     std::string before;
-    ReadIniString(ctx, section, key, kAbsent, before);
-    const char* state = !ctx.os.IniSectionExists(section, path) ? "no section" : before == kAbsent ? "absent" : "value";
-    if (before == kAbsent) before.clear();
+    const bool present = ReadIniValue(ctx.os, path, section, key, before);
+    const char* state = !ctx.os.IniSectionExists(section, path) ? "no section" : present ? "value" : "absent";
     ctx.state.Record.Note(RecordKind::kSetting, {path, section, key, state, before, value});
 }
 }  // namespace

@@ -10,6 +10,11 @@ namespace setup {
 void ReadIniString(Context& ctx, const std::string& section, const std::string& key,
                    const std::string& defaultValue, std::string& value);
 
+// The value of section/key in the file; false when the key is absent (it
+// then gives back each of two different defaults).
+bool ReadIniValue(platform::OsServices& os, const std::string& file, const std::string& section,
+                  const std::string& key, std::string& value);
+
 // Writes section/key = value; a failed write shows ShowIniWriteError.
 void WriteIniString(Context& ctx, const std::string& section, const std::string& key, const std::string& value);
 

@@ -7,6 +7,7 @@
 #include "platform/runtime_error.h"
 #include "platform/text.h"
 #include "setup/deploy.h"
+#include "setup/ini_file.h"
 #include "setup/package_seal.h"
 #include "setup/paths.h"
 #include "setup/progman.h"
@@ -52,11 +53,9 @@ public:
         return HashFile(os_, path, digest) ? ToHex(digest) : std::string();
     }
 
-    // An absent value gives back each of two different defaults.
     bool SettingValue(const std::string& file, const std::string& section, const std::string& key,
                       std::string& value) override {
-        value = Read(file, section, key, "\x01");
-        return value != "\x01" || Read(file, section, key, "\x02") == value;
+        return ReadIniValue(os_, file, section, key, value);
     }
 
     uint64_t FileSize(const std::string& path) override {
@@ -70,14 +69,6 @@ public:
     }
 
 private:
-    std::string Read(const std::string& file, const std::string& section, const std::string& key,
-                     const std::string& defaultValue) {
-        constexpr uint32_t kBufferSize = 1024;
-        std::string buffer(kBufferSize, '\0');
-        const uint32_t n = os_.GetPrivateProfileStringA(section, key, defaultValue, buffer, kBufferSize, file);
-        return buffer.substr(0, n);
-    }
-
     platform::OsServices& os_;
 };
 
