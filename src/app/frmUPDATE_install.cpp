@@ -6,6 +6,7 @@
 #include "platform/os_services.h"
 #include "platform/text.h"
 #include "setup/deploy.h"
+#include "setup/files_in_use.h"
 #include "setup/ini_file.h"
 #include "setup/package_seal.h"
 #include "setup/system_platform.h"
@@ -38,6 +39,7 @@ void frmUPDATE::cmdInstall_Click() {
         const bool sealed = !ctx_.os.FindFile(s.ServerPath + "\\" + setup::kSealFileName).empty();
         StartProgress(sealed ? kCheckSteps : 0);
         if (!PackageIsIntact()) return;
+        CheckFilesInUse();
     } else {
         StartProgress(0);
     }
@@ -62,8 +64,10 @@ void frmUPDATE::cmdInstall_Click() {
     lblUpdate(1).SetVisible(true);
     InstallCompleted = 1;
     s.Summary.installCompleted = true;
-    // The last file that failed stays in view; with none, the line is cleared.
-    EditMsgline(s.LastFileFailure);
+    // The last file that failed stays in view; with none, the line says
+    // whether the update waits for a restart, or is cleared.
+    const bool waiting = s.LastFileFailure.empty() && s.Summary.replacedAtRestart > 0;
+    EditMsgline(waiting ? setup::kRestartToFinish : s.LastFileFailure);
     cmdInstall.SetVisible(false);
     cmdCancel.SetCaption("Finish");
     Installing = false;
@@ -84,6 +88,36 @@ void frmUPDATE::ReadFileList() {
                "UPDATE.LST lists no files: it ends without a START line. Nothing was installed; obtain the "
                "package again.",
                platform::kMsgStop, Caption());
+}
+
+// Before the first change: the files that running programs hold, which
+// can't be replaced now. Attended, the user closes the programs and
+// retries, lets them be replaced when Windows restarts (Ignore), or
+// cancels (Abort); unattended, nobody is asked and they are replaced at
+// the restart.
+void frmUPDATE::CheckFilesInUse() {
+    auto& s = ctx_.state;
+    for (;;) {
+        s.FilesInUse = setup::FindFilesInUse(ctx_, s.ProductPath);
+        if (s.FilesInUse.empty()) return;
+        std::vector<std::string> names = ctx_.os.ProgramsUsingFiles(s.FilesInUse);
+        std::string line = "Files in use:";
+        for (const std::string& file : s.FilesInUse) line += " " + file;
+        for (std::size_t i = 0; i < names.size(); ++i) line += (i ? ", " : "; held by ") + names[i];
+        s.Log.Write(line);
+        if (s.Options.Unattended()) return;
+        if (names.empty()) names = s.FilesInUse;
+        ctx_.rt.SetScreenPointer(platform::kPointerDefault);
+        const int answer = ctx_.rt.ShowMessage(setup::FilesInUseQuestion(names),
+                                               platform::kMsgAbortRetryIgnore | platform::kMsgExclamation, Caption());
+        if (answer == platform::kAnswerAbort) {
+            s.Summary.refusal = setup::Refusal::kCancelled;
+            s.Log.Write("Cancelled while files were in use; nothing was changed");
+            ctx_.rt.EndProgram();
+        }
+        ctx_.rt.SetScreenPointer(platform::kPointerHourglass);
+        if (answer != platform::kAnswerRetry) return;
+    }
 }
 
 // Before the first change: the record of every change, the uninstaller and
@@ -171,11 +205,12 @@ void frmUPDATE::Form_Unload(int& cancel) {
     if (InstallCompleted != 0) CheckWin9X();
 }
 
-// The 95 family needs a restart after the install. Unattended, or told so on
-// the command line, nobody is asked.
+// The 95 family needs a restart after the install, and so does every
+// system where files wait for it. Unattended, or told so on the command
+// line, nobody is asked.
 void frmUPDATE::CheckWin9X() {
-    if (!setup::IsWin9X(ctx_.os)) return;
     auto& s = ctx_.state;
+    if (!setup::IsWin9X(ctx_.os) && s.Summary.replacedAtRestart == 0) return;
     s.Summary.restartNeeded = true;
     if (s.Options.restart == setup::RestartPolicy::kNever) return;
     if (s.Options.restart != setup::RestartPolicy::kForce) {

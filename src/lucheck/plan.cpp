@@ -46,6 +46,7 @@ std::string Action(const setup::FileOutcome& outcome, PlanOs& os) {
     case setup::FileResult::kSourceMissing: return "source missing";
     case setup::FileResult::kOutsideHost: return "refused: its folder leaves the host folder";
     case setup::FileResult::kInUse:
+    case setup::FileResult::kAtRestart:
     case setup::FileResult::kCopyFailed: {
         const std::string& d = outcome.destination;
         return os.FolderExists(d.substr(0, d.find_last_of('\\'))) ? "could not copy" : "destination folder missing";

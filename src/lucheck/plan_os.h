@@ -96,6 +96,8 @@ public:
     bool DeleteMachineKey(const std::string&) override { return false; }
     bool MoveAtRestart(const std::string&, const std::string&) override { return false; }
     bool DeleteAtRestart(const std::string&) override { return false; }
+    bool FileInUse(const std::string&) override { return false; }
+    std::vector<std::string> ProgramsUsingFiles(const std::vector<std::string>&) override { return {}; }
 
 private:
     bool Exists(const std::string& path) { return !Resolve(path).empty(); }

@@ -18,12 +18,16 @@ constexpr int kPointerDefault = 0;
 constexpr int kPointerHourglass = 11;
 
 constexpr int kMsgOkOnly = 0;
+constexpr int kMsgAbortRetryIgnore = 2;
 constexpr int kMsgStop = 16;
 constexpr int kMsgExclamation = 48;
 constexpr int kMsgYesNoInformation = 68;
 constexpr int kMsgYesNoQuestion = 36;
 constexpr int kMsgInformation = 64;
 constexpr int kAnswerYes = 6;
+constexpr int kAnswerAbort = 3;
+constexpr int kAnswerRetry = 4;
+constexpr int kAnswerIgnore = 5;
 
 class FormsRuntime {
 public:

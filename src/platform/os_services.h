@@ -213,11 +213,21 @@ public:
 
     // Changes made when the system next starts, before any program can
     // hold the files, in the order asked; true when the system took them.
-    // The 95 family gets them in WININIT.INI under short names, so the
-    // source (and, when it exists, the destination) must exist now.
+    // The 95 family gets them in WININIT.INI under short names: a path that
+    // does not exist now must be in a folder that does, under a short (8.3)
+    // name of its own.
     // Moves the source over the destination, replacing it.
     virtual bool MoveAtRestart(const std::string& source, const std::string& destination) = 0;
     virtual bool DeleteAtRestart(const std::string& path) = 0;
+
+    // Whether a program holds the file so that it cannot be replaced now:
+    // it cannot be opened for writing without sharing. False when there is
+    // no such file.
+    virtual bool FileInUse(const std::string& path) = 0;
+    // The names of the programs that hold any of the files, as far as the
+    // system can tell (the Restart Manager, from Windows Vista on); empty
+    // where it cannot.
+    virtual std::vector<std::string> ProgramsUsingFiles(const std::vector<std::string>& paths) = 0;
 
     // Zero on success; `library` then holds the loaded type library.
     virtual int32_t LoadTypeLib(const std::u16string& path, TypeLibHandle& library) = 0;

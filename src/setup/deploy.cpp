@@ -55,23 +55,44 @@ bool StartRegistration(Context& ctx, MainWindow& window, PendingRegistration& pe
     }
 }
 
+// The registration of the file by its type: the program's command line, or
+// none for a type library, which the type-library calls register. False
+// for a file that is not registered.
+bool RegistrationFor(Context& ctx, PendingRegistration& pending, const std::string& extension) {
+    if (extension == "DLL" || extension == "OCX") {
+        pending.command = Regsvr32Program(ctx) + " /s " + Quoted(pending.file);
+        pending.byRegsvr32 = true;
+        return true;
+    }
+    if (extension == "EXE") pending.command = Quoted(pending.file) + " /RegServer";
+    return extension == "EXE" || extension == "TLB";
+}
+
 // Queues the file's registration by its type. Registrations start only once
 // every file of the list is in place: a registration program loads the file
 // and the DLLs it imports, and would hold a file that the walk has yet to
 // replace.
 void QueueRegistration(Context& ctx, FileOutcome& outcome, const std::string& extension) {
-    PendingRegistration pending{outcome.destination, "", false, nullptr, 0, 1};
-    if (extension == "DLL" || extension == "OCX") {
-        pending.command = Regsvr32Program(ctx) + " /s " + Quoted(outcome.destination);
-        pending.byRegsvr32 = true;
-    } else if (extension == "EXE") {
-        pending.command = Quoted(outcome.destination) + " /RegServer";
-    } else if (extension != "TLB") {
-        return;
-    }
+    PendingRegistration pending{outcome.destination, "", false, nullptr, 0, 1, ""};
+    if (!RegistrationFor(ctx, pending, extension)) return;
     outcome.registration = Registration::kQueued;
     outcome.command = pending.command;
     ctx.state.Registrations.push_back(std::move(pending));
+}
+
+// A file replaced at the restart is registered after it by the same
+// command, run once by the system at the next logon: one RunOnce value per
+// file, named by its path. A type library is registered now, from its
+// waiting copy, for the path it will have.
+void RegisterAfterRestart(Context& ctx, MainWindow& window, FileOutcome& outcome, const std::string& extension) {
+    PendingRegistration pending{outcome.destination, "", false, nullptr, 0, 1, outcome.waiting};
+    if (!RegistrationFor(ctx, pending, extension)) return;
+    outcome.registration = Registration::kAfterRestart;
+    outcome.command = pending.command;
+    if (pending.command.empty()) return ctx.state.Registrations.push_back(std::move(pending));
+    ctx.state.Record.Note(RecordKind::kRegistered, {pending.byRegsvr32 ? kByRegsvr32 : kByServer, pending.file});
+    if (!ctx.os.SetMachineString(kRunOnceKey, pending.file, pending.command))
+        ReportFileError(ctx, window, kRegisterFailed, pending.file);
 }
 
 // Removes a file left by an interrupted run, read-only or not.
@@ -134,13 +155,68 @@ bool CopyToTemporary(platform::OsServices& os, const std::string& source, const 
     return false;
 }
 
-// Replaces an existing file through a temporary copy beside it, so that the
-// old file is untouched when the copy fails, and stays when it cannot be
-// replaced (in use). Its previous content is kept first, for the uninstall.
-FileResult ReplaceExisting(Context& ctx, const std::string& source, const std::string& destination) {
+// A name beside the file that nothing has: "<name>.<n>.new~".
+std::string UnusedNameBeside(platform::OsServices& os, const std::string& path) {
+    std::string name;
+    for (long n = 1; name.empty() || !os.FindFile(name).empty(); ++n)
+        name = Cat({path, ".", Number(n), kReplacementSuffix});
+    return name;
+}
+
+// The previous content moves aside before the new one moves in; when the
+// second rename can't be asked for, the first is followed by its reverse.
+bool ScheduleReplacement(platform::OsServices& os, const std::string& waiting, const std::string& kept,
+                         const std::string& destination) {
+    if (!kept.empty() && !os.MoveAtRestart(destination, kept)) return false;
+    if (os.MoveAtRestart(waiting, destination)) return true;
+    if (!kept.empty()) os.MoveAtRestart(kept, destination);
+    return false;
+}
+
+// A file that a program holds is replaced when Windows next starts, before
+// any program can hold it: the new content waits beside it under a name of
+// its own, and at the restart the previous content moves to the
+// kept-contents folder (for the uninstall) and the new one into its place.
+// Until then nothing of the file changes.
+FileResult ReplaceAtRestart(Context& ctx, const std::string& source, FileOutcome& outcome) {
     auto& os = ctx.os;
+    const std::string& destination = outcome.destination;
+    const std::string waiting = UnusedNameBeside(os, destination);
+    const std::string kept = ctx.state.Record.KeptAtRestartPath(os);
+    uint64_t size = 0;
+    ctx.state.Record.Note(RecordKind::kPending, {destination, waiting, kept, RecordDigest(ctx, destination),
+                                                 RecordDigest(ctx, source, &size)});
+    ctx.state.Record.AddInstalled(size);
+    if (!os.CopyFileA(source, waiting, 1)) {
+        os.DeleteFileA(waiting);  // in case a partial copy was left behind
+        return FileResult::kCopyFailed;
+    }
+    if (!ScheduleReplacement(os, waiting, kept, destination)) {
+        os.DeleteFileA(waiting);
+        outcome.trouble = "in use, and the system took no replacement at the restart";
+        return FileResult::kInUse;
+    }
+    outcome.waiting = waiting;
+    ++ctx.state.Summary.replacedAtRestart;
+    return FileResult::kAtRestart;
+}
+
+bool FoundInUse(const Context& ctx, const std::string& path) {
+    for (const std::string& held : ctx.state.FilesInUse)
+        if (held == path) return true;
+    return false;
+}
+
+// Replaces an existing file through a temporary copy beside it, so that the
+// old file is untouched when the copy fails. Its previous content is kept
+// first, for the uninstall. A file in use, found so before the walk or only
+// now, is replaced at the restart.
+FileResult ReplaceExisting(Context& ctx, const std::string& source, FileOutcome& outcome) {
+    auto& os = ctx.os;
+    const std::string& destination = outcome.destination;
     const std::string temporary = destination + kReplacementSuffix;
     os.ClearFileAttributes(destination);
+    if (FoundInUse(ctx, destination)) return ReplaceAtRestart(ctx, source, outcome);
     const std::string kept = ctx.state.Record.KeptPath(os, destination);
     if (!kept.empty()) {
         uint64_t size = 0;
@@ -153,11 +229,11 @@ FileResult ReplaceExisting(Context& ctx, const std::string& source, const std::s
     // NT family, and a file in use must stay where it is.
     if (!kept.empty() && !os.CopyFileA(destination, kept, 1)) {
         os.DeleteFileA(temporary);
-        return FileResult::kCopyFailed;
+        return os.FileInUse(destination) ? ReplaceAtRestart(ctx, source, outcome) : FileResult::kCopyFailed;
     }
     if (MoveIntoPlace(os, temporary, destination)) return FileResult::kReplaced;
     os.DeleteFileA(temporary);
-    return FileResult::kInUse;
+    return ReplaceAtRestart(ctx, source, outcome);
 }
 
 // A new file is copied straight to its name: a temporary and a rename
@@ -174,14 +250,14 @@ FileResult CopyNew(Context& ctx, const std::string& source, const std::string& d
 // An existing file that is not to be replaced stays and is registered in
 // place. A new copy never overwrites: a file there that the lookup did not
 // see (hidden, or the lookup failed) stays as it is.
-FileResult CopyOne(Context& ctx, const std::string& source, const Destination& destination) {
+FileResult CopyOne(Context& ctx, FileOutcome& outcome, const Destination& destination) {
     const bool exists = !ctx.os.FindFile(destination.path).empty();
     if (exists && !destination.replace) {
         ctx.state.Record.Note(RecordKind::kKept, {destination.path});
         return FileResult::kKept;
     }
-    if (exists) return ReplaceExisting(ctx, source, destination.path);
-    return CopyNew(ctx, source, destination.path);
+    if (exists) return ReplaceExisting(ctx, outcome.source, outcome);
+    return CopyNew(ctx, outcome.source, destination.path);
 }
 
 // A file in the system directory is shared with other programs: its count
@@ -200,11 +276,11 @@ void CountShared(Context& ctx, const std::string& path, FileResult result) {
 // Looks for the source, then copies it. A name that could lead out of the
 // package folder is never looked up, and a folder selector that leaves the
 // host folder is never written to.
-FileResult LocateAndCopy(Context& ctx, const FileOutcome& outcome, const UpdateFileEntry& entry,
+FileResult LocateAndCopy(Context& ctx, FileOutcome& outcome, const UpdateFileEntry& entry,
                          const Destination& destination) {
     if (!FindableName(entry.FileName) || ctx.os.FindFile(outcome.source).empty()) return FileResult::kSourceMissing;
     if (FolderLeavesHost(entry.Folder)) return FileResult::kOutsideHost;
-    const FileResult result = CopyOne(ctx, outcome.source, destination);
+    const FileResult result = CopyOne(ctx, outcome, destination);
     if (!destination.replace && Arrived(result)) CountShared(ctx, destination.path, result);
     return result;
 }
@@ -226,6 +302,8 @@ void DeployOne(Context& ctx, MainWindow& window, const std::string& productFolde
     }
     if (outcome.result == FileResult::kSourceMissing)
         ReportFileError(ctx, window, kSourceMissing, outcome.source);
+    else if (outcome.result == FileResult::kAtRestart)
+        RegisterAfterRestart(ctx, window, outcome, entry.Extension);
     else if (!Arrived(outcome.result))
         ReportFileError(ctx, window, kCopyFailed,
                         Cat({"(Source: ", outcome.source, " - Destnation: ", destination.path, ")"}));
@@ -273,10 +351,11 @@ void KeepAnswering(Context& ctx, uint32_t& lastAnswered) {
     lastAnswered = now;
 }
 
-TypeLibResult RegisterTypeLibraryResult(Context& ctx, const std::string& path) {
+TypeLibResult RegisterTypeLibraryResult(Context& ctx, const std::string& path, const std::string& loadFrom) {
     const std::u16string widePath = platform::AnsiToWide(StripQuotes(path));
     platform::TypeLibHandle library = nullptr;
-    if (ctx.os.LoadTypeLib(widePath, library) != 0) return TypeLibResult::kNotLoaded;
+    if (ctx.os.LoadTypeLib(loadFrom.empty() ? widePath : platform::AnsiToWide(loadFrom), library) != 0)
+        return TypeLibResult::kNotLoaded;
     const int32_t registered = ctx.os.RegisterTypeLib(library, widePath, std::u16string());
     ctx.os.ReleaseTypeLib(library);
     return registered == 0 ? TypeLibResult::kRegistered : TypeLibResult::kNotRegistered;
@@ -321,7 +400,7 @@ bool TakeResult(Context& ctx, MainWindow& window, const PendingRegistration& pen
 // not load is tried once more after the others.
 bool RegisterTypeLibraryOf(Context& ctx, MainWindow& window, const PendingRegistration& pending) {
     if (pending.attempt == 1) ctx.state.Record.Note(RecordKind::kRegistered, {kByTypeLibrary, pending.file});
-    switch (RegisterTypeLibraryResult(ctx, Quoted(pending.file))) {
+    switch (RegisterTypeLibraryResult(ctx, Quoted(pending.file), pending.loadFrom)) {
     case TypeLibResult::kRegistered:
         ctx.state.Log.Write(Cat({pending.file, ": registered with the type-library calls"}));
         return true;

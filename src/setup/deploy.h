@@ -18,6 +18,9 @@ constexpr int32_t kRegisterFailed = 3;
 // A replacement is copied under this suffix beside the destination first,
 // then moved over the old file, so that a failed copy never loses it.
 constexpr const char* kReplacementSuffix = ".new~";
+// Where registrations after the next restart are asked for, below
+// HKEY_LOCAL_MACHINE: each value's command runs once at the next logon.
+constexpr const char* kRunOnceKey = "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
 // Where a system without a one-step replace (the 95 family) puts the old
 // file while the new one is renamed into its place.
 constexpr const char* kSetAsideSuffix = ".old~";
@@ -71,9 +74,9 @@ void StartRegistrations(Context& ctx, MainWindow& window);
 void WaitForRegistrations(Context& ctx, MainWindow& window);
 
 enum class TypeLibResult { kRegistered, kNotLoaded, kNotRegistered };
-// Loads the type library in the file (quotes around the path allowed) and
-// registers it.
-TypeLibResult RegisterTypeLibraryResult(Context& ctx, const std::string& path);
+// Loads the type library in the file (quotes around the path allowed), or
+// in `loadFrom` when that is given, and registers it for the path.
+TypeLibResult RegisterTypeLibraryResult(Context& ctx, const std::string& path, const std::string& loadFrom = "");
 
 // Shows "Source file ... not found" (kSourceMissing), "Could not copy
 // file ..." (kCopyFailed) or "Could not register file ..." (kRegisterFailed)

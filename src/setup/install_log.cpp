@@ -106,6 +106,7 @@ const char* ResultText(FileResult result) {
     case FileResult::kInUse: return "in use, not replaced";
     case FileResult::kSourceMissing: return "source not found";
     case FileResult::kOutsideHost: return "not copied: its folder leaves the host folder";
+    case FileResult::kAtRestart: return "in use; replaced at the next restart";
     }
     return "";
 }
@@ -113,7 +114,18 @@ const char* ResultText(FileResult result) {
 std::string RegistrationText(const FileOutcome& outcome) {
     if (outcome.registration == Registration::kNone) return "nothing to register";
     if (outcome.command.empty()) return "to register with the type-library calls";
+    if (outcome.registration == Registration::kAfterRestart)
+        return platform::Cat({"to register after the restart: ", outcome.command});
     return platform::Cat({"to register: ", outcome.command});
+}
+
+// What follows the result: the registration of a file in place or waiting
+// for the restart, or why a file did not arrive, in brackets.
+std::string Detail(const FileOutcome& outcome) {
+    if (outcome.result == FileResult::kAtRestart)
+        return platform::Cat({"; waiting as ", outcome.waiting, "; ", RegistrationText(outcome)});
+    if (Arrived(outcome.result)) return "; " + RegistrationText(outcome);
+    return outcome.trouble.empty() ? std::string() : platform::Cat({" (", outcome.trouble, ")"});
 }
 
 }  // namespace
@@ -123,10 +135,8 @@ bool Arrived(FileResult result) {
 }
 
 void InstallLog::Entry(const FileOutcome& outcome) {
-    std::string detail = Arrived(outcome.result) ? RegistrationText(outcome) : outcome.trouble;
-    if (!Arrived(outcome.result) && !detail.empty()) detail = "(" + detail + ")";
     Write(platform::Cat({outcome.source, " -> ", outcome.destination, ": ", ResultText(outcome.result),
-                         detail.empty() ? "" : (Arrived(outcome.result) ? "; " : " "), detail}));
+                         Detail(outcome)}));
     if (observer) observer(outcome);
 }
 
@@ -145,6 +155,10 @@ std::string HowTheRunEnded(const InstallerState& s) {
     const bool failures = !s.LastFileFailure.empty() || summary.settingsFailed || summary.startMenuFailed;
     std::string how = failures ? "Completed with failures" : "Completed";
     if (!s.LastFileFailure.empty()) how = platform::Cat({how, "; last trouble: ", s.LastFileFailure});
+    if (summary.replacedAtRestart) {
+        const long waiting = summary.replacedAtRestart;
+        how = platform::Cat({how, "; files replaced at the next restart: ", platform::Number(waiting)});
+    }
     if (summary.restartStarted)
         how += "; restart started";
     else if (summary.restartNeeded)

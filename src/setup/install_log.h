@@ -16,10 +16,13 @@ struct Context;
 constexpr const char* kInstallLogName = "LiveUpdateSetup.log";
 
 // What became of one listed file.
-enum class FileResult { kCopied, kReplaced, kKept, kCopyFailed, kInUse, kSourceMissing, kOutsideHost };
+// kAtRestart: in use, replaced when Windows next starts.
+enum class FileResult { kCopied, kReplaced, kKept, kCopyFailed, kInUse, kSourceMissing, kOutsideHost, kAtRestart };
 // kQueued: registered once every file is in place, by `command`, or with
-// the type-library calls when that is empty.
-enum class Registration { kNone, kQueued };
+// the type-library calls when that is empty. kAfterRestart: `command` runs
+// once after the restart that replaces the file (a type library is
+// registered at once, for the path it will have).
+enum class Registration { kNone, kQueued, kAfterRestart };
 
 // Whether the file is in place afterwards (copied, replaced or already there).
 bool Arrived(FileResult result);
@@ -31,6 +34,7 @@ struct FileOutcome {
     Registration registration = Registration::kNone;
     std::string command;  // the registration command line
     std::string trouble;  // why the copy failed, when a runtime error says more
+    std::string waiting;  // where the new content waits for the restart (kAtRestart)
 };
 
 class InstallLog {

@@ -8,7 +8,7 @@ namespace setup {
 namespace {
 
 const char* const kKindWords[] = {"begun", "temporary", "created", "replaced", "kept",
-                                  "registered", "shared", "setting", "start menu", "ended"};
+                                  "registered", "shared", "setting", "start menu", "ended", "pending"};
 constexpr int kKinds = sizeof kKindWords / sizeof kKindWords[0];
 
 void AppendEscaped(std::string& line, const std::string& field) {

@@ -45,6 +45,9 @@ enum class RecordKind {
     kSetting,     // settings file, section, key, "absent", "no section" or "value", the value before, written
     kStartMenu,   // "shortcut" and the link's path, or "Program Manager", the group and the item
     kEnded,       // the install ended: date, exit code
+    kPending,     // a file in use, replaced when Windows next starts: path, the new content's
+                  // waiting copy beside it, where its previous content moves then (empty:
+                  // nowhere), previous SHA-256 (empty: unreadable), installed SHA-256
 };
 
 struct RecordEntry {

@@ -31,7 +31,10 @@ bool InstallRecorder::Begin(Context& ctx, std::string& unwritable) {
     std::string text;
     os.ReadWholeFile(record, text);
     earlier_ = ParseRecord(text);
-    for (const RecordEntry& entry : earlier_) nextKept_ += entry.kind == RecordKind::kReplaced;
+    // Numbered on from the earlier installs' kept contents, some of which
+    // may only arrive at the next restart.
+    for (const RecordEntry& entry : earlier_)
+        nextKept_ += entry.kind == RecordKind::kReplaced || entry.kind == RecordKind::kPending;
     file_ = os.OpenRecordFile(record);
     if (!file_ || (text.empty() && !file_->WriteLine(RecordHeading().substr(0, RecordHeading().size() - 2)))) {
         file_.reset();
@@ -82,11 +85,16 @@ void InstallRecorder::Note(RecordKind kind, std::vector<std::string> fields) {
 }
 
 std::string InstallRecorder::KeptPath(platform::OsServices& os, const std::string& file) {
+    return NewKeptPath(os, "-" + file.substr(file.find_last_of('\\') + 1));
+}
+
+std::string InstallRecorder::KeptAtRestartPath(platform::OsServices& os) { return NewKeptPath(os, ".OLD"); }
+
+std::string InstallRecorder::NewKeptPath(platform::OsServices& os, const std::string& name) {
     if (!file_) return std::string();
-    const std::string name = file.substr(file.find_last_of('\\') + 1);
     std::string path;
     do {
-        path = Cat({folder_, "\\", kKeptFolderName, "\\", platform::Number(nextKept_++), "-", name});
+        path = Cat({folder_, "\\", kKeptFolderName, "\\", platform::Number(nextKept_++), name});
     } while (!os.FindFile(path).empty());
     return path;
 }

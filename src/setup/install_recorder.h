@@ -28,6 +28,10 @@ public:
     // A new name in the kept-contents folder for the previous content of
     // `file`; empty without a record.
     std::string KeptPath(platform::OsServices& os, const std::string& file);
+    // A new name in the kept-contents folder that a file's previous content
+    // moves to when Windows next starts: a short (8.3) one, as the 95
+    // family's restart renames need; empty without a record.
+    std::string KeptAtRestartPath(platform::OsServices& os);
     // Whether an earlier install already counted the shared file.
     bool CountedBefore(const std::string& path) const;
     // Counts bytes installed, for the entry's estimated size.
@@ -37,6 +41,7 @@ public:
     bool Recording() const { return file_ != nullptr; }
 
 private:
+    std::string NewKeptPath(platform::OsServices& os, const std::string& name);
     bool WriteEntry(Context& ctx, const std::string& folder, const std::string& host);
 
     std::unique_ptr<platform::RecordFile> file_;

@@ -33,6 +33,7 @@ struct PendingRegistration {
     platform::ProgramHandle program = nullptr;  // while it runs
     uint32_t startedAt = 0;                   // TickCount when started
     int attempt = 1;
+    std::string loadFrom;  // a type library's waiting copy, when it is replaced at the restart
 };
 
 struct InstallerState {
@@ -53,6 +54,7 @@ struct InstallerState {
     RunOptions Options;
     InstallSummary Summary;
     std::vector<PendingRegistration> Registrations;  // in list order, until settled
+    std::vector<std::string> FilesInUse;  // destinations a program held at the last look, replaced at the restart
 };
 
 // What the setup routines work with: the state and the two service layers.

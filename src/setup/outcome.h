@@ -52,6 +52,7 @@ struct InstallSummary {
     bool helpShown = false;
     bool noDesktop = false;        // an attended run had no desktop to show its window on
     int undoFailures = 0;          // uninstall: changes that could not be undone
+    int replacedAtRestart = 0;     // files in use, replaced when Windows next starts
 };
 
 // Exit codes as Windows Installer numbers them, which deployment tools read.

@@ -58,6 +58,7 @@ private:
         case RecordKind::kShared: UndoShared(Field(e, 0)); break;
         case RecordKind::kSetting: UndoSetting(e); break;
         case RecordKind::kStartMenu: UndoStartMenu(e); break;
+        case RecordKind::kPending: UndoPending(e); break;
         case RecordKind::kBegun:
         case RecordKind::kKept:
         case RecordKind::kEnded: break;
@@ -98,7 +99,7 @@ private:
         if (now == before && !now.empty()) return;  // never replaced
         if (!now.empty() && now != installed) return Leave(path, "changed since it was installed");
         if (!Allowed(path) || !Allowed(kept)) return Leave(path, "outside the folders an uninstall may change");
-        if (Digest(kept) != before) {
+        if (Digest(kept).empty() || Digest(kept) != before) {
             if (!now.empty()) Leave(path, "its previous content is no longer kept");
             return;
         }
@@ -107,6 +108,28 @@ private:
         steps_.push_back(step);
         digests_[Key(path)] = before;
         digests_[Key(kept)] = std::string();
+    }
+
+    // Before the restart the waiting copy is still there and the file as it
+    // was: the replacement is withdrawn. After it, the previous content is
+    // where the restart moved it, and goes back like a replaced file's,
+    // whatever was in place just before the restart (an earlier install's
+    // replacement waiting too).
+    void UndoPending(const RecordEntry& e) {
+        const std::string& path = Field(e, 0);
+        const std::string& waiting = Field(e, 1);
+        const std::string& kept = Field(e, 2);
+        if (!Digest(waiting).empty()) {
+            if (!Allowed(waiting)) return Leave(path, "outside the folders an uninstall may change");
+            UndoStep step = Step(UndoAction::kWithdrawReplacement, path);
+            step.other = waiting;
+            step.value = kept;
+            steps_.push_back(step);
+            digests_[Key(waiting)] = std::string();
+            return;
+        }
+        if (kept.empty()) return Leave(path, "its previous content was not kept");
+        UndoReplaced(path, kept, Digest(kept), Field(e, 4));
     }
 
     // Only a file this product created is unregistered, and only when it is

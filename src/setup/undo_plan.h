@@ -37,6 +37,8 @@ enum class UndoAction {
     kRemoveShared,       // path: its count reached zero
     kRemoveShortcut,     // path: the link, and its folder when that is left empty
     kRemoveProgramItem,  // group, item: made by the Program Manager conversation
+    kWithdrawReplacement,  // path, its waiting copy (other), where its previous content moves
+                           // at the restart (value): the replacement has not happened yet
     kLeave,              // path, why: changed since, kept content gone, outside the allowed folders
 };
 

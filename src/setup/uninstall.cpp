@@ -113,6 +113,7 @@ public:
         case UndoAction::kRemoveShared: return LowerShared(step);
         case UndoAction::kRemoveShortcut: return RemoveShortcut(step.path);
         case UndoAction::kRemoveProgramItem: return RemoveProgramItem(step.path, step.key);
+        case UndoAction::kWithdrawReplacement: return Withdraw(step);
         case UndoAction::kLeave: return Leave(step.path, step.other);
         }
     }
@@ -156,6 +157,25 @@ private:
             return AtRestart(Cat({path, ": in use; restored from ", kept, " at the next restart"}));
         }
         Failed(path, "its previous content could not be put back from " + kept);
+    }
+
+    // The waiting copy goes, so the rename into place finds nothing at the
+    // restart, and so does the registration after it. The rename of the
+    // previous content aside can't be withdrawn: its reverse follows it.
+    void Withdraw(const UndoStep& step) {
+        auto& os = ctx_.os;
+        try {
+            os.ClearFileAttributes(step.other);
+        } catch (const platform::RuntimeError&) {
+            // the deletion tells whether it can go
+        }
+        if (!os.DeleteFileA(step.other))
+            return Failed(step.path, "its replacement waiting in " + step.other + " could not be withdrawn");
+        os.DeleteMachineValue(kRunOnceKey, step.path);
+        if (!step.value.empty() && !os.MoveAtRestart(step.value, step.path))
+            return Failed(step.path, "it would move to " + step.value + " at the next restart");
+        tally_.restoredAtRestart.push_back(step.value);
+        Log(step.path + ": its replacement at the next restart withdrawn");
     }
 
     void Unregister(const std::string& path, const std::string& how) {
@@ -294,8 +314,9 @@ void RemoveKeptContents(Context& ctx, const std::vector<RecordEntry>& record, co
     const std::string kept = Cat({folder, "\\", kKeptFolderName});
     std::set<std::string> folders;
     for (const RecordEntry& entry : record) {
-        const std::string& path = Field(entry, 1);
-        if (entry.kind != RecordKind::kReplaced || !IsBelow(path, kept)) continue;
+        const std::string& path = Field(entry, entry.kind == RecordKind::kPending ? 2 : 1);
+        const bool keeps = entry.kind == RecordKind::kReplaced || entry.kind == RecordKind::kPending;
+        if (!keeps || !IsBelow(path, kept)) continue;
         if (!GoesBackAtRestart(tally, path)) RemoveOwnFile(ctx, path, tally);
         for (std::string parent = ParentOf(path); IsBelow(parent, kept); parent = ParentOf(parent))
             folders.insert(parent);

@@ -184,25 +184,43 @@ TEST_P(ReplaceTest, FailedReplacementKeepsTheOldFile) {
                                                        dest + ")"});
 }
 
-// A file in use stays as it is, is reported and is not registered again.
-TEST_P(ReplaceTest, FileInUseIsReportedAndNotRegistered) {
-    d.List("", "A.EXE", "EXE");
-    const std::string dest = kProduct + "\\A.EXE";
-    d.os.AddFile(dest, "old");
-    d.os.files[dest].inUse = true;
-    d.Deploy();
-    EXPECT_EQ(d.Content(dest), "old");
-    EXPECT_FALSE(LeftoverFiles());
-    EXPECT_TRUE(d.os.programs.empty());
-    EXPECT_EQ(d.window.texts, std::vector<std::string>{"Could not copy file (Source: C:\\PKG\\A.EXE - Destnation: " +
-                                                       dest + ")"});
+// A file found in use during the walk stays as it is until the restart:
+// the new content waits beside it, the rename is asked for, and the file is
+// registered after the restart, not now. When the system takes no rename,
+// the file is reported as not copied, and nothing waits.
+TEST_P(ReplaceTest, FileInUseIsReplacedAtTheRestart) {
+    for (const bool refused : {false, true}) {
+        Deployment d;
+        Configure(d);
+        d.List("", "A.EXE", "EXE");
+        const std::string dest = kProduct + "\\A.EXE";
+        const std::string waiting = dest + ".1" + setup::kReplacementSuffix;
+        d.os.AddFile(dest, "old");
+        d.os.files[dest].inUse = true;
+        d.os.restartRefused = refused;
+        d.Deploy();
+        EXPECT_EQ(d.Content(dest), "old");
+        EXPECT_TRUE(d.os.programs.empty());
+        EXPECT_EQ(d.state.Summary.replacedAtRestart, refused ? 0 : 1);
+        if (refused) {
+            EXPECT_EQ(d.os.files.count(waiting), 0u);
+            EXPECT_EQ(d.window.texts, std::vector<std::string>{"Could not copy file (Source: C:\\PKG\\A.EXE - "
+                                                               "Destnation: " + dest + ")"});
+            continue;
+        }
+        EXPECT_EQ(d.Content(waiting), "new A.EXE");
+        EXPECT_EQ(d.os.atRestart, (std::vector<fakes::FakeOs::RestartChange>{{waiting, dest}}));
+        EXPECT_EQ(d.os.machineStrings[setup::kRunOnceKey][dest], "\"" + dest + "\" /RegServer");
+        EXPECT_TRUE(d.window.texts.empty());
+    }
 }
 
 class RenameTest : public ReplaceTest {};
 
 // Renaming: when the old file cannot be set aside (in use on the 95 family)
-// or the new one cannot be moved in, the old one stays or goes back; a
-// set-aside file left by an interrupted run does not get in the way.
+// or the new one cannot be moved in, the old one stays or goes back, and the
+// new one waits for the restart; a set-aside file left by an interrupted
+// run does not get in the way.
 TEST_P(RenameTest, OldFileStaysWhenARenameFails) {
     const std::string dest = kProduct + "\\A.EXE";
     for (const std::string& refused : {dest, dest + setup::kReplacementSuffix}) {
@@ -214,9 +232,10 @@ TEST_P(RenameTest, OldFileStaysWhenARenameFails) {
         d.os.renameRefused = {refused};
         d.Deploy();
         EXPECT_EQ(d.Content(dest), "old") << refused;
-        EXPECT_EQ(d.os.files.size(), 2u) << "only the payload and the old file: " << refused;
+        EXPECT_EQ(d.os.files.size(), 3u) << "the payload, the old file and the waiting one: " << refused;
+        EXPECT_EQ(d.Content(dest + ".1" + setup::kReplacementSuffix), "new A.EXE");
         EXPECT_TRUE(d.os.programs.empty());
-        EXPECT_EQ(d.window.texts.size(), 1u);
+        EXPECT_TRUE(d.window.texts.empty());
     }
 }
 

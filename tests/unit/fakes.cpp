@@ -454,16 +454,26 @@ bool FakeOs::DeleteMachineKey(const std::string& key) {
 
 bool FakeOs::MoveAtRestart(const std::string& source, const std::string& destination) {
     journal_.push_back("at restart move " + source + " -> " + destination);
-    if (Fault() || destination.empty()) return false;
+    if (Fault() || destination.empty() || restartRefused) return false;
     atRestart.push_back({source, destination});
     return true;
 }
 
 bool FakeOs::DeleteAtRestart(const std::string& path) {
     journal_.push_back("at restart delete " + path);
-    if (Fault()) return false;
+    if (Fault() || restartRefused) return false;
     atRestart.push_back({path, std::string()});
     return true;
+}
+
+std::vector<std::string> FakeOs::ProgramsUsingFiles(const std::vector<std::string>& paths) {
+    std::vector<std::string> names;
+    for (const std::string& path : paths) {
+        const auto it = holders.find(path);
+        if (it != holders.end() && std::find(names.begin(), names.end(), it->second) == names.end())
+            names.push_back(it->second);
+    }
+    return names;
 }
 
 bool FakeDde::Connect(const std::string& service, const std::string& topic) {

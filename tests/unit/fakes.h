@@ -108,6 +108,9 @@ public:
         }
     };
     std::vector<RestartChange> atRestart;
+    bool restartRefused = false;                    // the system takes no change at the restart
+    // file -> the program the system names as holding it (files in use)
+    std::map<std::string, std::string> holders;
     // Fault injection: the file, program, settings and shortcut calls are
     // counted in `calls`; the one numbered `failCall` fails as the system's
     // call can fail (a failure result, or the runtime error it raises).
@@ -180,6 +183,11 @@ public:
     bool DeleteMachineKey(const std::string& key) override;
     bool MoveAtRestart(const std::string& source, const std::string& destination) override;
     bool DeleteAtRestart(const std::string& path) override;
+    bool FileInUse(const std::string& path) override {
+        const auto it = files.find(path);
+        return it != files.end() && it->second.inUse;
+    }
+    std::vector<std::string> ProgramsUsingFiles(const std::vector<std::string>& paths) override;
 
     // Convenience for fixtures.
     void AddFile(const std::string& path, const std::string& content = "x") { files[path].content = content; }

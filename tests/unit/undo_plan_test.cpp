@@ -94,7 +94,7 @@ World Installed() {
 std::vector<std::string> Plan(const std::vector<RecordEntry>& record, World& world) {
     static const char* const kWords[] = {"remove temporary", "delete", "restore", "unregister", "set setting",
                                          "remove setting", "lower shared", "remove shared", "remove shortcut",
-                                         "remove item", "leave"};
+                                         "remove item", "withdraw", "leave"};
     std::vector<std::string> lines;
     for (const setup::UndoStep& s : setup::PlanUndo(record, world, kAllowed)) {
         std::string line = std::string(kWords[static_cast<int>(s.action)]) + " " + s.path;

@@ -1,8 +1,11 @@
 #include "platform/win32/machine_win32.h"
 
 #include <windows.h>
+#include <restartmanager.h>
 
 #include <cstring>
+
+#include "platform/text.h"
 
 #include "platform/win32/user_hives_win32.h"
 #include "platform/wininit.h"
@@ -210,13 +213,108 @@ bool WriteWholeFile(const std::string& path, const std::string& text) {
 }  // namespace
 
 bool AddWininitRename(const std::string& iniPath, const std::string& source, const std::string& destination) {
-    const std::string from = ShortPath(source);
+    const std::string from = ShortPathOfNew(source);
     const std::string to = destination.empty() ? std::string("NUL") : ShortPathOfNew(destination);
     if (from.empty() || to.empty()) return false;
     std::string text;  // an absent file is begun; one that can't be read is left alone
     if (!ReadWholeFileText(iniPath, text) && GetFileAttributesA(iniPath.c_str()) != INVALID_FILE_ATTRIBUTES)
         return false;
     return WriteWholeFile(iniPath, WithRenameLine(text, to + "=" + from));
+}
+
+}  // namespace platform::win32
+
+// ---- Files in use ----------------------------------------------------------------------
+
+namespace platform::win32 {
+
+HMODULE LoadSystemLibrary(const char* name) {
+    char system[MAX_PATH];
+    const UINT length = GetSystemDirectoryA(system, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return nullptr;
+    const std::string path = std::string(system, length) + "\\" + name;
+    return LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
+// Write access without sharing is what replacing the file needs: any
+// program that has it open, or runs it, refuses that.
+bool FileHeldOpen(const std::string& path) {
+    const HANDLE file =
+        CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        CloseHandle(file);
+        return false;
+    }
+    const DWORD error = GetLastError();
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+}
+
+namespace {
+
+using RmStart = DWORD(WINAPI*)(DWORD*, DWORD, WCHAR*);
+using RmRegister = DWORD(WINAPI*)(DWORD, UINT, LPCWSTR*, UINT, RM_UNIQUE_PROCESS*, UINT, LPCWSTR*);
+using RmList = DWORD(WINAPI*)(DWORD, UINT*, UINT*, RM_PROCESS_INFO*, DWORD*);
+using RmEnd = DWORD(WINAPI*)(DWORD);
+
+template <class Function>
+Function LibraryFunction(HMODULE library, const char* name) {
+    return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(library, name)));
+}
+
+std::string Narrow(const WCHAR* text) {
+    char buffer[2 * CCH_RM_MAX_APP_NAME + 2];
+    const int n = WideCharToMultiByte(CP_ACP, 0, text, -1, buffer, sizeof buffer, nullptr, nullptr);
+    return n > 1 ? std::string(buffer, n - 1) : std::string();
+}
+
+// The distinct names of the programs the session's files are registered
+// with; the list is asked for again while it grows.
+std::vector<std::string> ListedPrograms(RmList list, DWORD session) {
+    std::vector<RM_PROCESS_INFO> programs;
+    UINT needed = 0, count = 0;
+    DWORD reasons = 0;
+    DWORD result = ERROR_MORE_DATA;
+    for (int tries = 0; result == ERROR_MORE_DATA && tries < 4; ++tries) {
+        programs.resize(needed);
+        count = needed;
+        result = list(session, &needed, &count, programs.empty() ? nullptr : programs.data(), &reasons);
+    }
+    std::vector<std::string> names;
+    if (result != ERROR_SUCCESS) return names;
+    for (UINT i = 0; i < count && i < programs.size(); ++i) {
+        const std::string name = Narrow(programs[i].strAppName);
+        bool known = name.empty();
+        for (const std::string& other : names) known = known || other == name;
+        if (!known) names.push_back(name);
+    }
+    return names;
+}
+
+}  // namespace
+
+// The Restart Manager exists from Windows Vista on; it is looked up at run
+// time and loaded from the system directory only.
+std::vector<std::string> ProgramsHolding(const std::vector<std::string>& paths) {
+    std::vector<std::string> names;
+    const HMODULE manager = LoadSystemLibrary("rstrtmgr.dll");
+    if (!manager) return names;
+    const auto start = LibraryFunction<RmStart>(manager, "RmStartSession");
+    const auto add = LibraryFunction<RmRegister>(manager, "RmRegisterResources");
+    const auto list = LibraryFunction<RmList>(manager, "RmGetList");
+    const auto end = LibraryFunction<RmEnd>(manager, "RmEndSession");
+    DWORD session = 0;
+    WCHAR key[CCH_RM_SESSION_KEY + 1] = {};
+    if (start && add && list && end && start(&session, 0, key) == ERROR_SUCCESS) {
+        std::vector<std::u16string> wide;
+        for (const std::string& path : paths) wide.push_back(AnsiToWide(path));
+        std::vector<LPCWSTR> files;
+        for (const std::u16string& path : wide) files.push_back(reinterpret_cast<LPCWSTR>(path.c_str()));
+        if (add(session, static_cast<UINT>(files.size()), files.data(), 0, nullptr, 0, nullptr) == ERROR_SUCCESS)
+            names = ListedPrograms(list, session);
+        end(session);
+    }
+    FreeLibrary(manager);
+    return names;
 }
 
 }  // namespace platform::win32

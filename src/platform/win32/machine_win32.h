@@ -2,8 +2,11 @@
 // Machine-wide services on the Windows API for installing and undoing an
 // install: the programs folder, the record file, settings below
 // HKEY_LOCAL_MACHINE and the 95 family's changes at the next start.
+#include <windows.h>
+
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/os_services.h"
 
@@ -19,6 +22,15 @@ bool GetMachineDword(const std::string& key, const std::string& name, uint32_t& 
 bool DeleteMachineRegistryValue(const std::string& key, const std::string& name);
 bool DeleteMachineRegistryKey(const std::string& key);
 
+// A system DLL loaded by its full path in the system directory, so that a
+// copy beside the installer is never the one loaded; null when it cannot
+// be loaded.
+HMODULE LoadSystemLibrary(const char* name);
+
+// See OsServices::FileInUse and ProgramsUsingFiles.
+bool FileHeldOpen(const std::string& path);
+std::vector<std::string> ProgramsHolding(const std::vector<std::string>& paths);
+
 // The Windows folder, without a trailing backslash; empty when unknown.
 std::string WindowsFolder();
 
@@ -27,7 +39,8 @@ std::string WindowsFolder();
 // `source` when `destination` is empty. Both are written as short names:
 // the 95 family applies the section before long names are understood. A
 // destination that does not exist yet gets its folder's short name and
-// keeps its own name. False when a name has no short form or the file
+// keeps its own name, and so does a source that does not exist yet (a
+// file that an earlier line moves there). False when a name has no short form or the file
 // cannot be read or written.
 bool AddWininitRename(const std::string& iniPath, const std::string& source, const std::string& destination);
 

@@ -41,11 +41,7 @@ void RestrictDllSearchToSystem() {
     // Loaded now, by its full path: the common controls load it by name on
     // first use, and Wine resolves such late loads with the original search
     // path. The altered search path takes its own imports from the same folder.
-    char system[MAX_PATH];
-    const UINT length = ::GetSystemDirectoryA(system, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return;
-    const std::string msimg32 = std::string(system, length) + "\\msimg32.dll";
-    LoadLibraryExA(msimg32.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    LoadSystemLibrary("msimg32.dll");
 }
 
 std::string Win32Os::GetInstallerFile() {
@@ -367,7 +363,12 @@ bool Win32Os::ProcessorFeaturePresent(uint32_t feature) {
     return present && present(feature);
 }
 
-int32_t Win32Os::ExitWindowsEx(uint32_t flags, uint32_t reserved) { return ::ExitWindowsEx(flags, reserved); }
+// The NT family restarts only for a process that has the shutdown
+// privilege enabled; administrators hold it, disabled.
+int32_t Win32Os::ExitWindowsEx(uint32_t flags, uint32_t reserved) {
+    const EnabledPrivileges shutdown("SeShutdownPrivilege");
+    return ::ExitWindowsEx(flags, reserved);
+}
 
 int32_t Win32Os::LoadTypeLib(const std::u16string& path, TypeLibHandle& library) {
     ITypeLib* loaded = nullptr;
@@ -453,5 +454,11 @@ bool Win32Os::MoveAtRestart(const std::string& source, const std::string& destin
 }
 
 bool Win32Os::DeleteAtRestart(const std::string& path) { return ChangeAtRestart(path, std::string()); }
+
+bool Win32Os::FileInUse(const std::string& path) { return FileHeldOpen(path); }
+
+std::vector<std::string> Win32Os::ProgramsUsingFiles(const std::vector<std::string>& paths) {
+    return ProgramsHolding(paths);
+}
 
 }  // namespace platform::win32

@@ -63,6 +63,8 @@ public:
     bool DeleteMachineKey(const std::string& key) override;
     bool MoveAtRestart(const std::string& source, const std::string& destination) override;
     bool DeleteAtRestart(const std::string& path) override;
+    bool FileInUse(const std::string& path) override;
+    std::vector<std::string> ProgramsUsingFiles(const std::vector<std::string>& paths) override;
 };
 
 // Restricts DLL loading to the system directory, so that a DLL placed

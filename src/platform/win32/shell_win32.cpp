@@ -1,6 +1,7 @@
 #include "platform/win32/shell_win32.h"
 
 #include "platform/text.h"
+#include "platform/win32/machine_win32.h"
 
 #include <shlobj.h>
 #include <shobjidl.h>
@@ -8,16 +9,9 @@
 namespace platform::win32 {
 
 namespace {
-// shell32 by its full path in the system directory: the product does not
-// import it, and a copy beside the installer must never be the one loaded.
-// It stays loaded for the life of the process, as the shell expects.
-HMODULE Shell32() {
-    char system[MAX_PATH];
-    const UINT length = GetSystemDirectoryA(system, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return nullptr;
-    const std::string path = std::string(system, length) + "\\shell32.dll";
-    return LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-}
+// shell32 by its full path: the product does not import it. It stays
+// loaded for the life of the process, as the shell expects.
+HMODULE Shell32() { return LoadSystemLibrary("shell32.dll"); }
 
 template <class Function>
 Function ShellFunction(HMODULE shell, const char* name) {

@@ -72,45 +72,6 @@ std::string Expanded(const std::string& text) {
     return length == 0 || length > sizeof buffer ? text : std::string(buffer);
 }
 
-// Loading another user's hive needs the backup and restore privileges
-// enabled; the system account and elevated administrators hold them. They
-// are enabled while the object lives, then put back as they were. Where
-// the token lacks them, or there are no tokens (the 95 family), nothing
-// changes and the hives will not load.
-class HivePrivileges {
-public:
-    HivePrivileges() {
-        if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token_)) {
-            token_ = nullptr;
-            return;
-        }
-        Privileges wanted{2, {}};
-        const char* const names[] = {"SeBackupPrivilege", "SeRestorePrivilege"};
-        for (int i = 0; i < 2; ++i) {
-            LookupPrivilegeValueA(nullptr, names[i], &wanted.entries[i].Luid);
-            wanted.entries[i].Attributes = SE_PRIVILEGE_ENABLED;
-        }
-        DWORD size = sizeof previous_;
-        adjusted_ = AdjustTokenPrivileges(token_, FALSE, wanted.Get(), sizeof previous_, previous_.Get(), &size);
-    }
-    ~HivePrivileges() {
-        if (adjusted_) AdjustTokenPrivileges(token_, FALSE, previous_.Get(), 0, nullptr, nullptr);
-        if (token_) CloseHandle(token_);
-    }
-    HivePrivileges(const HivePrivileges&) = delete;
-    HivePrivileges& operator=(const HivePrivileges&) = delete;
-
-private:
-    struct Privileges {  // TOKEN_PRIVILEGES with room for two
-        DWORD count;
-        LUID_AND_ATTRIBUTES entries[2];
-        TOKEN_PRIVILEGES* Get() { return reinterpret_cast<TOKEN_PRIVILEGES*>(this); }
-    };
-    HANDLE token_ = nullptr;
-    Privileges previous_{0, {}};
-    BOOL adjusted_ = FALSE;
-};
-
 // Reads the setting from a profile's hive, loaded for the moment under a
 // name of this process's own below HKEY_USERS. False when the hive loaded
 // and holds no setting. A missing hive file is not loaded: loading would
@@ -136,7 +97,9 @@ void AddProfileSettings(const std::vector<std::string>& loaded, const std::strin
     const REGSAM view = MachineView();
     const auto profiles = SubkeyNames(HKEY_LOCAL_MACHINE, kProfileList, view);
     if (profiles.empty()) return;
-    HivePrivileges privileges;
+    // Loading another user's hive needs the backup and restore privileges
+    // enabled; the system account and elevated administrators hold them.
+    const EnabledPrivileges privileges("SeBackupPrivilege", "SeRestorePrivilege");
     for (const auto& sid : profiles) {
         if (Contains(loaded, sid)) continue;
         const std::string entry = std::string(kProfileList) + "\\" + sid;
@@ -159,6 +122,26 @@ std::vector<UserSetting> UserHivesSetting(const std::string& subkey, const std::
     }
     AddProfileSettings(loaded, subkey, name, found);
     return found;
+}
+
+EnabledPrivileges::EnabledPrivileges(const char* first, const char* second) {
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token_)) {
+        token_ = nullptr;
+        return;
+    }
+    const char* const names[] = {first, second};
+    Privileges wanted{second ? 2u : 1u, {}};
+    for (DWORD i = 0; i < wanted.count; ++i) {
+        LookupPrivilegeValueA(nullptr, names[i], &wanted.entries[i].Luid);
+        wanted.entries[i].Attributes = SE_PRIVILEGE_ENABLED;
+    }
+    DWORD size = sizeof previous_;
+    adjusted_ = AdjustTokenPrivileges(token_, FALSE, wanted.Get(), sizeof previous_, previous_.Get(), &size);
+}
+
+EnabledPrivileges::~EnabledPrivileges() {
+    if (adjusted_) AdjustTokenPrivileges(token_, FALSE, previous_.Get(), 0, nullptr, nullptr);
+    if (token_) CloseHandle(token_);
 }
 
 }  // namespace platform::win32
