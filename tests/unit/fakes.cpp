@@ -506,6 +506,7 @@ int FakeForms::ShowMessage(const std::string& text, int flags, const std::string
     }
     journal_.push_back("message " + text);
     messages.push_back({text, flags, title});
+    if (onMessage) onMessage();
     if (messageAnswers.empty()) return 1;
     const int answer = messageAnswers.front();
     messageAnswers.pop_front();

@@ -252,6 +252,7 @@ public:
     FakeDde dde;
     FakeOs* os = nullptr;  // whose clock waiting advances
     std::function<void()> onYield;  // input that arrives while messages are processed
+    std::function<void()> onMessage;  // what the user does while a message box shows
     // Actions given to RunAfter, in order, with their delays.
     std::vector<std::pair<uint32_t, std::function<void()>>> scheduled;
     // Runs the scheduled actions (and any they schedule) in order.

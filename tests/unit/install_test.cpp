@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <deque>
 
 #include "app/command_line.h"
 #include "platform/runtime_error.h"
@@ -334,6 +335,102 @@ TEST(RebootTest, CancelBeforeInstallNeverPrompts) {
         EXPECT_TRUE(in.state.UpdateFiles.empty());
         EXPECT_TRUE(in.os.exitRequests.empty());
     }
+}
+
+// A file in use before the install: attended, the question's answer
+// decides (Abort changes nothing, Retry looks again, Ignore replaces it at
+// the restart and Finish asks for the restart on every system); unattended,
+// nobody is asked and it is replaced at the restart.
+struct InUseCase {
+    const char* name;
+    std::deque<int> answers;  // to the files-in-use question, then to the reboot question
+    int questions;            // files-in-use questions asked
+    bool releasedOnRetry;     // the program lets go while the question shows
+    int exitCode;
+    setup::RunMode mode = setup::RunMode::kAttended;
+    setup::RestartPolicy restart = setup::RestartPolicy::kAsk;
+};
+
+void PrintTo(const InUseCase& c, std::ostream* os) { *os << c.name; }
+
+class FilesInUseTest : public ::testing::TestWithParam<InUseCase> {};
+
+TEST_P(FilesInUseTest, TheAnswerDecides) {
+    const auto& c = GetParam();
+    const std::string dll = "C:\\Vantrel\\SYS\\A.DLL";
+    ReadyInstaller in;
+    in.os.AddFile(dll, "old");
+    in.os.files[dll].inUse = true;
+    in.forms.messageAnswers = c.answers;
+    if (c.releasedOnRetry) in.forms.onMessage = [&] { in.os.files[dll].inUse = false; };
+    in.state.Options.mode = c.mode;
+    in.state.Options.restart = c.restart;
+    try {
+        in.window->cmdInstall_Click();
+        if (c.mode == setup::RunMode::kAttended) in.window->cmdCancel_Click();
+        in.forms.RunScheduled();
+    } catch (const fakes::ProgramEnded&) {
+    }
+    EXPECT_EQ(in.End(), c.exitCode);
+    const auto asked = std::count_if(in.forms.messages.begin(), in.forms.messages.end(), [](const fakes::Message& m) {
+        return m.text == "These programs are using files that this update replaces:\r\n\r\nC:\\Vantrel\\SYS\\A.DLL"
+                         "\r\n\r\nClose them and click Retry. Ignore finishes the update when Windows restarts. Abort "
+                         "cancels it." &&
+               m.flags == platform::kMsgAbortRetryIgnore + platform::kMsgExclamation &&
+               m.title == "Install Vantrel Live Update";
+    });
+    EXPECT_EQ(asked, c.questions);
+    const bool waits = c.exitCode == 3010 || c.exitCode == 1641;
+    EXPECT_EQ(in.os.files[dll].content, c.exitCode == 0 ? "x" : "old") << "the new content, or the old until then";
+    EXPECT_EQ(in.os.atRestart.size(), waits ? 2u : 0u) << "aside, then into place";
+    if (c.exitCode != 1602) {
+        EXPECT_EQ(in.window->lblMsgline.Caption(), waits ? "Restart Windows to finish the update" : "");
+    }
+    const bool rebootAsked = waits && c.mode == setup::RunMode::kAttended && c.restart == setup::RestartPolicy::kAsk;
+    EXPECT_EQ(in.forms.messages.size(), static_cast<std::size_t>(c.questions) + rebootAsked);
+    EXPECT_EQ(in.os.exitRequests.size(), c.exitCode == 1641 ? 1u : 0u);
+    if (c.exitCode == 1602) {
+        EXPECT_TRUE(in.os.records.empty()) << "nothing was changed";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, FilesInUseTest,
+    ::testing::Values(InUseCase{"Abort", {platform::kAnswerAbort}, 1, false, 1602},
+                      InUseCase{"RetryAfterTheProgramEnded", {platform::kAnswerRetry}, 1, true, 0},
+                      InUseCase{"RetryIgnoreNo", {platform::kAnswerRetry, platform::kAnswerIgnore, 7}, 2, false, 3010},
+                      InUseCase{"IgnoreYes", {platform::kAnswerIgnore, platform::kAnswerYes}, 1, false, 1641},
+                      InUseCase{"Quiet", {}, 0, false, 3010, setup::RunMode::kQuiet},
+                      InUseCase{"PassiveForced", {}, 0, false, 1641, setup::RunMode::kPassive,
+                                setup::RestartPolicy::kForce}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The question names the programs the system names, else the files; ten
+// at most, then how many more.
+TEST(FilesInUseTest, TheQuestionNamesTenAtMost) {
+    ReadyInstaller in;
+    std::string list = std::string(Installer::kHeader) + "\r\nSTART\r\nFOLDER,SERVER\r\nFILE";
+    for (int i = 1; i <= 12; ++i) {
+        const std::string name = "F" + std::to_string(i) + ".DLL";
+        list += "," + name;
+        in.os.AddFile(in.server.Path() + "\\" + name);
+        in.os.AddFile("C:\\Vantrel\\" + name, "old");
+        in.os.files["C:\\Vantrel\\" + name].inUse = true;
+    }
+    in.WriteList(list + "\r\nEND\r\n");
+    in.os.holders = {{"C:\\Vantrel\\F3.DLL", "Vantrel"}, {"C:\\Vantrel\\F7.DLL", "Vantrel"}};
+    in.forms.messageAnswers = {platform::kAnswerRetry};
+    in.forms.onMessage = [&] { in.os.holders.clear(); };
+    in.window->cmdInstall_Click();
+    ASSERT_GE(in.forms.messages.size(), 2u);
+    const std::string head = "These programs are using files that this update replaces:\r\n\r\n";
+    const std::string tail = "\r\n\r\nClose them and click Retry. Ignore finishes the update when Windows restarts. "
+                             "Abort cancels it.";
+    EXPECT_EQ(in.forms.messages[0].text, head + "Vantrel" + tail);
+    std::string files;
+    for (int i = 1; i <= 10; ++i)
+        files += (i > 1 ? "\r\n" : "") + std::string("C:\\Vantrel\\F") + std::to_string(i) + ".DLL";
+    EXPECT_EQ(in.forms.messages[1].text, head + files + "\r\nand 2 more" + tail);
 }
 
 TEST(PlatformTest, IdentifierAndFamily) {

@@ -186,3 +186,36 @@ TEST(UndoPlanTest, NothingOutsideTheAllowedFoldersIsTouched) {
 }
 
 }  // namespace
+
+namespace {
+
+// Two installs before a restart, each finding C:\V\U.EXE in use: the
+// second one's rename moves the first one's content aside.
+const std::vector<RecordEntry> kPendingTwice = {
+    {RecordKind::kBegun, {"2026-12-07 10:30:00", "1.0.0.0", "Vantrel", "C:\\V"}},
+    {RecordKind::kPending, {"C:\\V\\U.EXE", "C:\\V\\U.EXE.1.new~", kKept + "1.OLD", "old-u", "new-u"}},
+    {RecordKind::kBegun, {"2026-12-07 10:31:00", "1.0.0.0", "Vantrel", "C:\\V"}},
+    {RecordKind::kPending, {"C:\\V\\U.EXE", "C:\\V\\U.EXE.2.new~", kKept + "2.OLD", "old-u", "newer-u"}},
+};
+
+}  // namespace
+
+// Before the restart the replacements are withdrawn; after it, the
+// previous contents go back newest first, to the one before the installs.
+TEST(UndoPlanTest, AReplacementAtTheRestartIsWithdrawnOrUndone) {
+    World before;
+    before.files = {{"C:\\V\\U.EXE", "old-u"}, {"C:\\V\\U.EXE.1.new~", "new-u"}, {"C:\\V\\U.EXE.2.new~", "newer-u"}};
+    EXPECT_EQ(Plan(kPendingTwice, before),
+              (std::vector<std::string>{"withdraw C:\\V\\U.EXE | C:\\V\\U.EXE.2.new~",
+                                        "withdraw C:\\V\\U.EXE | C:\\V\\U.EXE.1.new~"}));
+    World after;
+    after.files = {{"C:\\V\\U.EXE", "newer-u"}, {kKept + "1.OLD", "old-u"}, {kKept + "2.OLD", "new-u"}};
+    EXPECT_EQ(Plan(kPendingTwice, after),
+              (std::vector<std::string>{"restore C:\\V\\U.EXE | " + kKept + "2.OLD",
+                                        "restore C:\\V\\U.EXE | " + kKept + "1.OLD"}));
+    after.files.erase(kKept + "1.OLD");
+    after.files["C:\\V\\U.EXE"] = "changed since";
+    EXPECT_EQ(Plan(kPendingTwice, after),
+              (std::vector<std::string>{"leave C:\\V\\U.EXE | changed since it was installed",
+                                        "leave C:\\V\\U.EXE | changed since it was installed"}));
+}

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <functional>
 
+#include "setup/deploy.h"
 #include "setup/install_record.h"
 #include "setup/sha256.h"
 #include "test_support.h"
@@ -233,6 +234,33 @@ TEST(UninstallTest, ExitCodes) {
             EXPECT_TRUE(u.forms.messages.empty()) << c.what;
         }
     }
+}
+
+// An uninstall before the restart withdraws a replacement waiting for it:
+// the waiting copy and its registration go, and the rename that moves the
+// file aside at the restart is followed by its reverse.
+TEST(UninstallTest, AReplacementWaitingForTheRestartIsWithdrawn) {
+    Uninstall u;
+    const std::string exe = kHost + "\\U.EXE";
+    const std::string waiting = exe + ".1.new~";
+    const std::string kept = kRecordFolder + "\\Kept\\2.OLD";
+    u.os.AddFile(exe, "old-u");
+    u.os.AddFile(waiting, "new-u");
+    u.os.files[exe].inUse = true;
+    u.os.machineStrings[setup::kRunOnceKey][exe] = "\"" + exe + "\" /RegServer";
+    u.WriteRecord({
+        {RecordKind::kBegun, {"2026-12-07 10:30:00", "1.0.0.0", "Vantrel", kHost}},
+        {RecordKind::kPending, {exe, waiting, kept, Digest("old-u"), Digest("new-u")}},
+        {RecordKind::kRegistered, {"server", exe}},
+        {RecordKind::kEnded, {"2026-12-07 10:30:05", "3010"}},
+    });
+    EXPECT_EQ(u.Run(), 0);
+    EXPECT_EQ(u.os.files.count(waiting), 0u);
+    EXPECT_EQ(u.os.files[exe].content, "old-u");
+    EXPECT_TRUE(u.os.machineStrings[setup::kRunOnceKey].empty());
+    ASSERT_FALSE(u.os.atRestart.empty());
+    EXPECT_EQ(u.os.atRestart.front(), (fakes::FakeOs::RestartChange{kept, exe}));
+    EXPECT_TRUE(u.Logged(exe + ": its replacement at the next restart withdrawn"));
 }
 
 }  // namespace
