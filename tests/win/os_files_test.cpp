@@ -470,12 +470,15 @@ TEST_F(FileOperationsTest, WininitGetsShortNamesInItsRenameSection) {
     EXPECT_TRUE(platform::win32::AddWininitRename(ini, source, existing));
     EXPECT_TRUE(platform::win32::AddWininitRename(ini, source, At("Vantrel Server\\TVKUPDT.EXE")));
     EXPECT_TRUE(platform::win32::AddWininitRename(ini, source, ""));
-    EXPECT_FALSE(platform::win32::AddWininitRename(ini, At("missing.dll"), existing));
+    // A source that an earlier line moves there keeps its own (short) name.
+    EXPECT_TRUE(platform::win32::AddWininitRename(ini, At("Vantrel Server\\1.OLD"), existing));
+    EXPECT_FALSE(platform::win32::AddWininitRename(ini, At("no folder\\1.OLD"), existing));
     const std::string from = ShortOf(source);
+    const std::string folder = ShortOf(At("Vantrel Server"));
     EXPECT_EQ(from.find(' '), std::string::npos) << from;
-    EXPECT_EQ(ReadBytes(ini), "[rename]\r\nNUL=C:\\OLD.TMP\r\n" + ShortOf(existing) + "=" + from + "\r\n" +
-                                  ShortOf(At("Vantrel Server")) + "\\TVKUPDT.EXE=" + from + "\r\nNUL=" + from +
-                                  "\r\n");
+    EXPECT_EQ(ReadBytes(ini), "[rename]\r\nNUL=C:\\OLD.TMP\r\n" + ShortOf(existing) + "=" + from + "\r\n" + folder +
+                                  "\\TVKUPDT.EXE=" + from + "\r\nNUL=" + from + "\r\n" + ShortOf(existing) + "=" +
+                                  folder + "\\1.OLD\r\n");
 }
 
 // The NT family's list: the value the system reads at its start, put back
