@@ -18,7 +18,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import winehost  # noqa: E402
 from test_start_menu import link_target  # noqa: E402
 from winehost import add_profile, make_host_product, make_package, payload, set_host_setting  # noqa: E402
-from winehost import start_menu_programs  # noqa: E402
+from winehost import file_held_open, start_menu_programs  # noqa: E402
 from winehost import strip_access_keys, wait_until  # noqa: E402
 
 TITLE = "Install Vantrel Live Update"
@@ -33,6 +33,9 @@ RECORD_FOLDER = r"C:\Program Files\Vantrel Live Update"
 UNINSTALL_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Vantrel Live Update"
 SHARED_DLLS = r"HKLM\Software\Microsoft\Windows\CurrentVersion\SharedDLLs"
 REGISTRATIONS = r"HKCU\Software\LiveUpdateTest"
+RUN_ONCE = r"HKLM\Software\Microsoft\Windows\CurrentVersion\RunOnce"
+SESSION_MANAGER = r"HKLM\SYSTEM\CurrentControlSet\Control\Session Manager"
+WININIT = r"C:\windows\WININIT.INI"
 RUN_MS = 60000
 OTHER_USER = "S-1-5-21-1-2-3-1001"
 BUSY = "Another Live Update installation is in progress. Try again when it has finished."
@@ -55,6 +58,9 @@ class DeployScenarios(winehost.WineTestCase):
             os.remove(self.host.unix_path(SYSTEM_DIR + r"\TVKCOM.DLL"))
         for key in (UNINSTALL_KEY, SHARED_DLLS, REGISTRATIONS):
             self.host.reg_delete(key)
+        self.host.reg_delete(SESSION_MANAGER, "PendingFileRenameOperations")  # left by a test without a restart
+        if os.path.exists(self.host.unix_path(WININIT)):
+            os.remove(self.host.unix_path(WININIT))
         for log in glob.glob(os.path.join(self.temp_folder(), "LiveUpdateSetup*.log*")):
             os.remove(log)
 
@@ -266,23 +272,29 @@ class DeployScenarios(winehost.WineTestCase):
 
     # ---- removing it again
 
+    def tree(self, win_path):
+        """The folder's files and subfolders by their lower-cased relative
+        paths: a file's bytes, None for a folder."""
+        root = self.host.unix_path(win_path)
+        found = {}
+        for folder, dirs, files in os.walk(root):
+            for name in dirs:
+                found[os.path.relpath(os.path.join(folder, name), root).lower()] = None
+            for name in files:
+                with open(os.path.join(folder, name), "rb") as f:
+                    found[os.path.relpath(f.name, root).lower()] = f.read()
+        return found
+
     def snapshot(self):
         """What an install changes and an uninstall must put back, byte for
         byte: the host folder's files, the system folder's names and the
         bytes of the package's file there, the Start-menu folders, the record
         folder, and the registry values an install writes."""
-        def tree(win_path):
-            root = self.host.unix_path(win_path)
-            found = {}
-            for folder, dirs, files in os.walk(root):
-                for name in dirs + files:
-                    path = os.path.join(folder, name)
-                    found[os.path.relpath(path, root).lower()] = None if name in dirs else open(path, "rb").read()
-            return found
         system = self.host.unix_path(SYSTEM_DIR)
         registry = {key: [line for line in self.host.run("reg", "query", key, "/s").stdout.splitlines()
                           if line.startswith("    ")]  # the values; an empty key counts as none
-                    for key in (UNINSTALL_KEY, SHARED_DLLS, REGISTRATIONS)}
+                    for key in (UNINSTALL_KEY, SHARED_DLLS, REGISTRATIONS, RUN_ONCE)}
+        tree = self.tree
         return {"host": tree(HOST), "programs": tree(ALL_USERS_PROGRAMS), "user programs": tree(
                     self.host.run("cmd", "/c", "echo %APPDATA%").stdout.strip() + r"\Microsoft\Windows\Start Menu"),
                 "record": tree(RECORD_FOLDER), "system names": sorted(os.listdir(system)),
@@ -308,10 +320,6 @@ class DeployScenarios(winehost.WineTestCase):
         return self.package(body, {"TvkUpdt.exe": payload("TvkUpdt.exe"), "README.TXT": b"readme\r\n",
                                    "TVKCOM.DLL": payload("TVKCOM.dll")})
 
-    def restart(self):
-        """Carries out what waits for the next restart, as Windows would."""
-        self.host.run("wineboot", "-r", timeout=120)
-
     def test_quiet_uninstall_puts_the_machine_back(self):
         exe = self.removal_package()
         before = self.snapshot()
@@ -319,7 +327,7 @@ class DeployScenarios(winehost.WineTestCase):
         self.assertNotEqual(self.snapshot(), before)
         result = self.host.run_watched(*self.uninstall_command(), max_ms=RUN_MS)
         self.assertEqual((result["exit"], result["visible"]), (0, []))
-        self.restart()  # the uninstaller's own file goes at the restart
+        self.host.restart()  # the uninstaller's own file goes at the restart
         self.assert_same(self.snapshot(), before)
         again = self.host.run_watched(exe, "/uninstall", "/quiet", max_ms=RUN_MS)
         self.assertEqual(again["exit"], 1605, "not installed any more")
@@ -332,7 +340,7 @@ class DeployScenarios(winehost.WineTestCase):
             f.write(b"a newer readme\r\n")  # the second package replaces it again
         self.assertEqual(self.host.run_watched(exe, "/quiet", max_ms=RUN_MS)["exit"], 0)
         self.assertEqual(self.host.run_watched(*self.uninstall_command(), max_ms=RUN_MS)["exit"], 0)
-        self.restart()
+        self.host.restart()
         self.assert_same(self.snapshot(), before)
 
     def test_a_file_changed_since_the_install_stays(self):
@@ -362,7 +370,7 @@ class DeployScenarios(winehost.WineTestCase):
         process.kill()
         self.assertNotEqual(self.snapshot(), before)
         self.assertEqual(self.host.run_watched(*self.uninstall_command(), max_ms=RUN_MS)["exit"], 0)
-        self.restart()
+        self.host.restart()
         self.assert_same(self.snapshot(), before)
 
     def test_a_file_in_use_goes_at_the_restart(self):
@@ -370,13 +378,74 @@ class DeployScenarios(winehost.WineTestCase):
         client = self.host.start(HOST + r"\TVKUPDT.EXE")  # the host's client, running
         self.host.wait_window("Vantrel Live Update")
         self.assertEqual(self.host.run_watched(*self.uninstall_command(), max_ms=RUN_MS)["exit"], 3010)
-        pending = self.host.reg_query(r"HKLM\SYSTEM\CurrentControlSet\Control\Session Manager",
-                                      "PendingFileRenameOperations") or ""
+        pending = self.host.reg_query(SESSION_MANAGER, "PendingFileRenameOperations") or ""
         self.assertIn("tvkupdt.exe", pending.lower())
         self.assertTrue(os.path.exists(self.host.unix_path(HOST + r"\TVKUPDT.EXE")), "deleted while in use")
         client.kill()
-        self.restart()
+        self.host.restart()
         self.assertFalse(os.path.exists(self.host.unix_path(HOST + r"\TVKUPDT.EXE")))
+
+    def test_a_library_in_use_is_replaced_at_the_restart(self):
+        # A library the host holds open: the quiet install leaves it as it
+        # is and ends with 3010, its new content waiting beside it; the
+        # restart (the holder gone, as at a real one) puts it in place and
+        # registers it. The 95 family's renames wait in WININIT.INI. An
+        # uninstall before the restart withdraws the replacement: after the
+        # restart the machine is as it was.
+        dll = HOST + r"\TVKCOM.DLL"
+        waiting = dll + ".1.new~"
+        register = rf'{SYSTEM_DIR}\regsvr32.exe /s "{dll}"'
+        new = {"TvkUpdt.exe": payload("TvkUpdt.exe"), "README.TXT": b"readme\r\n", "TVKCOM.DLL": payload("TVKCOM.dll")}
+        for version, uninstall in (("default", False), ("win95", False), ("default", True)):
+            with self.subTest(version + (", uninstalled before the restart" if uninstall else "")):
+                self.prepare()
+                if version != "default":
+                    self.host.set_windows_version("LiveUpdateSetup.exe", version)
+                old = {"README.TXT": b"the host's own readme\r\n", "TVKCOM.DLL": new["TVKCOM.DLL"] + b"version 1"}
+                for name, data in old.items():
+                    with open(self.host.unix_path(HOST + "\\" + name), "wb") as f:
+                        f.write(data)
+                exe = self.package(BODY.replace("README.TXT", "README.TXT,TVKCOM.DLL"), new)
+                before = self.snapshot()
+                with file_held_open(self.host, dll):
+                    result = self.host.run_watched(exe, "/quiet", max_ms=RUN_MS)
+                self.assertEqual((result["exit"], result["visible"]), (3010, []))
+                files = self.tree(HOST)
+                self.assertEqual(files["tvkcom.dll"], old["TVKCOM.DLL"], "replaced before the restart")
+                self.assertEqual(files["tvkcom.dll.1.new~"], new["TVKCOM.DLL"])
+                self.assertEqual(files["readme.txt"], new["README.TXT"], "a file not in use is replaced at once")
+                self.assertEqual(self.host.reg_query(RUN_ONCE, dll), register)
+                log = self.log_lines()
+                self.assertIn(f"Files in use: {dll}", log)
+                self.assertIn(rf"C:\pkg\{self.id().split('.')[-1]}\TVKCOM.DLL -> {dll}: in use; replaced at the next "
+                              f"restart; waiting as {waiting}; to register after the restart: {register}", log)
+                self.assertEqual(log[-1], "Completed; files replaced at the next restart: 1; restart needed; "
+                                          "exit code 3010")
+                pending = self.host.reg_query(SESSION_MANAGER, "PendingFileRenameOperations")
+                if version == "win95":
+                    self.assertIsNone(pending)
+                    with open(self.host.unix_path(WININIT), "rb") as f:  # short names: no spaces
+                        self.assertRegex(f.read().decode(), r"^\[rename\]\r\nC:\\[^ =]+\\Kept\\2\.OLD=C:\\Vantrel\\"
+                                         r"TVKCOM\.DLL\r\nC:\\Vantrel\\TVKCOM\.DLL=C:\\Vantrel\\[^ =\\]{1,8}\.NEW\r\n$")
+                else:  # the previous content goes to the kept contents (for the uninstall) first
+                    self.assertEqual(pending, rf"\??\{dll}\0!\??\{RECORD_FOLDER}\Kept\2.OLD\0\??\{waiting}\0!\??\{dll}")
+                if uninstall:
+                    result = self.host.run_watched(*self.uninstall_command(), max_ms=RUN_MS)
+                    self.assertEqual((result["exit"], result["visible"]), (0, []))
+                    self.assertIn(f"{dll}: its replacement at the next restart withdrawn", self.log_lines())
+                self.host.restart()
+                if uninstall:
+                    self.assert_same(self.snapshot(), before)
+                    continue
+                files = self.tree(HOST)
+                for name, data in new.items():
+                    self.assertEqual(files[name.lower()], data, name)
+                self.assertEqual(sorted(files), ["readme.txt", "sys", "sys/tovask.ini", "tvkcom.dll", "tvkupdt.exe"],
+                                 "the waiting copy is left")
+                kept = self.tree(RECORD_FOLDER + r"\Kept")
+                self.assertEqual(kept["2.old"], old["TVKCOM.DLL"], "the previous content kept for the uninstall")
+                self.assertEqual(self.host.reg_query(REGISTRATIONS, "TVKCOM.DLL"), f"DllRegisterServer {dll}")
+                self.assertIsNone(self.host.reg_query(RUN_ONCE, dll))
 
     def test_attended_removal_asks_first(self):
         self.assertEqual(self.host.run_watched(self.removal_package(), "/quiet", max_ms=RUN_MS)["exit"], 0)

@@ -10,6 +10,7 @@ files left from an earlier scenario, the host product written afresh and a
 package folder of its own.
 """
 
+import colorsys
 import configparser
 import contextlib
 import glob
@@ -40,6 +41,12 @@ REBOOT_QUESTION = ("Live Update may not run properly until you have rebooted you
                    " Do you wish to reboot now ? ")
 GROUP = "Vantrel - Ver 1.30"  # Program Manager group; Wine's shell opens a folder window of that title
 CLIENT_TITLE = "Vantrel Live Update"  # message box of TvkUpdt.exe started without /RegServer
+CLIENT = HOST + r"\TVKUPDT.EXE"
+IN_USE_QUESTION = ("These programs are using files that this update replaces:\r\n\r\n" + CLIENT + "\r\n\r\n"
+                   "Close them and click Retry. Ignore finishes the update when Windows restarts. Abort cancels it.")
+RECORD_FOLDER = r"C:\Program Files\Vantrel Live Update"
+UNINSTALL_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Vantrel Live Update"
+RUN_ONCE = r"HKLM\Software\Microsoft\Windows\CurrentVersion\RunOnce"
 
 # Where the payload fixtures record their registration: value = file name.
 REGISTRATIONS = r"HKCU\Software\LiveUpdateTest"
@@ -126,8 +133,10 @@ class InstallScenarios(winehost.WineTestCase):
         left that an earlier install made outside the host folder."""
         self.host.kill_programs()
         self.close_shell_windows()
-        for key in (REGISTRATIONS, TYPELIB, APP_DEFAULTS):
+        for key in (REGISTRATIONS, TYPELIB, APP_DEFAULTS, UNINSTALL_KEY):
             self.host.reg_delete(key)
+        self.host.reg_delete(RUN_ONCE, CLIENT)
+        shutil.rmtree(self.host.unix_path(RECORD_FOLDER), ignore_errors=True)
         for name in SYSTEM_FILES:
             path = resolve(self.host, SYSTEM_DIR + "\\" + name)
             if path:
@@ -231,10 +240,11 @@ class InstallScenarios(winehost.WineTestCase):
         ini.read_string(read_bytes(self.host, INI).decode("cp1252"))
         return ini
 
-    def finish(self, process, ready, windows9x, exit_code):
-        """Finish ends the program; on the 95 family after No to the reboot question."""
+    def finish(self, process, ready, reboot_question, exit_code):
+        """Finish ends the program; after No to the reboot question where it
+        is asked (on the 95 family, and wherever files wait for a restart)."""
         self.host.click(TITLE, "Finish")
-        if windows9x:
+        if reboot_question:
             self.assert_reboot_question(ready["pid"])
             self.host.click("Install", "No")
         self.assert_ends(process, "Finish", exit_code)
@@ -343,62 +353,108 @@ class InstallScenarios(winehost.WineTestCase):
 
         self.finish(process, ready, windows9x, 1603)  # files failed; they outrank a restart not made
 
-    def test_file_in_use_is_reported_and_kept(self):
-        # The client held open by another program can't be replaced: the
-        # old file stays and is not registered again, its kind-2 text stays
-        # on the completed window, and the log names every file with its
-        # outcome. On the 95 family too, where files are replaced through
-        # renames.
-        self.on_versions(("default", "win98"), self.file_in_use_is_reported_and_kept)
+    def test_file_in_use_asks_abort_retry_ignore(self):
+        # The client, held open by another program, is found before anything
+        # changes, and the box names it (by its path: Wine names no program).
+        # Abort changes nothing. Retry looks again: the box comes back while
+        # the file is held, and the file is replaced at once when it is not.
+        # Ignore replaces it when Windows restarts, and registers it then.
+        for answers in (["Abort"], ["Retry", "Ignore"], ["let go", "Retry"]):
+            with self.subTest(" then ".join(answers)):
+                self.clean_state()
+                self.file_in_use_asks(answers)
 
-    @contextlib.contextmanager
-    def client_in_use(self, windows9x):
-        """The host folder's client in use: held open for writing by another
-        program, or, on the 95 family, running. (Wine's cmd shares a file it
-        holds open for deletion, so a rename would move it aside; the 95
-        family knows no such sharing and refuses to rename an open file.)"""
-        if not windows9x:
-            with winehost.file_held_open(self.host, HOST + r"\TVKUPDT.EXE"):
-                yield
-            return
-        self.host.start(HOST + r"\TVKUPDT.EXE")
-        self.host.wait_window(CLIENT_TITLE)  # its message box: it runs
-        yield
+    def files_in_use_box(self, pid):
+        """The installer's question about the client in use, checked; its handle."""
+        boxes = wait_until(lambda: self.installer_boxes(pid), INSTALL_TIMEOUT, 0.2)
+        self.assertIsNotNone(boxes, f"no question; windows: {self.host.list_windows()}")
+        handle = "hwnd:" + boxes[0]["hwnd"]
+        box = self.host.dump(handle)
+        self.assertEqual(box["title"], TITLE)
+        self.assertIn(IN_USE_QUESTION, box.texts("Static"))
+        self.assertEqual([strip_access_keys(t) for t in box.texts("Button")], ["Abort", "Retry", "Ignore"])
+        # The exclamation icon, an orange or yellow triangle; the others are red or blue.
+        icon = next(c["rect"] for c in box.controls if c["class"] == "Static" and int(c["style"], 16) & 0xf == 3)
+        screen, (left, top) = self.host.pixels(), box["client"][:2]
+        hues = sorted(colorsys.rgb_to_hsv(*(c / 255 for c in pixel))[0] * 360 for pixel in (
+            screen.at(left + x, top + y) for x in range(icon[0], icon[2]) for y in range(icon[1], icon[3]))
+            if max(pixel) - min(pixel) > 100)
+        self.assertTrue(hues and 20 <= hues[len(hues) // 2] <= 60, f"not the exclamation icon: hues {hues}")
+        return handle
 
-    def file_in_use_is_reported_and_kept(self, windows9x):
+    def file_in_use_asks(self, answers):
+        host = self.host
         self.prepare_host()
         old_client = self.client + b"older build"
-        with open(self.host.unix_path(HOST + r"\TVKUPDT.EXE"), "wb") as f:
+        with open(host.unix_path(CLIENT), "wb") as f:
             f.write(old_client)
-        log = installer_log(self.host)
+        ini_before = read_bytes(host, INI)
+        log = installer_log(host)
         if log:
             os.remove(log)
 
-        folder = self.package_folder()
-        with self.client_in_use(windows9x):
-            process, ready = self.start_ready("START\nFOLDER,SERVER\nFILE,NOTHERE.DLL,TvkUpdt.exe\nEND\n",
+        ignored = answers[-1] == "Ignore"
+        with contextlib.ExitStack() as holder:
+            holder.enter_context(file_held_open(host, CLIENT))
+            process, ready = self.start_ready("START\nFOLDER,SERVER\nFILE,TvkUpdt.exe\nEND\n",
                                               {"TvkUpdt.exe": self.client})
-            window = self.install(process)
-        in_use = f"Could not copy file (Source: {folder}\\TVKUPDT.EXE - Destnation: {HOST}\\TVKUPDT.EXE)"
-        self.assert_completed_window(window, ready, in_use)
-        self.assertEqual(names_in(self.host.unix_path(HOST)), ["sys", "tvkupdt.exe"], "temporary file left")
-        self.assertEqual(read_bytes(self.host, HOST + r"\TVKUPDT.EXE"), old_client)
-        time.sleep(QUIET_PERIOD)
-        self.assertIsNone(self.registration("TvkUpdt.exe"), "the old file was registered again")
-
-        self.finish(process, ready, windows9x, 1603)
-        with open(installer_log(self.host), "rb") as f:
+            host.click(TITLE, "Install")
+            box = None
+            for answer in answers:  # "let go": the holder closes the file while the question shows
+                box = box or self.files_in_use_box(ready["pid"])
+                if answer == "let go":
+                    holder.close()
+                    continue
+                host.click(box, answer)
+                self.assertTrue(host.wait_gone(box), f"the question stays after {answer}")
+                box = None
+            if answers[-1] == "Abort":
+                self.assert_ends(process, "Abort", 1602)
+            else:
+                window = self.wait_completed(process)
+                self.assert_completed_window(window, ready, "Restart Windows to finish the update" if ignored else "")
+                self.finish(process, ready, ignored, 3010 if ignored else 0)
+        with open(installer_log(host), "rb") as f:
             lines = f.read().decode("cp1252").split("\r\n")
         self.assertRegex(lines[0], r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d LiveUpdateSetup 1\.0\.0\.0; system Vantrel; "
                                    r"host folder C:\\Vantrel; host version 1\.30; web ID WEB130$")
-        self.assertEqual(lines[1:5], [f"Host folder: {HOST}, from the current user's setting",
-                                      "Package check: package not sealed (no SHA256SUMS)",
-                                      f"{folder}\\NOTHERE.DLL -> {HOST}\\NOTHERE.DLL: source not found",
-                                      f"{folder}\\TVKUPDT.EXE -> {HOST}\\TVKUPDT.EXE: in use, not replaced"])
-        self.assertEqual(lines[5], f"Settings: [WEB] UPDATEONLINE={WEB_ID} in {INI}: written")
-        self.assertIn("Program Manager: [AddItem(", lines[-3])
-        restart = "; restart needed" if windows9x else ""
-        self.assertEqual(lines[-2:], [f"Completed with failures; last trouble: {in_use}{restart}; exit code 1603", ""])
+        in_use = lines.index(f"Files in use: {CLIENT}")
+        self.assertEqual(lines[1:in_use], [f"Host folder: {HOST}, from the current user's setting",
+                                           "Package check: package not sealed (no SHA256SUMS)"])
+
+        if answers[-1] == "Abort":
+            self.assertEqual(names_in(host.unix_path(HOST)), ["sys", "tvkupdt.exe"])
+            self.assertEqual(read_bytes(host, CLIENT), old_client)
+            self.assertEqual(read_bytes(host, INI), ini_before)
+            self.assertIsNone(resolve(host, RECORD_FOLDER), "the install's record was begun")
+            self.assertIsNone(host.reg_query(UNINSTALL_KEY, "DisplayName"), "Add/Remove Programs entry")
+            self.assertFalse(os.path.exists(os.path.join(start_menu_programs(host), GROUP)), "Start-menu group")
+            self.assertIsNone(self.registration("TvkUpdt.exe"))
+            self.assertEqual(lines[in_use + 1:], ["Cancelled while files were in use; nothing was changed",
+                                                  "Not installed; exit code 1602", ""])
+        elif ignored:
+            self.assertEqual(lines.count(f"Files in use: {CLIENT}"), 2, "looked again at Retry")
+            waiting = CLIENT + ".1.new~"
+            register = f'"{CLIENT}" /RegServer'
+            self.assertIn(f"{self.package_folder()}\\TVKUPDT.EXE -> {CLIENT}: in use; replaced at the next restart; "
+                          f"waiting as {waiting}; to register after the restart: {register}", lines)
+            self.assertEqual(lines[-2:], ["Completed; files replaced at the next restart: 1; restart needed; "
+                                          "exit code 3010", ""])
+            self.assertEqual(read_bytes(host, CLIENT), old_client, "replaced before the restart")
+            self.assertEqual(read_bytes(host, waiting), self.client)
+            self.assertEqual(host.reg_query(RUN_ONCE, CLIENT), register)
+            self.assertIsNone(self.registration("TvkUpdt.exe"), "registered before the restart")
+            host.restart()
+            self.assertEqual(read_bytes(host, CLIENT), self.client)
+            self.assertEqual(names_in(host.unix_path(HOST)), ["sys", "tvkupdt.exe"], "the waiting copy is left")
+            self.assert_registered("TvkUpdt.exe", rf"/RegServer {CLIENT}")
+            self.assertIsNone(host.reg_query(RUN_ONCE, CLIENT))
+        else:
+            self.assertIn(f"{self.package_folder()}\\TVKUPDT.EXE -> {CLIENT}: replaced; to register: "
+                          f'"{CLIENT}" /RegServer', lines)
+            self.assertEqual(lines[-2:], ["Completed; exit code 0", ""])
+            self.assertEqual(read_bytes(host, CLIENT), self.client)
+            self.assert_registered("TvkUpdt.exe", rf"/RegServer {CLIENT}")
 
     def test_failures_are_reported_and_the_install_completes(self):
         # A missing payload file, a failed copy over an existing file and a

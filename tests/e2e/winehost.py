@@ -440,6 +440,12 @@ class WineHost:
         with its output as text."""
         return _run_captured(["wine", program, *args], self.env, timeout, cwd)
 
+    def restart(self):
+        """Carries out what waits for the next restart, as Windows would:
+        the pending renames (WININIT.INI's too), then the machine's RunOnce
+        commands, each waited for. Programs that run stay running."""
+        self.run("wineboot", "-r", timeout=120)
+
     def kill_programs(self):
         """Ends every program this host started that still runs."""
         for process in self.processes:

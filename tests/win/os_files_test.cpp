@@ -213,6 +213,25 @@ TEST_F(FileOperationsTest, MoveFileReplaceOfATargetInUseLeavesBothFiles) {
     EXPECT_EQ(ReadBytes(At("incoming.tmp")), "new contents");
 }
 
+// In use: another handle is open, whatever it shares (replacing the file
+// needs sole write access). A closed or absent file is not, and looking
+// changes nothing.
+TEST_F(FileOperationsTest, FileInUseWhileAnotherHandleIsOpen) {
+    const std::string path = At("TVKCOM.DLL");
+    WriteBytes(path, "old");
+    EXPECT_FALSE(os.FileInUse(path)) << "closed";
+    EXPECT_FALSE(os.FileInUse(At("missing.dll"))) << "absent";
+    for (const DWORD sharing : {DWORD{0}, DWORD{FILE_SHARE_READ}}) {
+        HANDLE held = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, sharing, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(held, INVALID_HANDLE_VALUE);
+        EXPECT_TRUE(os.FileInUse(path)) << "held with sharing " << sharing;
+        CloseHandle(held);
+    }
+    EXPECT_FALSE(os.FileInUse(path)) << "closed again";
+    EXPECT_EQ(ReadBytes(path), "old");
+}
+
 // The renames that replace a file where the one-step move is only a stub.
 TEST_F(FileOperationsTest, RenameMovesAFileButNeverOverAnother) {
     WriteBytes(At("incoming.tmp"), "new contents");
