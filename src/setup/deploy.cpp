@@ -177,7 +177,8 @@ bool ScheduleReplacement(platform::OsServices& os, const std::string& waiting, c
 // any program can hold it: the new content waits beside it under a name of
 // its own, and at the restart the previous content moves to the
 // kept-contents folder (for the uninstall) and the new one into its place.
-// Until then nothing of the file changes.
+// Until then nothing of the file changes, its attributes included: a
+// read-only file can be renamed.
 FileResult ReplaceAtRestart(Context& ctx, const std::string& source, FileOutcome& outcome) {
     auto& os = ctx.os;
     const std::string& destination = outcome.destination;
@@ -215,8 +216,8 @@ FileResult ReplaceExisting(Context& ctx, const std::string& source, FileOutcome&
     auto& os = ctx.os;
     const std::string& destination = outcome.destination;
     const std::string temporary = destination + kReplacementSuffix;
-    os.ClearFileAttributes(destination);
     if (FoundInUse(ctx, destination)) return ReplaceAtRestart(ctx, source, outcome);
+    os.ClearFileAttributes(destination);
     const std::string kept = ctx.state.Record.KeptPath(os, destination);
     if (!kept.empty()) {
         uint64_t size = 0;

@@ -184,10 +184,11 @@ TEST_P(ReplaceTest, FailedReplacementKeepsTheOldFile) {
                                                        dest + ")"});
 }
 
-// A file found in use during the walk stays as it is until the restart:
-// the new content waits beside it, the rename is asked for, and the file is
-// registered after the restart, not now. When the system takes no rename,
-// the file is reported as not copied, and nothing waits.
+// A file in use, found so before the walk (read-only here) or only during
+// it, stays exactly as it is until the restart: the new content waits
+// beside it, the rename is asked for, and the file is registered after the
+// restart, not now. When the system takes no rename, the file is reported
+// as not copied, and nothing waits.
 TEST_P(ReplaceTest, FileInUseIsReplacedAtTheRestart) {
     for (const bool refused : {false, true}) {
         Deployment d;
@@ -197,9 +198,12 @@ TEST_P(ReplaceTest, FileInUseIsReplacedAtTheRestart) {
         const std::string waiting = dest + ".1" + setup::kReplacementSuffix;
         d.os.AddFile(dest, "old");
         d.os.files[dest].inUse = true;
+        d.os.files[dest].readOnly = !refused;
+        if (!refused) d.state.FilesInUse = {dest};
         d.os.restartRefused = refused;
         d.Deploy();
         EXPECT_EQ(d.Content(dest), "old");
+        EXPECT_EQ(d.os.files[dest].readOnly, !refused);
         EXPECT_TRUE(d.os.programs.empty());
         EXPECT_EQ(d.state.Summary.replacedAtRestart, refused ? 0 : 1);
         if (refused) {
