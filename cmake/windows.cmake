@@ -42,6 +42,11 @@ target_link_options(installer_core INTERFACE -flto -flto-partition=one)
 add_executable(LiveUpdateSetup WIN32 src/app/main.cpp src/app/lean_runtime.cpp resources/LiveUpdateSetup.rc)
 target_link_libraries(LiveUpdateSetup PRIVATE installer_core)
 target_link_options(LiveUpdateSetup PRIVATE ${LU_STATIC_LINK})
+# Data that a DLL exports is only reached through a dllimport declaration:
+# the link refuses any other reference to it instead of leaving it for the
+# start-up code to patch, whose patcher the program leaves out
+# (src/app/lean_runtime.cpp).
+target_link_options(LiveUpdateSetup PRIVATE -Wl,--disable-auto-import)
 set_source_files_properties(resources/LiveUpdateSetup.rc PROPERTIES
     OBJECT_DEPENDS "${CMAKE_SOURCE_DIR}/resources/banner.gif;${CMAKE_SOURCE_DIR}/resources/setup.ico;${CMAKE_SOURCE_DIR}/resources/LiveUpdateSetup.manifest")
 

@@ -60,6 +60,22 @@ namespace __gnu_cxx {
 void __verbose_terminate_handler() { std::abort(); }
 }  // namespace __gnu_cxx
 
+extern "C" {
+// The start-up code patches references to data that a DLL exports but that
+// were linked without a dllimport declaration ("pseudo-relocations"). The
+// program has none, as its link refuses them (--disable-auto-import), so
+// there is nothing to patch: the runtime's patcher, with its section walker
+// and its error printing, stays out of the program.
+void _pei386_runtime_relocator() {}
+
+// The start-up code installs the runtime's math error handler, which prints
+// to the console, only when _MINGW_INSTALL_DEBUG_MATHERR asks for it, and the
+// program never does. This handler stands in for it so that the printing one
+// is not linked; like it, it leaves every math error to the library's default
+// handling.
+int _matherr(struct _exception*) { return 0; }
+}
+
 // The compiler's thread and exception support creates its semaphores with
 // CreateSemaphoreW, which the 95 family has only as a stub that fails. They
 // are all unnamed, so the program gives that support the ANSI call instead,
