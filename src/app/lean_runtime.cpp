@@ -9,6 +9,7 @@
 // program. So these helpers throw one small exception type that keeps the
 // message, and the allocation and cast helpers throw the standard types,
 // which the support library defines cheaply.
+#include <unwind.h>
 #include <windows.h>
 
 #include <cstdlib>
@@ -61,6 +62,23 @@ void __verbose_terminate_handler() { std::abort(); }
 }  // namespace __gnu_cxx
 
 extern "C" {
+// Link-time optimisation gives the C language's personality routine to the
+// functions whose exception tables hold only clean-ups (destructors to run
+// while an exception passes): the routine is chosen when the tables are
+// made, in the link, where the source language is no longer known. The C++
+// routine reads the same tables and runs the same clean-ups (and where they
+// mark code that must not throw, ends the program as C++ requires), so it
+// serves those functions too, and the C routine stays out of the program.
+// Kept ("used") because the references to it appear only with those tables.
+_Unwind_Reason_Code __gxx_personality_v0(int, _Unwind_Action, _Unwind_Exception_Class, _Unwind_Exception*,
+                                         _Unwind_Context*);
+__attribute__((used)) _Unwind_Reason_Code __gcc_personality_v0(int version, _Unwind_Action actions,
+                                                               _Unwind_Exception_Class exceptionClass,
+                                                               _Unwind_Exception* exception,
+                                                               _Unwind_Context* context) {
+    return __gxx_personality_v0(version, actions, exceptionClass, exception, context);
+}
+
 // The start-up code patches references to data that a DLL exports but that
 // were linked without a dllimport declaration ("pseudo-relocations"). The
 // program has none, as its link refuses them (--disable-auto-import), so
