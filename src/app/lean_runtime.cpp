@@ -7,8 +7,9 @@
 // with its imports). The program throws and catches its own RuntimeError; a
 // library error only ever reaches a catch (...) that rethrows, or ends the
 // program. So these helpers throw one small exception type that keeps the
-// message, and the allocation and cast helpers throw the standard types,
-// which the support library defines cheaply.
+// message (for a failed cast or type lookup, the standard type's name), and
+// the allocation helpers throw std::bad_alloc, which operator new needs
+// anyway.
 #include <unwind.h>
 #include <windows.h>
 
@@ -39,8 +40,8 @@ private:
 namespace std {
 void __throw_bad_alloc() { throw bad_alloc(); }
 void __throw_bad_array_new_length() { throw bad_alloc(); }
-void __throw_bad_cast() { throw bad_cast(); }
-void __throw_bad_typeid() { throw bad_typeid(); }
+void __throw_bad_cast() { throw LibraryError("std::bad_cast"); }
+void __throw_bad_typeid() { throw LibraryError("std::bad_typeid"); }
 void __throw_bad_exception() { throw bad_exception(); }
 void __throw_logic_error(const char* message) { throw LibraryError(message); }
 void __throw_domain_error(const char* message) { throw LibraryError(message); }
