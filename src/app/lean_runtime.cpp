@@ -13,6 +13,8 @@
 #include <unwind.h>
 #include <windows.h>
 
+#include <ext/concurrence.h>  // __gthread_mutex_t
+
 #include <cstdlib>
 #include <exception>
 #include <new>
@@ -95,10 +97,10 @@ void _pei386_runtime_relocator() {}
 int _matherr(struct _exception*) { return 0; }
 }
 
-// The compiler's thread and exception support creates its semaphores with
-// CreateSemaphoreW, which the 95 family has only as a stub that fails. They
-// are all unnamed, so the program gives that support the ANSI call instead,
-// through the import slot the support code calls.
+// The unwinder of the compiler's exception support creates a semaphore with
+// CreateSemaphoreW, which the 95 family has only as a stub that fails. It is
+// unnamed, so the program gives the unwinder the ANSI call instead, through
+// the import slot the unwinder calls.
 namespace {
 HANDLE WINAPI CreateUnnamedSemaphore(LPSECURITY_ATTRIBUTES attributes, LONG initial, LONG maximum, LPCWSTR name) {
     if (name) {
@@ -112,4 +114,38 @@ HANDLE WINAPI CreateUnnamedSemaphore(LPSECURITY_ATTRIBUTES attributes, LONG init
 extern "C" {
 extern decltype(&CreateUnnamedSemaphore) const createSemaphoreWSlot __asm__("__imp__CreateSemaphoreW@16");
 __attribute__((used)) decltype(&CreateUnnamedSemaphore) const createSemaphoreWSlot = &CreateUnnamedSemaphore;
+}
+
+// The program runs all its code on one thread (its timers and DDE callbacks
+// arrive on that thread too), and the support library's thread machinery
+// is left out where it only guards against other threads:
+//
+// - The library keeps, for each thread, the exceptions being handled and
+//   the number in flight, in thread-local storage that it emulates with a
+//   runtime of its own. One record serves here. Should an exception ever be
+//   handled on another thread, the program ends rather than share it.
+// - The library's reserve for exceptions thrown when memory has run out is
+//   guarded by a mutex of the compiler's thread support. With one thread
+//   there is nothing to guard: the mutex does nothing, and that support
+//   stays out of the program.
+namespace __cxxabiv1 {
+struct __cxa_eh_globals {  // as the C++ ABI lays it out
+    void* caughtExceptions;
+    unsigned int uncaughtExceptions;
+};
+}  // namespace __cxxabiv1
+
+extern "C" {
+__cxxabiv1::__cxa_eh_globals* __cxa_get_globals() noexcept {
+    static __cxxabiv1::__cxa_eh_globals globals;
+    static const DWORD thread = GetCurrentThreadId();
+    if (GetCurrentThreadId() != thread) std::abort();
+    return &globals;
+}
+__cxxabiv1::__cxa_eh_globals* __cxa_get_globals_fast() noexcept { return __cxa_get_globals(); }
+
+void __gthr_win32_mutex_init_function(__gthread_mutex_t*) {}
+void __gthr_win32_mutex_destroy(__gthread_mutex_t*) {}
+int __gthr_win32_mutex_lock(__gthread_mutex_t*) { return 0; }
+int __gthr_win32_mutex_unlock(__gthread_mutex_t*) { return 0; }
 }
