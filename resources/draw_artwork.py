@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Draws the setup program's artwork into this folder.
 
-banner.gif  164x316, 8 colours in a 256-entry global table, one frame, not
+banner.gif  164x316, 8 colours in an 8-entry global table, one frame, not
             interlaced, no transparency. The window shows the top 291 rows.
 setup.ico   32x32 and 16x16, 16 colours (4 bpp) with a 1-bit mask each.
 
@@ -60,8 +60,7 @@ def arrow(d, cx, cy, r, start, end, width, colour):
 
 def draw_banner():
     img = Image.new("P", (BANNER_W, BANNER_H), GROUND)
-    pal = [c for rgb in BANNER_COLOURS for c in rgb]
-    img.putpalette(pal + [0] * (768 - len(pal)))
+    img.putpalette([c for rgb in BANNER_COLOURS for c in rgb])
     d = ImageDraw.Draw(img)
 
     # Large faded computer: monitor, neck, foot and keyboard.
@@ -107,8 +106,8 @@ def check_banner(path, drawn):
     require(data[:6] == b"GIF89a", "not a GIF89a file")
     w, h, flags = struct.unpack_from("<HHB", data, 6)
     require((w, h) == (BANNER_W, BANNER_H), "logical screen is %dx%d" % (w, h))
-    require(flags & 0x80 and flags & 7 == 7, "global colour table is not 256 entries")
-    pos, images = 13 + 3 * 256, 0
+    require(flags & 0x80 and flags & 7 == 2, "global colour table is not 8 entries")
+    pos, images = 13 + 3 * 8, 0
     while data[pos] != 0x3B:                                   # trailer
         if data[pos] == 0x21:                                  # extension
             require(data[pos + 1] != 0xF9, "graphic control extension present")
