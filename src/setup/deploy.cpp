@@ -194,7 +194,7 @@ FileResult ReplaceAtRestart(Context& ctx, const std::string& source, FileOutcome
     }
     if (!ScheduleReplacement(os, waiting, kept, destination)) {
         os.DeleteFileA(waiting);
-        outcome.trouble = "in use, and the system took no replacement at the restart";
+        outcome.trouble = "the system took no replacement at the restart";
         return FileResult::kInUse;
     }
     outcome.waiting = waiting;
