@@ -211,12 +211,14 @@ bool FoundInUse(const Context& ctx, const std::string& path) {
 // Replaces an existing file through a temporary copy beside it, so that the
 // old file is untouched when the copy fails. Its previous content is kept
 // first, for the uninstall. A file in use, found so before the walk or only
-// now, is replaced at the restart.
+// now, is replaced at the restart; so is a file whose earlier replacement
+// still waits for it, which would otherwise undo this one then.
 FileResult ReplaceExisting(Context& ctx, const std::string& source, FileOutcome& outcome) {
     auto& os = ctx.os;
     const std::string& destination = outcome.destination;
     const std::string temporary = destination + kReplacementSuffix;
-    if (FoundInUse(ctx, destination)) return ReplaceAtRestart(ctx, source, outcome);
+    if (FoundInUse(ctx, destination) || ctx.state.Record.ReplacementWaits(os, destination))
+        return ReplaceAtRestart(ctx, source, outcome);
     os.ClearFileAttributes(destination);
     const std::string kept = ctx.state.Record.KeptPath(os, destination);
     if (!kept.empty()) {

@@ -33,8 +33,11 @@ bool InstallRecorder::Begin(Context& ctx, std::string& unwritable) {
     earlier_ = ParseRecord(text);
     // Numbered on from the earlier installs' kept contents, some of which
     // may only arrive at the next restart.
-    for (const RecordEntry& entry : earlier_)
+    for (const RecordEntry& entry : earlier_) {
         nextKept_ += entry.kind == RecordKind::kReplaced || entry.kind == RecordKind::kPending;
+        if (entry.kind == RecordKind::kPending && entry.fields.size() > 1)
+            waiting_[Upper(entry.fields[0])] = entry.fields[1];
+    }
     file_ = os.OpenRecordFile(record);
     if (!file_ || (text.empty() && !file_->WriteLine(RecordHeading().substr(0, RecordHeading().size() - 2)))) {
         file_.reset();
@@ -81,6 +84,7 @@ bool InstallRecorder::WriteEntry(Context& ctx, const std::string& folder, const 
 void InstallRecorder::Note(RecordKind kind, std::vector<std::string> fields) {
     if (!file_) return;
     if (kind == RecordKind::kShared) earlier_.push_back({kind, fields});  // counted once per product
+    if (kind == RecordKind::kPending) waiting_[Upper(fields[0])] = fields[1];
     file_->WriteLine(FormatRecordLine({kind, std::move(fields)}));
 }
 
@@ -97,6 +101,11 @@ std::string InstallRecorder::NewKeptPath(platform::OsServices& os, const std::st
         path = Cat({folder_, "\\", kKeptFolderName, "\\", platform::Number(nextKept_++), name});
     } while (!os.FindFile(path).empty());
     return path;
+}
+
+bool InstallRecorder::ReplacementWaits(platform::OsServices& os, const std::string& path) const {
+    const auto waiting = waiting_.find(Upper(path));
+    return waiting != waiting_.end() && !os.FindFile(waiting->second).empty();
 }
 
 bool InstallRecorder::CountedBefore(const std::string& path) const {

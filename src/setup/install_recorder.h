@@ -3,6 +3,7 @@
 // with the uninstaller copy and the Add/Remove Programs entry, made before
 // the first change, and a line for each change, written before the change.
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -34,6 +35,9 @@ public:
     std::string KeptAtRestartPath(platform::OsServices& os);
     // Whether an earlier install already counted the shared file.
     bool CountedBefore(const std::string& path) const;
+    // Whether a replacement of the file, asked for by this install or an
+    // earlier one, still waits for the restart (its waiting copy is there).
+    bool ReplacementWaits(platform::OsServices& os, const std::string& path) const;
     // Counts bytes installed, for the entry's estimated size.
     void AddInstalled(uint64_t bytes) { installedBytes_ += bytes; }
     // Writes "ended" with the exit code, the entry's size, and flushes.
@@ -48,6 +52,7 @@ private:
     std::string folder_;
     std::string uninstallKey_;
     std::vector<RecordEntry> earlier_;
+    std::map<std::string, std::string> waiting_;  // upper-cased path -> its newest waiting copy
     int nextKept_ = 1;
     uint64_t installedBytes_ = 0;
 };

@@ -623,6 +623,42 @@ TEST(InstallRecordingTest, EveryChangeIsRecordedAndAReinstallExtendsTheRecord) {
     EXPECT_TRUE(again.os.files.count(kRecordFolder + "\\Kept\\3-A.DLL"));  // after the first install's two
 }
 
+// What the system does at the restart: the changes asked for, in order;
+// one whose file is gone is passed over.
+void Restart(fakes::FakeOs& os) {
+    for (const auto& change : os.atRestart) {
+        const auto from = os.files.find(change.source);
+        if (from == os.files.end()) continue;
+        const fakes::FakeFile file = from->second;
+        os.files.erase(from);
+        if (!change.destination.empty()) os.files[change.destination] = file;
+    }
+    os.atRestart.clear();
+}
+
+// An install again before the restart, the file no longer in use: its
+// replacement waits for the restart too, after the first one's, so that the
+// restart leaves the newest content in place and both previous ones kept.
+TEST(InstallRecordingTest, AReplacementWaitingForTheRestartIsNeverUndoneByIt) {
+    const std::string dll = "C:\\Vantrel\\A.DLL";
+    SweptInstaller in(2);
+    in.os.files[dll].inUse = true;
+    ASSERT_EQ(in.Run(), 3010);
+    SweptInstaller again(2);
+    for (const auto& [path, file] : in.os.files) again.os.files[path] = file;
+    again.os.files[dll].inUse = false;
+    again.os.files[again.server.Path() + "\\A.DLL"].content = "newer A.DLL";
+    again.os.records = in.os.records;
+    again.os.folders = in.os.folders;
+    again.os.atRestart = in.os.atRestart;
+    ASSERT_EQ(again.Run(), 3010);
+    EXPECT_EQ(again.os.files.at(dll).content, SweptInstaller::kOld) << "nothing changes before the restart";
+    Restart(again.os);
+    EXPECT_EQ(again.os.files.at(dll).content, "newer A.DLL");
+    EXPECT_EQ(again.os.files.at(kRecordFolder + "\\Kept\\1.OLD").content, SweptInstaller::kOld);
+    EXPECT_EQ(again.os.files.at(kRecordFolder + "\\Kept\\3.OLD").content, "new A.DLL");
+}
+
 // Without the record folder nothing of the host is changed.
 TEST(InstallRecordingTest, NoRecordFolderChangesNothing) {
     SweptInstaller in(2);
