@@ -20,6 +20,7 @@ from test_start_menu import link_target  # noqa: E402
 from winehost import add_profile, make_host_product, make_package, payload, set_host_setting  # noqa: E402
 from winehost import file_held_open, start_menu_programs  # noqa: E402
 from winehost import strip_access_keys, wait_until  # noqa: E402
+from winehost import RECORD_FOLDER, REGISTRATIONS, RUN_ONCE, UNINSTALL_KEY  # noqa: E402
 
 TITLE = "Install Vantrel Live Update"
 HEADER = "Vantrel,WEB130,WEB131,WEB120,WEB140,WEB110"
@@ -29,11 +30,7 @@ GROUP = "Vantrel - Ver 1.30"
 ITEM = "Vantrel - Live Update.lnk"
 ALL_USERS_PROGRAMS = r"C:\ProgramData\Microsoft\Windows\Start Menu\Programs"
 SYSTEM_DIR = r"C:\windows\system32"
-RECORD_FOLDER = r"C:\Program Files\Vantrel Live Update"
-UNINSTALL_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Vantrel Live Update"
 SHARED_DLLS = r"HKLM\Software\Microsoft\Windows\CurrentVersion\SharedDLLs"
-REGISTRATIONS = r"HKCU\Software\LiveUpdateTest"
-RUN_ONCE = r"HKLM\Software\Microsoft\Windows\CurrentVersion\RunOnce"
 SESSION_MANAGER = r"HKLM\SYSTEM\CurrentControlSet\Control\Session Manager"
 WININIT = r"C:\windows\WININIT.INI"
 RUN_MS = 60000

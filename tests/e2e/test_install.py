@@ -26,6 +26,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import winehost  # noqa: E402
 from winehost import file_held_open, make_host_product, make_package, reg_query_default, set_host_setting  # noqa: E402
 from winehost import payload, start_menu_programs, strip_access_keys, wait_until  # noqa: E402
+from winehost import RECORD_FOLDER, REGISTRATIONS, RUN_ONCE, UNINSTALL_KEY  # noqa: E402
 
 TITLE = "Install Vantrel Live Update"
 HEADER = "Vantrel,WEB130,WEB131,WEB120,WEB140,WEB110"  # version 1.30 -> WEB130
@@ -44,12 +45,6 @@ CLIENT_TITLE = "Vantrel Live Update"  # message box of TvkUpdt.exe started witho
 CLIENT = HOST + r"\TVKUPDT.EXE"
 IN_USE_QUESTION = ("These programs are using files that this update replaces:\r\n\r\n" + CLIENT + "\r\n\r\n"
                    "Close them and click Retry. Ignore finishes the update when Windows restarts. Abort cancels it.")
-RECORD_FOLDER = r"C:\Program Files\Vantrel Live Update"
-UNINSTALL_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Vantrel Live Update"
-RUN_ONCE = r"HKLM\Software\Microsoft\Windows\CurrentVersion\RunOnce"
-
-# Where the payload fixtures record their registration: value = file name.
-REGISTRATIONS = r"HKCU\Software\LiveUpdateTest"
 TYPELIB = r"HKCR\TypeLib\{5d3f1a2c-7b4e-4c61-9a0d-2e8f6b1c4a71}"
 APP_DEFAULTS = r"HKCU\Software\Wine\AppDefaults\LiveUpdateSetup.exe"
 SYSTEM_FILES = ("TVKCOM.DLL", "TVKSYS.DLL")  # put into the system directory by the scenarios

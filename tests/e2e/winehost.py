@@ -589,6 +589,12 @@ def make_package(host, folder, update_lst, files=None):
 
 
 HOST_SETTING_KEY = r"HKCU\Software\Vantrel\Setup"
+# Where the installer keeps its record and entry, and where the payload
+# fixtures record their registration (value = file name).
+RECORD_FOLDER = r"C:\Program Files\Vantrel Live Update"
+UNINSTALL_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Vantrel Live Update"
+RUN_ONCE = r"HKLM\Software\Microsoft\Windows\CurrentVersion\RunOnce"
+REGISTRATIONS = r"HKCU\Software\LiveUpdateTest"
 
 
 def make_host_product(host, folder=r"C:\Vantrel", version="1.30", ini_text=None):
