@@ -37,6 +37,7 @@ constexpr Switch kSwitches[] = {
 struct Token {
     std::string text;   // without its quotes
     std::size_t start;  // where it starts in the line
+    bool quoted;        // it starts with a double quote
 };
 
 std::string Lower(std::string text) {
@@ -50,6 +51,10 @@ bool IsSwitch(const Token& token) {
     return token.text.size() > 1 && (token.text[0] == '/' || token.text[0] == '-');
 }
 
+// What follows a switch that takes a value: anything but a switch, and a
+// quoted value whatever it holds ("/log "/quiet"" names a log file).
+bool IsValue(const Token& token) { return token.quoted || !IsSwitch(token); }
+
 // Splits at spaces and tabs outside double quotes; the quotes go.
 std::vector<Token> Tokens(const std::string& line) {
     std::vector<Token> tokens;
@@ -60,7 +65,7 @@ std::vector<Token> Tokens(const std::string& line) {
             inToken = false;
             continue;
         }
-        if (!inToken) tokens.push_back(Token{std::string(), at});
+        if (!inToken) tokens.push_back(Token{std::string(), at, c == '"'});
         inToken = true;
         if (c == '"')
             quoted = !quoted;
@@ -136,7 +141,7 @@ private:
             return Fail("Unknown switch: " + token.text);
         if (!TakesValue(known->kind)) return Apply(known->kind, std::string(), options_);
         if (equals != std::string::npos) return ApplyValue(known->kind, token.text, token.text.substr(equals + 1));
-        if (next_ < tokens_.size() && !IsSwitch(tokens_[next_]))
+        if (next_ < tokens_.size() && IsValue(tokens_[next_]))
             return ApplyValue(known->kind, token.text, tokens_[next_++].text);
         Fail("The switch " + token.text + " needs a value");
     }

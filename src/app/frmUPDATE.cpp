@@ -147,6 +147,11 @@ std::vector<std::string> frmUPDATE::ReadListHeader() {
 void frmUPDATE::GetSystemName() {
     const auto fields = ReadListHeader();
     ctx_.state.SystemName = platform::Trim(platform::Field(fields, 0));
+    // The name also names the record folder and the uninstall entry: it
+    // must not lead out of them.
+    if (!setup::FindableName(ctx_.state.SystemName))
+        throw RuntimeError(platform::errnum::kBadFileNameOrNumber,
+                           "the system name \"" + ctx_.state.SystemName + "\" is not a name a folder can have");
     ctx_.state.WebID = platform::Trim(platform::Field(fields, 1));
 }
 

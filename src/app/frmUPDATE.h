@@ -72,6 +72,7 @@ private:
     // The uninstall run.
     void LoadUninstall();
     std::string FindRecordFolder();
+    std::string SystemToRemove();
     void ShowRemoval();
     void RemoveInstall();
     void ReportRemoval(const std::vector<std::string>& left);

@@ -123,11 +123,12 @@ void frmUPDATE::CheckFilesInUse() {
 // Before the first change: the record of every change, the uninstaller and
 // the Add/Remove Programs entry. Without them nothing is changed.
 void frmUPDATE::BeginRecord() {
-    std::string unwritable;
-    if (ctx_.state.Record.Begin(ctx_, unwritable)) return;
+    std::string unwritable, distrust;
+    if (ctx_.state.Record.Begin(ctx_, unwritable, distrust)) return;
     ctx_.rt.SetScreenPointer(platform::kPointerDefault);
-    Refuse(setup::Refusal::kRecordUnwritable, "Can't create/write to file: " + unwritable, platform::kMsgExclamation,
-           Caption());
+    Refuse(setup::Refusal::kRecordUnwritable,
+           distrust.empty() ? "Can't create/write to file: " + unwritable : distrust,
+           platform::kMsgExclamation, Caption());
 }
 
 // The bar covers the package check, every listed entry and the steps after.

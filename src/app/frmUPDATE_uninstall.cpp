@@ -44,19 +44,38 @@ void frmUPDATE::LoadUninstall() {
     ctx_.rt.RunAfter(0, [this] { RemoveInstall(); });
 }
 
-// Beside the running program (the uninstaller, in the record folder); else,
-// started from a package folder, the record folder of the system its
-// update list names. Empty when neither holds a record.
+// Only the record folder under Program Files is read, never a record
+// beside the running program, which anyone who can write a download folder
+// could have planted there. Empty when it holds no record.
 std::string frmUPDATE::FindRecordFolder() {
-    if (setup::ReadInstallRecord(ctx_.os, ctx_.state.ServerPath, record_)) return ctx_.state.ServerPath;
-    std::string systemName;
+    const std::string folder = setup::RecordFolder(ctx_.os, SystemToRemove());
+    if (folder.empty() || ctx_.os.FindFile(platform::Cat({folder, "\\", setup::kRecordFileName})).empty())
+        return std::string();
+    std::string why;
+    if (!setup::RecordFolderTrusted(ctx_.os, folder, why))
+        Refuse(setup::Refusal::kRecordUnwritable, setup::UntrustedRecordText(folder, why), platform::kMsgExclamation,
+               Caption());
+    return setup::ReadInstallRecord(ctx_.os, folder, record_) ? folder : std::string();
+}
+
+// Run as the uninstaller copy, the system its folder,
+// "<Program Files>\<system> Live Update", is for; run from a package
+// folder, the system its update list names. Empty when neither says.
+std::string frmUPDATE::SystemToRemove() {
+    const std::string own = platform::UCase(ctx_.state.ServerPath);
+    const std::string programFiles = platform::UCase(ctx_.os.GetProgramFilesFolder() + "\\");
+    const std::string suffix = " LIVE UPDATE";
+    const bool inProgramFiles = own.size() > programFiles.size() + suffix.size() &&
+                                own.compare(0, programFiles.size(), programFiles) == 0 &&
+                                own.compare(own.size() - suffix.size(), suffix.size(), suffix) == 0;
+    if (inProgramFiles)
+        return ctx_.state.ServerPath.substr(programFiles.size(),
+                                            own.size() - programFiles.size() - suffix.size());
     try {
-        systemName = platform::Trim(platform::Field(ReadListHeader(), 0));
+        return platform::Trim(platform::Field(ReadListHeader(), 0));
     } catch (const platform::RuntimeError&) {
         return std::string();  // no update list either
     }
-    const std::string folder = systemName.empty() ? std::string() : setup::RecordFolder(ctx_.os, systemName);
-    return setup::ReadInstallRecord(ctx_.os, folder, record_) ? folder : std::string();
 }
 
 void frmUPDATE::ShowRemoval() {

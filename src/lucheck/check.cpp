@@ -64,7 +64,11 @@ private:
             Say(1, Severity::kError, "the header has " + std::to_string(fields.size()) +
                                          " fields; it needs 6: the system name and five web IDs");
         const std::string system = fields.empty() ? std::string() : Trim(fields[0]);
-        if (system.empty()) Say(1, Severity::kError, "the system name (field 1) is empty");
+        if (system.empty())
+            Say(1, Severity::kError, "the system name (field 1) is empty");
+        else if (!setup::FindableName(system))
+            Say(1, Severity::kError, "the system name (field 1) holds \\, /, :, .. or a wildcard: the installer "
+                                     "refuses the package, as the name would lead its record elsewhere");
         for (const char* version : kVersions) {
             const int field = setup::WebIdField(system, version);
             if (field < 0) continue;

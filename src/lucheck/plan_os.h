@@ -65,6 +65,9 @@ public:
     platform::InstallLock TakeInstallLock() override { return platform::InstallLock::kTaken; }
     std::string GetProgramsFolder(bool) override { return std::string(); }
     bool CreateFolder(const std::string&) override { return false; }
+    bool CreateGuardedFolder(const std::string&) override { return false; }
+    bool ReadGuard(const std::string&, platform::Guard&) override { return false; }
+    bool PathThroughLink(const std::string&) override { return false; }
     bool RemoveEmptyFolder(const std::string&) override { return false; }
     bool CreateShortcut(const std::string&, const std::string&, const std::string&) override { return false; }
     std::string GetTempFolder() override { return std::string(); }  // no install log

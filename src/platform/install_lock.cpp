@@ -14,6 +14,24 @@ const Sid& SystemSid() {
     return sid;
 }
 
+const Sid& TrustedInstallerSid() {
+    // S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464
+    static const Sid sid = {1, 6, 0, 0, 0, 0, 0, 5, 80, 0, 0, 0, 0xB5, 0x89, 0xFB, 0x38, 0x19, 0x84, 0xC2, 0xCB,
+                            0x5C, 0x6C, 0x23, 0x6D, 0x57, 0x00, 0x77, 0x6E, 0xC0, 0x02, 0x64, 0x87};
+    return sid;
+}
+
+bool TrustedAccount(const Sid& account) {
+    return account == AdministratorsSid() || account == SystemSid() || account == TrustedInstallerSid();
+}
+
+bool OnlyTrustedMayChange(const Guard& guard) {
+    if (guard.anyone || !TrustedAccount(guard.owner)) return false;
+    for (const Sid& writer : guard.writers)
+        if (!TrustedAccount(writer)) return false;
+    return true;
+}
+
 InstallLock ExistingInstallLock(const Sid& owner) {
     const bool installer = owner == AdministratorsSid() || owner == SystemSid();
     return installer ? InstallLock::kHeldByInstaller : InstallLock::kSquatted;

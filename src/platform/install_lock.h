@@ -1,6 +1,7 @@
 #pragma once
-// The machine-wide install lock: the accounts that may hold it, and what a
-// lock of its name that exists already means.
+// The accounts an administrator's run trusts: those that may hold the
+// machine-wide install lock and write the install record, and what a lock
+// of its name that exists already means.
 #include <cstdint>
 #include <vector>
 
@@ -8,13 +9,19 @@
 
 namespace platform {
 
-// A security identifier in its binary form.
-using Sid = std::vector<uint8_t>;
-
 // The accounts that may hold the lock: Administrators (S-1-5-32-544) and the
 // system account (S-1-5-18). The installer runs as one of them.
 const Sid& AdministratorsSid();
 const Sid& SystemSid();
+// The account that owns the system's own files from Windows Vista on.
+const Sid& TrustedInstallerSid();
+
+// Whether the account is one of those an administrator's run trusts:
+// Administrators, the system account, TrustedInstaller.
+bool TrustedAccount(const Sid& account);
+// Whether only trusted accounts own and may change the file or folder, so
+// that what it holds was written by an administrator.
+bool OnlyTrustedMayChange(const Guard& guard);
 
 // What a lock of the name that exists already means. An installer's lock is
 // owned by one of those accounts and lets both open it; one owned by anyone

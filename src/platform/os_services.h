@@ -82,6 +82,16 @@ struct UserSetting {
     std::string trouble;  // why the hive could not be read, e.g. "error 32"; empty when it could
 };
 
+// A security identifier in its binary form.
+using Sid = std::vector<uint8_t>;
+
+// Who may change a file or folder, as its security has it.
+struct Guard {
+    Sid owner;                 // empty: it has none
+    std::vector<Sid> writers;  // accounts that an entry lets write, delete or take it over
+    bool anyone = false;       // it has no access list at all: anyone may change it
+};
+
 // A loaded type library, owned by the caller until ReleaseTypeLib.
 using TypeLibHandle = void*;
 // A started program, owned by the caller until CloseProgram.
@@ -159,6 +169,18 @@ public:
     virtual std::string GetProgramsFolder(bool allUsers) = 0;
     // Creates the folder; true when it exists afterwards.
     virtual bool CreateFolder(const std::string& path) = 0;
+    // Creates the folder so that only Administrators and the system account
+    // may change it (everyone may read it), owned by Administrators where
+    // the system lets this run say so; a folder there already stays as it
+    // is. True when it exists afterwards. The 95 family makes a plain one.
+    virtual bool CreateGuardedFolder(const std::string& path) = 0;
+    // The file's or folder's owner and who may change it; false when the
+    // system cannot say. Never asked on the 95 family, which has no security.
+    virtual bool ReadGuard(const std::string& path, Guard& guard) = 0;
+    // Whether the path passes through a link or junction below its root:
+    // the file itself or a folder on the way is a reparse point. Always
+    // false on the 95 family, which has none.
+    virtual bool PathThroughLink(const std::string& path) = 0;
     // Removes the folder if it is empty; true when it is gone.
     virtual bool RemoveEmptyFolder(const std::string& path) = 0;
     // Writes a shortcut file (replacing one at the path) that starts

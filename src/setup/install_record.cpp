@@ -1,7 +1,10 @@
 #include "setup/install_record.h"
 
+#include "platform/install_lock.h"
 #include "platform/os_services.h"
 #include "platform/text.h"
+#include "setup/system_platform.h"
+#include "setup/update_list.h"
 
 namespace setup {
 
@@ -86,7 +89,25 @@ std::vector<RecordEntry> ParseRecord(const std::string& text) {
 
 std::string RecordFolder(platform::OsServices& os, const std::string& systemName) {
     const std::string programFiles = os.GetProgramFilesFolder();
-    return programFiles.empty() ? std::string() : platform::Cat({programFiles, "\\", systemName, " Live Update"});
+    return programFiles.empty() || !FindableName(systemName) ? std::string() : platform::Cat({programFiles, "\\", systemName, " Live Update"});
+}
+
+bool RecordFolderTrusted(platform::OsServices& os, const std::string& folder, std::string& why) {
+    why.clear();
+    if (IsWin9X(os)) return true;
+    platform::Guard guard;
+    if (os.PathThroughLink(folder))
+        why = "a link or junction leads to it";
+    else if (!os.ReadGuard(folder, guard))
+        why = "its owner and permissions cannot be read";
+    else if (!platform::OnlyTrustedMayChange(guard))
+        why = "accounts other than Administrators and the system account own it or may change it";
+    return why.empty();
+}
+
+std::string UntrustedRecordText(const std::string& folder, const std::string& why) {
+    return platform::Cat({"The install record in ", folder, " cannot be trusted: ", why,
+                          ". Nothing was changed; an administrator should remove or check that folder."});
 }
 
 std::string UninstallKey(const std::string& systemName) {

@@ -23,8 +23,20 @@ constexpr const char* kUninstallerName = "LiveUpdateSetup.exe";
 constexpr const char* kSharedDllsKey = "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
 
 // "<Program Files>\<system> Live Update"; empty when the system names no
-// Program Files folder.
+// Program Files folder, or when the system name could lead elsewhere (it
+// must be a name that a package file could have: no \, /, :, ..).
 std::string RecordFolder(platform::OsServices& os, const std::string& systemName);
+
+// The trust boundary. Ordinary users may write the package folder, the
+// host folder, temporary folders and their own part of the registry; an
+// administrator's run trusts only the record folder, and only while no one
+// but Administrators, the system account or TrustedInstaller owns it or may
+// change it and no link or junction leads to it (the 95 family has no
+// security: there it is trusted as it is). Checked before the record is
+// read; `why` says what is wrong otherwise.
+bool RecordFolderTrusted(platform::OsServices& os, const std::string& folder, std::string& why);
+// What a run that refuses an untrustworthy record folder says.
+std::string UntrustedRecordText(const std::string& folder, const std::string& why);
 // The Add/Remove Programs entry's key below HKEY_LOCAL_MACHINE.
 std::string UninstallKey(const std::string& systemName);
 

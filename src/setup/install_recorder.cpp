@@ -20,14 +20,18 @@ std::string DateOf(const std::string& timestamp) {
 
 }  // namespace
 
-bool InstallRecorder::Begin(Context& ctx, std::string& unwritable) {
+bool InstallRecorder::Begin(Context& ctx, std::string& unwritable, std::string& distrust) {
     auto& os = ctx.os;
     const auto& s = ctx.state;
     const std::string folder = RecordFolder(os, s.SystemName);
     const std::string record = Cat({folder, "\\", kRecordFileName});
     unwritable = record;
-    if (folder.empty() || !os.CreateFolder(folder) || !os.CreateFolder(Cat({folder, "\\", kKeptFolderName})))
+    if (folder.empty() || !os.CreateGuardedFolder(folder)) return false;
+    if (!RecordFolderTrusted(os, folder, distrust)) {
+        distrust = UntrustedRecordText(folder, distrust);
         return false;
+    }
+    if (!os.CreateFolder(Cat({folder, "\\", kKeptFolderName}))) return false;
     std::string text;
     os.ReadWholeFile(record, text);
     earlier_ = ParseRecord(text);

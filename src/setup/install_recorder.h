@@ -21,8 +21,9 @@ public:
     // installer there (the uninstaller), opens the record (what earlier
     // installs wrote stays), writes "begun" and the Add/Remove Programs
     // entry, and flushes. False, with the path that could not be made or
-    // written, when any of it fails: nothing of the host has changed then.
-    bool Begin(Context& ctx, std::string& unwritable);
+    // written, or with what makes an existing record folder untrustworthy
+    // (`distrust`), when any of it fails: nothing of the host has changed then.
+    bool Begin(Context& ctx, std::string& unwritable, std::string& distrust);
     // Writes the change's line before the change is made. Without a record
     // (lucheck's plan) it does nothing.
     void Note(RecordKind kind, std::vector<std::string> fields);

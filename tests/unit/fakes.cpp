@@ -242,6 +242,28 @@ bool FakeOs::CreateFolder(const std::string& path) {
     return true;
 }
 
+bool FakeOs::CreateGuardedFolder(const std::string& path) {
+    guardedFolders.insert(path);
+    return CreateFolder(path);
+}
+
+bool FakeOs::ReadGuard(const std::string& path, platform::Guard& guard) {
+    const auto known = guards.find(path);
+    if (known != guards.end()) {
+        guard = known->second;
+        return !guard.owner.empty() || guard.anyone;
+    }
+    guard = platform::Guard{platform::AdministratorsSid(), {platform::AdministratorsSid()}, false};
+    return true;
+}
+
+bool FakeOs::PathThroughLink(const std::string& path) {
+    for (std::size_t end = path.find('\\'); ; end = path.find('\\', end + 1)) {
+        if (reparsePoints.count(path.substr(0, end))) return true;
+        if (end == std::string::npos) return false;
+    }
+}
+
 bool FakeOs::RemoveEmptyFolder(const std::string& path) {
     journal_.push_back("remove folder " + path);
     if (Fault()) return false;

@@ -72,6 +72,9 @@ public:
     // is open, and a log that another run holds open is a file in use.
     std::map<std::string, std::vector<std::string>> logs;
     std::map<std::string, std::string> links;       // link path -> target; a rename over one replaces the link
+    std::set<std::string> reparsePoints;            // files and folders that are links or junctions
+    std::map<std::string, platform::Guard> guards;  // who owns and may change a file or folder
+    std::set<std::string> guardedFolders;           // made by CreateGuardedFolder
     uint32_t processId = 1234;
     bool logsUnwritable = false;
     uint32_t platformId = 2;
@@ -153,6 +156,11 @@ public:
     }
     std::string GetProgramsFolder(bool allUsers) override { return allUsers ? commonPrograms : userPrograms; }
     bool CreateFolder(const std::string& path) override;
+    bool CreateGuardedFolder(const std::string& path) override;
+    // A folder or file without its own entry in `guards` is owned by
+    // Administrators, whom alone it lets change it.
+    bool ReadGuard(const std::string& path, platform::Guard& guard) override;
+    bool PathThroughLink(const std::string& path) override;
     // Fails while a file or a folder below it is left.
     bool RemoveEmptyFolder(const std::string& path) override;
     bool CreateShortcut(const std::string& linkPath, const std::string& target,

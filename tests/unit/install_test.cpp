@@ -4,8 +4,11 @@
 
 #include <algorithm>
 #include <deque>
+#include <functional>
+#include <set>
 
 #include "app/command_line.h"
+#include "platform/install_lock.h"
 #include "platform/runtime_error.h"
 #include "setup/deploy.h"
 #include "setup/ini_file.h"
@@ -659,13 +662,30 @@ TEST(InstallRecordingTest, AReplacementWaitingForTheRestartIsNeverUndoneByIt) {
     EXPECT_EQ(again.os.files.at(kRecordFolder + "\\Kept\\3.OLD").content, "new A.DLL");
 }
 
-// Without the record folder nothing of the host is changed.
-TEST(InstallRecordingTest, NoRecordFolderChangesNothing) {
-    SweptInstaller in(2);
-    in.os.programFilesFolder.clear();
-    EXPECT_EQ(in.Run(), 1603);
-    EXPECT_EQ(in.os.files.at(in.host + "A.DLL").content, SweptInstaller::kOld);
-    EXPECT_FALSE(in.os.files.count(in.host + "B.EXE"));
-    EXPECT_TRUE(in.os.ini[kIni]["WEB"].empty());
-    EXPECT_EQ(in.os.LogLines().back(), "Not installed; exit code 1603");
+// Without a record folder that only administrators may change, nothing of
+// the host is changed: none at all, one that others own or may write, one
+// that a link leads to. An earlier record there is never read.
+TEST(InstallRecordingTest, NoTrustworthyRecordFolderChangesNothing) {
+    const platform::Sid users = {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x21, 0x02, 0, 0};
+    const std::function<void(fakes::FakeOs&)> arrangements[] = {
+        [](fakes::FakeOs& os) { os.programFilesFolder.clear(); },
+        [&](fakes::FakeOs& os) { os.guards[kRecordFolder] = {users, {}, false}; },
+        [&](fakes::FakeOs& os) { os.guards[kRecordFolder] = {platform::AdministratorsSid(), {users}, false}; },
+        [](fakes::FakeOs& os) { os.guards[kRecordFolder] = {platform::AdministratorsSid(), {}, true}; },
+        [](fakes::FakeOs& os) { os.reparsePoints.insert(kRecordFolder); },
+    };
+    for (const auto& arrange : arrangements) {
+        SweptInstaller in(2);
+        arrange(in.os);
+        EXPECT_EQ(in.Run(), 1603);
+        EXPECT_EQ(in.os.files.at(in.host + "A.DLL").content, SweptInstaller::kOld);
+        EXPECT_FALSE(in.os.files.count(in.host + "B.EXE"));
+        EXPECT_TRUE(in.os.ini[kIni]["WEB"].empty());
+        EXPECT_TRUE(in.os.records.empty());
+        EXPECT_TRUE(in.os.machineStrings.empty());
+        EXPECT_EQ(in.os.LogLines().back(), "Not installed; exit code 1603");
+    }
+    SweptInstaller guarded(2);
+    ASSERT_EQ(guarded.Run(), 0);
+    EXPECT_EQ(guarded.os.guardedFolders, std::set<std::string>{kRecordFolder});
 }

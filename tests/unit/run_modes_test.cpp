@@ -77,6 +77,7 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"/quiet=1", RunMode::kAttended, "", "", kAsk, false, "Unknown switch: /quiet=1"},
         ParseCase{"/dir", RunMode::kAttended, "", "", kAsk, false, "The switch /dir needs a value"},
         ParseCase{"/log /quiet", RunMode::kQuiet, "", "", kAsk, false, "The switch /log needs a value"},
+        ParseCase{"/log \"/quiet\" /dir \"-x\"", RunMode::kAttended, "-x", "/quiet", kAsk, false, ""},
         ParseCase{"/dir \"\" /log x", RunMode::kAttended, "", "x", kAsk, false, "The switch /dir needs a value"},
         ParseCase{"/LOG=", RunMode::kAttended, "", "", kAsk, false, "The switch /LOG= needs a value"},
         ParseCase{"/S /D=  ", RunMode::kQuiet, "", "", kAsk, false, "The switch /D= needs a value"},

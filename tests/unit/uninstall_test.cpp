@@ -204,6 +204,23 @@ TEST(UninstallTest, ExitCodes) {
              u.os.files.erase(kRecordFolder + "\\" + setup::kRecordFileName);
          },
          1605, false},
+        {"a record planted beside the installer, none in Program Files",
+         [](Uninstall& u) {
+             u.os.files[u.server.Path() + "\\" + setup::kRecordFileName] =
+                 u.os.files.at(kRecordFolder + "\\" + setup::kRecordFileName);
+             u.os.files.erase(kRecordFolder + "\\" + setup::kRecordFileName);
+         },
+         1605, false},
+        {"a system name that leads out of Program Files",
+         [](Uninstall& u) { u.WriteList("..\\Program Files\\Vantrel,WEB130,WEB131,WEB120,WEB140,WEB110\r\n"); },
+         1605, false},
+        {"a record folder that others may change",
+         [](Uninstall& u) {
+             const platform::Sid users = {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x21, 0x02, 0, 0};
+             u.os.guards[kRecordFolder] = {platform::AdministratorsSid(), {users}, false};
+         },
+         1603, false},
+        {"a link to the record folder", [](Uninstall& u) { u.os.reparsePoints.insert(kRecordFolder); }, 1603, false},
         {"another run", [](Uninstall& u) { u.os.lockHeldElsewhere = true; }, 1618, false},
         {"answered No",
          [](Uninstall& u) {

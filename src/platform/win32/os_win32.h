@@ -38,6 +38,9 @@ public:
     InstallLock TakeInstallLock() override;
     std::string GetProgramsFolder(bool allUsers) override;
     bool CreateFolder(const std::string& path) override;
+    bool CreateGuardedFolder(const std::string& path) override;
+    bool ReadGuard(const std::string& path, Guard& guard) override;
+    bool PathThroughLink(const std::string& path) override;
     bool RemoveEmptyFolder(const std::string& path) override;
     bool CreateShortcut(const std::string& linkPath, const std::string& target,
                         const std::string& workingFolder) override;

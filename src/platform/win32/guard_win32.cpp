@@ -1,0 +1,137 @@
+// Who may change a file or folder: the record folder that only
+// administrators may write, reading a file's owner and access list, and
+// telling a path that passes through a link or junction.
+#include <windows.h>
+
+#include "platform/install_lock.h"
+#include "platform/win32/os_win32.h"
+
+namespace platform::win32 {
+
+namespace {
+
+bool Is95Family() { return (GetVersion() & 0x80000000u) != 0; }
+
+PSID SidOf(const Sid& sid) { return const_cast<uint8_t*>(sid.data()); }
+
+// Rights that let an account change a file or folder, its content or who
+// may: writing, adding, deleting, and taking over its security.
+constexpr DWORD kChangeRights = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA | FILE_WRITE_ATTRIBUTES |
+                                FILE_DELETE_CHILD | DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
+
+// Administrators and the system account may do everything, users may read;
+// each entry also applies to what the folder will hold. Inherited entries
+// of Program Files are not taken: the list is protected.
+class GuardedFolderSecurity {
+public:
+    explicit GuardedFolderSecurity(bool ownedByAdministrators) {
+        const Sid users = {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x21, 0x02, 0, 0};  // S-1-5-32-545
+        const bool made = InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION) &&
+                          InitializeAcl(Acl(), sizeof acl_, ACL_REVISION) &&
+                          Allow(FILE_ALL_ACCESS, AdministratorsSid()) && Allow(FILE_ALL_ACCESS, SystemSid()) &&
+                          Allow(FILE_GENERIC_READ | FILE_GENERIC_EXECUTE, users) &&
+                          SetSecurityDescriptorDacl(&descriptor_, TRUE, Acl(), FALSE) &&
+                          (!ownedByAdministrators ||
+                           SetSecurityDescriptorOwner(&descriptor_, SidOf(AdministratorsSid()), FALSE));
+        descriptor_.Control |= SE_DACL_PROTECTED;
+        attributes_ = {sizeof attributes_, made ? &descriptor_ : nullptr, FALSE};
+    }
+    SECURITY_ATTRIBUTES* Attributes() { return attributes_.lpSecurityDescriptor ? &attributes_ : nullptr; }
+
+private:
+    // An entry that the folder's files and subfolders inherit; the call
+    // that sets those flags at once is missing from older systems.
+    bool Allow(DWORD rights, const Sid& sid) {
+        if (!AddAccessAllowedAce(Acl(), ACL_REVISION, rights, SidOf(sid))) return false;
+        void* ace = nullptr;
+        if (!GetAce(Acl(), Acl()->AceCount - 1, &ace)) return false;
+        static_cast<ACE_HEADER*>(ace)->AceFlags |= OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
+        return true;
+    }
+    ACL* Acl() { return reinterpret_cast<ACL*>(acl_); }
+    SECURITY_ATTRIBUTES attributes_;
+    SECURITY_DESCRIPTOR descriptor_;
+    alignas(DWORD) BYTE acl_[128];  // the header and three entries of at most 24 bytes
+};
+
+bool CreateWith(const std::string& path, SECURITY_ATTRIBUTES* attributes) {
+    return CreateDirectoryA(path.c_str(), attributes) || GetLastError() == ERROR_ALREADY_EXISTS;
+}
+
+// The descriptor's owner and access list; false when it cannot be read.
+bool ReadSecurity(const std::string& path, std::vector<BYTE>& descriptor) {
+    const SECURITY_INFORMATION wanted = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    DWORD needed = 512;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        descriptor.assign(needed, 0);
+        if (GetFileSecurityA(path.c_str(), wanted, descriptor.data(), needed, &needed)) return true;
+        if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) return false;
+    }
+    return false;
+}
+
+Sid Copied(PSID sid) {
+    const auto* bytes = static_cast<const uint8_t*>(sid);
+    return sid ? Sid(bytes, bytes + GetLengthSid(sid)) : Sid();
+}
+
+// The accounts that an entry allowing change applies to; entries that only
+// pass on to what the folder will hold, and denials, are not counted.
+void ReadWriters(ACL* acl, std::vector<Sid>& writers) {
+    for (DWORD i = 0; i < acl->AceCount; ++i) {
+        void* entry = nullptr;
+        if (!GetAce(acl, i, &entry)) continue;
+        const auto* header = static_cast<ACE_HEADER*>(entry);
+        if (header->AceType != ACCESS_ALLOWED_ACE_TYPE || (header->AceFlags & INHERIT_ONLY_ACE)) continue;
+        const auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(entry);
+        if (allowed->Mask & kChangeRights) writers.push_back(Copied(const_cast<DWORD*>(&allowed->SidStart)));
+    }
+}
+
+}  // namespace
+
+bool Win32Os::CreateGuardedFolder(const std::string& path) {
+    if (Is95Family()) return CreateWith(path, nullptr);
+    GuardedFolderSecurity owned(true);
+    if (CreateWith(path, owned.Attributes())) return true;
+    if (GetLastError() != ERROR_INVALID_OWNER) return false;
+    GuardedFolderSecurity defaultOwner(false);  // an owner this run may not assign
+    return CreateWith(path, defaultOwner.Attributes());
+}
+
+bool Win32Os::ReadGuard(const std::string& path, Guard& guard) {
+    std::vector<BYTE> descriptor;
+    if (!ReadSecurity(path, descriptor)) return false;
+    PSID owner = nullptr;
+    BOOL ownerDefaulted = FALSE, present = FALSE, aclDefaulted = FALSE;
+    ACL* acl = nullptr;
+    if (!GetSecurityDescriptorOwner(descriptor.data(), &owner, &ownerDefaulted) ||
+        !GetSecurityDescriptorDacl(descriptor.data(), &present, &acl, &aclDefaulted))
+        return false;
+    guard = Guard();
+    guard.owner = Copied(owner);
+    guard.anyone = !present || !acl;
+    if (acl) ReadWriters(acl, guard.writers);
+    return true;
+}
+
+// Each part from the first folder below the root (a drive's or a share's)
+// to the file itself.
+bool Win32Os::PathThroughLink(const std::string& path) {
+    if (Is95Family()) return false;
+    std::size_t from = path.rfind(":\\", 2) != std::string::npos ? 3 : 0;
+    if (path.compare(0, 2, "\\\\") == 0) {
+        const std::size_t share = path.find('\\', 2);
+        from = share == std::string::npos ? path.size() : path.find('\\', share + 1);
+        if (from == std::string::npos) return false;
+        ++from;
+    }
+    for (std::size_t end = path.find('\\', from);; end = path.find('\\', end + 1)) {
+        const std::string part = path.substr(0, end);
+        const DWORD attributes = GetFileAttributesA(part.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return true;
+        if (end == std::string::npos) return false;
+    }
+}
+
+}  // namespace platform::win32
