@@ -67,6 +67,7 @@ public:
     bool CreateFolder(const std::string&) override { return false; }
     bool CreateGuardedFolder(const std::string&) override { return false; }
     bool ReadGuard(const std::string&, platform::Guard&) override { return false; }
+    platform::Sid RunningAccount() override { return {}; }
     bool PathThroughLink(const std::string&) override { return false; }
     bool RemoveEmptyFolder(const std::string&) override { return false; }
     bool CreateShortcut(const std::string&, const std::string&, const std::string&) override { return false; }

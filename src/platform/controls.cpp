@@ -96,15 +96,32 @@ void Label::SetLinkMode(int mode) {
 
 void Label::SetLinkTimeout(int tenthsOfSecond) { linkTimeout_ = tenthsOfSecond; }
 
-void Label::LinkExecute(const std::string& command) {
-    if (linkMode_ == 0 || !dde_) Raise(errnum::kDdeNoChannel);
-    const uint32_t timeoutMs = linkTimeout_ > 0 ? static_cast<uint32_t>(linkTimeout_) * 100u : 1u;
-    switch (dde_->Execute(command, timeoutMs)) {
+namespace {
+void RaiseFor(DdeResult result) {
+    switch (result) {
     case DdeResult::Ok: return;
     case DdeResult::Refused: Raise(errnum::kDdeRefused);
     case DdeResult::Timeout: Raise(errnum::kDdeTimeout);
     case DdeResult::NoConversation: Raise(errnum::kDdeNoChannel);
     }
+}
+}  // namespace
+
+uint32_t Label::LinkTimeoutMs() const {
+    if (linkMode_ == 0 || !dde_) Raise(errnum::kDdeNoChannel);
+    return linkTimeout_ > 0 ? static_cast<uint32_t>(linkTimeout_) * 100u : 1u;
+}
+
+void Label::LinkExecute(const std::string& command) {
+    const uint32_t timeoutMs = LinkTimeoutMs();
+    RaiseFor(dde_->Execute(command, timeoutMs));
+}
+
+std::string Label::LinkRequest(const std::string& item) {
+    const uint32_t timeoutMs = LinkTimeoutMs();
+    std::string reply;
+    RaiseFor(dde_->Request(item, timeoutMs, reply));
+    return reply;
 }
 
 }  // namespace platform

@@ -115,8 +115,11 @@ public:
     int LinkTimeout() const { return linkTimeout_; }
     void SetLinkTimeout(int tenthsOfSecond);
     void LinkExecute(const std::string& command);
+    // The item's data from the server, as text.
+    std::string LinkRequest(const std::string& item);
 
 private:
+    uint32_t LinkTimeoutMs() const;  // raises without a link
     DdeClient* dde_ = nullptr;
     std::string linkTopic_;
     int linkMode_ = 0;

@@ -15,6 +15,8 @@ public:
     virtual void Disconnect() = 0;
     // Sends one execute request and waits at most timeoutMs for the answer.
     virtual DdeResult Execute(const std::string& command, uint32_t timeoutMs) = 0;
+    // Asks for the item's data as text and waits at most timeoutMs for it.
+    virtual DdeResult Request(const std::string& item, uint32_t timeoutMs, std::string& reply) = 0;
 };
 
 }  // namespace platform

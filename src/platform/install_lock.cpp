@@ -21,14 +21,15 @@ const Sid& TrustedInstallerSid() {
     return sid;
 }
 
-bool TrustedAccount(const Sid& account) {
-    return account == AdministratorsSid() || account == SystemSid() || account == TrustedInstallerSid();
+bool TrustedAccount(const Sid& account, const Sid& running) {
+    return account == AdministratorsSid() || account == SystemSid() || account == TrustedInstallerSid() ||
+           (!account.empty() && account == running);
 }
 
-bool OnlyTrustedMayChange(const Guard& guard) {
-    if (guard.anyone || !TrustedAccount(guard.owner)) return false;
+bool OnlyTrustedMayChange(const Guard& guard, const Sid& running) {
+    if (guard.anyone || !TrustedAccount(guard.owner, running)) return false;
     for (const Sid& writer : guard.writers)
-        if (!TrustedAccount(writer)) return false;
+        if (!TrustedAccount(writer, running)) return false;
     return true;
 }
 

@@ -17,11 +17,13 @@ const Sid& SystemSid();
 const Sid& TrustedInstallerSid();
 
 // Whether the account is one of those an administrator's run trusts:
-// Administrators, the system account, TrustedInstaller.
-bool TrustedAccount(const Sid& account);
+// Administrators, the system account, TrustedInstaller, and the account the
+// run itself is (an administrator, as the installer must run: a folder it
+// made where the system gives new folders their maker as owner).
+bool TrustedAccount(const Sid& account, const Sid& running);
 // Whether only trusted accounts own and may change the file or folder, so
 // that what it holds was written by an administrator.
-bool OnlyTrustedMayChange(const Guard& guard);
+bool OnlyTrustedMayChange(const Guard& guard, const Sid& running);
 
 // What a lock of the name that exists already means. An installer's lock is
 // owned by one of those accounts and lets both open it; one owned by anyone

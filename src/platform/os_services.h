@@ -177,6 +177,8 @@ public:
     // The file's or folder's owner and who may change it; false when the
     // system cannot say. Never asked on the 95 family, which has no security.
     virtual bool ReadGuard(const std::string& path, Guard& guard) = 0;
+    // The account this program runs as; empty where the system has none.
+    virtual Sid RunningAccount() = 0;
     // Whether the path passes through a link or junction below its root:
     // the file itself or a folder on the way is a reparse point. Always
     // false on the 95 family, which has none.

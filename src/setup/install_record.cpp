@@ -100,7 +100,7 @@ bool RecordFolderTrusted(platform::OsServices& os, const std::string& folder, st
         why = "a link or junction leads to it";
     else if (!os.ReadGuard(folder, guard))
         why = "its owner and permissions cannot be read";
-    else if (!platform::OnlyTrustedMayChange(guard))
+    else if (!platform::OnlyTrustedMayChange(guard, os.RunningAccount()))
         why = "accounts other than Administrators and the system account own it or may change it";
     return why.empty();
 }

@@ -4,7 +4,9 @@
 
 #include "platform/forms_runtime.h"
 #include "platform/text.h"
+#include "platform/os_services.h"
 #include "setup/paths.h"
+#include "setup/update_list.h"
 
 namespace setup {
 
@@ -28,6 +30,30 @@ void Logged(Context& ctx, const std::string& what, Statement&& statement) {
         throw;
     }
     ctx.state.Log.Write(platform::Cat({"Program Manager: ", what, ": done"}));
+}
+// Program Manager's data for a group: a line for the group (its name,
+// file and count of items), then a line for each item.
+bool GroupListsNoItems(const std::string& reply) {
+    std::vector<std::string> lines = platform::Split(reply, "\n");
+    for (std::string& line : lines) line = platform::Trim(line.substr(0, line.find('\r')));
+    for (std::size_t i = 1; i < lines.size(); ++i)
+        if (!lines[i].empty()) return false;
+    const std::vector<std::string> group = platform::Split(lines.front(), ",");
+    const std::string count = group.size() > 2 ? platform::Trim(group[2]) : std::string();
+    return !lines.front().empty() && count.find_first_not_of('0') == std::string::npos;
+}
+
+// A shell that gives no list of the group's items keeps the group as a
+// folder of the Start menu: it goes only while it holds nothing (an empty
+// folder is all a removal can take), and never through a link.
+void RemoveEmptyGroupFolders(Context& ctx, const std::string& group) {
+    ctx.state.Log.Write("Program Manager: " + group + ": its items are not listed; it goes only if empty");
+    for (const bool allUsers : {true, false}) {
+        const std::string programs = ctx.os.GetProgramsFolder(allUsers);
+        const std::string folder = platform::Cat({programs, "\\", group});
+        if (programs.empty() || !FindableName(group) || ctx.os.PathThroughLink(folder)) continue;
+        if (ctx.os.RemoveEmptyFolder(folder)) ctx.state.Log.Write("Start menu: " + folder + ": removed if it was there");
+    }
 }
 }  // namespace
 
@@ -92,7 +118,15 @@ void PerformDDE(Context& ctx, MainWindow& window, const std::string& group, cons
     } else if (action == kDeleteItemAndGroup) {
         execute("[ShowGroup(" + group + ",1)]");
         execute("[DeleteItem(" + title + ")]");
-        execute("[DeleteGroup(" + group + ")]");
+        std::string reply;
+        bool listed = false;
+        resumeNext([&] { Logged(ctx, "request " + group, [&] { reply = link().LinkRequest(group), listed = true; }); });
+        if (!listed)
+            RemoveEmptyGroupFolders(ctx, group);
+        else if (GroupListsNoItems(reply))
+            execute("[DeleteGroup(" + group + ")]");
+        else
+            ctx.state.Log.Write("Program Manager: " + group + " holds other items; it stays");
     }
     resumeNext([&] { link().SetLinkMode(kNoLink); });
     resumeNext([&] { link().SetLinkTopic(""); });

@@ -266,7 +266,7 @@ private:
 
     // Failures of the conversation are logged and ignored.
     void RemoveProgramItem(const std::string& group, const std::string& item) {
-        Log(Cat({"Program Manager: removing ", item, " and its group ", group}));
+        Log(Cat({"Program Manager: removing ", item, " from ", group, ", and the group if nothing else is in it"}));
         PerformDDE(ctx_, window_, group, std::string(), item, kDeleteItemAndGroup);
     }
 

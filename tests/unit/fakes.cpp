@@ -520,6 +520,16 @@ platform::DdeResult FakeDde::Execute(const std::string& command, uint32_t timeou
     return platform::DdeResult::Ok;
 }
 
+platform::DdeResult FakeDde::Request(const std::string& item, uint32_t, std::string& reply) {
+    journal_.push_back("dde request " + item);
+    if (!connected) return platform::DdeResult::NoConversation;
+    if (neverAnswers) return platform::DdeResult::Timeout;
+    const auto known = replies.find(item);
+    if (known == replies.end()) return platform::DdeResult::Refused;
+    reply = known->second;
+    return platform::DdeResult::Ok;
+}
+
 int FakeForms::ShowMessage(const std::string& text, int flags, const std::string& title) {
     if (unattendedMessages) {
         journal_.push_back("unattended message " + text);

@@ -161,6 +161,8 @@ public:
     // Administrators, whom alone it lets change it.
     bool ReadGuard(const std::string& path, platform::Guard& guard) override;
     bool PathThroughLink(const std::string& path) override;
+    platform::Sid runningAccount = {1, 5, 0, 0, 0, 0, 0, 5, 21, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0, 3, 0, 0, 0, 0xE8, 3, 0, 0};
+    platform::Sid RunningAccount() override { return runningAccount; }
     // Fails while a file or a folder below it is left.
     bool RemoveEmptyFolder(const std::string& path) override;
     bool CreateShortcut(const std::string& linkPath, const std::string& target,
@@ -238,6 +240,9 @@ public:
     bool Connect(const std::string& service, const std::string& topic) override;
     void Disconnect() override;
     platform::DdeResult Execute(const std::string& command, uint32_t timeoutMs) override;
+    // The reply for the item, from `replies`; refused for any other item.
+    platform::DdeResult Request(const std::string& item, uint32_t timeoutMs, std::string& reply) override;
+    std::map<std::string, std::string> replies;  // item -> data
 
 private:
     Journal& journal_;

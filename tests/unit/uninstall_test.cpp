@@ -21,6 +21,7 @@ const std::string kHost = "C:\\Vantrel";
 const std::string kIni = kHost + "\\Sys\\TOVASK.INI";
 const std::string kSystemDll = "C:\\WINDOWS\\SYSTEM32\\S.DLL";
 const std::string kGroupFolder = "C:\\ProgramData\\Start Menu\\Programs\\Vantrel - Ver 1.30";
+const std::string kGroup = "Vantrel - Ver 1.30";
 const std::string kLink = kGroupFolder + "\\Vantrel - Live Update.lnk";
 const std::string kRegsvr32 = "C:\\WINDOWS\\SYSTEM32\\regsvr32.exe /u /s ";
 
@@ -48,6 +49,7 @@ struct Uninstall : fakes::Installer {
         os.SetIni(kIni, "WEB", "UPDATEONLINE", "WEB130");
         os.machineNumbers[setup::kSharedDllsKey][kSystemDll] = 1;
         os.machineStrings[setup::UninstallKey("Vantrel")]["DisplayName"] = "Vantrel Live Update";
+        forms.dde.replies[kGroup] = "\"" + kGroup + "\",C:\\WINDOWS\\VANTREL.GRP,0\r\n";
         WriteRecord({
             {RecordKind::kBegun, {"2026-12-07 10:30:00", "1.0.0.0", "Vantrel", kHost}},
             {RecordKind::kReplaced, {kHost + "\\R.TXT", kKept, Digest("old-r"), Digest("new-r")}},
@@ -167,6 +169,38 @@ TEST(UninstallTest, SettingsGoBackAsTheyWere) {
 // A file changed since the install is the user's: it stays, and the run
 // still succeeds. What could not be undone fails the run. Both are named
 // in the log and in the last message.
+// The group is the host's too: it goes only when Program Manager lists
+// nothing else in it, or, where it lists nothing at all, when its folder in
+// the Start menu is empty.
+TEST(UninstallTest, OnlyOurItemLeavesTheStartMenu) {
+    const std::string userGroupFolder = "C:\\Users\\u\\Start Menu\\Programs\\" + kGroup;
+    struct Case {
+        const char* reply;  // null: no answer
+        bool hostItem;      // the host's own shortcut in the group's folder
+        bool groupDeleted;
+    };
+    const Case cases[] = {
+        {"\"Vantrel - Ver 1.30\",C:\\WINDOWS\\VANTREL.GRP,0\r\n", false, true},
+        {"\"Vantrel - Ver 1.30\",C:\\WINDOWS\\VANTREL.GRP,1\r\n\"Vantrel\",\"C:\\VANTREL\\V.EXE\",,,0,0\r\n", false,
+         false},
+        {nullptr, true, false},
+        {nullptr, false, false},
+    };
+    for (const Case& c : cases) {
+        Uninstall u;
+        u.os.files.erase(kLink);
+        u.os.folders.insert(userGroupFolder);
+        if (c.hostItem) u.os.AddFile(userGroupFolder + "\\Vantrel.lnk");
+        if (c.reply) u.forms.dde.replies[kGroup] = c.reply; else u.forms.dde.replies.clear();
+        EXPECT_EQ(u.Run(), 0);
+        const auto& sent = u.forms.dde.executed;
+        EXPECT_EQ(std::count(sent.begin(), sent.end(), "[DeleteGroup(" + kGroup + ")]"), c.groupDeleted ? 1 : 0);
+        EXPECT_EQ(u.os.folders.count(userGroupFolder), c.reply || c.hostItem ? 1u : 0u)
+            << "without a list, an empty folder goes";
+        EXPECT_EQ(u.os.files.count(userGroupFolder + "\\Vantrel.lnk"), c.hostItem ? 1u : 0u);
+    }
+}
+
 TEST(UninstallTest, WhatStaysIsNamedAndOnlyFailuresFailTheRun) {
     Uninstall changed;
     changed.state.Options.mode = setup::RunMode::kAttended;

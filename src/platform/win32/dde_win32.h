@@ -13,9 +13,11 @@ public:
     bool Connect(const std::string& service, const std::string& topic) override;
     void Disconnect() override;
     DdeResult Execute(const std::string& command, uint32_t timeoutMs) override;
+    DdeResult Request(const std::string& item, uint32_t timeoutMs, std::string& reply) override;
 
 private:
     bool Initialize();
+    DdeResult LastFailure();
     DWORD instance_ = 0;
     HCONV conversation_ = nullptr;
 };

@@ -115,6 +115,16 @@ bool Win32Os::ReadGuard(const std::string& path, Guard& guard) {
     return true;
 }
 
+Sid Win32Os::RunningAccount() {
+    HANDLE token = nullptr;
+    if (Is95Family() || !OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return Sid();
+    alignas(DWORD) BYTE buffer[256];
+    DWORD size = 0;
+    const bool read = GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size);
+    CloseHandle(token);
+    return read ? Copied(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid) : Sid();
+}
+
 // Each part from the first folder below the root (a drive's or a share's)
 // to the file itself.
 bool Win32Os::PathThroughLink(const std::string& path) {

@@ -40,6 +40,7 @@ public:
     bool CreateFolder(const std::string& path) override;
     bool CreateGuardedFolder(const std::string& path) override;
     bool ReadGuard(const std::string& path, Guard& guard) override;
+    Sid RunningAccount() override;
     bool PathThroughLink(const std::string& path) override;
     bool RemoveEmptyFolder(const std::string& path) override;
     bool CreateShortcut(const std::string& linkPath, const std::string& target,
