@@ -73,6 +73,8 @@ private:
     void LoadUninstall();
     std::string FindRecordFolder();
     std::string SystemToRemove();
+    void MakeChanges();
+    void StopUnrecorded(const std::string& record);
     void ShowRemoval();
     void RemoveInstall();
     void ReportRemoval(const std::vector<std::string>& left);

@@ -44,16 +44,11 @@ void frmUPDATE::cmdInstall_Click() {
         StartProgress(0);
     }
     BeginRecord();
-    if (!s.ProductPath.empty()) {
-        setup::DeployUpdateFiles(ctx_, *this, s.ProductPath);
-        setup::StartRegistrations(ctx_, *this);  // they run while the settings and the item are written
+    try {
+        MakeChanges();
+    } catch (const setup::RecordLineUnwritable& stop) {
+        StopUnrecorded(stop.record);
     }
-    UpdateIniFile();
-    AdvanceProgress(1);
-    CreateProgramManagerIcon();
-    AdvanceProgress(1);
-    setup::WaitForRegistrations(ctx_, *this);
-    AdvanceProgress(1);
     rt.SetScreenPointer(platform::kPointerDefault);
 
     prgInstall.SetVisible(false);
@@ -72,6 +67,31 @@ void frmUPDATE::cmdInstall_Click() {
     cmdCancel.SetCaption("Finish");
     Installing = false;
     FinishUnattended();
+}
+
+// Every change, each recorded before it is made.
+void frmUPDATE::MakeChanges() {
+    auto& s = ctx_.state;
+    if (!s.ProductPath.empty()) {
+        setup::DeployUpdateFiles(ctx_, *this, s.ProductPath);
+        setup::StartRegistrations(ctx_, *this);  // they run while the settings and the item are written
+    }
+    UpdateIniFile();
+    AdvanceProgress(1);
+    CreateProgramManagerIcon();
+    AdvanceProgress(1);
+    setup::WaitForRegistrations(ctx_, *this);
+    AdvanceProgress(1);
+}
+
+// A change whose line the record cannot take is not made, and nothing
+// after it: what was made is in the record, for the uninstall.
+void frmUPDATE::StopUnrecorded(const std::string& record) {
+    ctx_.rt.SetScreenPointer(platform::kPointerDefault);
+    Installing = false;
+    ctx_.state.Log.Write("Stopped: the install record could not take the next change's line; nothing more was changed");
+    Refuse(setup::Refusal::kRecordUnwritable, "Can't create/write to file: " + record, platform::kMsgExclamation,
+           Caption());
 }
 
 // A list gone since start-up installs nothing and counts as a failure. A

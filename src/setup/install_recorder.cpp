@@ -43,11 +43,16 @@ bool InstallRecorder::Begin(Context& ctx, std::string& unwritable, std::string& 
             waiting_[Upper(entry.fields[0])] = entry.fields[1];
     }
     file_ = os.OpenRecordFile(record);
+    recordPath_ = record;
     if (!file_ || (text.empty() && !file_->WriteLine(RecordHeading().substr(0, RecordHeading().size() - 2)))) {
         file_.reset();
         return false;
     }
-    Note(RecordKind::kBegun, {os.LocalTimestamp(), LU_VERSION_TEXT, s.SystemName, s.ProductPath});
+    try {
+        Note(RecordKind::kBegun, {os.LocalTimestamp(), LU_VERSION_TEXT, s.SystemName, s.ProductPath});
+    } catch (const RecordLineUnwritable&) {
+        return false;
+    }
     const std::string uninstaller = Cat({folder, "\\", kUninstallerName});
     const std::string installer = os.GetInstallerFile();
     if (Upper(installer) != Upper(uninstaller) && !os.CopyFileA(installer, uninstaller, 0)) {
@@ -89,7 +94,9 @@ void InstallRecorder::Note(RecordKind kind, std::vector<std::string> fields) {
     if (!file_) return;
     if (kind == RecordKind::kShared) earlier_.push_back({kind, fields});  // counted once per product
     if (kind == RecordKind::kPending) waiting_[Upper(fields[0])] = fields[1];
-    file_->WriteLine(FormatRecordLine({kind, std::move(fields)}));
+    if (file_->WriteLine(FormatRecordLine({kind, std::move(fields)}))) return;
+    file_.reset();  // nothing more is written; the uninstall takes back what was begun
+    throw RecordLineUnwritable{recordPath_};
 }
 
 std::string InstallRecorder::KeptPath(platform::OsServices& os, const std::string& file) {
@@ -121,7 +128,7 @@ bool InstallRecorder::CountedBefore(const std::string& path) const {
 
 void InstallRecorder::End(Context& ctx, int exitCode) {
     if (!file_) return;
-    Note(RecordKind::kEnded, {ctx.os.LocalTimestamp(), platform::Number(exitCode)});
+    file_->WriteLine(FormatRecordLine({RecordKind::kEnded, {ctx.os.LocalTimestamp(), platform::Number(exitCode)}}));
     ctx.os.SetMachineNumber(uninstallKey_, "EstimatedSize", static_cast<uint32_t>((installedBytes_ + 1023) / 1024));
     file_->Flush();
     file_.reset();

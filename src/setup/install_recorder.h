@@ -15,6 +15,12 @@ namespace setup {
 
 struct Context;
 
+// What Note throws when a change's line cannot be written (a full disk):
+// the change is not made, and the install stops there.
+struct RecordLineUnwritable {
+    std::string record;
+};
+
 class InstallRecorder {
 public:
     // Makes the record folder and its kept-contents folder, copies the
@@ -24,8 +30,9 @@ public:
     // written, or with what makes an existing record folder untrustworthy
     // (`distrust`), when any of it fails: nothing of the host has changed then.
     bool Begin(Context& ctx, std::string& unwritable, std::string& distrust);
-    // Writes the change's line before the change is made. Without a record
-    // (lucheck's plan) it does nothing.
+    // Writes the change's line before the change is made; throws
+    // RecordLineUnwritable when it cannot, so that no change goes
+    // unrecorded. Without a record (lucheck's plan) it does nothing.
     void Note(RecordKind kind, std::vector<std::string> fields);
     // A new name in the kept-contents folder for the previous content of
     // `file`; empty without a record.
@@ -51,6 +58,7 @@ private:
 
     std::unique_ptr<platform::RecordFile> file_;
     std::string folder_;
+    std::string recordPath_;
     std::string uninstallKey_;
     std::vector<RecordEntry> earlier_;
     std::map<std::string, std::string> waiting_;  // upper-cased path -> its newest waiting copy

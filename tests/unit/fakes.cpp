@@ -375,9 +375,14 @@ int32_t FakeOs::UnregisterTypeLibrary(const std::u16string& path) {
 namespace {
 class FakeRecordFile : public platform::RecordFile {
 public:
-    FakeRecordFile(FakeOs::Record& record, std::function<bool()> fault) : record_(record), fault_(std::move(fault)) {}
+    FakeRecordFile(FakeOs::Record& record, std::function<bool()> fault, Journal& journal)
+        : record_(record), fault_(std::move(fault)), journal_(journal) {}
     bool WriteLine(const std::string& line) override {
-        if (fault_()) return false;
+        if (fault_()) {
+            journal_.push_back("record line not written: " + line);
+            return false;
+        }
+        journal_.push_back("record " + line);
         record_.lines.push_back(line);
         return true;
     }
@@ -390,13 +395,14 @@ public:
 private:
     FakeOs::Record& record_;
     std::function<bool()> fault_;
+    Journal& journal_;
 };
 }  // namespace
 
 std::unique_ptr<platform::RecordFile> FakeOs::OpenRecordFile(const std::string& path) {
     journal_.push_back("open record " + path);
     if (Fault() || !FolderExists(path)) return nullptr;
-    return std::make_unique<FakeRecordFile>(records[path], [this] { return Fault(); });
+    return std::make_unique<FakeRecordFile>(records[path], [this] { return Fault(); }, journal_);
 }
 
 bool FakeOs::ReadWholeFile(const std::string& path, std::string& content) {

@@ -544,6 +544,14 @@ struct SweptInstaller : Installer {
 
 }  // namespace
 
+// A journal entry that changes the machine.
+bool IsChange(const std::string& entry) {
+    for (const char* change : {"copy ", "move ", "rename ", "delete ", "run ", "ini write ", "ini remove ", "shortcut ",
+                               "machine ", "at restart ", "dde execute "})
+        if (entry.rfind(change, 0) == 0) return true;
+    return false;
+}
+
 // Each call the install makes fails in turn, as the system's call can. Every
 // run ends through the entry point with its last log line; a run that ends
 // as a clean one does installed everything, and a file that was there is
@@ -570,6 +578,12 @@ TEST(FaultInjectionTest, EveryFailedCallEndsTheRunWithItsOutcome) {
                 << "failed: " << fault[-1] << "; " << log.back();
             if (platform == 2u) {
                 EXPECT_EQ(code == 0, in.Whole(false)) << "failed: " << fault[-1];
+            }
+            const std::string unwritten = fault + 1 != in.journal.end() ? fault[1] : std::string();
+            if (unwritten.rfind("record line not written: ", 0) == 0 && unwritten.find(": ended\t") == std::string::npos) {
+                EXPECT_EQ(code, 1603) << unwritten;
+                EXPECT_EQ(std::find_if(fault, in.journal.end(), IsChange), in.journal.end())
+                    << "a change made without its line: " << unwritten;
             }
             for (const std::string& path : in.Existing()) {
                 const auto file = in.os.files.find(path);
