@@ -464,7 +464,7 @@ class WineHost:
         """Holds these processes still for the life of the block: every
         thread of theirs is stopped before the block begins, so that they
         change nothing meanwhile and whatever is sent to their windows waits
-        in their queues; they go on after it."""
+        in their queues; they go on after it, unless the block killed them."""
         for pid in pids:
             os.kill(pid, signal.SIGSTOP)
         try:
@@ -481,7 +481,8 @@ class WineHost:
             yield
         finally:
             for pid in pids:
-                os.kill(pid, signal.SIGCONT)
+                with contextlib.suppress(ProcessLookupError):
+                    os.kill(pid, signal.SIGCONT)
 
     def restart(self):
         """Carries out what waits for the next restart, as Windows would:
