@@ -9,6 +9,7 @@
 #include "setup/files_in_use.h"
 #include "setup/ini_file.h"
 #include "setup/package_seal.h"
+#include "setup/progman.h"
 #include "setup/system_platform.h"
 #include "setup/update_list.h"
 
@@ -24,17 +25,19 @@ constexpr uint32_t kPassiveCloseMs = 1000;
 
 // The window processes its messages while it installs; a click on Install
 // or Cancel (or the close box) meanwhile is ignored, and nothing re-enters.
+// The hourglass is a request of the busy pointer, so that the Program
+// Manager conversation's own request, which ends before the install waits
+// for the registrations, leaves it showing.
 void frmUPDATE::cmdInstall_Click() {
     if (Installing || InstallCompleted) return;
     Installing = true;
-    auto& rt = ctx_.rt;
     auto& s = ctx_.state;
-    rt.SetScreenPointer(platform::kPointerHourglass);
+    setup::SetBusyPointer(ctx_, platform::kPointerHourglass);
     s.LastFileFailure.clear();
     s.Summary.installStarted = true;
     s.Log.Open(ctx_);
     if (!s.ProductPath.empty()) {
-        rt.YieldToUI();
+        ctx_.rt.YieldToUI();
         ReadFileList();
         const bool sealed = !ctx_.os.FindFile(s.ServerPath + "\\" + setup::kSealFileName).empty();
         StartProgress(sealed ? kCheckSteps : 0);
@@ -49,7 +52,7 @@ void frmUPDATE::cmdInstall_Click() {
     } catch (const setup::RecordLineUnwritable& stop) {
         StopUnrecorded(stop.record);
     }
-    rt.SetScreenPointer(platform::kPointerDefault);
+    setup::SetBusyPointer(ctx_, platform::kPointerDefault);
 
     prgInstall.SetVisible(false);
     lblUpdate(0).SetVisible(true);
@@ -87,7 +90,7 @@ void frmUPDATE::MakeChanges() {
 // A change whose line the record cannot take is not made, and nothing
 // after it: what was made is in the record, for the uninstall.
 void frmUPDATE::StopUnrecorded(const std::string& record) {
-    ctx_.rt.SetScreenPointer(platform::kPointerDefault);
+    setup::SetBusyPointer(ctx_, platform::kPointerDefault);
     Installing = false;
     ctx_.state.Log.Write("Stopped: the install record could not take the next change's line; nothing more was changed");
     Refuse(setup::Refusal::kRecordUnwritable, "Can't create/write to file: " + record, platform::kMsgExclamation,
@@ -127,7 +130,7 @@ void frmUPDATE::CheckFilesInUse() {
         s.Log.Write(line);
         if (s.Options.Unattended()) return;
         if (names.empty()) names = s.FilesInUse;
-        ctx_.rt.SetScreenPointer(platform::kPointerDefault);
+        setup::SetBusyPointer(ctx_, platform::kPointerDefault);
         const int answer = ctx_.rt.ShowMessage(setup::FilesInUseQuestion(names),
                                                platform::kMsgAbortRetryIgnore | platform::kMsgExclamation, Caption());
         if (answer == platform::kAnswerAbort) {
@@ -135,7 +138,7 @@ void frmUPDATE::CheckFilesInUse() {
             s.Log.Write("Cancelled while files were in use; nothing was changed");
             ctx_.rt.EndProgram();
         }
-        ctx_.rt.SetScreenPointer(platform::kPointerHourglass);
+        setup::SetBusyPointer(ctx_, platform::kPointerHourglass);
         if (answer != platform::kAnswerRetry) return;
     }
 }
@@ -145,7 +148,7 @@ void frmUPDATE::CheckFilesInUse() {
 void frmUPDATE::BeginRecord() {
     std::string unwritable, distrust;
     if (ctx_.state.Record.Begin(ctx_, unwritable, distrust)) return;
-    ctx_.rt.SetScreenPointer(platform::kPointerDefault);
+    setup::SetBusyPointer(ctx_, platform::kPointerDefault);
     Refuse(setup::Refusal::kRecordUnwritable,
            distrust.empty() ? "Can't create/write to file: " + unwritable : distrust,
            platform::kMsgExclamation, Caption());
@@ -187,7 +190,7 @@ bool frmUPDATE::PackageIsIntact() {
     }
     const setup::SealProblem& problem = check.problems.front();
     s.Log.Write(platform::Cat({"Package check: ", problem.file, " ", setup::SealFaultText(problem.fault)}));
-    ctx_.rt.SetScreenPointer(platform::kPointerDefault);
+    setup::SetBusyPointer(ctx_, platform::kPointerDefault);
     Refuse(setup::Refusal::kPackageUnusable,
            platform::Cat({"The update package is damaged: ", problem.file,
                           " does not match its checksum. Nothing was installed; obtain the package again."}),

@@ -7,6 +7,7 @@
 #include "platform/os_services.h"
 #include "platform/text.h"
 #include "setup/deploy.h"
+#include "setup/progman.h"
 #include "setup/system_platform.h"
 #include "setup/uninstall.h"
 
@@ -91,7 +92,7 @@ void frmUPDATE::ShowRemoval() {
 void frmUPDATE::RemoveInstall() {
     auto& s = ctx_.state;
     Installing = true;
-    ctx_.rt.SetScreenPointer(platform::kPointerHourglass);
+    setup::SetBusyPointer(ctx_, platform::kPointerHourglass);
     s.Summary.installStarted = true;
     s.Log.Open(ctx_);
     s.Log.Write(platform::Cat({"Install record: ", recordFolder_, "\\", setup::kRecordFileName}));
@@ -110,7 +111,7 @@ void frmUPDATE::RemoveInstall() {
     setup::RemoveRecordFolder(ctx_, record_, recordFolder_, tally);
     AdvanceProgress(1);
     s.Summary.installCompleted = true;
-    ctx_.rt.SetScreenPointer(platform::kPointerDefault);
+    setup::SetBusyPointer(ctx_, platform::kPointerDefault);
     Installing = false;
     ReportRemoval(tally.left);
 }

@@ -9,6 +9,7 @@ import glob
 import hashlib
 import os
 import shutil
+import signal
 import sys
 import time
 import unittest
@@ -354,7 +355,10 @@ class DeployScenarios(winehost.WineTestCase):
 
     def test_an_install_killed_half_way_is_undone(self):
         # Killed mid-walk: the entry is there already, and the uninstall
-        # takes back what arrived, the temporaries included.
+        # takes back what arrived, the temporaries included. The installer
+        # is held still once 300 files are there, and what it had done is
+        # read before it is killed: some files, not all, and a record that
+        # has begun but not ended.
         fillers = {f"F{i:04d}.TXT": b"x" * 4096 for i in range(1500)}
         body = "START\nFOLDER,SERVER\nFILE,README.TXT\n" + "".join(f"FILE,{name}\n" for name in fillers) + "END\n"
         with open(self.host.unix_path(HOST + r"\README.TXT"), "wb") as f:
@@ -362,9 +366,19 @@ class DeployScenarios(winehost.WineTestCase):
         exe = self.package(body, dict(fillers, **{"README.TXT": b"readme\r\n"}))
         before = self.snapshot()
         process = self.host.start(exe, "/quiet", full_exit_code=True)
+        installer = wait_until(lambda: self.host.linux_pids("LiveUpdateSetup.exe"), 60)
+        self.assertEqual(len(installer or []), 1, "the installer's process")
         host_folder = self.host.unix_path(HOST)
         self.assertTrue(wait_until(lambda: len(os.listdir(host_folder)) > 300, 60, 0.05), "the walk did not start")
+        with self.host.held(installer):
+            arrived = len({name.lower() for name in fillers} & {name.lower() for name in os.listdir(host_folder)})
+            record = self.tree(RECORD_FOLDER).get("install record.txt", b"").decode("cp1252")
+            os.kill(installer[0], signal.SIGKILL)
         process.kill()
+        self.assertTrue(0 < arrived < len(fillers), f"{arrived} of {len(fillers)} files had arrived at the kill")
+        kinds = [line.split("\t")[0] for line in record.splitlines()]
+        self.assertIn("begun", kinds, "the record had not begun")
+        self.assertNotIn("ended", kinds, "the install had ended")
         self.assertNotEqual(self.snapshot(), before)
         self.assertEqual(self.host.run_watched(*self.uninstall_command(), max_ms=RUN_MS)["exit"], 0)
         self.host.restart()

@@ -440,6 +440,50 @@ class WineHost:
         with its output as text."""
         return _run_captured(["wine", program, *args], self.env, timeout, cwd)
 
+    def linux_pids(self, exe_name):
+        """The Linux processes of this prefix's programs named `exe_name`
+        (any case). Wine shows a Windows program's command line as the
+        process's own, its Windows path first."""
+        pids = []
+        marker = ("WINEPREFIX=" + self.prefix).encode()
+        for entry in os.listdir("/proc"):
+            try:
+                with open(f"/proc/{entry}/environ", "rb") as f:
+                    if marker not in f.read().split(b"\0"):
+                        continue
+                with open(f"/proc/{entry}/cmdline", "rb") as f:
+                    program = f.read().split(b"\0")[0].decode("utf-8", "replace").strip()
+            except OSError:
+                continue
+            if re.split(r"[\\/]", program)[-1].lower() == exe_name.lower():
+                pids.append(int(entry))
+        return pids
+
+    @contextlib.contextmanager
+    def held(self, pids, timeout=10):
+        """Holds these processes still for the life of the block: every
+        thread of theirs is stopped before the block begins, so that they
+        change nothing meanwhile and whatever is sent to their windows waits
+        in their queues; they go on after it, unless the block killed them."""
+        for pid in pids:
+            os.kill(pid, signal.SIGSTOP)
+        try:
+            def stopped(pid):
+                for stat in glob.glob(f"/proc/{pid}/task/*/stat"):
+                    try:
+                        if _read_text(stat).rsplit(")", 1)[1].split()[0] not in "tT":
+                            return False
+                    except OSError:
+                        pass  # a thread that has ended
+                return True
+            if not wait_until(lambda: all(stopped(pid) for pid in pids), timeout, 0.01):
+                raise RuntimeError(f"processes {pids} did not stop")
+            yield
+        finally:
+            for pid in pids:
+                with contextlib.suppress(ProcessLookupError):
+                    os.kill(pid, signal.SIGCONT)
+
     def restart(self):
         """Carries out what waits for the next restart, as Windows would:
         the pending renames (WININIT.INI's too), then the machine's RunOnce

@@ -343,7 +343,9 @@ TEST(RebootTest, CancelBeforeInstallNeverPrompts) {
 // A file in use before the install: attended, the question's answer
 // decides (Abort changes nothing, Retry looks again, Ignore replaces it at
 // the restart and Finish asks for the restart on every system); unattended,
-// nobody is asked and it is replaced at the restart.
+// nobody is asked and it is replaced at the restart. A second library, not
+// in use, is registered while the install finishes: the install waits for
+// it after the Program Manager conversation.
 struct InUseCase {
     const char* name;
     std::deque<int> answers;  // to the files-in-use question, then to the reboot question
@@ -358,10 +360,35 @@ void PrintTo(const InUseCase& c, std::ostream* os) { *os << c.name; }
 
 class FilesInUseTest : public ::testing::TestWithParam<InUseCase> {};
 
+// The pointer the user sees at each step of the journal: the arrow while
+// a question shows, else the hourglass from the install's start to its
+// completion, and the arrow once it is over.
+void ExpectHourglassUntilTheEnd(const fakes::Journal& journal) {
+    const std::string question = "message These programs are using files";
+    std::size_t last = journal.size();
+    for (std::size_t i = journal.size(); i-- > 0;)
+        if (journal[i].rfind("pointer ", 0) == 0 && last == journal.size()) last = i;
+    ASSERT_LT(last, journal.size()) << "the pointer was never set";
+    EXPECT_EQ(journal[last], "pointer 0") << "the arrow is back at the end";
+    std::string shown;
+    for (std::size_t i = 0; i < journal.size(); ++i) {
+        const std::string& entry = journal[i];
+        if (entry.rfind("pointer ", 0) == 0) {
+            shown = entry;
+        } else if (entry.rfind(question, 0) == 0) {
+            EXPECT_EQ(shown, "pointer 0") << "the question shows over the arrow";
+        } else if (i < last) {
+            EXPECT_EQ(shown, "pointer 11") << "while the install goes on, at step " << i << ": " << entry;
+        }
+    }
+}
+
 TEST_P(FilesInUseTest, TheAnswerDecides) {
     const auto& c = GetParam();
     const std::string dll = "C:\\Vantrel\\SYS\\A.DLL";
     ReadyInstaller in;
+    in.WriteList(std::string(Installer::kHeader) + "\r\nSTART\r\nFOLDER,Sys\r\nFILE,A.DLL,B.DLL\r\nEND\r\n");
+    in.os.AddFile(in.server.Path() + "\\B.DLL");
     in.os.AddFile(dll, "old");
     in.os.files[dll].inUse = true;
     in.forms.messageAnswers = c.answers;
@@ -394,7 +421,12 @@ TEST_P(FilesInUseTest, TheAnswerDecides) {
     EXPECT_EQ(in.os.exitRequests.size(), c.exitCode == 1641 ? 1u : 0u);
     if (c.exitCode == 1602) {
         EXPECT_TRUE(in.os.records.empty()) << "nothing was changed";
+    } else {
+        EXPECT_TRUE(std::any_of(in.journal.begin(), in.journal.end(), [](const std::string& entry) {
+            return entry.rfind("close program ", 0) == 0 && entry.find("\\B.DLL") != std::string::npos;
+        })) << "the install waited for B.DLL's registration";
     }
+    ExpectHourglassUntilTheEnd(in.journal);
 }
 
 INSTANTIATE_TEST_SUITE_P(

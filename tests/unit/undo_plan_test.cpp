@@ -174,15 +174,35 @@ TEST(UndoPlanTest, TwoInstallsGoBackToBeforeTheFirst) {
 }
 
 // A record naming files outside the host, system, Start-menu and record
-// folders changes nothing there.
+// folders changes nothing there, a way up out of the host folder and a kept
+// copy outside included, while its files inside are undone as usual.
 TEST(UndoPlanTest, NothingOutsideTheAllowedFoldersIsTouched) {
+    const std::string outside = " | outside the folders an uninstall may change";
+    const std::vector<RecordEntry> record = {
+        {RecordKind::kBegun, {"2026-12-07 10:30:00", "1.0.0.0", "Vantrel", "C:\\V"}},
+        {RecordKind::kReplaced, {"C:\\V\\R.TXT", kKept + "1\\R.TXT", "old-r", "new-r"}},
+        {RecordKind::kCreated, {"C:\\Windows\\WIN.INI", "x"}},
+        {RecordKind::kCreated, {"C:\\V\\A.DLL", "new-a"}},
+        {RecordKind::kCreated, {"C:\\V\\..\\Windows\\B.INI", "y"}},
+        {RecordKind::kReplaced, {"C:\\Windows\\SYSTEM.INI", kKept + "2\\W", "z", "x"}},
+        {RecordKind::kReplaced, {"C:\\V\\S.TXT", "C:\\Windows\\S.TXT", "old-s", "new-s"}},
+        {RecordKind::kTemporary, {"C:\\Windows\\T.TMP"}},
+        {RecordKind::kEnded, {"2026-12-07 10:30:05", "0"}}};
+    // Every file holds what the record says the install left.
     World w;
-    w.files = {{"C:\\Windows\\WIN.INI", "x"}, {"C:\\V\\..\\Windows\\B.INI", "y"}, {kKept + "1\\W", "z"}};
-    const std::vector<RecordEntry> record = {{RecordKind::kCreated, {"C:\\Windows\\WIN.INI", "x"}},
-                                             {RecordKind::kCreated, {"C:\\V\\..\\Windows\\B.INI", "y"}},
-                                             {RecordKind::kReplaced, {"C:\\Windows\\WIN.INI", kKept + "1\\W", "z", "x"}},
-                                             {RecordKind::kTemporary, {"C:\\Windows\\WIN.INI"}}};
-    for (const std::string& line : Plan(record, w)) EXPECT_EQ(line.rfind("leave ", 0), 0u) << line;
+    w.files = {{"C:\\V\\R.TXT", "new-r"},          {"C:\\V\\R.TXT.new~", "partial"},
+               {kKept + "1\\R.TXT", "old-r"},      {"C:\\Windows\\WIN.INI", "x"},
+               {"C:\\V\\A.DLL", "new-a"},          {"C:\\V\\..\\Windows\\B.INI", "y"},
+               {"C:\\Windows\\SYSTEM.INI", "x"},  {kKept + "2\\W", "z"},
+               {"C:\\V\\S.TXT", "new-s"},          {"C:\\Windows\\S.TXT", "old-s"},
+               {"C:\\Windows\\T.TMP", "t"}};
+    EXPECT_EQ(Plan(record, w), (std::vector<std::string>{"leave C:\\V\\S.TXT" + outside,
+                                                         "leave C:\\Windows\\SYSTEM.INI" + outside,
+                                                         "leave C:\\V\\..\\Windows\\B.INI" + outside,
+                                                         "delete C:\\V\\A.DLL",
+                                                         "leave C:\\Windows\\WIN.INI" + outside,
+                                                         "remove temporary C:\\V\\R.TXT.new~",
+                                                         "restore C:\\V\\R.TXT | " + kKept + "1\\R.TXT"}));
 }
 
 }  // namespace
