@@ -96,11 +96,12 @@ void frmUPDATE::RemoveInstall() {
     s.Summary.installStarted = true;
     s.Log.Open(ctx_);
     s.Log.Write(platform::Cat({"Install record: ", recordFolder_, "\\", setup::kRecordFileName}));
-    const std::vector<setup::UndoStep> steps = setup::PlanUninstall(ctx_, record_, recordFolder_);
+    setup::UndoTally tally;
+    tally.allowed = setup::UninstallFolders(ctx_, record_, recordFolder_);
+    const std::vector<setup::UndoStep> steps = setup::PlanUninstall(ctx_, record_, tally.allowed);
     prgInstall.SetMax(static_cast<int>(steps.size()) + 1);
     prgInstall.SetValue(0);
     prgInstall.SetVisible(true);
-    setup::UndoTally tally;
     uint32_t lastAnswered = ctx_.os.TickCount();
     for (const setup::UndoStep& step : steps) {
         EditMsgline(step.path);

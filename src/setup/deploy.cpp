@@ -283,6 +283,12 @@ FileResult LocateAndCopy(Context& ctx, FileOutcome& outcome, const UpdateFileEnt
                          const Destination& destination) {
     if (!FindableName(entry.FileName) || ctx.os.FindFile(outcome.source).empty()) return FileResult::kSourceMissing;
     if (FolderLeavesHost(entry.Folder)) return FileResult::kOutsideHost;
+    // A link or junction that someone put on the way since would lead the
+    // copy (and what runs as an administrator later) elsewhere.
+    if (ctx.os.PathThroughLink(destination.path)) {
+        outcome.trouble = "a link or junction leads to it";
+        return FileResult::kOutsideHost;
+    }
     const FileResult result = CopyOne(ctx, outcome, destination);
     if (!destination.replace && Arrived(result)) CountShared(ctx, destination.path, result);
     return result;

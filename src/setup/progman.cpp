@@ -76,7 +76,7 @@ bool CreateStartMenuShortcut(Context& ctx, const std::string& group, const std::
     const std::string folder = platform::Cat({programs, "\\", group});
     const std::string link = platform::Cat({folder, "\\", title, ".lnk"});
     if (!programs.empty()) ctx.state.Record.Note(RecordKind::kStartMenu, {"shortcut", link});
-    const bool made = !programs.empty() && ctx.os.CreateFolder(folder) &&
+    const bool made = !programs.empty() && !ctx.os.PathThroughLink(link) && ctx.os.CreateFolder(folder) &&
                       ctx.os.CreateShortcut(link, target, workingFolder);
     ctx.state.Log.Write(platform::Cat({"Start menu: ", link, " -> ", target, ": ", made ? "written" : "could not be written"}));
     return made;

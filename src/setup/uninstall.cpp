@@ -102,6 +102,8 @@ public:
     Executor(Context& ctx, MainWindow& window, UndoTally& tally) : ctx_(ctx), window_(window), tally_(tally) {}
 
     void CarryOut(const UndoStep& step) {
+        for (const std::string* path : PathsOf(step))
+            if (!path->empty() && !MayChange(*path)) return;
         switch (step.action) {
         case UndoAction::kRemoveTemporary:
         case UndoAction::kDelete: return Delete(step.path);
@@ -119,6 +121,27 @@ public:
     }
 
 private:
+    // The files and folders the step changes or reads back into the host.
+    static std::vector<const std::string*> PathsOf(const UndoStep& step) {
+        switch (step.action) {
+        case UndoAction::kRestore: return {&step.path, &step.other};
+        case UndoAction::kWithdrawReplacement: return {&step.path, &step.other, &step.value};
+        case UndoAction::kRemoveProgramItem:
+        case UndoAction::kLeave: return {};
+        default: return {&step.path};
+        }
+    }
+
+    // The rule every path of every step keeps, checked as the step runs.
+    bool MayChange(const std::string& path) {
+        bool below = false;
+        for (const std::string& folder : tally_.allowed) below = below || IsBelow(path, folder);
+        if (!below) Failed(path, "outside the folders an uninstall may change");
+        else if (ctx_.os.PathThroughLink(path)) Failed(path, "a link or junction leads to it");
+        else return true;
+        return false;
+    }
+
     void Log(const std::string& line) { ctx_.state.Log.Write(line); }
 
     void AtRestart(const std::string& line) {
@@ -344,13 +367,18 @@ std::string RecordedHostFolder(const std::vector<RecordEntry>& record) {
     return begun ? Field(*begun, 3) : std::string();
 }
 
-std::vector<UndoStep> PlanUninstall(Context& ctx, const std::vector<RecordEntry>& record,
-                                    const std::string& recordFolder) {
+std::vector<std::string> UninstallFolders(Context& ctx, const std::vector<RecordEntry>& record,
+                                          const std::string& recordFolder) {
     std::vector<std::string> allowed = {ctx.state.SystemDirectory, ctx.os.GetProgramsFolder(true),
                                         ctx.os.GetProgramsFolder(false), recordFolder};
     for (const RecordEntry& entry : record)
         if (entry.kind == RecordKind::kBegun) allowed.push_back(Field(entry, 3));
     for (std::string& folder : allowed) folder = WithoutTrailingSeparator(folder);
+    return allowed;
+}
+
+std::vector<UndoStep> PlanUninstall(Context& ctx, const std::vector<RecordEntry>& record,
+                                    const std::vector<std::string>& allowed) {
     MachineWorld world(ctx.os);
     return PlanUndo(record, world, allowed);
 }

@@ -20,21 +20,30 @@ bool ReadInstallRecord(platform::OsServices& os, const std::string& folder, std:
 std::string RecordedSystemName(const std::vector<RecordEntry>& record);
 std::string RecordedHostFolder(const std::vector<RecordEntry>& record);
 
-// The steps for the record against the machine now. Files may change only
-// below the recorded host folders, the system directory, the Start menu's
-// Programs folders and the record folder.
-std::vector<UndoStep> PlanUninstall(Context& ctx, const std::vector<RecordEntry>& record,
-                                    const std::string& recordFolder);
+// The folders an uninstall may change files below: the recorded host
+// folders, the system directory, the Start menu's Programs folders and the
+// record folder, each without a trailing backslash.
+std::vector<std::string> UninstallFolders(Context& ctx, const std::vector<RecordEntry>& record,
+                                          const std::string& recordFolder);
 
-// What the steps left, for the uninstall's last message, and the kept
-// contents that go back at the next restart.
+// The steps for the record against the machine now.
+std::vector<UndoStep> PlanUninstall(Context& ctx, const std::vector<RecordEntry>& record,
+                                    const std::vector<std::string>& allowed);
+
+// What the steps may touch, and what they left: for the uninstall's last
+// message, and the kept contents that go back at the next restart.
 struct UndoTally {
-    std::vector<std::string> left;  // "<path>: <why>"
+    std::vector<std::string> allowed;  // UninstallFolders
+    std::vector<std::string> left;     // "<path>: <why>"
     std::vector<std::string> restoredAtRestart;
 };
 
-// Carries out one step and logs it. A file in use goes at the next restart
-// (a restart is then needed); a step that fails counts as an undo failure.
+// Carries out one step and logs it. Every path the step touches is checked
+// as it is carried out: below the allowed folders, and no link or junction
+// on the way (one may have been planted since the plan was made); a step
+// that fails the check is not carried out and counts as an undo failure.
+// A file in use goes at the next restart (a restart is then needed); a
+// step that fails counts as an undo failure.
 // What the plan leaves, and what fails, is named in the tally; what the
 // plan leaves is no failure: what changed since the install is the user's.
 void CarryOut(Context& ctx, MainWindow& window, const UndoStep& step, UndoTally& tally);

@@ -638,6 +638,19 @@ std::vector<setup::RecordEntry> RecordOf(fakes::FakeOs& os) {
 
 }  // namespace
 
+// A file that a link leads to is never written through it: reported as a
+// failed copy, and its target stays as it was.
+TEST(InstallRecordingTest, NothingIsWrittenThroughALink) {
+    SweptInstaller in(2);
+    in.os.reparsePoints.insert(in.host + "A.DLL");
+    EXPECT_EQ(in.Run(), 1603);
+    EXPECT_EQ(in.os.files.at(in.host + "A.DLL").content, SweptInstaller::kOld);
+    EXPECT_FALSE(in.os.files.count(in.host + "A.DLL.new~"));
+    EXPECT_NE(std::find_if(in.os.LogLines().begin(), in.os.LogLines().end(),
+                           [](const std::string& line) { return line.find("(a link or junction leads to it)") != std::string::npos; }),
+              in.os.LogLines().end());
+}
+
 // Each change is in the record before it is made, the previous content of
 // a replaced file is kept, and the entry and the shared count are written.
 // A second install extends the record and counts the shared file once.

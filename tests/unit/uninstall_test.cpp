@@ -221,6 +221,28 @@ TEST(UninstallTest, WhatStaysIsNamedAndOnlyFailuresFailTheRun) {
     EXPECT_EQ(failed.os.LogLines().back(), "Removed with failures; exit code 1603");
 }
 
+// Each path is checked as its step runs, whatever the plan decided: a
+// link planted in the host folder since the install, or a record line that
+// names a file outside the folders an uninstall may change, stops that step
+// and fails the run.
+TEST(UninstallTest, EveryPathIsCheckedAsTheStepRuns) {
+    Uninstall linked;
+    linked.os.reparsePoints.insert(kHost);
+    EXPECT_EQ(linked.Run(), 1603);
+    EXPECT_EQ(linked.os.files[kHost + "\\A.DLL"].content, "new-a");
+    EXPECT_EQ(linked.os.files[kHost + "\\R.TXT"].content, "new-r");
+    EXPECT_TRUE(linked.Logged(kHost + "\\R.TXT: not undone: a link or junction leads to it"));
+
+    Uninstall outside;
+    const std::string notepad = "C:\\WINDOWS\\NOTEPAD.EXE";
+    outside.os.AddFile(notepad, "the system's");
+    outside.WriteRecord({{RecordKind::kBegun, {"2026-12-07 10:30:00", "1.0.0.0", "Vantrel", kHost}},
+                         {RecordKind::kStartMenu, {"shortcut", notepad}},
+                         {RecordKind::kEnded, {"2026-12-07 10:30:05", "0"}}});
+    EXPECT_EQ(outside.Run(), 1603);
+    EXPECT_EQ(outside.os.files[notepad].content, "the system's");
+}
+
 // How the run ends before anything is removed, and after.
 TEST(UninstallTest, ExitCodes) {
     struct Case {
