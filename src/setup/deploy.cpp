@@ -125,16 +125,6 @@ bool ReplaceByRenaming(platform::OsServices& os, const std::string& temporary, c
     return true;
 }
 
-// Moves the temporary over the destination: in one step where the system
-// can, through renames where its one-step call is only a stub. The 95
-// family's always is, so it is not asked there.
-bool MoveIntoPlace(platform::OsServices& os, const std::string& temporary, const std::string& destination) {
-    const platform::MoveResult moved =
-        IsWin9X(os) ? platform::MoveResult::kNotSupported : os.MoveFileReplaceA(temporary, destination);
-    if (moved == platform::MoveResult::kNotSupported) return ReplaceByRenaming(os, temporary, destination);
-    return moved == platform::MoveResult::kMoved;
-}
-
 // For the record: the file's SHA-256 in hex, and its size where asked;
 // nothing when no record is kept (lucheck's plan) or the file cannot be read.
 std::string RecordDigest(Context& ctx, const std::string& path, uint64_t* size = nullptr) {
@@ -155,14 +145,6 @@ bool CopyToTemporary(platform::OsServices& os, const std::string& source, const 
     return false;
 }
 
-// A name beside the file that nothing has: "<name>.<n>.new~".
-std::string UnusedNameBeside(platform::OsServices& os, const std::string& path) {
-    std::string name;
-    for (long n = 1; name.empty() || !os.FindFile(name).empty(); ++n)
-        name = Cat({path, ".", Number(n), kReplacementSuffix});
-    return name;
-}
-
 // The previous content moves aside before the new one moves in; when the
 // second rename can't be asked for, the first is followed by its reverse.
 bool ScheduleReplacement(platform::OsServices& os, const std::string& waiting, const std::string& kept,
@@ -175,15 +157,16 @@ bool ScheduleReplacement(platform::OsServices& os, const std::string& waiting, c
 
 // A file that a program holds is replaced when Windows next starts, before
 // any program can hold it: the new content waits beside it under a name of
-// its own, and at the restart the previous content moves to the
-// kept-contents folder (for the uninstall) and the new one into its place.
-// Until then nothing of the file changes, its attributes included: a
-// read-only file can be renamed.
+// its own, and at the restart the previous content moves aside beside it
+// (kept for the uninstall: a rename at the restart cannot cross volumes, so
+// both stay on the file's own) and the new one into its place. Until then
+// nothing of the file changes, its attributes included: a read-only file
+// can be renamed.
 FileResult ReplaceAtRestart(Context& ctx, const std::string& source, FileOutcome& outcome) {
     auto& os = ctx.os;
     const std::string& destination = outcome.destination;
-    const std::string waiting = UnusedNameBeside(os, destination);
-    const std::string kept = ctx.state.Record.KeptAtRestartPath(os);
+    const std::string waiting = UnusedNameBeside(os, destination, kReplacementSuffix);
+    const std::string kept = ctx.state.Record.KeptAtRestartPath(os, destination);
     uint64_t size = 0;
     ctx.state.Record.Note(RecordKind::kPending, {destination, waiting, kept, RecordDigest(ctx, destination),
                                                  RecordDigest(ctx, source, &size)});
@@ -219,7 +202,6 @@ FileResult ReplaceExisting(Context& ctx, const std::string& source, FileOutcome&
     const std::string temporary = destination + kReplacementSuffix;
     if (FoundInUse(ctx, destination) || ctx.state.Record.ReplacementWaits(os, destination))
         return ReplaceAtRestart(ctx, source, outcome);
-    os.ClearFileAttributes(destination);
     const std::string kept = ctx.state.Record.KeptPath(os, destination);
     if (!kept.empty()) {
         uint64_t size = 0;
@@ -229,11 +211,13 @@ FileResult ReplaceExisting(Context& ctx, const std::string& source, FileOutcome&
     }
     if (!CopyToTemporary(os, source, temporary)) return FileResult::kCopyFailed;
     // A copy, not a rename: a running program's file can be renamed on the
-    // NT family, and a file in use must stay where it is.
+    // NT family, and a file in use must stay where it is. The copy keeps its
+    // attributes, which the uninstall gives back with it.
     if (!kept.empty() && !os.CopyFileA(destination, kept, 1)) {
         os.DeleteFileA(temporary);
         return os.FileInUse(destination) ? ReplaceAtRestart(ctx, source, outcome) : FileResult::kCopyFailed;
     }
+    os.ClearFileAttributes(destination);
     if (MoveIntoPlace(os, temporary, destination)) return FileResult::kReplaced;
     os.DeleteFileA(temporary);
     return ReplaceAtRestart(ctx, source, outcome);
@@ -322,6 +306,22 @@ void DeployOne(Context& ctx, MainWindow& window, const std::string& productFolde
 }
 
 }  // namespace
+
+// Moves the temporary over the destination: in one step where the system
+// can, through renames where its one-step call is only a stub. The 95
+// family's always is, so it is not asked there.
+bool MoveIntoPlace(platform::OsServices& os, const std::string& temporary, const std::string& destination) {
+    const platform::MoveResult moved =
+        IsWin9X(os) ? platform::MoveResult::kNotSupported : os.MoveFileReplaceA(temporary, destination);
+    if (moved == platform::MoveResult::kNotSupported) return ReplaceByRenaming(os, temporary, destination);
+    return moved == platform::MoveResult::kMoved;
+}
+
+std::string UnusedNameBeside(platform::OsServices& os, const std::string& path, const char* suffix) {
+    std::string name;
+    for (long n = 1; name.empty() || !os.FindFile(name).empty(); ++n) name = Cat({path, ".", Number(n), suffix});
+    return name;
+}
 
 // "SYSTEM\" is the system directory, whose files are never replaced;
 // "SERVER\" is the product folder itself; any other selector is a subfolder of it.

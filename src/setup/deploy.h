@@ -8,6 +8,10 @@
 #include "setup/installer_state.h"
 #include "setup/main_window.h"
 
+namespace platform {
+class OsServices;
+}
+
 namespace setup {
 
 // Kinds of per-file trouble shown on the status line.
@@ -24,6 +28,16 @@ constexpr const char* kRunOnceKey = "Software\\Microsoft\\Windows\\CurrentVersio
 // Where a system without a one-step replace (the 95 family) puts the old
 // file while the new one is renamed into its place.
 constexpr const char* kSetAsideSuffix = ".old~";
+
+// Where a file that could not be deleted waits, renamed, for the restart
+// to delete it: a name no later run gives a file of its own.
+constexpr const char* kDeletedSuffix = ".del~";
+
+// A name beside the file that nothing has: "<path>.<n><suffix>".
+std::string UnusedNameBeside(platform::OsServices& os, const std::string& path, const char* suffix);
+// Moves the temporary over the destination: in one step where the system
+// can, through renames where its one-step call is only a stub.
+bool MoveIntoPlace(platform::OsServices& os, const std::string& temporary, const std::string& destination);
 
 // The text in double quotes.
 std::string Quoted(const std::string& text);

@@ -2,6 +2,7 @@
 
 #include "platform/text.h"
 #include "resources/version.h"
+#include "setup/deploy.h"
 #include "setup/installer_state.h"
 
 namespace setup {
@@ -39,8 +40,10 @@ bool InstallRecorder::Begin(Context& ctx, std::string& unwritable, std::string& 
     // may only arrive at the next restart.
     for (const RecordEntry& entry : earlier_) {
         nextKept_ += entry.kind == RecordKind::kReplaced || entry.kind == RecordKind::kPending;
-        if (entry.kind == RecordKind::kPending && entry.fields.size() > 1)
+        if (entry.kind == RecordKind::kPending && entry.fields.size() > 2) {
             waiting_[Upper(entry.fields[0])] = entry.fields[1];
+            keptAtRestart_.insert(Upper(entry.fields[2]));
+        }
     }
     file_ = os.OpenRecordFile(record);
     recordPath_ = record;
@@ -93,7 +96,10 @@ bool InstallRecorder::WriteEntry(Context& ctx, const std::string& folder, const 
 void InstallRecorder::Note(RecordKind kind, std::vector<std::string> fields) {
     if (!file_) return;
     if (kind == RecordKind::kShared) earlier_.push_back({kind, fields});  // counted once per product
-    if (kind == RecordKind::kPending) waiting_[Upper(fields[0])] = fields[1];
+    if (kind == RecordKind::kPending) {
+        waiting_[Upper(fields[0])] = fields[1];
+        keptAtRestart_.insert(Upper(fields[2]));
+    }
     if (file_->WriteLine(FormatRecordLine({kind, std::move(fields)}))) return;
     file_.reset();  // nothing more is written; the uninstall takes back what was begun
     throw RecordLineUnwritable{recordPath_};
@@ -103,7 +109,18 @@ std::string InstallRecorder::KeptPath(platform::OsServices& os, const std::strin
     return NewKeptPath(os, "-" + file.substr(file.find_last_of('\\') + 1));
 }
 
-std::string InstallRecorder::KeptAtRestartPath(platform::OsServices& os) { return NewKeptPath(os, ".OLD"); }
+std::string InstallRecorder::KeptAtRestartPath(platform::OsServices& os, const std::string& file) {
+    if (!file_) return std::string();
+    const std::string folder = file.substr(0, file.find_last_of('\\') + 1);
+    std::string path;
+    // Not yet there, but promised to a restart rename asked for earlier.
+    auto promised = [&] { return keptAtRestart_.count(Upper(path)) != 0; };
+    for (int n = 1; path.empty() || promised() || !os.FindFile(path).empty(); ++n) {
+        const std::string number = platform::Number(n);
+        path = Cat({folder, "~LU", std::string(number.size() < 5 ? 5 - number.size() : 0, '0'), number, ".OLD"});
+    }
+    return path;
+}
 
 std::string InstallRecorder::NewKeptPath(platform::OsServices& os, const std::string& name) {
     if (!file_) return std::string();
@@ -116,7 +133,8 @@ std::string InstallRecorder::NewKeptPath(platform::OsServices& os, const std::st
 
 bool InstallRecorder::ReplacementWaits(platform::OsServices& os, const std::string& path) const {
     const auto waiting = waiting_.find(Upper(path));
-    return waiting != waiting_.end() && !os.FindFile(waiting->second).empty();
+    if (waiting != waiting_.end() && !os.FindFile(waiting->second).empty()) return true;
+    return !os.FindFile(Cat({path, ".1", kReplacementSuffix})).empty();  // the first name a waiting copy takes
 }
 
 bool InstallRecorder::CountedBefore(const std::string& path) const {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -37,14 +38,16 @@ public:
     // A new name in the kept-contents folder for the previous content of
     // `file`; empty without a record.
     std::string KeptPath(platform::OsServices& os, const std::string& file);
-    // A new name in the kept-contents folder that a file's previous content
-    // moves to when Windows next starts: a short (8.3) one, as the 95
-    // family's restart renames need; empty without a record.
-    std::string KeptAtRestartPath(platform::OsServices& os);
+    // A new name beside the file that its previous content moves to when
+    // Windows next starts, on the file's own volume as a rename at the
+    // restart needs: a short (8.3) one, as the 95 family's restart renames
+    // need; empty without a record.
+    std::string KeptAtRestartPath(platform::OsServices& os, const std::string& file);
     // Whether an earlier install already counted the shared file.
     bool CountedBefore(const std::string& path) const;
     // Whether a replacement of the file, asked for by this install or an
-    // earlier one, still waits for the restart (its waiting copy is there).
+    // earlier one, or an uninstall's putting back of its previous content,
+    // still waits for the restart (its waiting copy is there).
     bool ReplacementWaits(platform::OsServices& os, const std::string& path) const;
     // Counts bytes installed, for the entry's estimated size.
     void AddInstalled(uint64_t bytes) { installedBytes_ += bytes; }
@@ -62,6 +65,7 @@ private:
     std::string uninstallKey_;
     std::vector<RecordEntry> earlier_;
     std::map<std::string, std::string> waiting_;  // upper-cased path -> its newest waiting copy
+    std::set<std::string> keptAtRestart_;         // upper-cased: where previous contents move at the restart
     int nextKept_ = 1;
     uint64_t installedBytes_ = 0;
 };

@@ -74,26 +74,45 @@ private:
 
 enum class Removal { kNow, kAtRestart, kNot };
 
-// Read-only or not; what cannot be deleted now (in use) goes at the restart.
-Removal DeleteNowOrAtRestart(platform::OsServices& os, const std::string& path) {
+void ClearAttributes(platform::OsServices& os, const std::string& path) {
     try {
         os.ClearFileAttributes(path);
     } catch (const platform::RuntimeError&) {
-        // the deletion tells whether it can go
+        // there is no such file: what follows tells
     }
+}
+
+// Read-only or not; what cannot be deleted now (in use) goes at the
+// restart. It is renamed aside first where the system lets a file in use be
+// renamed, so that the restart deletes it under a name of its own and never
+// a file that a later install puts at its name before the restart.
+Removal DeleteNowOrAtRestart(platform::OsServices& os, const std::string& path) {
+    ClearAttributes(os, path);
     if (os.DeleteFileA(path)) return Removal::kNow;
+    const std::string aside = UnusedNameBeside(os, path, kDeletedSuffix);
+    if (os.MoveFileA(path, aside)) {
+        if (os.DeleteAtRestart(aside)) return Removal::kAtRestart;
+        os.MoveFileA(aside, path);
+    }
     return os.DeleteAtRestart(path) ? Removal::kAtRestart : Removal::kNot;
 }
 
-// The kept content back over the file: in one step where the system can;
-// on the 95 family, whose one-step call is only a stub, the installed file
-// goes and the kept one is renamed into its place.
-bool MoveBack(platform::OsServices& os, const std::string& kept, const std::string& path) {
-    const platform::MoveResult moved =
-        IsWin9X(os) ? platform::MoveResult::kNotSupported : os.MoveFileReplaceA(kept, path);
-    if (moved != platform::MoveResult::kNotSupported) return moved == platform::MoveResult::kMoved;
-    os.DeleteFileA(path);
-    return os.MoveFileA(kept, path) != 0;
+std::string DigestOf(platform::OsServices& os, const std::string& path) {
+    Sha256Digest digest;
+    return HashFile(os, path, digest) ? ToHex(digest) : std::string();
+}
+
+// A copy of the kept content beside the file, checked against the kept one:
+// a rename could not cross from the record folder to a host on another
+// volume, and the copy then waits on the file's own volume, where the
+// restart can rename it. Empty when no whole copy could be made.
+std::string CheckedCopyBeside(platform::OsServices& os, const std::string& kept, const std::string& path) {
+    const std::string copy = UnusedNameBeside(os, path, kReplacementSuffix);
+    const std::string expected = DigestOf(os, kept);
+    if (!expected.empty() && os.CopyFileA(kept, copy, 1) && DigestOf(os, copy) == expected) return copy;
+    ClearAttributes(os, copy);
+    os.DeleteFileA(copy);
+    return std::string();
 }
 
 // Carries out the steps of one uninstall, each logged.
@@ -168,18 +187,29 @@ private:
         }
     }
 
+    // The kept content, attributes and all, goes back through a checked
+    // copy beside the file, whatever volume each is on; the kept one goes
+    // once the copy has it. In use, the copy replaces the file at the restart.
     void Restore(const std::string& path, const std::string& kept) {
-        try {
-            ctx_.os.ClearFileAttributes(path);
-        } catch (const platform::RuntimeError&) {
-            // gone already (an install killed while the file was set aside)
+        auto& os = ctx_.os;
+        const std::string copy = CheckedCopyBeside(os, kept, path);
+        if (copy.empty()) return Failed(path, "its previous content could not be copied back from " + kept);
+        ClearAttributes(os, path);
+        if (MoveIntoPlace(os, copy, path)) {
+            ForgetKept(kept);
+            return Log(Cat({path, ": restored from ", kept}));
         }
-        if (MoveBack(ctx_.os, kept, path)) return Log(Cat({path, ": restored from ", kept}));
-        if (ctx_.os.MoveAtRestart(kept, path)) {
-            tally_.restoredAtRestart.push_back(kept);
-            return AtRestart(Cat({path, ": in use; restored from ", kept, " at the next restart"}));
+        if (os.MoveAtRestart(copy, path)) {
+            ForgetKept(kept);
+            return AtRestart(Cat({path, ": in use; restored from ", kept, " at the next restart, from ", copy}));
         }
+        os.DeleteFileA(copy);
         Failed(path, "its previous content could not be put back from " + kept);
+    }
+
+    void ForgetKept(const std::string& kept) {
+        ClearAttributes(ctx_.os, kept);
+        ctx_.os.DeleteFileA(kept);
     }
 
     // The waiting copy goes, so the rename into place finds nothing at the

@@ -717,8 +717,8 @@ TEST(InstallRecordingTest, AReplacementWaitingForTheRestartIsNeverUndoneByIt) {
     EXPECT_EQ(again.os.files.at(dll).content, SweptInstaller::kOld) << "nothing changes before the restart";
     Restart(again.os);
     EXPECT_EQ(again.os.files.at(dll).content, "newer A.DLL");
-    EXPECT_EQ(again.os.files.at(kRecordFolder + "\\Kept\\1.OLD").content, SweptInstaller::kOld);
-    EXPECT_EQ(again.os.files.at(kRecordFolder + "\\Kept\\3.OLD").content, "new A.DLL");
+    EXPECT_EQ(again.os.files.at("C:\\Vantrel\\~LU00001.OLD").content, SweptInstaller::kOld);
+    EXPECT_EQ(again.os.files.at("C:\\Vantrel\\~LU00002.OLD").content, "new A.DLL");
 }
 
 // Without a record folder that only administrators may change, nothing of

@@ -114,9 +114,11 @@ TEST(UninstallTest, AQuietRemovalPutsTheMachineBackAsItWas) {
     EXPECT_EQ(u.os.LogLines().back(), "Removed; exit code 0");
 }
 
-// Files in use go at the next restart, in the order the steps take them;
-// the uninstaller running from the record folder goes then too, with its
-// folder, which alone needs no restart.
+// Files in use go at the next restart, in the order the steps take them,
+// each under a name of its own that no later install gives a file; the
+// previous content waits in a checked copy beside its file. The uninstaller
+// running from the record folder goes then too, with its folder, which
+// alone needs no restart.
 TEST(UninstallTest, FilesInUseGoAtTheNextRestart) {
     for (const bool inUse : {false, true}) {
         Uninstall u;
@@ -126,14 +128,17 @@ TEST(UninstallTest, FilesInUseGoAtTheNextRestart) {
         u.os.files[kHost + "\\R.TXT"].inUse = inUse;
         EXPECT_EQ(u.Run(), inUse ? 3010 : 0);
         using Change = fakes::FakeOs::RestartChange;
-        std::vector<Change> expected = {{kHost + "\\A.DLL", ""}, {kKept, kHost + "\\R.TXT"}};
+        std::vector<Change> expected = {{kHost + "\\A.DLL.1.del~", ""}, {kHost + "\\R.TXT.1.new~", kHost + "\\R.TXT"}};
         if (!inUse) expected.clear();
-        if (inUse) expected.push_back({kRecordFolder + "\\Kept\\1", ""});
-        if (inUse) expected.push_back({kRecordFolder + "\\Kept", ""});
-        expected.push_back({kRecordFolder + "\\" + setup::kUninstallerName, ""});
+        expected.push_back({kRecordFolder + "\\" + setup::kUninstallerName + ".1.del~", ""});
         expected.push_back({kRecordFolder, ""});
         EXPECT_EQ(u.os.atRestart, expected) << inUse;
-        EXPECT_EQ(u.os.files.count(kKept), inUse ? 1u : 0u) << "kept content waiting for the restart";
+        EXPECT_EQ(u.os.files.count(kKept), 0u);
+        EXPECT_EQ(u.os.files.count(kHost + "\\R.TXT.1.new~"), inUse ? 1u : 0u);
+        if (inUse) {
+            EXPECT_EQ(u.os.files.at(kHost + "\\R.TXT.1.new~").content, "old-r");
+        }
+        EXPECT_EQ(u.os.files.count(kRecordFolder + "\\" + setup::kUninstallerName), 0u) << "renamed aside";
     }
 }
 
