@@ -226,25 +226,29 @@ FileResult ReplaceExisting(Context& ctx, const std::string& source, FileOutcome&
 // A new file is copied straight to its name: a temporary and a rename
 // would cost another new name in the folder for every file. The record has
 // its size, so that the uninstall knows a copy that a kill cut short.
-FileResult CopyNew(Context& ctx, const std::string& source, const std::string& destination) {
+// A copy that a killed install began is finished over what it left.
+FileResult CopyNew(Context& ctx, const std::string& source, const std::string& destination, bool overCutShort) {
     uint64_t size = 0;
     const std::string digest = RecordDigest(ctx, source, &size);
     ctx.state.Record.Note(RecordKind::kCreated, {destination, digest, Number(static_cast<long>(size))});
     ctx.state.Record.AddInstalled(size);
-    return ctx.os.CopyFileA(source, destination, 1) ? FileResult::kCopied : FileResult::kCopyFailed;
+    return ctx.os.CopyFileA(source, destination, overCutShort ? 0 : 1) ? FileResult::kCopied : FileResult::kCopyFailed;
 }
 
 // An existing file that is not to be replaced stays and is registered in
-// place. A new copy never overwrites: a file there that the lookup did not
-// see (hidden, or the lookup failed) stays as it is.
+// place, unless a killed install of this product was copying it new. A new
+// copy never overwrites: a file there that the lookup did not see (hidden,
+// or the lookup failed) stays as it is.
 FileResult CopyOne(Context& ctx, FileOutcome& outcome, const Destination& destination) {
     const bool exists = !ctx.os.FindFile(destination.path).empty();
+    const bool cutShort = exists && !destination.replace && ctx.state.Record.CopyCutShort(destination.path);
+    if (cutShort) return CopyNew(ctx, outcome.source, destination.path, true);
     if (exists && !destination.replace) {
         ctx.state.Record.Note(RecordKind::kKept, {destination.path});
         return FileResult::kKept;
     }
     if (exists) return ReplaceExisting(ctx, outcome.source, outcome);
-    return CopyNew(ctx, outcome.source, destination.path);
+    return CopyNew(ctx, outcome.source, destination.path, false);
 }
 
 // A file in the system directory is shared with other programs: its count

@@ -87,6 +87,21 @@ std::vector<RecordEntry> ParseRecord(const std::string& text) {
     return entries;  // what follows the last line end was cut off
 }
 
+std::set<std::size_t> CutShortEntries(const std::vector<RecordEntry>& record) {
+    constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+    std::set<std::size_t> cutShort;
+    std::size_t lastChange = kNone;
+    for (std::size_t i = 0; i <= record.size(); ++i) {
+        if (i == record.size() || record[i].kind == RecordKind::kBegun) {
+            if (lastChange != kNone) cutShort.insert(lastChange);
+            lastChange = kNone;
+        } else {
+            lastChange = record[i].kind == RecordKind::kEnded ? kNone : i;
+        }
+    }
+    return cutShort;
+}
+
 std::string RecordFolder(platform::OsServices& os, const std::string& systemName) {
     const std::string programFiles = os.GetProgramFilesFolder();
     return programFiles.empty() || !FindableName(systemName) ? std::string() : platform::Cat({programFiles, "\\", systemName, " Live Update"});

@@ -4,6 +4,7 @@
 // what was done, newest first, even after an install that was killed.
 // Plain text for support staff: the change's kind, then its fields, tab
 // separated, each line ended by CRLF. Reinstalls append to the same record.
+#include <set>
 #include <string>
 #include <vector>
 
@@ -75,6 +76,10 @@ std::string FormatRecordLine(const RecordEntry& entry);
 // end was cut off while it was written, before its change began: it is left
 // out. Lines of kinds this version does not know are passed over.
 std::vector<RecordEntry> ParseRecord(const std::string& text);
+
+// The entries that an install killed right after them may have left
+// unfinished: the last change of each install that never ended.
+std::set<std::size_t> CutShortEntries(const std::vector<RecordEntry>& record);
 
 // The text a new record starts with.
 std::string RecordHeading();

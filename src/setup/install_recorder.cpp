@@ -45,6 +45,9 @@ bool InstallRecorder::Begin(Context& ctx, std::string& unwritable, std::string& 
             keptAtRestart_.insert(Upper(entry.fields[2]));
         }
     }
+    for (const std::size_t i : CutShortEntries(earlier_))
+        if (earlier_[i].kind == RecordKind::kCreated && !earlier_[i].fields.empty())
+            cutShortCopies_.insert(Upper(earlier_[i].fields[0]));
     file_ = os.OpenRecordFile(record);
     recordPath_ = record;
     if (!file_ || (text.empty() && !file_->WriteLine(RecordHeading().substr(0, RecordHeading().size() - 2)))) {
@@ -136,6 +139,8 @@ bool InstallRecorder::ReplacementWaits(platform::OsServices& os, const std::stri
     if (waiting != waiting_.end() && !os.FindFile(waiting->second).empty()) return true;
     return !os.FindFile(Cat({path, ".1", kReplacementSuffix})).empty();  // the first name a waiting copy takes
 }
+
+bool InstallRecorder::CopyCutShort(const std::string& path) const { return cutShortCopies_.count(Upper(path)) != 0; }
 
 bool InstallRecorder::CountedBefore(const std::string& path) const {
     for (const RecordEntry& entry : earlier_)

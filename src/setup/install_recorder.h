@@ -43,6 +43,9 @@ public:
     // restart needs: a short (8.3) one, as the 95 family's restart renames
     // need; empty without a record.
     std::string KeptAtRestartPath(platform::OsServices& os, const std::string& file);
+    // Whether a killed install was copying the file new when it was killed:
+    // what is there may be torn, and is this product's, not another's.
+    bool CopyCutShort(const std::string& path) const;
     // Whether an earlier install already counted the shared file.
     bool CountedBefore(const std::string& path) const;
     // Whether a replacement of the file, asked for by this install or an
@@ -65,6 +68,7 @@ private:
     std::string uninstallKey_;
     std::vector<RecordEntry> earlier_;
     std::map<std::string, std::string> waiting_;  // upper-cased path -> its newest waiting copy
+    std::set<std::string> cutShortCopies_;        // upper-cased paths
     std::set<std::string> keptAtRestart_;         // upper-cased: where previous contents move at the restart
     int nextKept_ = 1;
     uint64_t installedBytes_ = 0;

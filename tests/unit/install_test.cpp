@@ -638,6 +638,22 @@ std::vector<setup::RecordEntry> RecordOf(fakes::FakeOs& os) {
 
 }  // namespace
 
+// A new system file whose copy a kill cut short is this product's, not
+// another's that was there: the next install copies it whole and counts it
+// once.
+TEST(InstallRecordingTest, ACopyAKillCutShortIsFinished) {
+    SweptInstaller in(2);
+    const std::string dll = in.system + "S.DLL";
+    in.os.files[dll].content = "new S";  // torn
+    in.os.folders.insert(kRecordFolder);
+    in.os.records[kRecordFolder + "\\Install record.txt"].lines = {
+        setup::FormatRecordLine({setup::RecordKind::kBegun, {"2026-12-07 10:00:00", "1.0.0.0", "Vantrel", "C:\\Vantrel"}}),
+        setup::FormatRecordLine({setup::RecordKind::kCreated, {dll, "digest of new S.DLL", "9"}})};
+    ASSERT_EQ(in.Run(), 0);
+    EXPECT_EQ(in.os.files.at(dll).content, "new S.DLL");
+    EXPECT_EQ(in.os.machineNumbers.at(setup::kSharedDllsKey).at(dll), 1u);
+}
+
 // A file that a link leads to is never written through it: reported as a
 // failed copy, and its target stays as it was.
 TEST(InstallRecordingTest, NothingIsWrittenThroughALink) {
