@@ -390,11 +390,13 @@ class DeployScenarios(winehost.WineTestCase):
         self.host.wait_window("Vantrel Live Update")
         self.assertEqual(self.host.run_watched(*self.uninstall_command(), max_ms=RUN_MS)["exit"], 3010)
         pending = self.host.reg_query(SESSION_MANAGER, "PendingFileRenameOperations") or ""
-        self.assertIn("tvkupdt.exe", pending.lower())
-        self.assertTrue(os.path.exists(self.host.unix_path(HOST + r"\TVKUPDT.EXE")), "deleted while in use")
+        # Renamed aside, so that the restart never deletes a file an install
+        # puts at its name before it.
+        self.assertIn("tvkupdt.exe.1.del~", pending.lower())
+        self.assertTrue(os.path.exists(self.host.unix_path(HOST + r"\TVKUPDT.EXE.1.del~")), "deleted while in use")
         client.kill()
         self.host.restart()
-        self.assertFalse(os.path.exists(self.host.unix_path(HOST + r"\TVKUPDT.EXE")))
+        self.assertEqual([name for name in self.tree(HOST) if name.startswith("tvkupdt")], [])
 
     def test_a_library_in_use_is_replaced_at_the_restart(self):
         # A library the host holds open: the quiet install leaves it as it
@@ -436,10 +438,10 @@ class DeployScenarios(winehost.WineTestCase):
                 if version == "win95":
                     self.assertIsNone(pending)
                     with open(self.host.unix_path(WININIT), "rb") as f:  # short names: no spaces
-                        self.assertRegex(f.read().decode(), r"^\[rename\]\r\nC:\\[^ =]+\\Kept\\2\.OLD=C:\\Vantrel\\"
+                        self.assertRegex(f.read().decode(), r"^\[rename\]\r\nC:\\Vantrel\\~LU00001\.OLD=C:\\Vantrel\\"
                                          r"TVKCOM\.DLL\r\nC:\\Vantrel\\TVKCOM\.DLL=C:\\Vantrel\\[^ =\\]{1,8}\.NEW\r\n$")
-                else:  # the previous content goes to the kept contents (for the uninstall) first
-                    self.assertEqual(pending, rf"\??\{dll}\0!\??\{RECORD_FOLDER}\Kept\2.OLD\0\??\{waiting}\0!\??\{dll}")
+                else:  # the previous content moves aside beside it (for the uninstall) first, on its own volume
+                    self.assertEqual(pending, rf"\??\{dll}\0!\??\{HOST}\~LU00001.OLD\0\??\{waiting}\0!\??\{dll}")
                 if uninstall:
                     result = self.host.run_watched(*self.uninstall_command(), max_ms=RUN_MS)
                     self.assertEqual((result["exit"], result["visible"]), (0, []))
@@ -451,10 +453,9 @@ class DeployScenarios(winehost.WineTestCase):
                 files = self.tree(HOST)
                 for name, data in new.items():
                     self.assertEqual(files[name.lower()], data, name)
-                self.assertEqual(sorted(files), ["readme.txt", "sys", "sys/tovask.ini", "tvkcom.dll", "tvkupdt.exe"],
-                                 "the waiting copy is left")
-                kept = self.tree(RECORD_FOLDER + r"\Kept")
-                self.assertEqual(kept["2.old"], old["TVKCOM.DLL"], "the previous content kept for the uninstall")
+                self.assertEqual(sorted(files), ["readme.txt", "sys", "sys/tovask.ini", "tvkcom.dll", "tvkupdt.exe",
+                                                 "~lu00001.old"], "the waiting copy is left")
+                self.assertEqual(files["~lu00001.old"], old["TVKCOM.DLL"], "the previous content kept for the uninstall")
                 self.assertEqual(self.host.reg_query(REGISTRATIONS, "TVKCOM.DLL"), f"DllRegisterServer {dll}")
                 self.assertIsNone(self.host.reg_query(RUN_ONCE, dll))
 

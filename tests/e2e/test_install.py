@@ -441,7 +441,9 @@ class InstallScenarios(winehost.WineTestCase):
             self.assertIsNone(self.registration("TvkUpdt.exe"), "registered before the restart")
             host.restart()
             self.assertEqual(read_bytes(host, CLIENT), self.client)
-            self.assertEqual(names_in(host.unix_path(HOST)), ["sys", "tvkupdt.exe"], "the waiting copy is left")
+            self.assertEqual(names_in(host.unix_path(HOST)), ["sys", "tvkupdt.exe", "~lu00001.old"],
+                             "the waiting copy is left")
+            self.assertEqual(read_bytes(host, HOST + r"\~LU00001.OLD"), old_client, "the previous content, kept")
             self.assert_registered("TvkUpdt.exe", rf"/RegServer {CLIENT}")
             self.assertIsNone(host.reg_query(RUN_ONCE, CLIENT))
         else:
