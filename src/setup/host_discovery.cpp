@@ -1,6 +1,8 @@
 #include "setup/host_discovery.h"
 
+#include "platform/install_lock.h"
 #include "platform/text.h"
+#include "setup/system_platform.h"
 
 namespace setup {
 
@@ -16,6 +18,15 @@ std::string WithoutTrailingBackslashes(std::string folder) {
 
 bool HoldsHost(platform::OsServices& os, const std::string& folder) {
     return !os.FindFile(folder + "\\Sys\\TOVASK.INI").empty();
+}
+
+// A folder that only another user's setting names is trusted only while an
+// administrator's account owns it: any user may store any folder, and the
+// install then runs that folder's programs as the system account.
+bool OwnedByAdministrators(platform::OsServices& os, const std::string& folder) {
+    if (IsWin9X(os)) return true;
+    platform::Guard guard;
+    return os.ReadGuard(folder, guard) && platform::TrustedAccount(guard.owner, os.RunningAccount());
 }
 
 std::string OriginText(const UserSetting& setting) {
@@ -65,8 +76,12 @@ HostChoice ChooseHostFolder(platform::OsServices& os, const std::string& systemN
         if (setting.value.empty() || setting.value == "0") continue;
         settingsFound = true;
         const std::string folder = WithoutTrailingBackslashes(setting.value);
-        if (HoldsHost(os, folder))
+        if (HoldsHost(os, folder) && OwnedByAdministrators(os, folder))
             AddCandidate(candidates, folder, OriginText(setting));
+        else if (HoldsHost(os, folder))
+            choice.notes.push_back(Cat({"Skipped ", folder, ", from ", OriginText(setting),
+                                        ": it is not owned by Administrators, the system account or TrustedInstaller, "
+                                        "so any user could have made it; give the folder with /dir"}));
         else
             choice.notes.push_back(
                 Cat({"Not a ", systemName, " folder: ", setting.value, ", from ", OriginText(setting)}));

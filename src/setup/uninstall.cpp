@@ -353,6 +353,18 @@ void RemoveFolder(Context& ctx, const std::string& folder) {
         ctx.state.Log.Write(folder + ": left; it is not empty");
 }
 
+// A registration asked for after a restart that has not run yet (nobody
+// has logged on since) would register the file again, whatever it then
+// holds: each such value of the record's goes.
+void RemoveRunOnceValues(Context& ctx, const std::vector<RecordEntry>& record, UndoTally& tally) {
+    for (const RecordEntry& entry : record) {
+        if (entry.kind != RecordKind::kPending || ctx.os.DeleteMachineValue(kRunOnceKey, Field(entry, 0))) continue;
+        ++ctx.state.Summary.undoFailures;
+        ctx.state.Log.Write(Field(entry, 0) + ": not undone: its registration after the restart could not be withdrawn");
+        tally.left.push_back(Field(entry, 0) + ": its registration after the restart could not be withdrawn");
+    }
+}
+
 bool GoesBackAtRestart(const UndoTally& tally, const std::string& kept) {
     for (const std::string& path : tally.restoredAtRestart)
         if (platform::UCase(path) == platform::UCase(kept)) return true;
@@ -428,6 +440,7 @@ void RemoveRecordFolder(Context& ctx, const std::vector<RecordEntry>& record, co
         ctx.state.Log.Write("HKEY_LOCAL_MACHINE\\" + key + ": not undone: could not be deleted");
         tally.left.push_back("HKEY_LOCAL_MACHINE\\" + key + ": could not be deleted");
     }
+    RemoveRunOnceValues(ctx, record, tally);
     RemoveKeptContents(ctx, record, folder, tally);
     RemoveOwnFile(ctx, Cat({folder, "\\", kRecordFileName}), tally);
     RemoveOwnFile(ctx, Cat({folder, "\\", kUninstallerName}), tally);

@@ -142,6 +142,7 @@ struct HiveCase {
     const char* folder;                 // nullptr: refused with 1605
     std::vector<std::string> logLines;  // among the log's lines
     bool othersRead;
+    const char* userOwned = nullptr;    // a folder that an ordinary user owns
 };
 
 void PrintTo(const HiveCase& c, std::ostream* os) { *os << c.name; }
@@ -168,6 +169,8 @@ TEST_P(HiveDiscoveryTest, TakesTheOneFolderTheUsersAgreeOn) {
         in.os.SetIni(folder + "\\Sys\\TOVASK.INI", "Tovask", "Ver", "1.30");
     }
     in.forms.promptAnswers.push_back("C:\\Vantrel");
+    const platform::Sid user = {1, 5, 0, 0, 0, 0, 0, 5, 21, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0, 3, 0, 0, 0, 0xE9, 3, 0, 0};
+    if (c.userOwned) in.os.guards[c.userOwned] = {user, {user}, false};
 
     EXPECT_EQ(in.Load(), c.folder == nullptr);
     if (c.folder) {
@@ -224,6 +227,12 @@ INSTANTIATE_TEST_SUITE_P(
                  {"Host folder: C:\\Vantrel, from the current user's setting"}, false},
         HiveCase{"DirWins", "/quiet /dir D:\\Vantrel", "C:\\Vantrel", {Hive(kSid, "C:\\Vantrel")}, "D:\\Vantrel",
                  {"Host folder: D:\\Vantrel, from /dir"}, false},
+        HiveCase{"AFolderAnyUserCouldHaveMade", "/quiet", nullptr,
+                 {Hive(kSid, "C:\\Vantrel"), Profile(kBob, "D:\\Vantrel")}, "C:\\Vantrel",
+                 {"Skipped D:\\Vantrel, from the profile C:\\Users\\bob (its hive loaded for the moment): it is not "
+                  "owned by Administrators, the system account or TrustedInstaller, so any user could have made it; "
+                  "give the folder with /dir"},
+                 true, "D:\\Vantrel"},
         HiveCase{"AttendedAsksAsBefore", "", nullptr, {Hive(kSid, "D:\\Vantrel")}, "C:\\Vantrel",
                  {"Host folder: C:\\Vantrel, from the prompt"}, false}));
 

@@ -139,7 +139,9 @@ int32_t FakeOs::CopyFileA(const std::string& source, const std::string& destinat
     if (to != files.end() && (failIfExists || to->second.readOnly || to->second.hidden || to->second.system ||
                               to->second.inUse))
         return 0;
-    files[destination] = FakeFile{from->second.content};
+    FakeFile copy = from->second;  // the attributes come along, as the system's copy has them
+    copy.inUse = false;
+    files[destination] = copy;
     return 1;
 }
 

@@ -681,6 +681,7 @@ TEST(InstallRecordingTest, EveryChangeIsRecordedAndAReinstallExtendsTheRecord) {
     const auto& record = in.os.records.at(kRecordFolder + "\\Install record.txt");
     EXPECT_EQ(record.flushed, record.lines.size());
     EXPECT_EQ(in.os.files.at(kRecordFolder + "\\Kept\\1-A.DLL").content, SweptInstaller::kOld);
+    EXPECT_TRUE(in.os.files.at(kRecordFolder + "\\Kept\\1-A.DLL").readOnly) << "kept with its attributes";
     EXPECT_EQ(in.os.files.at(kRecordFolder + "\\LiveUpdateSetup.exe").content, "the installer");
     const auto& entry = in.os.machineStrings.at(setup::UninstallKey("Vantrel"));
     EXPECT_EQ(entry.at("DisplayName"), "Vantrel - Live Update");

@@ -341,4 +341,27 @@ TEST(UninstallTest, AReplacementWaitingForTheRestartIsWithdrawn) {
     EXPECT_TRUE(u.Logged(exe + ": its replacement at the next restart withdrawn"));
 }
 
+// After the restart, before anyone logged on: the previous content, moved
+// aside beside the file, comes back, and the registration still waiting in
+// RunOnce goes, so that it never registers the restored file again.
+TEST(UninstallTest, AfterTheRestartThePreviousContentComesBackAndRunOnceGoes) {
+    Uninstall u;
+    const std::string exe = kHost + "\\U.EXE";
+    const std::string kept = kHost + "\\~LU00001.OLD";
+    u.os.AddFile(exe, "new-u");
+    u.os.AddFile(kept, "old-u");
+    u.os.files[kept].readOnly = true;
+    u.os.machineStrings[setup::kRunOnceKey][exe] = "\"" + exe + "\" /RegServer";
+    u.WriteRecord({
+        {RecordKind::kBegun, {"2026-12-07 10:30:00", "1.0.0.0", "Vantrel", kHost}},
+        {RecordKind::kPending, {exe, exe + ".1.new~", kept, Digest("old-u"), Digest("new-u")}},
+        {RecordKind::kEnded, {"2026-12-07 10:30:05", "3010"}},
+    });
+    EXPECT_EQ(u.Run(), 0);
+    EXPECT_EQ(u.os.files[exe].content, "old-u");
+    EXPECT_TRUE(u.os.files[exe].readOnly) << "restored with its attributes";
+    EXPECT_EQ(u.os.files.count(kept), 0u);
+    EXPECT_TRUE(u.os.machineStrings[setup::kRunOnceKey].empty());
+}
+
 }  // namespace
