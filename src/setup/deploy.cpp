@@ -155,6 +155,15 @@ bool ScheduleReplacement(platform::OsServices& os, const std::string& waiting, c
     return false;
 }
 
+// The 95 family's restart renames (WININIT.INI) know short names only: a
+// file with a long name would end up under its short one.
+bool LongNameLostAtRestart(platform::OsServices& os, const std::string& path) {
+    if (!IsWin9X(os)) return false;
+    const std::string shortPath = GetShortPath(os, path);
+    const auto name = [](const std::string& p) { return platform::UCase(p.substr(p.find_last_of('\\') + 1)); };
+    return name(shortPath) != name(path);
+}
+
 // A file that a program holds is replaced when Windows next starts, before
 // any program can hold it: the new content waits beside it under a name of
 // its own, and at the restart the previous content moves aside beside it
@@ -165,6 +174,10 @@ bool ScheduleReplacement(platform::OsServices& os, const std::string& waiting, c
 FileResult ReplaceAtRestart(Context& ctx, const std::string& source, FileOutcome& outcome) {
     auto& os = ctx.os;
     const std::string& destination = outcome.destination;
+    if (LongNameLostAtRestart(os, destination)) {
+        outcome.trouble = "the restart would leave it under its short name";
+        return FileResult::kInUse;
+    }
     const std::string waiting = UnusedNameBeside(os, destination, kReplacementSuffix);
     const std::string kept = ctx.state.Record.KeptAtRestartPath(os, destination);
     uint64_t size = 0;

@@ -219,6 +219,29 @@ TEST_P(ReplaceTest, FileInUseIsReplacedAtTheRestart) {
     }
 }
 
+// The 95 family's restart renames know short names only: a file in use
+// with a long name is reported as not replaced rather than left under its
+// short name by the restart.
+TEST_P(ReplaceTest, ALongNameInUseKeepsItsName) {
+    Deployment d;
+    Configure(d);
+    d.List("", "HELDLONGNAME.DAT", "DAT");
+    const std::string dest = kProduct + "\\HELDLONGNAME.DAT";
+    d.os.AddFile(dest, "old");
+    d.os.files[dest].inUse = true;
+    d.state.FilesInUse = {dest};
+    d.os.shortNames[dest] = kProduct + "\\HELDLO~1.DAT";
+    d.Deploy();
+    const bool replaced = GetParam() != Replacing::kWindows9x;
+    EXPECT_EQ(d.state.Summary.replacedAtRestart, replaced ? 1 : 0);
+    EXPECT_EQ(d.os.atRestart.empty(), !replaced);
+    EXPECT_EQ(d.Content(dest), "old");
+    if (!replaced) {
+        EXPECT_EQ(d.window.texts, std::vector<std::string>{"Could not copy file (Source: C:\\PKG\\HELDLONGNAME.DAT - "
+                                                           "Destnation: " + dest + ")"});
+    }
+}
+
 class RenameTest : public ReplaceTest {};
 
 // Renaming: when the old file cannot be set aside (in use on the 95 family)
