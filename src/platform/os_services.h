@@ -157,7 +157,8 @@ public:
     // Milliseconds since some fixed moment; wraps after 49 days.
     virtual uint32_t TickCount() = 0;
 
-    // Opens the file for reading, or null when it cannot be opened.
+    // Opens the file for reading, or null when it cannot be opened. While it
+    // is open, others may read the file but not write, rename or delete it.
     virtual std::unique_ptr<InputFile> OpenForReading(const std::string& path) = 0;
 
     // Takes the machine-wide lock that lets one installation run at a time,

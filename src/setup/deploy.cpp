@@ -35,11 +35,31 @@ const char* Regsvr32Meaning(uint32_t code) {
     return "";
 }
 
+// Opens the file so that nobody can change it until its registration is
+// settled, and checks it holds what was installed: a program that the
+// registration runs, or loads, as an administrator is exactly the one
+// installed. False, with the failure reported and logged, otherwise.
+bool HeldAsInstalled(Context& ctx, MainWindow& window, PendingRegistration& pending) {
+    std::shared_ptr<platform::InputFile> held = ctx.os.OpenForReading(pending.file);
+    Sha256Digest digest;
+    const bool same = held && (pending.digest.empty() || (HashOpenFile(ctx.os, *held, digest) &&
+                                                          ToHex(digest) == pending.digest));
+    if (same) {
+        pending.held = std::move(held);
+        return true;
+    }
+    ReportFileError(ctx, window, kRegisterFailed, pending.file);
+    ctx.state.Log.Write(Cat({pending.file, ": could not register: it is not what was installed (changed or gone "
+                                           "since); nothing was run"}));
+    return false;
+}
+
 // Starts the registration program; false, with the failure reported and
 // logged, when it cannot start.
 bool StartRegistration(Context& ctx, MainWindow& window, PendingRegistration& pending) {
     if (pending.attempt == 1)
         ctx.state.Record.Note(RecordKind::kRegistered, {pending.byRegsvr32 ? kByRegsvr32 : kByServer, pending.file});
+    if (!HeldAsInstalled(ctx, window, pending)) return false;
     try {
         // In the file's own folder: what it loads by name comes from where
         // it is installed, never from the download folder the installer runs in.
@@ -73,7 +93,7 @@ bool RegistrationFor(Context& ctx, PendingRegistration& pending, const std::stri
 // and the DLLs it imports, and would hold a file that the walk has yet to
 // replace.
 void QueueRegistration(Context& ctx, FileOutcome& outcome, const std::string& extension) {
-    PendingRegistration pending{outcome.destination, "", false, nullptr, 0, 1, ""};
+    PendingRegistration pending{outcome.destination, "", false, nullptr, 0, 1, "", outcome.digest, nullptr};
     if (!RegistrationFor(ctx, pending, extension)) return;
     outcome.registration = Registration::kQueued;
     outcome.command = pending.command;
@@ -85,7 +105,7 @@ void QueueRegistration(Context& ctx, FileOutcome& outcome, const std::string& ex
 // file, named by its path. A type library is registered now, from its
 // waiting copy, for the path it will have.
 void RegisterAfterRestart(Context& ctx, MainWindow& window, FileOutcome& outcome, const std::string& extension) {
-    PendingRegistration pending{outcome.destination, "", false, nullptr, 0, 1, outcome.waiting};
+    PendingRegistration pending{outcome.destination, "", false, nullptr, 0, 1, outcome.waiting, "", nullptr};
     if (!RegistrationFor(ctx, pending, extension)) return;
     outcome.registration = Registration::kAfterRestart;
     outcome.command = pending.command;
@@ -219,7 +239,8 @@ FileResult ReplaceExisting(Context& ctx, const std::string& source, FileOutcome&
     if (!kept.empty()) {
         uint64_t size = 0;
         const std::string before = RecordDigest(ctx, destination);
-        ctx.state.Record.Note(RecordKind::kReplaced, {destination, kept, before, RecordDigest(ctx, source, &size)});
+        outcome.digest = RecordDigest(ctx, source, &size);
+        ctx.state.Record.Note(RecordKind::kReplaced, {destination, kept, before, outcome.digest});
         ctx.state.Record.AddInstalled(size);
     }
     if (!CopyToTemporary(os, source, temporary)) return FileResult::kCopyFailed;
@@ -240,9 +261,10 @@ FileResult ReplaceExisting(Context& ctx, const std::string& source, FileOutcome&
 // would cost another new name in the folder for every file. The record has
 // its size, so that the uninstall knows a copy that a kill cut short.
 // A copy that a killed install began is finished over what it left.
-FileResult CopyNew(Context& ctx, const std::string& source, const std::string& destination, bool overCutShort) {
+FileResult CopyNew(Context& ctx, FileOutcome& outcome, const std::string& destination, bool overCutShort) {
+    const std::string& source = outcome.source;
     uint64_t size = 0;
-    const std::string digest = RecordDigest(ctx, source, &size);
+    const std::string digest = outcome.digest = RecordDigest(ctx, source, &size);
     ctx.state.Record.Note(RecordKind::kCreated, {destination, digest, Number(static_cast<long>(size))});
     ctx.state.Record.AddInstalled(size);
     return ctx.os.CopyFileA(source, destination, overCutShort ? 0 : 1) ? FileResult::kCopied : FileResult::kCopyFailed;
@@ -255,13 +277,13 @@ FileResult CopyNew(Context& ctx, const std::string& source, const std::string& d
 FileResult CopyOne(Context& ctx, FileOutcome& outcome, const Destination& destination) {
     const bool exists = !ctx.os.FindFile(destination.path).empty();
     const bool cutShort = exists && !destination.replace && ctx.state.Record.CopyCutShort(destination.path);
-    if (cutShort) return CopyNew(ctx, outcome.source, destination.path, true);
+    if (cutShort) return CopyNew(ctx, outcome, destination.path, true);
     if (exists && !destination.replace) {
         ctx.state.Record.Note(RecordKind::kKept, {destination.path});
         return FileResult::kKept;
     }
     if (exists) return ReplaceExisting(ctx, outcome.source, outcome);
-    return CopyNew(ctx, outcome.source, destination.path, false);
+    return CopyNew(ctx, outcome, destination.path, false);
 }
 
 // A file in the system directory is shared with other programs: its count
@@ -424,9 +446,12 @@ bool TakeResult(Context& ctx, MainWindow& window, const PendingRegistration& pen
 
 // Registers a type library at its turn: true when settled. One that does
 // not load is tried once more after the others.
-bool RegisterTypeLibraryOf(Context& ctx, MainWindow& window, const PendingRegistration& pending) {
+bool RegisterTypeLibraryOf(Context& ctx, MainWindow& window, PendingRegistration& pending) {
     if (pending.attempt == 1) ctx.state.Record.Note(RecordKind::kRegistered, {kByTypeLibrary, pending.file});
-    switch (RegisterTypeLibraryResult(ctx, Quoted(pending.file), pending.loadFrom)) {
+    if (pending.loadFrom.empty() && !HeldAsInstalled(ctx, window, pending)) return true;
+    const TypeLibResult result = RegisterTypeLibraryResult(ctx, Quoted(pending.file), pending.loadFrom);
+    pending.held.reset();
+    switch (result) {
     case TypeLibResult::kRegistered:
         ctx.state.Log.Write(Cat({pending.file, ": registered with the type-library calls"}));
         return true;
@@ -451,12 +476,14 @@ bool Ended(Context& ctx, MainWindow& window, PendingRegistration& pending, bool&
     if (ctx.os.ProgramEnded(pending.program, code)) {
         ctx.os.CloseProgram(pending.program);
         pending.program = nullptr;
+        pending.held.reset();
         settled = TakeResult(ctx, window, pending, code);
         return true;
     }
     if (ctx.os.TickCount() - pending.startedAt < kRegistrationLimitMs) return false;
     ctx.os.CloseProgram(pending.program);  // left running
     pending.program = nullptr;
+    pending.held.reset();
     RegistrationFailed(ctx, window, pending,
                        Cat({pending.command, " still running after ", Number(kRegistrationLimitMs / 1000),
                             " s; result unknown"}));

@@ -35,6 +35,7 @@ struct FileOutcome {
     std::string command;  // the registration command line
     std::string trouble;  // why the copy failed, when a runtime error says more
     std::string waiting;  // where the new content waits for the restart (kAtRestart)
+    std::string digest;   // the SHA-256 installed, where a record is kept
 };
 
 class InstallLog {

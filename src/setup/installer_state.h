@@ -34,6 +34,8 @@ struct PendingRegistration {
     uint32_t startedAt = 0;                   // TickCount when started
     int attempt = 1;
     std::string loadFrom;  // a type library's waiting copy, when it is replaced at the restart
+    std::string digest;    // the SHA-256 the file must hold when it is registered; empty: not checked
+    std::shared_ptr<platform::InputFile> held;  // keeps writers out while it is registered
 };
 
 struct InstallerState {

@@ -223,6 +223,11 @@ bool HashFile(platform::OsServices& os, const std::string& path, Sha256Digest& d
     return Hash(*file, buffer, digest, nullptr, EngineFor(os));
 }
 
+bool HashOpenFile(platform::OsServices& os, platform::InputFile& file, Sha256Digest& digest) {
+    std::vector<uint8_t> buffer(kChunk);
+    return Hash(file, buffer, digest, nullptr, EngineFor(os));
+}
+
 std::string SealLine(const std::string& name, const Sha256Digest& digest) {
     return platform::Cat({ToHex(digest), "  ", name, "\n"});
 }

@@ -70,6 +70,8 @@ SealCheck CheckSeal(platform::OsServices& os, const std::string& folder, const s
 // The file's digest, and its size where asked; false when it cannot be
 // opened or read.
 bool HashFile(platform::OsServices& os, const std::string& path, Sha256Digest& digest, uint64_t* size = nullptr);
+// The SHA-256 of the rest of an open file.
+bool HashOpenFile(platform::OsServices& os, platform::InputFile& file, Sha256Digest& digest);
 
 // A SHA256SUMS line as sha256sum writes it in text mode: "<hex>  <name>\n".
 std::string SealLine(const std::string& name, const Sha256Digest& digest);

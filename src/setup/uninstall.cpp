@@ -127,7 +127,7 @@ public:
         case UndoAction::kRemoveTemporary:
         case UndoAction::kDelete: return Delete(step.path);
         case UndoAction::kRestore: return Restore(step.path, step.other);
-        case UndoAction::kUnregister: return Unregister(step.path, step.other);
+        case UndoAction::kUnregister: return Unregister(step.path, step.other, step.value);
         case UndoAction::kSetSetting: return SetSetting(step);
         case UndoAction::kRemoveSetting: return RemoveSetting(step);
         case UndoAction::kLowerShared:
@@ -231,7 +231,14 @@ private:
         Log(step.path + ": its replacement at the next restart withdrawn");
     }
 
-    void Unregister(const std::string& path, const std::string& how) {
+    // What runs or loads the file as an administrator is checked on a
+    // handle that keeps writers out until it is done: the file must hold
+    // what the plan saw (`digest`, when the plan gives one).
+    void Unregister(const std::string& path, const std::string& how, const std::string& digest) {
+        const std::unique_ptr<platform::InputFile> held = ctx_.os.OpenForReading(path);
+        Sha256Digest now;
+        if (!held || (!digest.empty() && (!HashOpenFile(ctx_.os, *held, now) || ToHex(now) != digest)))
+            return Failed(path, "not unregistered: it changed since the removal looked at it");
         if (how == kByTypeLibrary) {
             const int32_t result = ctx_.os.UnregisterTypeLibrary(platform::AnsiToWide(path));
             if (result == 0) return Log(path + ": unregistered with the type-library calls");

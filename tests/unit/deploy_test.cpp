@@ -7,6 +7,7 @@
 
 #include "fakes.h"
 #include "platform/runtime_error.h"
+#include "platform/text.h"
 #include "setup/deploy.h"
 
 namespace {
@@ -342,6 +343,26 @@ TEST(DeployTest, ProgramThatCannotStartIsReportedAndTheWalkGoesOn) {
               (std::vector<std::string>{"Could not register file C:\\Vantrel\\A.DLL", "Could not register file C:\\Vantrel\\B.EXE"}));
     EXPECT_EQ(d.os.programs, std::vector<std::string>{kRegsvr32 + "\"C:\\Vantrel\\C.DLL\""});
     EXPECT_EQ(d.state.LastFileFailure, "Could not register file C:\\Vantrel\\B.EXE");
+}
+
+// A file registered as an administrator is checked, on a handle that keeps
+// writers out until its registration is settled, to hold what was
+// installed: one changed since (by anyone who may write the host folder)
+// is never run or loaded.
+TEST(DeployTest, AFileChangedSinceItsCopyIsNotRegistered) {
+    for (const char* name : {"A.DLL", "B.EXE", "T.TLB"}) {
+        Deployment d;
+        const std::string path = std::string("C:\\Vantrel\\") + name;
+        d.os.AddFile(path, "planted");
+        d.os.typeLibraries.insert(platform::AnsiToWide(path));
+        d.state.Registrations.push_back({path, "", false, nullptr, 0, 1, "", "digest of what was installed", nullptr});
+        if (name[0] == 'A') d.state.Registrations.back().command = kRegsvr32 + "\"" + path + "\"";
+        if (name[0] == 'B') d.state.Registrations.back().command = "\"" + path + "\" /RegServer";
+        d.Wait();
+        EXPECT_TRUE(d.os.programs.empty()) << name;
+        EXPECT_TRUE(d.os.registeredTypeLibraries.empty()) << name;
+        EXPECT_EQ(d.window.texts, std::vector<std::string>{"Could not register file " + path}) << name;
+    }
 }
 
 struct RegistrationCase {
