@@ -53,7 +53,9 @@ private:
         switch (e.kind) {
         case RecordKind::kTemporary: UndoTemporary(Field(e, 0)); break;
         case RecordKind::kCreated: UndoCreated(e, cutShort_.count(index) != 0); break;
-        case RecordKind::kReplaced: UndoReplaced(Field(e, 0), Field(e, 1), Field(e, 2), Field(e, 3)); break;
+        case RecordKind::kReplaced:
+            UndoReplaced(Field(e, 0), Field(e, 1), Field(e, 2), Field(e, 3), cutShort_.count(index) != 0);
+            break;
         case RecordKind::kRegistered: UndoRegistered(Field(e, 0), Field(e, 1), index); break;
         case RecordKind::kShared: UndoShared(Field(e, 0)); break;
         case RecordKind::kSetting: UndoSetting(e); break;
@@ -92,17 +94,22 @@ private:
         digests_[Key(path)] = std::string();
     }
 
+    // A file gone since is left gone: a later host update may have deleted
+    // it on purpose, and the path may now lead elsewhere. Only a replacement
+    // cut short between its renames (the old file set aside, the new one
+    // still beside it: both temporaries there) gets its previous content back.
     void UndoReplaced(const std::string& path, const std::string& kept, const std::string& before,
-                      const std::string& installed) {
+                      const std::string& installed, bool maybeCutShort) {
+        const bool torn = maybeCutShort && !Digest(path + kSetAsideSuffix).empty() &&
+                          !Digest(path + kReplacementSuffix).empty();
         UndoTemporaries(path);
         const std::string now = Digest(path);
-        if (now == before && !now.empty()) return;  // never replaced
+        if (now.empty() && !torn) return Leave(path, "gone since it was installed; not put back");
+        if (now == before) return;  // never replaced
         if (!now.empty() && now != installed) return Leave(path, "changed since it was installed");
         if (!Allowed(path) || !Allowed(kept)) return Leave(path, "outside the folders an uninstall may change");
-        if (Digest(kept).empty() || Digest(kept) != before) {
-            if (!now.empty()) Leave(path, "its previous content is no longer kept");
-            return;
-        }
+        if (Digest(kept).empty() || Digest(kept) != before)
+            return Leave(path, "its previous content is no longer kept");
         UndoStep step = Step(UndoAction::kRestore, path);
         step.other = kept;
         steps_.push_back(step);
@@ -129,7 +136,7 @@ private:
             return;
         }
         if (kept.empty()) return Leave(path, "its previous content was not kept");
-        UndoReplaced(path, kept, Digest(kept), Field(e, 4));
+        UndoReplaced(path, kept, Digest(kept), Field(e, 4), false);
     }
 
     // Only a file this product created is unregistered, and only when it is

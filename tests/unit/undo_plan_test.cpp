@@ -154,7 +154,8 @@ TEST(UndoPlanTest, ACopyAKillCutShortGoes) {
 
 // Two installs: the second replaced the file again and wrote the value
 // again. One uninstall goes back to before the first; a killed install's
-// file set aside but not yet replaced comes back too.
+// file set aside between its renames (both temporaries beside it) comes
+// back too, but not a file gone since for any other reason.
 TEST(UndoPlanTest, TwoInstallsGoBackToBeforeTheFirst) {
     std::vector<RecordEntry> record = {
         {RecordKind::kReplaced, {"C:\\V\\R.TXT", kKept + "1\\R.TXT", "old-r", "new-r"}},
@@ -164,13 +165,22 @@ TEST(UndoPlanTest, TwoInstallsGoBackToBeforeTheFirst) {
         {RecordKind::kReplaced, {"C:\\V\\B.TXT", kKept + "2\\B.TXT", "old-b", "new-b"}}};
     World w;
     w.files = {{"C:\\V\\R.TXT", "newer-r"}, {kKept + "1\\R.TXT", "old-r"}, {kKept + "2\\R.TXT", "new-r"},
-               {kKept + "2\\B.TXT", "old-b"}};  // B.TXT set aside when the install was killed
+               {kKept + "2\\B.TXT", "old-b"},  // B.TXT set aside when the install was killed
+               {"C:\\V\\B.TXT.old~", "old-b"}, {"C:\\V\\B.TXT.new~", "new-b"}};
     w.settings[kIni + "[WEB]UPDATEONLINE"] = "WEB140";
-    EXPECT_EQ(Plan(record, w), (std::vector<std::string>{"restore C:\\V\\B.TXT | " + kKept + "2\\B.TXT",
-                                                         "set setting " + kIni + " | WEB = WEB130",
-                                                         "restore C:\\V\\R.TXT | " + kKept + "2\\R.TXT",
-                                                         "set setting " + kIni + " | WEB = WEB110",
-                                                         "restore C:\\V\\R.TXT | " + kKept + "1\\R.TXT"}));
+    const std::vector<std::string> rest = {"set setting " + kIni + " | WEB = WEB130",
+                                           "restore C:\\V\\R.TXT | " + kKept + "2\\R.TXT",
+                                           "set setting " + kIni + " | WEB = WEB110",
+                                           "restore C:\\V\\R.TXT | " + kKept + "1\\R.TXT"};
+    std::vector<std::string> expected = {"remove temporary C:\\V\\B.TXT.new~", "remove temporary C:\\V\\B.TXT.old~",
+                                         "restore C:\\V\\B.TXT | " + kKept + "2\\B.TXT"};
+    expected.insert(expected.end(), rest.begin(), rest.end());
+    EXPECT_EQ(Plan(record, w), expected);
+    w.files.erase("C:\\V\\B.TXT.new~");  // the new content was in place: the file was deleted since
+    expected = {"remove temporary C:\\V\\B.TXT.old~",
+                "leave C:\\V\\B.TXT | gone since it was installed; not put back"};
+    expected.insert(expected.end(), rest.begin(), rest.end());
+    EXPECT_EQ(Plan(record, w), expected);
 }
 
 // A record naming files outside the host, system, Start-menu and record
