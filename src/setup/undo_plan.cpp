@@ -176,7 +176,7 @@ private:
         step.value = Field(e, 4);
         step.sectionMade = state == "no section";
         steps_.push_back(step);
-        settings_[file + "\t" + section + "\t" + key] = {state == "value", Field(e, 4)};
+        settings_[SettingKey(file, section, key)] = {state == "value", Field(e, 4)};
     }
 
     void UndoStartMenu(const RecordEntry& e) {
@@ -189,6 +189,10 @@ private:
     // ---- what the machine will hold once the steps so far are taken
 
     static std::string Key(const std::string& path) { return platform::UCase(path); }
+    // Settings files, sections and keys are named without regard to case.
+    static std::string SettingKey(const std::string& file, const std::string& section, const std::string& key) {
+        return platform::UCase(platform::Cat({file, "\t", section, "\t", key}));
+    }
 
     std::string Digest(const std::string& path) {
         const auto known = digests_.find(Key(path));
@@ -201,7 +205,7 @@ private:
     }
 
     bool Setting(const std::string& file, const std::string& section, const std::string& key, std::string& value) {
-        const auto known = settings_.find(file + "\t" + section + "\t" + key);
+        const auto known = settings_.find(SettingKey(file, section, key));
         if (known == settings_.end()) return world_.SettingValue(file, section, key, value);
         value = known->second.second;
         return known->second.first;
@@ -244,7 +248,7 @@ private:
     std::vector<UndoStep> steps_;
     std::map<std::string, std::string> digests_;  // by upper-cased path; empty: no file
     std::map<std::string, uint32_t> counts_;
-    std::map<std::string, std::pair<bool, std::string>> settings_;  // present, value
+    std::map<std::string, std::pair<bool, std::string>> settings_;  // by SettingKey: present, value
     std::set<std::string> stillShared_;
     std::set<std::size_t> cutShort_;  // entries that an install killed after them may have left unfinished
 };

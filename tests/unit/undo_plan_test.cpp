@@ -183,6 +183,23 @@ TEST(UndoPlanTest, TwoInstallsGoBackToBeforeTheFirst) {
     EXPECT_EQ(Plan(record, w), expected);
 }
 
+// A value two installs wrote, each naming the settings file as the host
+// folder was spelt then, is undone once (the first was killed before it
+// wrote it), or set back to what it was before the first.
+TEST(UndoPlanTest, AValueIsUndoneOnceHoweverItsFileIsSpelt) {
+    const std::string upper = "C:\\V\\SYS\\TOVASK.INI";
+    World w;
+    w.settings[kIni + "[WEB]UPDATEONLINE"] = w.settings[upper + "[WEB]UPDATEONLINE"] = "WEB130";
+    std::vector<RecordEntry> record = {{RecordKind::kSetting, {kIni, "WEB", "UPDATEONLINE", "absent", "", "WEB130"}},
+                                       {RecordKind::kSetting, {upper, "WEB", "UPDATEONLINE", "absent", "", "WEB130"}}};
+    EXPECT_EQ(Plan(record, w), std::vector<std::string>{"remove setting " + upper + " | WEB"});
+    w.settings[kIni + "[WEB]UPDATEONLINE"] = w.settings[upper + "[WEB]UPDATEONLINE"] = "WEB140";
+    record[0].fields = {kIni, "WEB", "UPDATEONLINE", "value", "WEB110", "WEB130"};
+    record[1].fields = {upper, "WEB", "UPDATEONLINE", "value", "WEB130", "WEB140"};
+    EXPECT_EQ(Plan(record, w), (std::vector<std::string>{"set setting " + upper + " | WEB = WEB130",
+                                                         "set setting " + kIni + " | WEB = WEB110"}));
+}
+
 // A record naming files outside the host, system, Start-menu and record
 // folders changes nothing there.
 TEST(UndoPlanTest, NothingOutsideTheAllowedFoldersIsTouched) {
