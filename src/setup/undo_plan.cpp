@@ -139,12 +139,15 @@ private:
         UndoReplaced(path, kept, Digest(kept), Field(e, 4), false);
     }
 
-    // Only a file this product created is unregistered, and only when it is
-    // deleted: unchanged, and no other program still counts it.
+    // Only a file this product created is unregistered, and only while it
+    // holds the content this registration registered (the newest installed
+    // before it) and no other program still counts it. Each content is
+    // unregistered once, however many installs registered it again.
     void UndoRegistered(const std::string& how, const std::string& path, std::size_t index) {
-        const RecordEntry* created = CreatedBefore(path, index);
-        if (!created || Digest(path) != Field(*created, 1)) return;
+        const std::string registered = InstalledBefore(path, index);
+        if (!CreatedBefore(path, index) || registered.empty() || Digest(path) != registered) return;
         if (SharedEntry(path) && CountNow(path) > 1) return;
+        if (!unregistered_.insert(Key(path) + "\t" + registered).second) return;
         UndoStep step = Step(UndoAction::kUnregister, path);
         step.other = how;
         steps_.push_back(step);
@@ -217,6 +220,19 @@ private:
         return nullptr;
     }
 
+    // The SHA-256 of what the newest install step before `index` put at the
+    // path (created, replaced, or replaced at the restart); empty when none.
+    std::string InstalledBefore(const std::string& path, std::size_t index) const {
+        for (std::size_t i = index; i-- > 0;) {
+            const RecordEntry& e = record_[i];
+            if (Key(Field(e, 0)) != Key(path)) continue;
+            if (e.kind == RecordKind::kCreated) return Field(e, 1);
+            if (e.kind == RecordKind::kReplaced) return Field(e, 3);
+            if (e.kind == RecordKind::kPending) return Field(e, 4);
+        }
+        return std::string();
+    }
+
     bool SharedEntry(const std::string& path) const {
         for (const RecordEntry& e : record_)
             if (e.kind == RecordKind::kShared && Key(Field(e, 0)) == Key(path)) return true;
@@ -250,6 +266,7 @@ private:
     std::map<std::string, uint32_t> counts_;
     std::map<std::string, std::pair<bool, std::string>> settings_;  // by SettingKey: present, value
     std::set<std::string> stillShared_;
+    std::set<std::string> unregistered_;  // upper-cased path, tab, the content's SHA-256
     std::set<std::size_t> cutShort_;  // entries that an install killed after them may have left unfinished
 };
 
