@@ -139,18 +139,33 @@ private:
         UndoReplaced(path, kept, Digest(kept), Field(e, 4), false);
     }
 
-    // Only a file this product created is unregistered, and only while it
-    // holds the content this registration registered (the newest installed
-    // before it) and no other program still counts it. Each content is
+    // Only a file this product created is unregistered, and only while the
+    // content this registration registered (the newest installed before it)
+    // is at hand and no other program still counts the file. Each content is
     // unregistered once, however many installs registered it again.
     void UndoRegistered(const std::string& how, const std::string& path, std::size_t index) {
-        const std::string registered = InstalledBefore(path, index);
-        if (!CreatedBefore(path, index) || registered.empty() || Digest(path) != registered) return;
-        if (SharedEntry(path) && CountNow(path) > 1) return;
-        if (!unregistered_.insert(Key(path) + "\t" + registered).second) return;
-        UndoStep step = Step(UndoAction::kUnregister, path);
+        const RecordEntry* installed = InstalledBefore(path, index);
+        if (!installed || !CreatedBefore(path, index)) return;
+        const std::string holder = HolderOf(*installed, how);
+        if (holder.empty() || (SharedEntry(path) && CountNow(path) > 1)) return;
+        if (!unregistered_.insert(Key(path) + "\t" + InstalledDigest(*installed)).second) return;
+        UndoStep step = Step(UndoAction::kUnregister, holder);
         step.other = how;
         steps_.push_back(step);
+    }
+
+    // Where the content an install step installed is now: at its path; or,
+    // for a type library registered from its copy waiting for the restart,
+    // in that copy (the registration names the library, not where it lies).
+    // Empty when it is in neither.
+    std::string HolderOf(const RecordEntry& installed, const std::string& how) {
+        const std::string& path = Field(installed, 0);
+        const std::string& waiting = Field(installed, 1);
+        const std::string digest = InstalledDigest(installed);
+        if (digest.empty()) return std::string();
+        if (Digest(path) == digest) return path;
+        const bool waits = installed.kind == RecordKind::kPending && how == kByTypeLibrary;
+        return waits && Allowed(waiting) && Digest(waiting) == digest ? waiting : std::string();
     }
 
     void UndoShared(const std::string& path) {
@@ -220,17 +235,20 @@ private:
         return nullptr;
     }
 
-    // The SHA-256 of what the newest install step before `index` put at the
-    // path (created, replaced, or replaced at the restart); empty when none.
-    std::string InstalledBefore(const std::string& path, std::size_t index) const {
+    // The newest install step before `index` that put content at the path:
+    // created, replaced, or replaced at the restart.
+    const RecordEntry* InstalledBefore(const std::string& path, std::size_t index) const {
         for (std::size_t i = index; i-- > 0;) {
             const RecordEntry& e = record_[i];
-            if (Key(Field(e, 0)) != Key(path)) continue;
-            if (e.kind == RecordKind::kCreated) return Field(e, 1);
-            if (e.kind == RecordKind::kReplaced) return Field(e, 3);
-            if (e.kind == RecordKind::kPending) return Field(e, 4);
+            const bool installs = e.kind == RecordKind::kCreated || e.kind == RecordKind::kReplaced ||
+                                  e.kind == RecordKind::kPending;
+            if (installs && Key(Field(e, 0)) == Key(path)) return &e;
         }
-        return std::string();
+        return nullptr;
+    }
+
+    static const std::string& InstalledDigest(const RecordEntry& e) {
+        return Field(e, e.kind == RecordKind::kCreated ? 1 : e.kind == RecordKind::kReplaced ? 3 : 4);
     }
 
     bool SharedEntry(const std::string& path) const {
