@@ -54,7 +54,7 @@ private:
         case RecordKind::kTemporary: UndoTemporary(Field(e, 0)); break;
         case RecordKind::kCreated: UndoCreated(e, cutShort_.count(index) != 0); break;
         case RecordKind::kReplaced:
-            UndoReplaced(Field(e, 0), Field(e, 1), Field(e, 2), Field(e, 3), cutShort_.count(index) != 0);
+            UndoReplaced(Field(e, 0), Field(e, 1), Field(e, 2), Field(e, 3), TornBetweenRenames(e, index));
             break;
         case RecordKind::kRegistered: UndoRegistered(Field(e, 0), Field(e, 1), index); break;
         case RecordKind::kShared: UndoShared(Field(e, 0)); break;
@@ -96,12 +96,9 @@ private:
 
     // A file gone since is left gone: a later host update may have deleted
     // it on purpose, and the path may now lead elsewhere. Only a replacement
-    // cut short between its renames (the old file set aside, the new one
-    // still beside it: both temporaries there) gets its previous content back.
+    // cut short between its renames gets its previous content back.
     void UndoReplaced(const std::string& path, const std::string& kept, const std::string& before,
-                      const std::string& installed, bool maybeCutShort) {
-        const bool torn = maybeCutShort && !Digest(path + kSetAsideSuffix).empty() &&
-                          !Digest(path + kReplacementSuffix).empty();
+                      const std::string& installed, bool torn) {
         UndoTemporaries(path);
         const std::string now = Digest(path);
         if (now.empty() && !torn) return Leave(path, "gone since it was installed; not put back");
@@ -115,6 +112,20 @@ private:
         steps_.push_back(step);
         digests_[Key(path)] = before;
         digests_[Key(kept)] = std::string();
+    }
+
+    // Whether a replacement that a kill may have cut short left its file
+    // gone between its renames (the old file set aside, the new one not yet
+    // in place): both its temporaries are still on the machine, or the next
+    // install found nothing at the path and created it anew.
+    bool TornBetweenRenames(const RecordEntry& e, std::size_t index) {
+        if (!cutShort_.count(index)) return false;
+        const std::string& path = Field(e, 0);
+        if (!world_.FileDigest(path + kSetAsideSuffix).empty() && !world_.FileDigest(path + kReplacementSuffix).empty())
+            return true;
+        for (std::size_t i = index + 1; i < record_.size(); ++i)
+            if (Installs(record_[i], path)) return record_[i].kind == RecordKind::kCreated;
+        return false;
     }
 
     // Before the restart the waiting copy is still there and the file as it
@@ -238,13 +249,15 @@ private:
     // The newest install step before `index` that put content at the path:
     // created, replaced, or replaced at the restart.
     const RecordEntry* InstalledBefore(const std::string& path, std::size_t index) const {
-        for (std::size_t i = index; i-- > 0;) {
-            const RecordEntry& e = record_[i];
-            const bool installs = e.kind == RecordKind::kCreated || e.kind == RecordKind::kReplaced ||
-                                  e.kind == RecordKind::kPending;
-            if (installs && Key(Field(e, 0)) == Key(path)) return &e;
-        }
+        for (std::size_t i = index; i-- > 0;)
+            if (Installs(record_[i], path)) return &record_[i];
         return nullptr;
+    }
+
+    static bool Installs(const RecordEntry& e, const std::string& path) {
+        const bool installs =
+            e.kind == RecordKind::kCreated || e.kind == RecordKind::kReplaced || e.kind == RecordKind::kPending;
+        return installs && Key(Field(e, 0)) == Key(path);
     }
 
     static const std::string& InstalledDigest(const RecordEntry& e) {
