@@ -69,7 +69,7 @@ private:
 
     void UndoTemporary(const std::string& path) {
         if (Allowed(path) && !Digest(path).empty()) Add(UndoAction::kRemoveTemporary, path);
-        digests_[Key(path)] = std::string();
+        Simulate(path, std::string(), 0);
     }
 
     // The temporaries an install writes beside a file it creates or
@@ -80,7 +80,7 @@ private:
     }
 
     // A copy that a kill cut short is no larger than what was to be
-    // installed, and is deleted as well.
+    // installed, as the steps after this one leave it, and is deleted as well.
     void UndoCreated(const RecordEntry& e, bool maybeCutShort) {
         const std::string& path = Field(e, 0);
         UndoTemporaries(path);
@@ -88,10 +88,10 @@ private:
         if (now.empty()) return;  // already gone
         if (!Allowed(path)) return Leave(path, "outside the folders an uninstall may change");
         if (stillShared_.count(Key(path))) return Leave(path, "other programs still use it");
-        const bool cutShort = maybeCutShort && world_.FileSize(path) <= std::strtoull(Field(e, 2).c_str(), nullptr, 10);
+        const bool cutShort = maybeCutShort && Size(path) <= std::strtoull(Field(e, 2).c_str(), nullptr, 10);
         if (now != Field(e, 1) && !cutShort) return Leave(path, "changed since it was installed");
         Add(UndoAction::kDelete, path);
-        digests_[Key(path)] = std::string();
+        Simulate(path, std::string(), 0);
     }
 
     // A file gone since is left gone: a later host update may have deleted
@@ -110,8 +110,8 @@ private:
         UndoStep step = Step(UndoAction::kRestore, path);
         step.other = kept;
         steps_.push_back(step);
-        digests_[Key(path)] = before;
-        digests_[Key(kept)] = std::string();
+        Simulate(path, before, Size(kept));
+        Simulate(kept, std::string(), 0);
     }
 
     // Whether a replacement that a kill may have cut short left its file
@@ -143,7 +143,7 @@ private:
             step.other = waiting;
             step.value = kept;
             steps_.push_back(step);
-            digests_[Key(waiting)] = std::string();
+            Simulate(waiting, std::string(), 0);
             return;
         }
         if (kept.empty()) return Leave(path, "its previous content was not kept");
@@ -224,8 +224,17 @@ private:
     }
 
     std::string Digest(const std::string& path) {
-        const auto known = digests_.find(Key(path));
-        return known != digests_.end() ? known->second : world_.FileDigest(path);
+        const auto known = files_.find(Key(path));
+        return known != files_.end() ? known->second.digest : world_.FileDigest(path);
+    }
+
+    uint64_t Size(const std::string& path) {
+        const auto known = files_.find(Key(path));
+        return known != files_.end() ? known->second.size : world_.FileSize(path);
+    }
+
+    void Simulate(const std::string& path, const std::string& digest, uint64_t size) {
+        files_[Key(path)] = {digest, size};
     }
 
     uint32_t CountNow(const std::string& path) {
@@ -293,7 +302,11 @@ private:
     UndoWorld& world_;
     const std::vector<std::string>& allowed_;
     std::vector<UndoStep> steps_;
-    std::map<std::string, std::string> digests_;  // by upper-cased path; empty: no file
+    struct FileNow {
+        std::string digest;  // empty: no file
+        uint64_t size;
+    };
+    std::map<std::string, FileNow> files_;  // by upper-cased path
     std::map<std::string, uint32_t> counts_;
     std::map<std::string, std::pair<bool, std::string>> settings_;  // by SettingKey: present, value
     std::set<std::string> stillShared_;
