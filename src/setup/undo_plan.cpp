@@ -57,7 +57,7 @@ private:
             UndoReplaced(Field(e, 0), Field(e, 1), Field(e, 2), Field(e, 3), TornBetweenRenames(e, index));
             break;
         case RecordKind::kRegistered: UndoRegistered(Field(e, 0), Field(e, 1), index); break;
-        case RecordKind::kShared: UndoShared(Field(e, 0)); break;
+        case RecordKind::kShared: UndoShared(e, index); break;
         case RecordKind::kSetting: UndoSetting(e); break;
         case RecordKind::kStartMenu: UndoStartMenu(e); break;
         case RecordKind::kPending: UndoPending(e); break;
@@ -179,9 +179,15 @@ private:
         return waits && Allowed(waiting) && Digest(waiting) == digest ? waiting : std::string();
     }
 
-    void UndoShared(const std::string& path) {
+    // Lowered once for this product, however many lines name the file, and
+    // not at all when the kill that cut the install short came before the
+    // count was raised: it is still what the line says it was before.
+    void UndoShared(const RecordEntry& e, std::size_t index) {
+        const std::string& path = Field(e, 0);
         const uint32_t count = CountNow(path);
-        if (count == 0) return;  // someone removed it
+        const bool neverRaised = cutShort_.count(index) && count == std::strtoul(Field(e, 1).c_str(), nullptr, 10);
+        if (count == 0 || neverRaised) return;  // someone removed it, or it was never raised
+        if (!lowered_.insert(Key(path)).second) return;
         counts_[Key(path)] = count - 1;
         if (count > 1) stillShared_.insert(Key(path));
         UndoStep step = Step(count > 1 ? UndoAction::kLowerShared : UndoAction::kRemoveShared, path);
@@ -310,6 +316,7 @@ private:
     std::map<std::string, uint32_t> counts_;
     std::map<std::string, std::pair<bool, std::string>> settings_;  // by SettingKey: present, value
     std::set<std::string> stillShared_;
+    std::set<std::string> lowered_;  // upper-cased paths whose count this product's lines lowered
     std::set<std::string> unregistered_;  // upper-cased path, tab, the content's SHA-256
     std::set<std::size_t> cutShort_;  // entries that an install killed after them may have left unfinished
 };

@@ -200,6 +200,29 @@ TEST(UndoPlanTest, AValueIsUndoneOnceHoweverItsFileIsSpelt) {
                                                          "set setting " + kIni + " | WEB = WEB110"}));
 }
 
+// The shared count is lowered once for this product, however many lines
+// name the file: another program's count stays, and so does the file; nor
+// is a count lowered that the kill cutting the install short kept from
+// being raised (it is still what the line says it was).
+TEST(UndoPlanTest, ASharedCountIsLoweredOnceAndOnlyWhenRaised) {
+    const std::string dll = kSys + "S.DLL";
+    std::vector<RecordEntry> record = {{RecordKind::kBegun, {"d", "1.0.0.0", "Vantrel", "C:\\V"}},
+                                       {RecordKind::kCreated, {dll, "new-s", "5"}},
+                                       {RecordKind::kShared, {dll, "0"}},
+                                       {RecordKind::kShared, {dll, "1"}},
+                                       {RecordKind::kEnded, {"d", "0"}}};
+    World w;
+    w.files[dll] = "new-s";
+    w.counts[dll] = 2;  // this product's, and another program's since
+    EXPECT_EQ(Plan(record, w), (std::vector<std::string>{"lower shared " + dll + " to 1",
+                                                         "leave " + dll + " | other programs still use it"}));
+    record = {{RecordKind::kBegun, {"d", "1.0.0.0", "Vantrel", "C:\\V"}},
+              {RecordKind::kKept, {dll}},
+              {RecordKind::kShared, {dll, "1"}}};  // killed before it raised the count
+    w.counts[dll] = 1;
+    EXPECT_EQ(Plan(record, w), std::vector<std::string>{});
+}
+
 // A record naming files outside the host, system, Start-menu and record
 // folders changes nothing there.
 TEST(UndoPlanTest, NothingOutsideTheAllowedFoldersIsTouched) {
