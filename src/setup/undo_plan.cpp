@@ -115,17 +115,13 @@ private:
     }
 
     // Whether a replacement that a kill may have cut short left its file
-    // gone between its renames (the old file set aside, the new one not yet
-    // in place): both its temporaries are still on the machine, or the next
-    // install found nothing at the path and created it anew.
+    // gone between its renames: the old file set aside and the new one not
+    // yet in place, both temporaries still on the machine (whatever a later
+    // install made at the path meanwhile).
     bool TornBetweenRenames(const RecordEntry& e, std::size_t index) {
-        if (!cutShort_.count(index)) return false;
         const std::string& path = Field(e, 0);
-        if (!world_.FileDigest(path + kSetAsideSuffix).empty() && !world_.FileDigest(path + kReplacementSuffix).empty())
-            return true;
-        for (std::size_t i = index + 1; i < record_.size(); ++i)
-            if (Installs(record_[i], path)) return record_[i].kind == RecordKind::kCreated;
-        return false;
+        return cutShort_.count(index) && !world_.FileDigest(path + kSetAsideSuffix).empty() &&
+               !world_.FileDigest(path + kReplacementSuffix).empty();
     }
 
     // Before the restart the waiting copy is still there and the file as it
