@@ -26,8 +26,19 @@ bool NoCaseLess::operator()(const std::string& a, const std::string& b) const {
     return a.size() < b.size();
 }
 
+// Whether the kill falls on the call being made (the journal's last entry);
+// one that `killable` refuses moves on to the next call.
+bool FakeOs::KillFallsHere() {
+    if (calls + 1 != killCall) return false;
+    if (!killable || killable(journal_.empty() ? std::string() : journal_.back())) return true;
+    ++killCall;
+    return false;
+}
+
 bool FakeOs::Fault() {
-    if (++calls == killCall) {
+    const bool kill = KillFallsHere();
+    ++calls;
+    if (kill) {
         journal_.push_back("killed in the call above");
         throw Killed{};
     }
@@ -39,7 +50,7 @@ bool FakeOs::Fault() {
 // A copy killed half-way leaves the first half of the file.
 void FakeOs::LeavePartialCopy(const std::string& source, const std::string& destination) {
     const auto from = files.find(source);
-    if (calls + 1 != killCall || from == files.end() || !FolderExists(destination) || files.count(destination)) return;
+    if (from == files.end() || !FolderExists(destination) || files.count(destination) || !KillFallsHere()) return;
     files[destination].content = from->second.content.substr(0, from->second.content.size() / 2);
 }
 
@@ -366,6 +377,7 @@ constexpr int32_t kCannotLoad = static_cast<int32_t>(0x80029C4A);  // TYPE_E_CAN
 }  // namespace
 
 int32_t FakeOs::LoadTypeLib(const std::u16string& path, platform::TypeLibHandle& library) {
+    journal_.push_back("load type library " + Narrow(path));
     if (Fault()) return kCannotLoad;
     const auto file = files.find(Narrow(path));
     if (registrar && file == files.end()) return kCannotLoad;
@@ -377,6 +389,7 @@ int32_t FakeOs::LoadTypeLib(const std::u16string& path, platform::TypeLibHandle&
 }
 
 int32_t FakeOs::RegisterTypeLib(platform::TypeLibHandle, const std::u16string& path, const std::u16string&) {
+    journal_.push_back("register type library " + Narrow(path));
     if (Fault()) return static_cast<int32_t>(0x80004005);
     if (registrar) return registrar->TypeLibrary(loadedTypeLibrary_, Narrow(path), false);
     registeredTypeLibraries.push_back(path);
@@ -388,6 +401,7 @@ void FakeOs::ReleaseTypeLib(platform::TypeLibHandle) { --openTypeLibraries; }
 // Unregisters what RegisterTypeLib registered; anything else is not
 // registered (TYPE_E_REGISTRYACCESS).
 int32_t FakeOs::UnregisterTypeLibrary(const std::u16string& path) {
+    journal_.push_back("unregister type library " + Narrow(path));
     if (Fault()) return kCannotLoad;
     if (registrar) {
         const auto file = files.find(Narrow(path));
@@ -402,23 +416,25 @@ int32_t FakeOs::UnregisterTypeLibrary(const std::u16string& path) {
 }
 
 namespace {
+// Each write and flush is a counted call, journaled with what it writes.
 class FakeRecordFile : public platform::RecordFile {
 public:
-    FakeRecordFile(FakeOs::Record& record, std::function<bool()> fault) : record_(record), fault_(std::move(fault)) {}
+    FakeRecordFile(FakeOs::Record& record, std::function<bool(const std::string&)> fault)
+        : record_(record), fault_(std::move(fault)) {}
     bool WriteLine(const std::string& line) override {
-        if (fault_()) return false;
+        if (fault_("record line " + line)) return false;
         record_.lines.push_back(line);
         return true;
     }
     bool Flush() override {
-        if (fault_()) return false;
+        if (fault_("record flush")) return false;
         record_.flushed = record_.lines.size();
         return true;
     }
 
 private:
     FakeOs::Record& record_;
-    std::function<bool()> fault_;
+    std::function<bool(const std::string&)> fault_;
 };
 }  // namespace
 
@@ -426,7 +442,10 @@ std::unique_ptr<platform::RecordFile> FakeOs::OpenRecordFile(const std::string& 
     journal_.push_back("open record " + path);
     if (Fault() || !FolderExists(path)) return nullptr;
     files.emplace(path, FakeFile{});
-    return std::make_unique<FakeRecordFile>(records[path], [this] { return Fault(); });
+    return std::make_unique<FakeRecordFile>(records[path], [this](const std::string& call) {
+        journal_.push_back(call);
+        return Fault();
+    });
 }
 
 bool FakeOs::ReadWholeFile(const std::string& path, std::string& content) {

@@ -139,10 +139,12 @@ public:
     // counted in `calls`; the one numbered `failCall` fails as the system's
     // call can fail (a failure result, or the runtime error it raises); at
     // the one numbered `killCall` the process is killed (Killed is thrown),
-    // a copy leaving the part of its file that it had written.
+    // a copy leaving the part of its file that it had written. A call that
+    // `killable` refuses (given its journal entry) passes the kill on.
     int failCall = 0;
     int killCall = 0;
     int calls = 0;
+    std::function<bool(const std::string& call)> killable;  // none: the kill falls on any call
     Registrar* registrar = nullptr;  // none: programs end with `exitCodes`, type libraries register by path
 
     // What the system does when it next starts: the changes asked for, in
@@ -232,6 +234,7 @@ public:
 
 private:
     bool Fault();
+    bool KillFallsHere();
     void LeavePartialCopy(const std::string& source, const std::string& destination);
     bool AcrossVolumes(const std::string& source, const std::string& destination) const;
     void RestartChangeOf(const RestartChange& change);
