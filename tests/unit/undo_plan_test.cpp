@@ -136,8 +136,9 @@ TEST(UndoPlanTest, WhatChangedSinceStays) {
 }
 
 // A kill can cut short only the last change of an install that never
-// ended: a new file that is no larger than it was to be goes; the same file
-// changed after a finished install stays.
+// ended: a new file that is no larger than it was to be goes, also when a
+// later install replaced it; the same file changed after a finished install
+// stays.
 TEST(UndoPlanTest, ACopyAKillCutShortGoes) {
     std::vector<RecordEntry> record = {{RecordKind::kBegun, {"d", "1.0.0.0", "Vantrel", "C:\\V"}},
                                        {RecordKind::kCreated, {"C:\\V\\A.DLL", "new-a", "100"}},
@@ -147,6 +148,18 @@ TEST(UndoPlanTest, ACopyAKillCutShortGoes) {
     w.sizes = {{"C:\\V\\A.DLL", 10}, {"C:\\V\\B.DLL", 40}};
     EXPECT_EQ(Plan(record, w), (std::vector<std::string>{"delete C:\\V\\B.DLL",
                                                          "leave C:\\V\\A.DLL | changed since it was installed"}));
+    // A later install replaced the copy cut short with a larger file: it is
+    // judged as that install's undoing leaves it.
+    std::vector<RecordEntry> replacedLater = record;
+    replacedLater.push_back({RecordKind::kBegun, {"d", "1.0.0.0", "Vantrel", "C:\\V"}});
+    replacedLater.push_back({RecordKind::kReplaced, {"C:\\V\\B.DLL", kKept + "1-B.DLL", "partial-b", "newer-b"}});
+    World later = w;
+    later.files["C:\\V\\B.DLL"] = "newer-b";
+    later.files[kKept + "1-B.DLL"] = "partial-b";
+    later.sizes = {{"C:\\V\\A.DLL", 10}, {"C:\\V\\B.DLL", 150}, {kKept + "1-B.DLL", 40}};
+    EXPECT_EQ(Plan(replacedLater, later),
+              (std::vector<std::string>{"restore C:\\V\\B.DLL | " + kKept + "1-B.DLL", "delete C:\\V\\B.DLL",
+                                        "leave C:\\V\\A.DLL | changed since it was installed"}));
     record.push_back({RecordKind::kEnded, {"d", "0"}});
     EXPECT_EQ(Plan(record, w), (std::vector<std::string>{"leave C:\\V\\B.DLL | changed since it was installed",
                                                          "leave C:\\V\\A.DLL | changed since it was installed"}));
