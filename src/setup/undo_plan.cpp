@@ -128,11 +128,19 @@ private:
     // was: the replacement is withdrawn. After it, the previous content is
     // where the restart moved it, and goes back like a replaced file's,
     // whatever was in place just before the restart (an earlier install's
-    // replacement waiting too).
+    // replacement waiting too). A restart that moved the previous content
+    // aside but left the waiting copy (a kill came between the two renames
+    // the install asked for) left the file gone: the waiting copy goes like
+    // a temporary, and the previous content comes back.
     void UndoPending(const RecordEntry& e) {
         const std::string& path = Field(e, 0);
         const std::string& waiting = Field(e, 1);
         const std::string& kept = Field(e, 2);
+        const bool movedAsideOnly = !Digest(waiting).empty() && !kept.empty() && !Digest(kept).empty();
+        if (movedAsideOnly) {
+            UndoTemporary(waiting);
+            return UndoReplaced(path, kept, Digest(kept), Field(e, 4), true);
+        }
         if (!Digest(waiting).empty()) {
             if (!Allowed(waiting)) return Leave(path, "outside the folders an uninstall may change");
             UndoStep step = Step(UndoAction::kWithdrawReplacement, path);

@@ -264,7 +264,9 @@ const std::vector<RecordEntry> kPendingTwice = {
 }  // namespace
 
 // Before the restart the replacements are withdrawn; after it, the
-// previous contents go back newest first, to the one before the installs.
+// previous contents go back newest first, to the one before the installs,
+// also when the second install was killed between asking for its two
+// renames, so that the restart moved the file aside and nothing in.
 TEST(UndoPlanTest, AReplacementAtTheRestartIsWithdrawnOrUndone) {
     World before;
     before.files = {{"C:\\V\\U.EXE", "old-u"}, {"C:\\V\\U.EXE.1.new~", "new-u"}, {"C:\\V\\U.EXE.2.new~", "newer-u"}};
@@ -275,6 +277,12 @@ TEST(UndoPlanTest, AReplacementAtTheRestartIsWithdrawnOrUndone) {
     after.files = {{"C:\\V\\U.EXE", "newer-u"}, {kKept + "1.OLD", "old-u"}, {kKept + "2.OLD", "new-u"}};
     EXPECT_EQ(Plan(kPendingTwice, after),
               (std::vector<std::string>{"restore C:\\V\\U.EXE | " + kKept + "2.OLD",
+                                        "restore C:\\V\\U.EXE | " + kKept + "1.OLD"}));
+    World halfway;
+    halfway.files = {{kKept + "1.OLD", "old-u"}, {kKept + "2.OLD", "new-u"}, {"C:\\V\\U.EXE.2.new~", "newer-u"}};
+    EXPECT_EQ(Plan(kPendingTwice, halfway),
+              (std::vector<std::string>{"remove temporary C:\\V\\U.EXE.2.new~",
+                                        "restore C:\\V\\U.EXE | " + kKept + "2.OLD",
                                         "restore C:\\V\\U.EXE | " + kKept + "1.OLD"}));
     after.files.erase(kKept + "1.OLD");
     after.files["C:\\V\\U.EXE"] = "changed since";
