@@ -149,8 +149,9 @@ struct Allowances {
     bool otherVolume = false;              // the host folder on D:, Program Files on C:
     bool readOnlyOriginal = false;         // a host file the packages replace is read-only
     bool installBeforeRestart = false;     // an install after an uninstall, before the restart
-    bool installOverTorn = false;          // an install while a file a killed one set aside is
-                                           // missing (else the install does not run)
+    bool changeOverTorn = false;           // an install or host update while a file that a killed
+                                           // install set aside is missing (else the install does
+                                           // not run, and the host update leaves that file alone)
     bool hostUpdateBeforeRestart = false;  // a host update while changes wait for the restart
                                            // (else the restart comes first)
     bool hostOverCutShortCopy = false;     // a host update writing over the new file that a
@@ -166,7 +167,7 @@ const std::pair<const char*, bool Allowances::*> kAllowanceNames[] = {
     {"othervolume", &Allowances::otherVolume},
     {"readonlyoriginal", &Allowances::readOnlyOriginal},
     {"installbeforerestart", &Allowances::installBeforeRestart},
-    {"installovertorn", &Allowances::installOverTorn},
+    {"changeovertorn", &Allowances::changeOverTorn},
     {"hostupdatebeforerestart", &Allowances::hostUpdateBeforeRestart},
     {"hostovercutshortcopy", &Allowances::hostOverCutShortCopy},
     {"registeredheldatuninstall", &Allowances::registeredHeldAtUninstall},
@@ -410,12 +411,14 @@ private:
     }
 
     // A file that a killed install set aside (<name>.old~) and did not
-    // move anything in place of.
-    bool SetAsideFileMissing() const {
+    // move anything in place of: the one given, or any.
+    bool SetAsideFileMissing(const std::string& only = std::string()) const {
         const std::string suffix = setup::kSetAsideSuffix;
         for (const auto& [path, file] : os_.files) {
             const bool setAside = path.size() > suffix.size() && path.rfind(suffix) == path.size() - suffix.size();
-            if (setAside && !os_.files.count(path.substr(0, path.size() - suffix.size()))) return true;
+            const std::string original = path.substr(0, path.size() - suffix.size());
+            const bool asked = only.empty() || platform::UCase(only) == platform::UCase(original);
+            if (setAside && asked && !os_.files.count(original)) return true;
         }
         return false;
     }
@@ -442,7 +445,7 @@ private:
     }
 
     void Install(const Op& op) {
-        if (!allow_.installOverTorn && SetAsideFileMissing()) return;
+        if (!allow_.changeOverTorn && SetAsideFileMissing()) return;
         os_.installerFolder = PackageFolder(op.package);
         const std::string folder = host_.substr(0, 3) + kSpellings[op.spelling];
         Run("/quiet /dir \"" + folder + "\"", HeldFile(op), op.killAt);
@@ -506,6 +509,7 @@ private:
         for (const auto& [name, content] : update.files) {
             const std::string path = host_ + "\\" + name;
             if (content && !allow_.hostOverCutShortCopy && CreationCutShort(path)) continue;
+            if (!allow_.changeOverTorn && SetAsideFileMissing(path)) continue;
             if (content) {
                 os_.files[path] = FakeFile{*content};
                 expectedFiles_[path] = FakeFile{*content};
