@@ -149,9 +149,11 @@ struct Allowances {
     bool otherVolume = false;              // the host folder on D:, Program Files on C:
     bool readOnlyOriginal = false;         // a host file the packages replace is read-only
     bool installBeforeRestart = false;     // an install after an uninstall, before the restart
-    bool changeOverTorn = false;           // an install or host update while a file that a killed
-                                           // install set aside is missing (else the install does
-                                           // not run, and the host update leaves that file alone)
+    bool changeOverHalfDone = false;       // an install or host update while a kill left a
+                                           // replacement half done: a set-aside copy (its file
+                                           // missing, for a host update), or a waiting copy whose
+                                           // move was never asked for (else the install does not
+                                           // run, the host update leaves that file alone)
     bool hostUpdateBeforeRestart = false;  // a host update while changes wait for the restart
                                            // (else the restart comes first)
     bool hostOverCutShortCopy = false;     // a host update writing over the new file that a
@@ -167,7 +169,7 @@ const std::pair<const char*, bool Allowances::*> kAllowanceNames[] = {
     {"othervolume", &Allowances::otherVolume},
     {"readonlyoriginal", &Allowances::readOnlyOriginal},
     {"installbeforerestart", &Allowances::installBeforeRestart},
-    {"changeovertorn", &Allowances::changeOverTorn},
+    {"changeoverhalfdone", &Allowances::changeOverHalfDone},
     {"hostupdatebeforerestart", &Allowances::hostUpdateBeforeRestart},
     {"hostovercutshortcopy", &Allowances::hostOverCutShortCopy},
     {"registeredheldatuninstall", &Allowances::registeredHeldAtUninstall},
@@ -410,15 +412,35 @@ private:
         return false;
     }
 
-    // A file that a killed install set aside (<name>.old~) and did not
-    // move anything in place of: the one given, or any.
-    bool SetAsideFileMissing(const std::string& only = std::string()) const {
-        const std::string suffix = setup::kSetAsideSuffix;
+    static bool EndsWith(const std::string& path, const std::string& suffix) {
+        return path.size() > suffix.size() && path.compare(path.size() - suffix.size(), suffix.size(), suffix) == 0;
+    }
+
+    // A copy that a killed install set aside (<name>.old~) and left.
+    bool SetAsideCopyLeft() const {
+        for (const auto& file : os_.files)
+            if (EndsWith(file.first, setup::kSetAsideSuffix)) return true;
+        return false;
+    }
+
+    // Whether the file is missing, set aside by a killed install that did
+    // not move anything in its place.
+    bool SetAsideFileMissing(const std::string& path) const {
+        return !os_.files.count(path) && os_.files.count(path + setup::kSetAsideSuffix);
+    }
+
+    // A copy waiting for the restart (<name>.<n>.new~) whose move into
+    // place was never asked for: a kill came between the two renames.
+    bool MoveNeverAsked() const {
+        const std::string suffix = setup::kReplacementSuffix;
         for (const auto& [path, file] : os_.files) {
-            const bool setAside = path.size() > suffix.size() && path.rfind(suffix) == path.size() - suffix.size();
-            const std::string original = path.substr(0, path.size() - suffix.size());
-            const bool asked = only.empty() || platform::UCase(only) == platform::UCase(original);
-            if (setAside && asked && !os_.files.count(original)) return true;
+            if (!EndsWith(path, suffix)) continue;
+            const std::string stem = path.substr(0, path.size() - suffix.size());
+            const std::size_t dot = stem.rfind('.');
+            const bool numbered = dot != std::string::npos && dot + 1 < stem.size() &&
+                                  stem.find_first_not_of("0123456789", dot + 1) == std::string::npos;
+            const auto asked = [&](const FakeOs::RestartChange& c) { return c.source == path; };
+            if (numbered && std::none_of(os_.atRestart.begin(), os_.atRestart.end(), asked)) return true;
         }
         return false;
     }
@@ -445,7 +467,7 @@ private:
     }
 
     void Install(const Op& op) {
-        if (!allow_.changeOverTorn && SetAsideFileMissing()) return;
+        if (!allow_.changeOverHalfDone && (SetAsideCopyLeft() || MoveNeverAsked())) return;
         os_.installerFolder = PackageFolder(op.package);
         const std::string folder = host_.substr(0, 3) + kSpellings[op.spelling];
         Run("/quiet /dir \"" + folder + "\"", HeldFile(op), op.killAt);
@@ -509,7 +531,7 @@ private:
         for (const auto& [name, content] : update.files) {
             const std::string path = host_ + "\\" + name;
             if (content && !allow_.hostOverCutShortCopy && CreationCutShort(path)) continue;
-            if (!allow_.changeOverTorn && SetAsideFileMissing(path)) continue;
+            if (!allow_.changeOverHalfDone && SetAsideFileMissing(path)) continue;
             if (content) {
                 os_.files[path] = FakeFile{*content};
                 expectedFiles_[path] = FakeFile{*content};
