@@ -53,9 +53,11 @@ private:
         switch (e.kind) {
         case RecordKind::kTemporary: UndoTemporary(Field(e, 0)); break;
         case RecordKind::kCreated: UndoCreated(e, cutShort_.count(index) != 0); break;
-        case RecordKind::kReplaced: UndoReplaced(Field(e, 0), Field(e, 1), Field(e, 2), Field(e, 3)); break;
+        case RecordKind::kReplaced:
+            UndoReplaced(Field(e, 0), Field(e, 1), Field(e, 2), Field(e, 3), TornBetweenRenames(e, index));
+            break;
         case RecordKind::kRegistered: UndoRegistered(Field(e, 0), Field(e, 1), index); break;
-        case RecordKind::kShared: UndoShared(Field(e, 0)); break;
+        case RecordKind::kShared: UndoShared(e, index); break;
         case RecordKind::kSetting: UndoSetting(e); break;
         case RecordKind::kStartMenu: UndoStartMenu(e); break;
         case RecordKind::kPending: UndoPending(e); break;
@@ -67,7 +69,7 @@ private:
 
     void UndoTemporary(const std::string& path) {
         if (Allowed(path) && !Digest(path).empty()) Add(UndoAction::kRemoveTemporary, path);
-        digests_[Key(path)] = std::string();
+        Simulate(path, std::string(), 0);
     }
 
     // The temporaries an install writes beside a file it creates or
@@ -78,7 +80,7 @@ private:
     }
 
     // A copy that a kill cut short is no larger than what was to be
-    // installed, and is deleted as well.
+    // installed, as the steps after this one leave it, and is deleted as well.
     void UndoCreated(const RecordEntry& e, bool maybeCutShort) {
         const std::string& path = Field(e, 0);
         UndoTemporaries(path);
@@ -86,66 +88,110 @@ private:
         if (now.empty()) return;  // already gone
         if (!Allowed(path)) return Leave(path, "outside the folders an uninstall may change");
         if (stillShared_.count(Key(path))) return Leave(path, "other programs still use it");
-        const bool cutShort = maybeCutShort && world_.FileSize(path) <= std::strtoull(Field(e, 2).c_str(), nullptr, 10);
+        const bool cutShort = maybeCutShort && Size(path) <= std::strtoull(Field(e, 2).c_str(), nullptr, 10);
         if (now != Field(e, 1) && !cutShort) return Leave(path, "changed since it was installed");
         Add(UndoAction::kDelete, path);
-        digests_[Key(path)] = std::string();
+        Simulate(path, std::string(), 0);
     }
 
+    // A file gone since is left gone: a later host update may have deleted
+    // it on purpose, and the path may now lead elsewhere. Only a replacement
+    // cut short between its renames gets its previous content back.
     void UndoReplaced(const std::string& path, const std::string& kept, const std::string& before,
-                      const std::string& installed) {
+                      const std::string& installed, bool torn) {
         UndoTemporaries(path);
         const std::string now = Digest(path);
-        if (now == before && !now.empty()) return;  // never replaced
+        if (now.empty() && !torn) return Leave(path, "gone since it was installed; not put back");
+        if (now == before) return;  // never replaced
         if (!now.empty() && now != installed) return Leave(path, "changed since it was installed");
         if (!Allowed(path) || !Allowed(kept)) return Leave(path, "outside the folders an uninstall may change");
-        if (Digest(kept).empty() || Digest(kept) != before) {
-            if (!now.empty()) Leave(path, "its previous content is no longer kept");
-            return;
-        }
+        if (Digest(kept).empty() || Digest(kept) != before)
+            return Leave(path, "its previous content is no longer kept");
         UndoStep step = Step(UndoAction::kRestore, path);
         step.other = kept;
         steps_.push_back(step);
-        digests_[Key(path)] = before;
-        digests_[Key(kept)] = std::string();
+        Simulate(path, before, Size(kept));
+        Simulate(kept, std::string(), 0);
+    }
+
+    // Whether a replacement that a kill may have cut short left its file
+    // gone between its renames: the old file set aside and the new one not
+    // yet in place, both temporaries still on the machine (whatever a later
+    // install made at the path meanwhile).
+    bool TornBetweenRenames(const RecordEntry& e, std::size_t index) {
+        const std::string& path = Field(e, 0);
+        return cutShort_.count(index) && !world_.FileDigest(path + kSetAsideSuffix).empty() &&
+               !world_.FileDigest(path + kReplacementSuffix).empty();
     }
 
     // Before the restart the waiting copy is still there and the file as it
     // was: the replacement is withdrawn. After it, the previous content is
     // where the restart moved it, and goes back like a replaced file's,
     // whatever was in place just before the restart (an earlier install's
-    // replacement waiting too).
+    // replacement waiting too). A restart that moved the previous content
+    // aside but left the waiting copy (a kill came between the two renames
+    // the install asked for) left the file gone: the waiting copy goes like
+    // a temporary, and the previous content comes back.
     void UndoPending(const RecordEntry& e) {
         const std::string& path = Field(e, 0);
         const std::string& waiting = Field(e, 1);
         const std::string& kept = Field(e, 2);
+        const bool movedAsideOnly = !Digest(waiting).empty() && !kept.empty() && !Digest(kept).empty();
+        if (movedAsideOnly) {
+            UndoTemporary(waiting);
+            return UndoReplaced(path, kept, Digest(kept), Field(e, 4), true);
+        }
         if (!Digest(waiting).empty()) {
             if (!Allowed(waiting)) return Leave(path, "outside the folders an uninstall may change");
             UndoStep step = Step(UndoAction::kWithdrawReplacement, path);
             step.other = waiting;
             step.value = kept;
             steps_.push_back(step);
-            digests_[Key(waiting)] = std::string();
+            Simulate(waiting, std::string(), 0);
             return;
         }
         if (kept.empty()) return Leave(path, "its previous content was not kept");
-        UndoReplaced(path, kept, Digest(kept), Field(e, 4));
+        UndoReplaced(path, kept, Digest(kept), Field(e, 4), false);
     }
 
-    // Only a file this product created is unregistered, and only when it is
-    // deleted: unchanged, and no other program still counts it.
+    // Only a file this product created is unregistered, and only while the
+    // content this registration registered (the newest installed before it)
+    // is at hand and no other program still counts the file. Each content is
+    // unregistered once, however many installs registered it again.
     void UndoRegistered(const std::string& how, const std::string& path, std::size_t index) {
-        const RecordEntry* created = CreatedBefore(path, index);
-        if (!created || Digest(path) != Field(*created, 1)) return;
-        if (SharedEntry(path) && CountNow(path) > 1) return;
-        UndoStep step = Step(UndoAction::kUnregister, path);
+        const RecordEntry* installed = InstalledBefore(path, index);
+        if (!installed || !CreatedBefore(path, index)) return;
+        const std::string holder = HolderOf(*installed, how);
+        if (holder.empty() || (SharedEntry(path) && CountNow(path) > 1)) return;
+        if (!unregistered_.insert(Key(path) + "\t" + InstalledDigest(*installed)).second) return;
+        UndoStep step = Step(UndoAction::kUnregister, holder);
         step.other = how;
         steps_.push_back(step);
     }
 
-    void UndoShared(const std::string& path) {
+    // Where the content an install step installed is now: at its path; or,
+    // for a type library registered from its copy waiting for the restart,
+    // in that copy (the registration names the library, not where it lies).
+    // Empty when it is in neither.
+    std::string HolderOf(const RecordEntry& installed, const std::string& how) {
+        const std::string& path = Field(installed, 0);
+        const std::string& waiting = Field(installed, 1);
+        const std::string digest = InstalledDigest(installed);
+        if (digest.empty()) return std::string();
+        if (Digest(path) == digest) return path;
+        const bool waits = installed.kind == RecordKind::kPending && how == kByTypeLibrary;
+        return waits && Allowed(waiting) && Digest(waiting) == digest ? waiting : std::string();
+    }
+
+    // Lowered once for this product, however many lines name the file, and
+    // not at all when the kill that cut the install short came before the
+    // count was raised: it is still what the line says it was before.
+    void UndoShared(const RecordEntry& e, std::size_t index) {
+        const std::string& path = Field(e, 0);
         const uint32_t count = CountNow(path);
-        if (count == 0) return;  // someone removed it
+        const bool neverRaised = cutShort_.count(index) && count == std::strtoul(Field(e, 1).c_str(), nullptr, 10);
+        if (count == 0 || neverRaised) return;  // someone removed it, or it was never raised
+        if (!lowered_.insert(Key(path)).second) return;
         counts_[Key(path)] = count - 1;
         if (count > 1) stillShared_.insert(Key(path));
         UndoStep step = Step(count > 1 ? UndoAction::kLowerShared : UndoAction::kRemoveShared, path);
@@ -169,7 +215,7 @@ private:
         step.value = Field(e, 4);
         step.sectionMade = state == "no section";
         steps_.push_back(step);
-        settings_[file + "\t" + section + "\t" + key] = {state == "value", Field(e, 4)};
+        settings_[SettingKey(file, section, key)] = {state == "value", Field(e, 4)};
     }
 
     void UndoStartMenu(const RecordEntry& e) {
@@ -182,10 +228,23 @@ private:
     // ---- what the machine will hold once the steps so far are taken
 
     static std::string Key(const std::string& path) { return platform::UCase(path); }
+    // Settings files, sections and keys are named without regard to case.
+    static std::string SettingKey(const std::string& file, const std::string& section, const std::string& key) {
+        return platform::UCase(platform::Cat({file, "\t", section, "\t", key}));
+    }
 
     std::string Digest(const std::string& path) {
-        const auto known = digests_.find(Key(path));
-        return known != digests_.end() ? known->second : world_.FileDigest(path);
+        const auto known = files_.find(Key(path));
+        return known != files_.end() ? known->second.digest : world_.FileDigest(path);
+    }
+
+    uint64_t Size(const std::string& path) {
+        const auto known = files_.find(Key(path));
+        return known != files_.end() ? known->second.size : world_.FileSize(path);
+    }
+
+    void Simulate(const std::string& path, const std::string& digest, uint64_t size) {
+        files_[Key(path)] = {digest, size};
     }
 
     uint32_t CountNow(const std::string& path) {
@@ -194,7 +253,7 @@ private:
     }
 
     bool Setting(const std::string& file, const std::string& section, const std::string& key, std::string& value) {
-        const auto known = settings_.find(file + "\t" + section + "\t" + key);
+        const auto known = settings_.find(SettingKey(file, section, key));
         if (known == settings_.end()) return world_.SettingValue(file, section, key, value);
         value = known->second.second;
         return known->second.first;
@@ -204,6 +263,24 @@ private:
         for (std::size_t i = index; i-- > 0;)
             if (record_[i].kind == RecordKind::kCreated && Key(Field(record_[i], 0)) == Key(path)) return &record_[i];
         return nullptr;
+    }
+
+    // The newest install step before `index` that put content at the path:
+    // created, replaced, or replaced at the restart.
+    const RecordEntry* InstalledBefore(const std::string& path, std::size_t index) const {
+        for (std::size_t i = index; i-- > 0;)
+            if (Installs(record_[i], path)) return &record_[i];
+        return nullptr;
+    }
+
+    static bool Installs(const RecordEntry& e, const std::string& path) {
+        const bool installs =
+            e.kind == RecordKind::kCreated || e.kind == RecordKind::kReplaced || e.kind == RecordKind::kPending;
+        return installs && Key(Field(e, 0)) == Key(path);
+    }
+
+    static const std::string& InstalledDigest(const RecordEntry& e) {
+        return Field(e, e.kind == RecordKind::kCreated ? 1 : e.kind == RecordKind::kReplaced ? 3 : 4);
     }
 
     bool SharedEntry(const std::string& path) const {
@@ -235,10 +312,16 @@ private:
     UndoWorld& world_;
     const std::vector<std::string>& allowed_;
     std::vector<UndoStep> steps_;
-    std::map<std::string, std::string> digests_;  // by upper-cased path; empty: no file
+    struct FileNow {
+        std::string digest;  // empty: no file
+        uint64_t size;
+    };
+    std::map<std::string, FileNow> files_;  // by upper-cased path
     std::map<std::string, uint32_t> counts_;
-    std::map<std::string, std::pair<bool, std::string>> settings_;  // present, value
+    std::map<std::string, std::pair<bool, std::string>> settings_;  // by SettingKey: present, value
     std::set<std::string> stillShared_;
+    std::set<std::string> lowered_;  // upper-cased paths whose count this product's lines lowered
+    std::set<std::string> unregistered_;  // upper-cased path, tab, the content's SHA-256
     std::set<std::size_t> cutShort_;  // entries that an install killed after them may have left unfinished
 };
 

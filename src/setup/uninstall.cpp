@@ -195,7 +195,9 @@ private:
         const std::string copy = CheckedCopyBeside(os, kept, path);
         if (copy.empty()) return Failed(path, "its previous content could not be copied back from " + kept);
         ClearAttributes(os, path);
-        if (MoveIntoPlace(os, copy, path)) {
+        // A file a killed install left set aside is not at its name: the copy
+        // is simply renamed there.
+        if (os.MoveFileA(copy, path) || MoveIntoPlace(os, copy, path)) {
             ForgetKept(kept);
             return Log(Cat({path, ": restored from ", kept}));
         }
@@ -378,9 +380,18 @@ bool GoesBackAtRestart(const UndoTally& tally, const std::string& kept) {
     return false;
 }
 
-// The kept contents the record names, only below the Kept folder, save
-// those that go back at the restart; then their folders, deepest first,
-// and the Kept folder itself.
+// The previous content that a restart moved aside beside its file, and that
+// did not go back (the file changed since): it is this product's, and goes,
+// where the folder rules let the uninstall reach it.
+void RemoveKeptBeside(Context& ctx, const std::string& path, UndoTally& tally) {
+    bool allowed = false;
+    for (const std::string& folder : tally.allowed) allowed = allowed || IsBelow(path, folder);
+    if (allowed && !ctx.os.PathThroughLink(path) && !GoesBackAtRestart(tally, path)) RemoveOwnFile(ctx, path, tally);
+}
+
+// The kept contents the record names, below the Kept folder or (moved aside
+// at a restart) beside their files, save those that go back at the restart;
+// then their folders, deepest first, and the Kept folder itself.
 void RemoveKeptContents(Context& ctx, const std::vector<RecordEntry>& record, const std::string& folder,
                         UndoTally& tally) {
     const std::string kept = Cat({folder, "\\", kKeptFolderName});
@@ -388,6 +399,7 @@ void RemoveKeptContents(Context& ctx, const std::vector<RecordEntry>& record, co
     for (const RecordEntry& entry : record) {
         const std::string& path = Field(entry, entry.kind == RecordKind::kPending ? 2 : 1);
         const bool keeps = entry.kind == RecordKind::kReplaced || entry.kind == RecordKind::kPending;
+        if (keeps && !path.empty() && !IsBelow(path, kept)) RemoveKeptBeside(ctx, path, tally);
         if (!keeps || !IsBelow(path, kept)) continue;
         if (!GoesBackAtRestart(tally, path)) RemoveOwnFile(ctx, path, tally);
         for (std::string parent = ParentOf(path); IsBelow(parent, kept); parent = ParentOf(parent))

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <iterator>
 
+#include "setup/deploy.h"
+
 namespace fakes {
 
 namespace {
@@ -13,10 +15,49 @@ std::string ParentOf(const std::string& path) {
 }
 }  // namespace
 
+// ASCII letters only, as the paths of the tests have them; compared often.
+bool NoCaseLess::operator()(const std::string& a, const std::string& b) const {
+    const std::size_t n = std::min(a.size(), b.size());
+    for (std::size_t i = 0; i < n; ++i) {
+        const unsigned char x = a[i] >= 'a' && a[i] <= 'z' ? a[i] - 32 : a[i];
+        const unsigned char y = b[i] >= 'a' && b[i] <= 'z' ? b[i] - 32 : b[i];
+        if (x != y) return x < y;
+    }
+    return a.size() < b.size();
+}
+
+// Whether the kill falls on the call being made (the journal's last entry);
+// one that `killable` refuses moves on to the next call.
+bool FakeOs::KillFallsHere() {
+    if (calls + 1 != killCall) return false;
+    if (!killable || killable(journal_.empty() ? std::string() : journal_.back())) return true;
+    ++killCall;
+    return false;
+}
+
 bool FakeOs::Fault() {
-    if (++calls != failCall) return false;
+    const bool kill = KillFallsHere();
+    ++calls;
+    if (kill) {
+        journal_.push_back("killed in the call above");
+        throw Killed{};
+    }
+    if (calls != failCall) return false;
     journal_.push_back("fault injected in the call above");
     return true;
+}
+
+// A copy killed half-way leaves the first half of the file.
+void FakeOs::LeavePartialCopy(const std::string& source, const std::string& destination) {
+    const auto from = files.find(source);
+    if (from == files.end() || !FolderExists(destination) || files.count(destination) || !KillFallsHere()) return;
+    files[destination].content = from->second.content.substr(0, from->second.content.size() / 2);
+}
+
+bool FakeOs::AcrossVolumes(const std::string& source, const std::string& destination) const {
+    const NoCaseLess less;
+    const std::string from = source.substr(0, 2), to = destination.substr(0, 2);
+    return less(from, to) || less(to, from);
 }
 
 std::string FakeOs::GetInstallerFolder() { return installerFolder; }
@@ -122,6 +163,8 @@ int32_t FakeOs::DeleteFileA(const std::string& path) {
     auto it = files.find(path);
     if (it == files.end() || it->second.inUse || it->second.readOnly) return 0;
     files.erase(it);
+    records.erase(path);
+    shortcuts.erase(path);
     return 1;
 }
 
@@ -132,6 +175,7 @@ bool FakeOs::FolderExists(const std::string& filePath) const {
 
 int32_t FakeOs::CopyFileA(const std::string& source, const std::string& destination, int32_t failIfExists) {
     journal_.push_back("copy " + source + " -> " + destination);
+    LeavePartialCopy(source, destination);
     if (Fault()) return 0;
     auto from = files.find(source);
     if (from == files.end() || diskFull || !FolderExists(destination) || copyRefused.count(destination)) return 0;
@@ -152,7 +196,8 @@ platform::MoveResult FakeOs::MoveFileReplaceA(const std::string& source, const s
     if (moveFileExStub) return platform::MoveResult::kNotSupported;
     auto from = files.find(source);
     auto to = files.find(destination);
-    if (from == files.end() || !FolderExists(destination)) return platform::MoveResult::kFailed;
+    if (from == files.end() || !FolderExists(destination) || AcrossVolumes(source, destination))
+        return platform::MoveResult::kFailed;
     if (to != files.end() && (to->second.inUse || to->second.readOnly)) return platform::MoveResult::kFailed;
     FakeFile moved = from->second;
     files.erase(source);
@@ -182,7 +227,9 @@ platform::ProgramHandle FakeOs::RunProgram(const std::string& commandLine, int w
     programFolders.push_back(workingFolder);
     uint32_t code = 0;
     auto codes = exitCodes.find(commandLine);
-    if (codes != exitCodes.end() && !codes->second.empty()) {
+    if (registrar) {
+        code = registrar->Run(*this, commandLine);
+    } else if (codes != exitCodes.end() && !codes->second.empty()) {
         code = codes->second.front();
         if (codes->second.size() > 1) codes->second.pop_front();
     }
@@ -286,6 +333,7 @@ bool FakeOs::CreateShortcut(const std::string& linkPath, const std::string& targ
     if (Fault()) return false;
     if (!FolderExists(linkPath)) return false;
     shortcuts[linkPath] = {target, workingFolder};
+    files[linkPath].content = "shortcut to " + target;
     return true;
 }
 
@@ -347,16 +395,27 @@ int32_t FakeOs::ExitWindowsEx(uint32_t flags, uint32_t reserved) {
     return 1;
 }
 
+namespace {
+std::string Narrow(const std::u16string& wide) { return std::string(wide.begin(), wide.end()); }
+constexpr int32_t kCannotLoad = static_cast<int32_t>(0x80029C4A);  // TYPE_E_CANTLOADLIBRARY
+}  // namespace
+
 int32_t FakeOs::LoadTypeLib(const std::u16string& path, platform::TypeLibHandle& library) {
-    if (Fault()) return static_cast<int32_t>(0x80029C4A);
-    if (!typeLibraries.count(path)) return static_cast<int32_t>(0x80029C4A);  // cannot load
+    journal_.push_back("load type library " + Narrow(path));
+    if (Fault()) return kCannotLoad;
+    const auto file = files.find(Narrow(path));
+    if (registrar && file == files.end()) return kCannotLoad;
+    if (registrar) loadedTypeLibrary_ = file->second.content;
+    if (!registrar && !typeLibraries.count(path)) return kCannotLoad;
     ++openTypeLibraries;
     library = this;
     return 0;
 }
 
 int32_t FakeOs::RegisterTypeLib(platform::TypeLibHandle, const std::u16string& path, const std::u16string&) {
+    journal_.push_back("register type library " + Narrow(path));
     if (Fault()) return static_cast<int32_t>(0x80004005);
+    if (registrar) return registrar->TypeLibrary(loadedTypeLibrary_, Narrow(path), false);
     registeredTypeLibraries.push_back(path);
     return 0;
 }
@@ -366,7 +425,13 @@ void FakeOs::ReleaseTypeLib(platform::TypeLibHandle) { --openTypeLibraries; }
 // Unregisters what RegisterTypeLib registered; anything else is not
 // registered (TYPE_E_REGISTRYACCESS).
 int32_t FakeOs::UnregisterTypeLibrary(const std::u16string& path) {
-    if (Fault() || !typeLibraries.count(path)) return static_cast<int32_t>(0x80029C4A);  // cannot load
+    journal_.push_back("unregister type library " + Narrow(path));
+    if (Fault()) return kCannotLoad;
+    if (registrar) {
+        const auto file = files.find(Narrow(path));
+        return file == files.end() ? kCannotLoad : registrar->TypeLibrary(file->second.content, Narrow(path), true);
+    }
+    if (!typeLibraries.count(path)) return kCannotLoad;
     auto registered = std::find(registeredTypeLibraries.begin(), registeredTypeLibraries.end(), path);
     if (registered == registeredTypeLibraries.end()) return static_cast<int32_t>(0x8002801C);
     registeredTypeLibraries.erase(registered);
@@ -375,28 +440,28 @@ int32_t FakeOs::UnregisterTypeLibrary(const std::u16string& path) {
 }
 
 namespace {
+// Each write and flush is a counted call, journaled with what it writes.
 class FakeRecordFile : public platform::RecordFile {
 public:
-    FakeRecordFile(FakeOs::Record& record, std::function<bool()> fault, Journal& journal)
+    FakeRecordFile(FakeOs::Record& record, std::function<bool(const std::string&)> fault, Journal& journal)
         : record_(record), fault_(std::move(fault)), journal_(journal) {}
     bool WriteLine(const std::string& line) override {
-        if (fault_()) {
+        if (fault_("record line " + line)) {
             journal_.push_back("record line not written: " + line);
             return false;
         }
-        journal_.push_back("record " + line);
         record_.lines.push_back(line);
         return true;
     }
     bool Flush() override {
-        if (fault_()) return false;
+        if (fault_("record flush")) return false;
         record_.flushed = record_.lines.size();
         return true;
     }
 
 private:
     FakeOs::Record& record_;
-    std::function<bool()> fault_;
+    std::function<bool(const std::string&)> fault_;
     Journal& journal_;
 };
 }  // namespace
@@ -404,7 +469,14 @@ private:
 std::unique_ptr<platform::RecordFile> FakeOs::OpenRecordFile(const std::string& path) {
     journal_.push_back("open record " + path);
     if (Fault() || !FolderExists(path)) return nullptr;
-    return std::make_unique<FakeRecordFile>(records[path], [this] { return Fault(); }, journal_);
+    files.emplace(path, FakeFile{});
+    return std::make_unique<FakeRecordFile>(
+        records[path],
+        [this](const std::string& call) {
+            journal_.push_back(call);
+            return Fault();
+        },
+        journal_);
 }
 
 bool FakeOs::ReadWholeFile(const std::string& path, std::string& content) {
@@ -494,6 +566,37 @@ bool FakeOs::DeleteAtRestart(const std::string& path) {
     if (Fault() || restartRefused) return false;
     atRestart.push_back({path, std::string()});
     return true;
+}
+
+void FakeOs::RestartChangeOf(const RestartChange& change) {
+    const auto from = files.find(change.source);
+    if (change.destination.empty()) {
+        if (from != files.end()) {
+            files.erase(from);
+            records.erase(change.source);
+            shortcuts.erase(change.source);
+        } else {
+            RemoveEmptyFolder(change.source);
+        }
+        return;
+    }
+    if (from == files.end() || AcrossVolumes(change.source, change.destination) || !FolderExists(change.destination))
+        return;
+    const FakeFile moved = from->second;
+    files.erase(from);
+    files[change.destination] = moved;
+}
+
+void FakeOs::Restart() {
+    journal_.push_back("restart");
+    for (const RestartChange& change : atRestart) RestartChangeOf(change);
+    atRestart.clear();
+    for (auto& file : files) file.second.inUse = false;
+    const auto runOnce = machineStrings.find(setup::kRunOnceKey);
+    if (runOnce == machineStrings.end()) return;
+    for (const auto& value : runOnce->second)
+        if (registrar) registrar->Run(*this, value.second);
+    machineStrings.erase(runOnce);
 }
 
 std::vector<std::string> FakeOs::ProgramsUsingFiles(const std::vector<std::string>& paths) {

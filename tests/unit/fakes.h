@@ -22,6 +22,30 @@ using Journal = std::vector<std::string>;
 // Thrown by FakeForms::EndProgram so that a test can see the program end.
 struct ProgramEnded {};
 
+// Thrown by FakeOs at its `killCall`th counted call: the process is killed
+// there, and nothing after it runs (no catch of the product's takes it).
+struct Killed {};
+
+// Paths, INI sections and keys, and registry names ignore case, as on Windows.
+struct NoCaseLess {
+    bool operator()(const std::string& a, const std::string& b) const;
+};
+template <class Value>
+using NoCaseMap = std::map<std::string, Value, NoCaseLess>;
+using NoCaseSet = std::set<std::string, NoCaseLess>;
+
+class FakeOs;
+
+// What registering does to the machine, where a test models it: a
+// registration program's exit code, and a type library's (un)registration
+// as the content it was loaded from has it.
+class Registrar {
+public:
+    virtual ~Registrar() = default;
+    virtual uint32_t Run(FakeOs& os, const std::string& commandLine) = 0;
+    virtual int32_t TypeLibrary(const std::string& content, const std::string& path, bool unregister) = 0;
+};
+
 struct FakeFile {
     std::string content;
     bool readOnly = false;
@@ -37,12 +61,12 @@ public:
     std::string installerFolder = "C:\\PKG";
     std::map<std::string, std::string> settings;  // "app\section\key" -> value
     std::vector<platform::UserSetting> otherUsersSettings;  // CS_Path as the machine's user hives hold it
-    std::map<std::string, std::map<std::string, std::map<std::string, std::string>>> ini;  // path -> section -> key
+    NoCaseMap<NoCaseMap<NoCaseMap<std::string>>> ini;  // path -> section -> key
     std::set<std::string> unwritableIni;
     std::string systemDirectory = "C:\\WINDOWS\\SYSTEM32";
     std::map<std::string, std::string> shortNames;  // long path -> short path
-    std::map<std::string, FakeFile> files;
-    std::set<std::string> folders;                  // existing folders, without trailing backslash
+    NoCaseMap<FakeFile> files;                      // a volume is the path's first two characters
+    NoCaseSet folders;                              // existing folders, without trailing backslash
     std::set<std::string> copyRefused;              // destinations a copy can't write
     bool diskFull = false;                          // every copy fails
     bool moveFileExStub = false;                    // one-step replace only a stub, as on the 95 family
@@ -65,7 +89,7 @@ public:
         std::string target;
         std::string workingFolder;
     };
-    std::map<std::string, Shortcut> shortcuts;      // link path -> what it starts
+    NoCaseMap<Shortcut> shortcuts;                  // link path (a file too) -> what it starts
     std::set<std::string> blockedLogs;              // log paths where something that can't be replaced stands
     std::string tempFolder = "C:\\TEMP\\";
     // Logs made (path -> lines written); a rename moves a log, even while it
@@ -95,12 +119,12 @@ public:
         std::vector<std::string> lines;
         std::size_t flushed = 0;
     };
-    std::map<std::string, Record> records;
+    NoCaseMap<Record> records;  // each a file too
     // Machine settings: key (below HKEY_LOCAL_MACHINE) -> name -> value, a
     // name in at most one of the two maps. Writes fail while `machineReadOnly`
     // (no administrator rights).
-    std::map<std::string, std::map<std::string, std::string>> machineStrings;
-    std::map<std::string, std::map<std::string, uint32_t>> machineNumbers;
+    NoCaseMap<NoCaseMap<std::string>> machineStrings;
+    NoCaseMap<NoCaseMap<uint32_t>> machineNumbers;
     bool machineReadOnly = false;
     // Changes asked for the next restart, in order; an empty destination deletes.
     struct RestartChange {
@@ -116,9 +140,21 @@ public:
     std::map<std::string, std::string> holders;
     // Fault injection: the file, program, settings and shortcut calls are
     // counted in `calls`; the one numbered `failCall` fails as the system's
-    // call can fail (a failure result, or the runtime error it raises).
+    // call can fail (a failure result, or the runtime error it raises); at
+    // the one numbered `killCall` the process is killed (Killed is thrown),
+    // a copy leaving the part of its file that it had written. A call that
+    // `killable` refuses (given its journal entry) passes the kill on.
     int failCall = 0;
+    int killCall = 0;
     int calls = 0;
+    std::function<bool(const std::string& call)> killable;  // none: the kill falls on any call
+    Registrar* registrar = nullptr;  // none: programs end with `exitCodes`, type libraries register by path
+
+    // What the system does when it next starts: the changes asked for, in
+    // order (a move across volumes fails, as it does then; a move whose
+    // file is gone is passed over; a folder is deleted when empty), no
+    // file in use any more, and the RunOnce commands run and removed.
+    void Restart();
 
     std::string GetInstallerFolder() override;
     std::string GetInstallerFile() override { return installerFolder + "\\LiveUpdateSetup.exe"; }
@@ -208,6 +244,11 @@ public:
 
 private:
     bool Fault();
+    bool KillFallsHere();
+    void LeavePartialCopy(const std::string& source, const std::string& destination);
+    bool AcrossVolumes(const std::string& source, const std::string& destination) const;
+    void RestartChangeOf(const RestartChange& change);
+    std::string loadedTypeLibrary_;  // the content LoadTypeLib last loaded
     struct Run {
         std::string command;
         uint32_t endsAt;

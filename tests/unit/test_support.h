@@ -8,6 +8,7 @@
 
 #include <unistd.h>
 
+#include "app/command_line.h"
 #include "app/frmUPDATE.h"
 #include "fakes.h"
 
@@ -71,6 +72,36 @@ struct Installer {
             return true;
         }
     }
+};
+
+// One run of the program on a machine that outlives it (the lifecycle
+// model's): a fresh state and window, as each new process has.
+struct Process {
+    FakeForms forms;
+    setup::InstallerState state;
+    std::unique_ptr<frmUPDATE> window;
+
+    Process(FakeOs& machine, Journal& journal, const std::string& arguments) : forms(journal), machine_(machine) {
+        state.Options = app::ParseCommandLine(arguments);
+        forms.os = &machine;
+        window = std::make_unique<frmUPDATE>(setup::Context{state, machine, forms});
+    }
+
+    // The whole run, as the program's entry point makes it: the load, what
+    // it schedules, the log's last line; the exit code. A kill (Killed)
+    // leaves it at once.
+    int Run() {
+        try {
+            window->Form_Load();
+            forms.RunScheduled();
+        } catch (const ProgramEnded&) {
+        }
+        setup::Context ctx{state, machine_, forms};
+        return setup::EndRun(ctx);
+    }
+
+private:
+    FakeOs& machine_;
 };
 
 }  // namespace fakes

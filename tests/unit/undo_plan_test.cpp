@@ -136,8 +136,9 @@ TEST(UndoPlanTest, WhatChangedSinceStays) {
 }
 
 // A kill can cut short only the last change of an install that never
-// ended: a new file that is no larger than it was to be goes; the same file
-// changed after a finished install stays.
+// ended: a new file that is no larger than it was to be goes, also when a
+// later install replaced it; the same file changed after a finished install
+// stays.
 TEST(UndoPlanTest, ACopyAKillCutShortGoes) {
     std::vector<RecordEntry> record = {{RecordKind::kBegun, {"d", "1.0.0.0", "Vantrel", "C:\\V"}},
                                        {RecordKind::kCreated, {"C:\\V\\A.DLL", "new-a", "100"}},
@@ -147,6 +148,18 @@ TEST(UndoPlanTest, ACopyAKillCutShortGoes) {
     w.sizes = {{"C:\\V\\A.DLL", 10}, {"C:\\V\\B.DLL", 40}};
     EXPECT_EQ(Plan(record, w), (std::vector<std::string>{"delete C:\\V\\B.DLL",
                                                          "leave C:\\V\\A.DLL | changed since it was installed"}));
+    // A later install replaced the copy cut short with a larger file: it is
+    // judged as that install's undoing leaves it.
+    std::vector<RecordEntry> replacedLater = record;
+    replacedLater.push_back({RecordKind::kBegun, {"d", "1.0.0.0", "Vantrel", "C:\\V"}});
+    replacedLater.push_back({RecordKind::kReplaced, {"C:\\V\\B.DLL", kKept + "1-B.DLL", "partial-b", "newer-b"}});
+    World later = w;
+    later.files["C:\\V\\B.DLL"] = "newer-b";
+    later.files[kKept + "1-B.DLL"] = "partial-b";
+    later.sizes = {{"C:\\V\\A.DLL", 10}, {"C:\\V\\B.DLL", 150}, {kKept + "1-B.DLL", 40}};
+    EXPECT_EQ(Plan(replacedLater, later),
+              (std::vector<std::string>{"restore C:\\V\\B.DLL | " + kKept + "1-B.DLL", "delete C:\\V\\B.DLL",
+                                        "leave C:\\V\\A.DLL | changed since it was installed"}));
     record.push_back({RecordKind::kEnded, {"d", "0"}});
     EXPECT_EQ(Plan(record, w), (std::vector<std::string>{"leave C:\\V\\B.DLL | changed since it was installed",
                                                          "leave C:\\V\\A.DLL | changed since it was installed"}));
@@ -154,7 +167,8 @@ TEST(UndoPlanTest, ACopyAKillCutShortGoes) {
 
 // Two installs: the second replaced the file again and wrote the value
 // again. One uninstall goes back to before the first; a killed install's
-// file set aside but not yet replaced comes back too.
+// file set aside between its renames (both temporaries beside it) comes
+// back too, but not a file gone since for any other reason.
 TEST(UndoPlanTest, TwoInstallsGoBackToBeforeTheFirst) {
     std::vector<RecordEntry> record = {
         {RecordKind::kReplaced, {"C:\\V\\R.TXT", kKept + "1\\R.TXT", "old-r", "new-r"}},
@@ -164,13 +178,62 @@ TEST(UndoPlanTest, TwoInstallsGoBackToBeforeTheFirst) {
         {RecordKind::kReplaced, {"C:\\V\\B.TXT", kKept + "2\\B.TXT", "old-b", "new-b"}}};
     World w;
     w.files = {{"C:\\V\\R.TXT", "newer-r"}, {kKept + "1\\R.TXT", "old-r"}, {kKept + "2\\R.TXT", "new-r"},
-               {kKept + "2\\B.TXT", "old-b"}};  // B.TXT set aside when the install was killed
+               {kKept + "2\\B.TXT", "old-b"},  // B.TXT set aside when the install was killed
+               {"C:\\V\\B.TXT.old~", "old-b"}, {"C:\\V\\B.TXT.new~", "new-b"}};
     w.settings[kIni + "[WEB]UPDATEONLINE"] = "WEB140";
-    EXPECT_EQ(Plan(record, w), (std::vector<std::string>{"restore C:\\V\\B.TXT | " + kKept + "2\\B.TXT",
-                                                         "set setting " + kIni + " | WEB = WEB130",
-                                                         "restore C:\\V\\R.TXT | " + kKept + "2\\R.TXT",
-                                                         "set setting " + kIni + " | WEB = WEB110",
-                                                         "restore C:\\V\\R.TXT | " + kKept + "1\\R.TXT"}));
+    const std::vector<std::string> rest = {"set setting " + kIni + " | WEB = WEB130",
+                                           "restore C:\\V\\R.TXT | " + kKept + "2\\R.TXT",
+                                           "set setting " + kIni + " | WEB = WEB110",
+                                           "restore C:\\V\\R.TXT | " + kKept + "1\\R.TXT"};
+    std::vector<std::string> expected = {"remove temporary C:\\V\\B.TXT.new~", "remove temporary C:\\V\\B.TXT.old~",
+                                         "restore C:\\V\\B.TXT | " + kKept + "2\\B.TXT"};
+    expected.insert(expected.end(), rest.begin(), rest.end());
+    EXPECT_EQ(Plan(record, w), expected);
+    w.files.erase("C:\\V\\B.TXT.new~");  // the new content was in place: the file was deleted since
+    expected = {"remove temporary C:\\V\\B.TXT.old~",
+                "leave C:\\V\\B.TXT | gone since it was installed; not put back"};
+    expected.insert(expected.end(), rest.begin(), rest.end());
+    EXPECT_EQ(Plan(record, w), expected);
+}
+
+// A value two installs wrote, each naming the settings file as the host
+// folder was spelt then, is undone once (the first was killed before it
+// wrote it), or set back to what it was before the first.
+TEST(UndoPlanTest, AValueIsUndoneOnceHoweverItsFileIsSpelt) {
+    const std::string upper = "C:\\V\\SYS\\TOVASK.INI";
+    World w;
+    w.settings[kIni + "[WEB]UPDATEONLINE"] = w.settings[upper + "[WEB]UPDATEONLINE"] = "WEB130";
+    std::vector<RecordEntry> record = {{RecordKind::kSetting, {kIni, "WEB", "UPDATEONLINE", "absent", "", "WEB130"}},
+                                       {RecordKind::kSetting, {upper, "WEB", "UPDATEONLINE", "absent", "", "WEB130"}}};
+    EXPECT_EQ(Plan(record, w), std::vector<std::string>{"remove setting " + upper + " | WEB"});
+    w.settings[kIni + "[WEB]UPDATEONLINE"] = w.settings[upper + "[WEB]UPDATEONLINE"] = "WEB140";
+    record[0].fields = {kIni, "WEB", "UPDATEONLINE", "value", "WEB110", "WEB130"};
+    record[1].fields = {upper, "WEB", "UPDATEONLINE", "value", "WEB130", "WEB140"};
+    EXPECT_EQ(Plan(record, w), (std::vector<std::string>{"set setting " + upper + " | WEB = WEB130",
+                                                         "set setting " + kIni + " | WEB = WEB110"}));
+}
+
+// The shared count is lowered once for this product, however many lines
+// name the file: another program's count stays, and so does the file; nor
+// is a count lowered that the kill cutting the install short kept from
+// being raised (it is still what the line says it was).
+TEST(UndoPlanTest, ASharedCountIsLoweredOnceAndOnlyWhenRaised) {
+    const std::string dll = kSys + "S.DLL";
+    std::vector<RecordEntry> record = {{RecordKind::kBegun, {"d", "1.0.0.0", "Vantrel", "C:\\V"}},
+                                       {RecordKind::kCreated, {dll, "new-s", "5"}},
+                                       {RecordKind::kShared, {dll, "0"}},
+                                       {RecordKind::kShared, {dll, "1"}},
+                                       {RecordKind::kEnded, {"d", "0"}}};
+    World w;
+    w.files[dll] = "new-s";
+    w.counts[dll] = 2;  // this product's, and another program's since
+    EXPECT_EQ(Plan(record, w), (std::vector<std::string>{"lower shared " + dll + " to 1",
+                                                         "leave " + dll + " | other programs still use it"}));
+    record = {{RecordKind::kBegun, {"d", "1.0.0.0", "Vantrel", "C:\\V"}},
+              {RecordKind::kKept, {dll}},
+              {RecordKind::kShared, {dll, "1"}}};  // killed before it raised the count
+    w.counts[dll] = 1;
+    EXPECT_EQ(Plan(record, w), std::vector<std::string>{});
 }
 
 // A record naming files outside the host, system, Start-menu and record
@@ -221,7 +284,9 @@ const std::vector<RecordEntry> kPendingTwice = {
 }  // namespace
 
 // Before the restart the replacements are withdrawn; after it, the
-// previous contents go back newest first, to the one before the installs.
+// previous contents go back newest first, to the one before the installs,
+// also when the second install was killed between asking for its two
+// renames, so that the restart moved the file aside and nothing in.
 TEST(UndoPlanTest, AReplacementAtTheRestartIsWithdrawnOrUndone) {
     World before;
     before.files = {{"C:\\V\\U.EXE", "old-u"}, {"C:\\V\\U.EXE.1.new~", "new-u"}, {"C:\\V\\U.EXE.2.new~", "newer-u"}};
@@ -232,6 +297,12 @@ TEST(UndoPlanTest, AReplacementAtTheRestartIsWithdrawnOrUndone) {
     after.files = {{"C:\\V\\U.EXE", "newer-u"}, {kKept + "1.OLD", "old-u"}, {kKept + "2.OLD", "new-u"}};
     EXPECT_EQ(Plan(kPendingTwice, after),
               (std::vector<std::string>{"restore C:\\V\\U.EXE | " + kKept + "2.OLD",
+                                        "restore C:\\V\\U.EXE | " + kKept + "1.OLD"}));
+    World halfway;
+    halfway.files = {{kKept + "1.OLD", "old-u"}, {kKept + "2.OLD", "new-u"}, {"C:\\V\\U.EXE.2.new~", "newer-u"}};
+    EXPECT_EQ(Plan(kPendingTwice, halfway),
+              (std::vector<std::string>{"remove temporary C:\\V\\U.EXE.2.new~",
+                                        "restore C:\\V\\U.EXE | " + kKept + "2.OLD",
                                         "restore C:\\V\\U.EXE | " + kKept + "1.OLD"}));
     after.files.erase(kKept + "1.OLD");
     after.files["C:\\V\\U.EXE"] = "changed since";

@@ -101,7 +101,7 @@ TEST(UninstallTest, AQuietRemovalPutsTheMachineBackAsItWas) {
     EXPECT_EQ(u.os.ini[kIni]["Tovask"]["Ver"], "1.30");
     EXPECT_TRUE(u.os.machineNumbers[setup::kSharedDllsKey].empty());
     EXPECT_TRUE(u.os.machineStrings.empty());
-    EXPECT_EQ(u.os.folders, std::set<std::string>{kHost});
+    EXPECT_EQ(u.os.folders, fakes::NoCaseSet{kHost});
     EXPECT_TRUE(u.os.atRestart.empty());
     EXPECT_EQ(u.forms.dde.executed,
               (std::vector<std::string>{"[ShowGroup(Vantrel - Ver 1.30,1)]", "[DeleteItem(Vantrel - Live Update)]",
@@ -149,7 +149,7 @@ TEST(UninstallTest, SettingsGoBackAsTheyWere) {
         const char* state;
         const char* before;
         bool userKey;  // a key of the user's in the section
-        std::map<std::string, std::string> after;
+        fakes::NoCaseMap<std::string> after;
         bool sectionStays;
     };
     const Case cases[] = {

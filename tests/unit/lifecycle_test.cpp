@@ -1,0 +1,703 @@
+// The lifecycle model: seeded random sequences of installs (some killed
+// part-way), host updates, files held open, restarts and uninstalls on one
+// machine. After a last uninstall and a restart one oracle judges it: every
+// host file and setting is as before the first install, save what the host
+// changed itself; nothing else was touched; nothing of ours is left; and
+// every uninstall said 1603 exactly when something was not undone. A failing
+// sequence is printed with its seed, then shrunk and printed again.
+//
+// LU_LIFECYCLE_SEQUENCES (2000) and LU_LIFECYCLE_SEED (the first seed, 1)
+// choose the sequences, LU_LIFECYCLE_SECONDS stops them sooner;
+// LU_LIFECYCLE_REPORTED says how many failing ones of each kind are printed
+// (3), LU_LIFECYCLE_ONLY which kinds; LU_LIFECYCLE_ALLOW lets in what the
+// suite leaves out (names from kAllowanceNames, comma-separated).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <optional>
+#include <random>
+
+#include "platform/text.h"
+#include "setup/deploy.h"
+#include "setup/install_record.h"
+#include "test_support.h"
+
+namespace {
+
+using fakes::FakeFile;
+using fakes::FakeOs;
+using fakes::NoCaseMap;
+
+const std::string kSystemDir = "C:\\WINDOWS\\SYSTEM32";
+const std::string kRecordFolder = "C:\\Program Files\\Vantrel Live Update";
+const std::string kIni = "\\Sys\\TOVASK.INI";
+constexpr int kMostKillCall = 100;   // a clean install makes 70 to 100 counted calls
+constexpr int kRecordBegunCall = 12;  // by then the install's record has its first line
+
+// ---- The packages and the contents of files
+
+struct Package {
+    char name;
+    const char* webIds;
+    const char* body;
+    std::vector<std::string> files;
+};
+
+const Package kPackages[] = {
+    {'A', "WEB130,WEB131,WEB120,WEB140,WEB110",
+     "FOLDER,SERVER\r\nFILE,README.TXT,LIVEUPDT.TXT,TVKUPDT.EXE,TVKCOM.DLL\r\nFOLDER,SYS\r\nFILE,TVKTYPES.TLB\r\n",
+     {"README.TXT", "LIVEUPDT.TXT", "TVKUPDT.EXE", "TVKCOM.DLL", "TVKTYPES.TLB", "TVKSYS.DLL"}},
+    {'B', "WEB230,WEB231,WEB220,WEB240,WEB210",
+     "FOLDER,SERVER\r\nFILE,README.TXT,TVKUPDT.EXE,TVKCOM.DLL,TVKNEW.DLL\r\nFOLDER,SYS\r\n"
+     "FILE,TVKTYPES.TLB,VANTREL.HLP\r\n",
+     {"README.TXT", "TVKUPDT.EXE", "TVKCOM.DLL", "TVKNEW.DLL", "TVKTYPES.TLB", "VANTREL.HLP", "TVKSYS.DLL"}},
+};
+
+// "<origin>|<name>|<padding>$": whose the content is, of which file; a
+// copy cut short lacks its '$'. B's TVKUPDT.EXE is A's.
+std::string Content(const std::string& origin, const std::string& name, std::size_t padding) {
+    return origin + "|" + name + "|" + std::string(padding, '.') + "$";
+}
+
+std::string PayloadContent(char package, const std::string& name) {
+    if (name == "TVKUPDT.EXE") package = 'A';
+    return Content(std::string(1, package), name, 30 + 7 * name.size() + (package == 'B' ? 11 : 0));
+}
+
+// The folders (on the host, real ones) that hold each package: UPDATE.LST
+// and the payload, which the model adds to the machine.
+const std::string& PackageFolder(char package) {
+    struct Folders {
+        fakes::TempFolder a, b;
+        Folders() {
+            for (const Package& p : kPackages) {
+                const std::string list = std::string("Vantrel,") + p.webIds + "\r\nSTART\r\n" + p.body +
+                                         "FOLDER,SYSTEM\r\nFILE,TVKSYS.DLL\r\nEND\r\n";
+                std::FILE* file = std::fopen(((p.name == 'A' ? a : b).Path() + "\\UPDATE.LST").c_str(), "wb");
+                std::fwrite(list.data(), 1, list.size(), file);
+                std::fclose(file);
+            }
+        }
+    };
+    static const Folders folders;
+    return package == 'A' ? folders.a.Path() : folders.b.Path();
+}
+
+// The COM registrations on the machine: each content registers its keys,
+// naming the file. A newer DLL or EXE registers the older one's keys and
+// more; a newer type library is a version of its own. Unregistering a
+// program takes away what it registers, whatever is there; a type library
+// that is not registered can't be unregistered, as the system's call says.
+class ComRegistry : public fakes::Registrar {
+public:
+    NoCaseMap<std::string> keys;  // key -> the file it names
+
+    uint32_t Run(FakeOs& os, const std::string& commandLine) override {
+        const auto open = commandLine.find('"');
+        const std::string path = commandLine.substr(open + 1, commandLine.find('"', open + 1) - open - 1);
+        const auto file = os.files.find(path);
+        if (file == os.files.end() || KeysOf(file->second.content).empty()) return setup::kRegsvr32CouldNotLoad;
+        const bool unregister =
+            commandLine.find(" /u ") != std::string::npos || commandLine.find("/UnregServer") != std::string::npos;
+        Change(file->second.content, path, unregister);
+        return 0;
+    }
+
+    int32_t TypeLibrary(const std::string& content, const std::string& path, bool unregister) override {
+        const std::vector<std::string> names = KeysOf(content);
+        if (names.empty()) return static_cast<int32_t>(0x80029C4A);  // TYPE_E_CANTLOADLIBRARY
+        bool registered = false;
+        for (const std::string& key : names) registered |= keys.count(key) != 0;
+        if (unregister && !registered) return static_cast<int32_t>(0x8002801C);  // TYPE_E_REGISTRYACCESS
+        Change(content, path, unregister);
+        return 0;
+    }
+
+    static std::vector<std::string> KeysOf(const std::string& content) {
+        const auto bar = content.find('|');
+        if (content.empty() || content.back() != '$' || bar == std::string::npos) return {};
+        const std::string origin = content.substr(0, bar);
+        const std::string name = content.substr(bar + 1, content.find('|', bar + 1) - bar - 1);
+        const std::string extension = name.substr(name.rfind('.') + 1);
+        if (extension != "DLL" && extension != "EXE" && extension != "TLB") return {};
+        if (origin == "A") return {name + " 1"};
+        if (origin == "B") return extension == "TLB" ? std::vector<std::string>{name + " 2"}
+                                                     : std::vector<std::string>{name + " 1", name + " 2"};
+        return origin == "HOST" ? std::vector<std::string>{name + " of the host"} : std::vector<std::string>{};
+    }
+
+private:
+    void Change(const std::string& content, const std::string& path, bool unregister) {
+        for (const std::string& key : KeysOf(content)) {
+            if (unregister)
+                keys.erase(key);
+            else
+                keys[key] = path;
+        }
+    }
+};
+
+// ---- Sequences
+
+// What the suite leaves out: behaviours whose faults lie outside the
+// planner. LU_LIFECYCLE_ALLOW lets them in by these names.
+struct Allowances {
+    bool otherVolume = false;              // the host folder on D:, Program Files on C:
+    bool readOnlyOriginal = false;         // a host file the packages replace is read-only
+    bool installBeforeRestart = false;     // an install after an uninstall, before the restart
+    bool changeOverHalfDone = false;       // an install or host update while a kill left a
+                                           // replacement half done: a set-aside copy (its file
+                                           // missing, for a host update), or a waiting copy whose
+                                           // move was never asked for (else the install does not
+                                           // run, the host update leaves that file alone)
+    bool hostUpdateBeforeRestart = false;  // a host update while changes wait for the restart
+                                           // (else the restart comes first)
+    bool hostOverCutShortCopy = false;     // a host update writing over the new file that a
+                                           // killed install recorded last
+    bool registeredHeldAtUninstall = false;  // a registered file held open during an uninstall
+    bool killBeforeRecord = false;         // a kill before the install's record has its first line
+    bool killAtShortcut = false;           // a kill as the Start-menu shortcut is written
+    bool killAtTypeLibrary = false;        // a kill as a type library is loaded or registered
+    bool killAtSystemFile = false;         // a kill as a new system file is copied or counted
+};
+
+const std::pair<const char*, bool Allowances::*> kAllowanceNames[] = {
+    {"othervolume", &Allowances::otherVolume},
+    {"readonlyoriginal", &Allowances::readOnlyOriginal},
+    {"installbeforerestart", &Allowances::installBeforeRestart},
+    {"changeoverhalfdone", &Allowances::changeOverHalfDone},
+    {"hostupdatebeforerestart", &Allowances::hostUpdateBeforeRestart},
+    {"hostovercutshortcopy", &Allowances::hostOverCutShortCopy},
+    {"registeredheldatuninstall", &Allowances::registeredHeldAtUninstall},
+    {"killbeforerecord", &Allowances::killBeforeRecord},
+    {"killatshortcut", &Allowances::killAtShortcut},
+    {"killattypelibrary", &Allowances::killAtTypeLibrary},
+    {"killatsystemfile", &Allowances::killAtSystemFile},
+};
+
+// The machine a sequence starts from.
+struct Machine {
+    bool otherVolume = false;
+    bool win9x = false;          // the 95 family: no one-step replace
+    bool systemDllThere = false;  // TVKSYS.DLL in the system directory before the first install
+    bool systemDllCounted = false;  // and another program's shared count of it
+    int settings = 0;            // before: no [WEB] section, another key in it, an earlier value
+    bool readOnlyReadme = false;
+};
+
+enum class Kind { kInstall, kHostUpdate, kRestart, kUninstall };
+
+const char* const kHeld[] = {"README.TXT", "SYS\\VANTREL.HLP", "LIVEUPDT.TXT",  // then the registered ones
+                             "TVKCOM.DLL", "SYS\\TVKTYPES.TLB", "TVKUPDT.EXE"};
+constexpr int kFirstRegisteredHeld = 3;
+const char* const kSpellings[] = {"Vantrel", "VANTREL", "vantrel"};
+const char* const kHostUpdated[] = {"README.TXT", "SYS\\VANTREL.HLP", "LIVEUPDT.TXT", "NOTES.TXT"};
+
+struct Op {
+    Kind kind = Kind::kRestart;
+    char package = 'A';
+    int spelling = 0;     // how the install's /dir spells the host folder
+    int held = -1;        // the host file (of kHeld) held open during the run; -1: none
+    int killAt = 0;       // the run's counted call at which it is killed; 0: none
+    uint32_t update = 0;  // the host update's choices
+};
+
+struct Sequence {
+    Machine machine;
+    std::vector<Op> ops;  // a last uninstall and a restart follow
+};
+
+// What a host update does: each file written (the content) or deleted
+// (none), and the settings value it writes.
+struct HostUpdate {
+    std::vector<std::pair<std::string, std::optional<std::string>>> files;
+    std::optional<std::string> value;
+};
+
+HostUpdate HostUpdateOf(uint32_t choices) {
+    std::mt19937 random(choices);
+    HostUpdate update;
+    const std::string origin = "HOST" + std::to_string(choices % 1000);
+    for (const char* name : kHostUpdated) {
+        const uint32_t choice = random() % 4;
+        if (choice == 2) update.files.push_back({name, Content(origin, name, random() % 90)});
+        if (choice == 3) update.files.push_back({name, std::nullopt});
+    }
+    if (random() % 2) update.value = origin;
+    return update;
+}
+
+bool Allowed(const std::vector<Op>& ops, const Allowances& allow) {
+    bool uninstalledBeforeRestart = false;
+    for (const Op& op : ops) {
+        if (op.kind == Kind::kInstall && uninstalledBeforeRestart && !allow.installBeforeRestart) return false;
+        const bool holdsRegistered = op.held >= kFirstRegisteredHeld;
+        if (op.kind == Kind::kUninstall && holdsRegistered && !allow.registeredHeldAtUninstall) return false;
+        if (op.kind == Kind::kUninstall) uninstalledBeforeRestart = true;
+        if (op.kind == Kind::kRestart) uninstalledBeforeRestart = false;
+    }
+    return true;
+}
+
+Op RandomOp(std::mt19937& random, const Allowances& allow) {
+    Op op;
+    const uint32_t pick = random() % 20;
+    op.kind = pick < 8 ? Kind::kInstall : pick < 11 ? Kind::kHostUpdate : pick < 14 ? Kind::kRestart : Kind::kUninstall;
+    op.package = random() % 2 ? 'A' : 'B';
+    op.spelling = static_cast<int>(random() % 3);
+    op.held = random() % 5 == 0 ? static_cast<int>(random() % std::size(kHeld)) : -1;
+    op.killAt = op.kind == Kind::kInstall && random() % 3 == 0 ? 1 + static_cast<int>(random() % kMostKillCall) : 0;
+    if (op.killAt && !allow.killBeforeRecord) op.killAt = std::max(op.killAt, kRecordBegunCall + 1);
+    op.update = random();
+    return op;
+}
+
+Sequence Generate(uint32_t seed, const Allowances& allow) {
+    std::mt19937 random(seed);
+    Sequence s;
+    const bool otherVolume = random() % 2;  // drawn whatever is allowed, so that a seed means one sequence
+    s.machine.otherVolume = allow.otherVolume && otherVolume;
+    s.machine.win9x = random() % 4 == 0;
+    s.machine.systemDllThere = random() % 2;
+    s.machine.systemDllCounted = s.machine.systemDllThere && random() % 2;
+    s.machine.settings = static_cast<int>(random() % 3);
+    const bool readOnlyReadme = random() % 2;
+    s.machine.readOnlyReadme = allow.readOnlyOriginal && readOnlyReadme;
+    const std::size_t length = 1 + random() % 8;
+    while (s.ops.size() < length) {
+        s.ops.push_back(RandomOp(random, allow));
+        if (!Allowed(s.ops, allow)) s.ops.pop_back();
+    }
+    return s;
+}
+
+std::string Describe(const Machine& m) {
+    static const char* const kSettings[] = {"no [WEB] section", "[WEB] with another key", "an earlier value"};
+    return std::string("host on ") + (m.otherVolume ? "D:" : "C:") + (m.win9x ? ", 95 family" : ", NT family") +
+           (m.systemDllThere ? (m.systemDllCounted ? ", TVKSYS.DLL there and counted" : ", TVKSYS.DLL there")
+                             : ", no TVKSYS.DLL") +
+           ", settings: " + kSettings[m.settings] + (m.readOnlyReadme ? ", README.TXT read-only" : "");
+}
+
+std::string Describe(const Op& op) {
+    std::string text;
+    switch (op.kind) {
+    case Kind::kInstall: text = std::string("install ") + op.package + " /dir ?:\\" + kSpellings[op.spelling]; break;
+    case Kind::kUninstall: text = "uninstall"; break;
+    case Kind::kRestart: return "restart";
+    case Kind::kHostUpdate: {
+        const HostUpdate update = HostUpdateOf(op.update);
+        text = "host update";
+        for (const auto& [name, content] : update.files)
+            text += content ? ", " + name + " written (" + std::to_string(content->size()) + " bytes)"
+                            : ", " + name + " deleted";
+        if (update.value) text += ", value " + *update.value;
+        return text;
+    }
+    }
+    if (op.held >= 0) text += std::string(", ") + kHeld[op.held] + " held open";
+    if (op.killAt) text += ", killed at its call " + std::to_string(op.killAt);
+    return text;
+}
+
+// ---- One machine through one sequence
+
+// The machine settings' keys that hold values.
+template <class Keys>
+Keys NonEmpty(Keys keys) {
+    for (auto it = keys.begin(); it != keys.end();) it = it->second.empty() ? keys.erase(it) : std::next(it);
+    return keys;
+}
+
+bool SameFile(const FakeFile& a, const FakeFile& b) {
+    return a.content == b.content && a.readOnly == b.readOnly && a.hidden == b.hidden && a.system == b.system;
+}
+
+class Lifecycle {
+public:
+    Lifecycle(const Machine& machine, const Allowances& allow)
+        : allow_(allow),
+          host_(std::string(machine.otherVolume ? "D:" : "C:") + "\\Vantrel"),
+          uncountedSystemDll_(machine.systemDllThere && !machine.systemDllCounted) {
+        os_.registrar = &com_;
+        os_.killable = [this](const std::string& call) { return Killable(call); };
+        os_.platformId = machine.win9x ? 1 : 2;
+        os_.moveFileExStub = machine.win9x;
+        os_.settings["Vantrel\\Setup\\CS_Path"] = host_;
+        os_.folders = {host_, host_ + "\\Sys", "C:\\Program Files", os_.commonPrograms, os_.userPrograms,
+                       os_.commonPrograms + "\\Other"};
+        SetUpHost(machine);
+        SetUpSystem(machine);
+        for (const Package& p : kPackages) {
+            os_.AddFile(PackageFolder(p.name) + "\\UPDATE.LST");
+            os_.AddFile(PackageFolder(p.name) + "\\LiveUpdateSetup.exe", "the installer");
+            for (const std::string& name : p.files)
+                os_.AddFile(PackageFolder(p.name) + "\\" + name, PayloadContent(p.name, name));
+        }
+        expectedFiles_ = os_.files;
+        expectedIni_ = os_.ini;
+        initial_ = {os_.folders, NonEmpty(os_.machineStrings), NonEmpty(os_.machineNumbers), com_.keys};
+    }
+
+    void Apply(const Op& op) {
+        switch (op.kind) {
+        case Kind::kInstall: return Install(op);
+        case Kind::kUninstall: return Uninstall(op);
+        case Kind::kHostUpdate: return Update(HostUpdateOf(op.update));
+        case Kind::kRestart: return os_.Restart();
+        }
+    }
+
+    // What is wrong with the machine once the last uninstall and a restart
+    // are done: none when all is well.
+    std::vector<std::string> Verdict() {
+        std::vector<std::string> wrong;
+        CompareFiles(wrong);
+        if (os_.folders != initial_.folders) wrong.push_back("folders: one made or removed");
+        if (os_.ini != expectedIni_) wrong.push_back("settings file: not as it was, or as the host left it");
+        if (NonEmpty(os_.machineStrings) != initial_.strings || NonEmpty(Counts()) != initial_.numbers)
+            wrong.push_back("machine settings: an entry, RunOnce value or shared count left or lost");
+        for (const auto& [key, path] : com_.keys)
+            if (!initial_.keys.count(key)) wrong.push_back("registration " + key + ": left, naming " + path);
+        for (const auto& [key, path] : initial_.keys)
+            if (!com_.keys.count(key)) wrong.push_back("registration " + key + ": lost");
+        if (!missingUninstaller_.empty()) wrong.insert(wrong.begin(), missingUninstaller_);
+        JudgeExitCodes(wrong);
+        return wrong;
+    }
+
+    const std::vector<std::string>& LastLog() const { return lastLog_; }
+
+private:
+    // The machine's numbers; the count of 1 that an uncounted system file
+    // keeps is its earlier, unknown owner's, not ours.
+    decltype(FakeOs::machineNumbers) Counts() const {
+        auto numbers = os_.machineNumbers;
+        const std::string dll = kSystemDir + "\\TVKSYS.DLL";
+        auto& shared = numbers[setup::kSharedDllsKey];
+        if (uncountedSystemDll_ && shared.count(dll) && shared[dll] == 1) shared.erase(dll);
+        return numbers;
+    }
+
+    // The calls at which a kill finds a fault outside the planner, unless
+    // that is let in: the kill falls on the next call instead.
+    bool Killable(const std::string& call) const {
+        auto starts = [&](const char* prefix) { return call.rfind(prefix, 0) == 0; };
+        if (!allow_.killAtShortcut && starts("shortcut ")) return false;
+        if (!allow_.killAtTypeLibrary && (starts("load type library ") || starts("register type library ")))
+            return false;
+        const bool systemCopy = starts("copy ") && call.find("-> " + kSystemDir) != std::string::npos;
+        return allow_.killAtSystemFile || !(systemCopy || starts("record line shared"));
+    }
+
+    // Whether the path's creation is the last change of an install that
+    // never ended: a file there no larger than ours then counts as the copy
+    // that the kill cut short.
+    bool CreationCutShort(const std::string& path) const {
+        const auto record = os_.records.find(kRecordFolder + "\\" + setup::kRecordFileName);
+        if (record == os_.records.end()) return false;
+        std::string text;
+        for (const std::string& line : record->second.lines) text += line + "\r\n";
+        const std::vector<setup::RecordEntry> entries = setup::ParseRecord(text);
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            const bool last = i + 1 == entries.size() || entries[i + 1].kind == setup::RecordKind::kBegun;
+            const auto& e = entries[i];
+            if (last && e.kind == setup::RecordKind::kCreated && platform::UCase(e.fields[0]) == platform::UCase(path))
+                return true;
+        }
+        return false;
+    }
+
+    static bool EndsWith(const std::string& path, const std::string& suffix) {
+        return path.size() > suffix.size() && path.compare(path.size() - suffix.size(), suffix.size(), suffix) == 0;
+    }
+
+    // A copy that a killed install set aside (<name>.old~) and left.
+    bool SetAsideCopyLeft() const {
+        for (const auto& file : os_.files)
+            if (EndsWith(file.first, setup::kSetAsideSuffix)) return true;
+        return false;
+    }
+
+    // Whether the file is missing, set aside by a killed install that did
+    // not move anything in its place.
+    bool SetAsideFileMissing(const std::string& path) const {
+        return !os_.files.count(path) && os_.files.count(path + setup::kSetAsideSuffix);
+    }
+
+    // A copy waiting for the restart (<name>.<n>.new~) whose move into
+    // place was never asked for: a kill came between the two renames.
+    bool MoveNeverAsked() const {
+        const std::string suffix = setup::kReplacementSuffix;
+        for (const auto& [path, file] : os_.files) {
+            if (!EndsWith(path, suffix)) continue;
+            const std::string stem = path.substr(0, path.size() - suffix.size());
+            const std::size_t dot = stem.rfind('.');
+            const bool numbered = dot != std::string::npos && dot + 1 < stem.size() &&
+                                  stem.find_first_not_of("0123456789", dot + 1) == std::string::npos;
+            const auto asked = [&](const FakeOs::RestartChange& c) { return c.source == path; };
+            if (numbered && std::none_of(os_.atRestart.begin(), os_.atRestart.end(), asked)) return true;
+        }
+        return false;
+    }
+
+    void SetUpHost(const Machine& machine) {
+        os_.AddFile(host_ + kIni, "the host's settings");
+        os_.SetIni(host_ + kIni, "Tovask", "Ver", "1.30");
+        if (machine.settings == 1) os_.SetIni(host_ + kIni, "WEB", "PROXY", "none");
+        if (machine.settings == 2) os_.SetIni(host_ + kIni, "WEB", "UPDATEONLINE", "WEB110");
+        for (const char* name : {"README.TXT", "VANTREL.EXE", "Sys\\VANTREL.HLP"})
+            os_.AddFile(host_ + "\\" + name, Content("HOST", name, 50));
+        os_.files[host_ + "\\README.TXT"].readOnly = machine.readOnlyReadme;
+    }
+
+    void SetUpSystem(const Machine& machine) {
+        os_.AddFile(kSystemDir + "\\OTHER.DLL", "another program's");
+        os_.AddFile("C:\\WINDOWS\\WIN.INI", "the system's");
+        os_.AddFile(os_.commonPrograms + "\\Other\\Other.lnk", "another program's shortcut");
+        if (!machine.systemDllThere) return;
+        const std::string dll = kSystemDir + "\\TVKSYS.DLL";
+        os_.AddFile(dll, Content("HOST", "TVKSYS.DLL", 40));
+        for (const std::string& key : ComRegistry::KeysOf(os_.files[dll].content)) com_.keys[key] = dll;
+        if (machine.systemDllCounted) os_.machineNumbers[setup::kSharedDllsKey][dll] = 1;
+    }
+
+    void Install(const Op& op) {
+        if (!allow_.changeOverHalfDone && (SetAsideCopyLeft() || MoveNeverAsked())) return;
+        os_.installerFolder = PackageFolder(op.package);
+        const std::string folder = host_.substr(0, 3) + kSpellings[op.spelling];
+        Run("/quiet /dir \"" + folder + "\"", HeldFile(op), op.killAt);
+    }
+
+    // As the Add/Remove Programs entry's quiet command starts it: the
+    // uninstaller it names, running (so in use). Without an entry, from a
+    // package folder, as a user may.
+    void Uninstall(const Op& op) {
+        const auto entry = os_.machineStrings.find(setup::UninstallKey("Vantrel"));
+        const bool listed = entry != os_.machineStrings.end() && entry->second.count("QuietUninstallString");
+        const std::string command = listed ? entry->second.at("QuietUninstallString") : "\"\"";
+        const std::string uninstaller = command.substr(1, command.find('"', 1) - 1);
+        if (listed && !os_.files.count(uninstaller)) {
+            missingUninstaller_ = "uninstall: the entry's uninstaller " + uninstaller + " is missing";
+            return uninstallCodes_.push_back(kDidNotStart);
+        }
+        os_.installerFolder = listed ? uninstaller.substr(0, uninstaller.rfind('\\')) : PackageFolder('A');
+        uninstallCodes_.push_back(RunHolding("/uninstall /quiet", {HeldFile(op), uninstaller}, 0));
+    }
+
+    std::string HeldFile(const Op& op) const { return op.held < 0 ? "" : host_ + "\\" + kHeld[op.held]; }
+
+    // One process, killed at its `killAt`th counted call if not 0; files
+    // held open while it runs. Its exit code (-1 when killed).
+    int RunHolding(const std::string& arguments, const std::vector<std::string>& held, int killAt) {
+        Hold(held, true);
+        os_.killCall = killAt ? os_.calls + killAt : 0;
+        int code = -1;
+        {
+            fakes::Process process(os_, journal_, arguments);
+            try {
+                code = process.Run();
+            } catch (const fakes::Killed&) {
+            }
+        }
+        os_.killCall = 0;
+        Hold(held, false);
+        lastLog_ = os_.LogLines();
+        journal_.clear();
+        os_.logs.clear();
+        os_.programs.clear();
+        os_.programFolders.clear();
+        return code;
+    }
+    int Run(const std::string& arguments, const std::string& held, int killAt) {
+        return RunHolding(arguments, {held}, killAt);
+    }
+
+    void Hold(const std::vector<std::string>& paths, bool inUse) {
+        for (const std::string& path : paths) {
+            const auto file = os_.files.find(path);
+            if (file != os_.files.end()) file->second.inUse = inUse;
+        }
+    }
+
+    // The host's own update writes its files over whatever is there, and
+    // deletes those that are there.
+    void Update(const HostUpdate& update) {
+        if (!allow_.hostUpdateBeforeRestart && !os_.atRestart.empty()) os_.Restart();
+        for (const auto& [name, content] : update.files) {
+            const std::string path = host_ + "\\" + name;
+            if (content && !allow_.hostOverCutShortCopy && CreationCutShort(path)) continue;
+            if (!allow_.changeOverHalfDone && SetAsideFileMissing(path)) continue;
+            if (content) {
+                os_.files[path] = FakeFile{*content};
+                expectedFiles_[path] = FakeFile{*content};
+            } else if (os_.files.erase(path)) {
+                expectedFiles_.erase(path);
+            }
+        }
+        if (!update.value) return;
+        os_.SetIni(host_ + kIni, "WEB", "UPDATEONLINE", *update.value);
+        expectedIni_[host_ + kIni]["WEB"]["UPDATEONLINE"] = *update.value;
+    }
+
+    void CompareFiles(std::vector<std::string>& wrong) const {
+        for (const auto& [path, file] : os_.files) {
+            const auto expected = expectedFiles_.find(path);
+            if (expected == expectedFiles_.end())
+                wrong.push_back(path + ": left (" + file.content.substr(0, 40) + ")");
+            else if (!SameFile(file, expected->second))
+                wrong.push_back(path + ": holds " + file.content.substr(0, 40) + (file.readOnly ? " read-only" : "") +
+                                ", not " + expected->second.content.substr(0, 40) +
+                                (expected->second.readOnly ? " read-only" : ""));
+        }
+        for (const auto& [path, file] : expectedFiles_)
+            if (!os_.files.count(path)) wrong.push_back(path + ": lost (" + file.content.substr(0, 40) + ")");
+    }
+
+    // The last uninstall says 1603 exactly when something is left; an
+    // earlier one that said so left something too.
+    void JudgeExitCodes(std::vector<std::string>& wrong) const {
+        const bool clean = wrong.empty();
+        const int last = uninstallCodes_.back();  // kDidNotStart: judged as missing already
+        if (!clean && last != 1603 && last != kDidNotStart)
+            wrong.push_back("exit code: the last uninstall said " + std::to_string(last));
+        if (clean && last == 1603) wrong.push_back("exit code: the last uninstall said 1603, but all was undone");
+        for (std::size_t i = 0; clean && i + 1 < uninstallCodes_.size(); ++i)
+            if (uninstallCodes_[i] == 1603)
+                wrong.push_back("exit code: uninstall " + std::to_string(i + 1) + " said 1603, yet nothing is left");
+    }
+
+    const Allowances allow_;
+    fakes::Journal journal_;
+    FakeOs os_{journal_};
+    ComRegistry com_;
+    const std::string host_;
+    const bool uncountedSystemDll_;
+    NoCaseMap<FakeFile> expectedFiles_;
+    decltype(FakeOs::ini) expectedIni_;
+    struct Snapshot {
+        fakes::NoCaseSet folders;
+        decltype(FakeOs::machineStrings) strings;
+        decltype(FakeOs::machineNumbers) numbers;
+        NoCaseMap<std::string> keys;
+    } initial_;
+    static constexpr int kDidNotStart = -2;
+    std::vector<int> uninstallCodes_;  // each uninstall's exit code; kDidNotStart when it could not start
+    std::string missingUninstaller_;
+    std::vector<std::string> lastLog_;
+};
+
+struct Outcome {
+    std::vector<std::string> wrong;
+    std::vector<std::string> lastLog;
+};
+
+Outcome Judge(const Sequence& sequence, const Allowances& allow) {
+    Lifecycle life(sequence.machine, allow);
+    for (const Op& op : sequence.ops) life.Apply(op);
+    Op uninstall;
+    uninstall.kind = Kind::kUninstall;
+    life.Apply(uninstall);
+    life.Apply(Op{});  // a restart
+    return {life.Verdict(), life.LastLog()};
+}
+
+// What a failure is about, so that shrinking keeps to the same one: the
+// first thing wrong, up to its colon.
+std::string Signature(const Outcome& outcome) {
+    if (outcome.wrong.empty()) return std::string();
+    return platform::UCase(outcome.wrong.front().substr(0, outcome.wrong.front().find(": ")));
+}
+
+// Drops operations one at a time, then the kill and the held file of each,
+// while the sequence still fails the same way.
+Sequence Shrink(Sequence s, const Allowances& allow) {
+    const std::string signature = Signature(Judge(s, allow));
+    auto stillFails = [&](const Sequence& candidate) {
+        return Allowed(candidate.ops, allow) && Signature(Judge(candidate, allow)) == signature;
+    };
+    for (std::size_t i = 0; i < s.ops.size();) {
+        Sequence candidate = s;
+        candidate.ops.erase(candidate.ops.begin() + static_cast<std::ptrdiff_t>(i));
+        if (stillFails(candidate))
+            s = candidate;
+        else
+            ++i;
+    }
+    for (Op& op : s.ops) {
+        for (int Op::*part : {&Op::killAt, &Op::held}) {
+            const int was = op.*part;
+            op.*part = part == &Op::held ? -1 : 0;
+            if (was == op.*part || !stillFails(s)) op.*part = was;
+        }
+    }
+    return s;
+}
+
+void Print(const char* heading, const Sequence& s, const Outcome& outcome) {
+    std::printf("%s: %s\n", heading, Describe(s.machine).c_str());
+    for (std::size_t i = 0; i < s.ops.size(); ++i) std::printf("  %zu. %s\n", i + 1, Describe(s.ops[i]).c_str());
+    std::printf("  then uninstall, restart\n");
+    for (const std::string& line : outcome.wrong) std::printf("  wrong: %s\n", line.c_str());
+}
+
+void Report(uint32_t seed, const Sequence& sequence, const Outcome& outcome, const Allowances& allow) {
+    std::printf("Lifecycle sequence with seed %u fails\n", seed);
+    Print("sequence", sequence, outcome);
+    const Sequence shrunk = Shrink(sequence, allow);
+    const Outcome shrunkOutcome = Judge(shrunk, allow);
+    Print("shrunk to", shrunk, shrunkOutcome);
+    std::printf("  the last run's log:\n");
+    for (const std::string& line : shrunkOutcome.lastLog) std::printf("    %s\n", line.c_str());
+}
+
+struct Config {
+    uint32_t sequences = 2000;
+    uint32_t firstSeed = 1;
+    double seconds = 1e9;
+    uint32_t reported = 3;  // failing sequences printed and shrunk, of each kind
+    std::string only;       // only failures whose first wrong thing names this are printed
+    Allowances allow;
+};
+
+Config ConfigFromEnvironment() {
+    Config config;
+    if (const char* n = std::getenv("LU_LIFECYCLE_SEQUENCES")) config.sequences = std::strtoul(n, nullptr, 10);
+    if (const char* seed = std::getenv("LU_LIFECYCLE_SEED")) config.firstSeed = std::strtoul(seed, nullptr, 10);
+    if (const char* n = std::getenv("LU_LIFECYCLE_SECONDS")) config.seconds = std::strtod(n, nullptr);
+    if (const char* n = std::getenv("LU_LIFECYCLE_REPORTED")) config.reported = std::strtoul(n, nullptr, 10);
+    if (const char* only = std::getenv("LU_LIFECYCLE_ONLY")) config.only = platform::UCase(only);
+    const std::string allow = std::getenv("LU_LIFECYCLE_ALLOW") ? std::getenv("LU_LIFECYCLE_ALLOW") : "";
+    for (const auto& [name, member] : kAllowanceNames)
+        if (("," + allow + ",").find(std::string(",") + name + ",") != std::string::npos) config.allow.*member = true;
+    return config;
+}
+
+TEST(LifecycleTest, RandomSequencesLeaveTheHostAsItWas) {
+    const Config config = ConfigFromEnvironment();
+    const auto start = std::chrono::steady_clock::now();
+    uint32_t failures = 0, run = 0;
+    std::map<std::string, uint32_t> byWhatIsWrong;
+    auto elapsed = [&] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(); };
+    for (uint32_t i = 0; i < config.sequences && (i % 1000 || elapsed() < config.seconds); ++i, ++run) {
+        const uint32_t seed = config.firstSeed + i;
+        const Sequence sequence = Generate(seed, config.allow);
+        const Outcome outcome = Judge(sequence, config.allow);
+        if (outcome.wrong.empty()) continue;
+        ++failures;
+        const std::string what = Signature(outcome);
+        if (what.find(config.only) != std::string::npos && ++byWhatIsWrong[what] <= config.reported)
+            Report(seed, sequence, outcome, config.allow);
+    }
+    const double seconds = elapsed();
+    std::printf("lifecycle: %u sequences from seed %u, %.2f s (%.0f a second), %u failing\n", run, config.firstSeed,
+                seconds, run / seconds, failures);
+    for (const auto& [what, count] : byWhatIsWrong) std::printf("  %u first wrong in: %s\n", count, what.c_str());
+    EXPECT_EQ(failures, 0u);
+}
+
+}  // namespace
