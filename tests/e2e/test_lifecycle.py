@@ -1,0 +1,153 @@
+"""End-to-end lifecycle scenarios: installs, uninstalls, restarts and kills
+in the orders a machine meets them, each ending where the README promises
+(the host's and the machine's own bytes back), and a record, a list or a
+link planted by someone who may write the package or host folder changing
+nothing outside what the install made.
+"""
+
+import contextlib
+import hashlib
+import os
+import shutil
+import signal
+import sys
+import tempfile
+import unittest
+
+sys.dont_write_bytecode = True  # no __pycache__ in the source tree
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import test_deploy  # noqa: E402  (the module, so that its scenarios are not collected here)
+from test_deploy import BODY, GROUP, HEADER, HOST, RUN_MS, SHARED_DLLS, SYSTEM_DIR  # noqa: E402
+from test_install import TYPELIB  # noqa: E402
+from winehost import file_held_open, make_host_product, make_package, payload, reg_query_default  # noqa: E402
+from winehost import set_host_setting, start_menu_programs, wait_until, REGISTRATIONS  # noqa: E402
+
+TITLE = "Install Vantrel Live Update"
+CLIENT = HOST + r"\TVKUPDT.EXE"
+README = HOST + r"\README.TXT"
+HOST_README = b"the host's own readme\r\n"
+PLANTED_FILES = ("victim.dll", "target.dll", "BIG.DLL")  # put into the system folder by the scenarios
+MIB = 1 << 20
+UNINSTALL_KEYS = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall"
+
+
+def sha256(data):
+    return hashlib.sha256(data).hexdigest()
+
+
+class LifecycleScenarios(test_deploy.DeployFixture):
+    host_name = "lifecycle"
+
+    def prepare(self):
+        super().prepare()
+        self.close_group_windows()
+        self.host.reg_delete(TYPELIB)
+        for name in PLANTED_FILES:
+            with contextlib.suppress(FileNotFoundError):
+                os.remove(self.host.unix_path(SYSTEM_DIR + "\\" + name))
+
+    def close_group_windows(self):
+        """Closes the folder windows Wine's shell opens for the group."""
+        for window in [w for w in self.host.list_windows() if w["title"] == GROUP]:
+            self.host.close_window("hwnd:" + window["hwnd"])
+            self.host.wait_gone("hwnd:" + window["hwnd"])
+
+    def run_quiet(self, *args):
+        """The exit code of a quiet run that showed nothing."""
+        result = self.host.run_watched(*args, max_ms=RUN_MS)
+        self.assertEqual(result["visible"], [], f"{args}: a window showed")
+        return result["exit"]
+
+    def uninstall(self):
+        return self.run_quiet(*self.uninstall_command())
+
+    def read(self, win_path):
+        with open(self.host.unix_path(win_path), "rb") as f:
+            return f.read()
+
+    def write(self, win_path, data):
+        os.makedirs(os.path.dirname(self.host.unix_path(win_path)), exist_ok=True)
+        with open(self.host.unix_path(win_path), "wb") as f:
+            f.write(data)
+
+    def folder_of(self, exe):
+        return os.path.dirname(self.host.unix_path(exe))
+
+    # ---- what someone who may write the package folder plants there
+
+    def test_a_record_planted_beside_the_installer_is_never_read(self):
+        # The package folder looks like a record folder whose record claims
+        # a system library as created and another as replaced, its previous
+        # content in the package. Following it would delete the one and
+        # overwrite the other.
+        exe = self.removal_package()
+        package = exe.rpartition("\\")[0]
+        victim, target = SYSTEM_DIR + r"\victim.dll", SYSTEM_DIR + r"\target.dll"
+        system = {victim: b"a library of the system\r\n", target: b"another library of the system\r\n"}
+        for path, data in system.items():
+            self.write(path, data)
+        kept = package + r"\Kept\1-target.dll"
+        self.write(kept, b"what the planted record puts back\r\n")
+        lines = ["# Live Update install record",
+                 "begun\t2026-12-01 10:00:00\t1.0.0.0\tVantrel\tC:\\windows",
+                 f"created\t{victim}\t{sha256(system[victim])}\t{len(system[victim])}",
+                 f"replaced\t{target}\t{kept}\t{sha256(self.read(kept))}\t{sha256(system[target])}",
+                 "ended\t2026-12-01 10:00:01\t0"]
+        self.write(package + r"\Install record.txt", "\r\n".join(lines + [""]).encode("cp1252"))
+        before = self.snapshot()
+        with self.subTest("nothing installed"):
+            self.assertEqual(self.run_quiet(exe, "/uninstall", "/quiet"), 1605)
+            self.assertEqual({path: self.read(path) for path in system}, system)
+            self.assert_same(self.snapshot(), before)
+        with self.subTest("a real install"):
+            self.assertEqual(self.run_quiet(exe, "/quiet"), 0)
+            self.assertEqual(self.run_quiet(exe, "/uninstall", "/quiet"), 0)
+            self.host.restart()
+            self.assertEqual({path: self.read(path) for path in system}, system)
+            self.assert_same(self.snapshot(), before)
+        with self.subTest("a system name that climbs out of Program Files"):
+            # It would name the record folder and the uninstall entry.
+            exe = make_package(self.host, package, HEADER.replace("Vantrel", r"..\..\windows\system32\x", 1) + "\n" +
+                               BODY, {"TvkUpdt.exe": payload("TvkUpdt.exe"), "README.TXT": b"readme\r\n"})
+            entries = self.host.run("reg", "query", UNINSTALL_KEYS).stdout
+            self.assertEqual(self.run_quiet(exe, "/quiet"), 1620)
+            self.assertIn("is not a name a folder can have", self.log_lines()[1])
+            self.assertEqual(self.run_quiet(exe, "/uninstall", "/quiet"), 1605)
+            self.assert_same(self.snapshot(), before)
+            self.assertEqual(self.host.run("reg", "query", UNINSTALL_KEYS).stdout, entries)
+
+    # ---- the host's bytes, wherever it lives
+
+    def test_a_host_on_another_volume_keeps_its_bytes(self):
+        # The record folder is on C:, the host on a drive of another file
+        # system, so the kept contents cross volumes both ways.
+        folder = tempfile.mkdtemp(prefix="lu-drive-d-", dir="/dev/shm")
+        self.addCleanup(shutil.rmtree, folder, ignore_errors=True)
+        self.assertNotEqual(os.stat(folder).st_dev, os.stat(self.host.prefix).st_dev, "the same file system")
+        self.host.map_drive("D:", folder)
+        self.addCleanup(os.remove, os.path.join(self.host.prefix, "dosdevices", "d:"))
+        host = r"D:\Vantrel"
+        for held in (False, True):
+            with self.subTest("the replaced file in use at the install" if held else "nothing in use"):
+                self.prepare()
+                make_host_product(self.host, host)
+                set_host_setting(self.host, host)
+                self.write(host + r"\README.TXT", HOST_README)
+                self.write(host + r"\Sys\TVKOWN.DLL", payload("TVKCOM.dll"))  # bytes the host keeps as they are
+                exe = self.package()
+                own, machine = self.tree(host), self.snapshot()
+                with file_held_open(self.host, host + r"\README.TXT") if held else contextlib.nullcontext():
+                    self.assertEqual(self.run_quiet(exe, "/quiet"), 3010 if held else 0)
+                if held:
+                    self.host.restart()
+                    files = self.tree(host)
+                    self.assertEqual(files["readme.txt"], b"readme\r\n")
+                    self.assertEqual(files["~lu00001.old"], HOST_README, "the previous content moved aside")
+                self.assertEqual(self.uninstall(), 0)
+                self.host.restart()
+                self.assertEqual(self.tree(host), own)
+                self.assert_same(self.snapshot(), machine)
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
