@@ -10,6 +10,7 @@ import hashlib
 import os
 import shutil
 import signal
+import struct
 import sys
 import tempfile
 import unittest
@@ -17,7 +18,7 @@ import unittest
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import test_deploy  # noqa: E402  (the module, so that its scenarios are not collected here)
-from test_deploy import BODY, GROUP, HEADER, HOST, RUN_MS, SHARED_DLLS, SYSTEM_DIR  # noqa: E402
+from test_deploy import BODY, GROUP, HEADER, HOST, ITEM, RUN_MS, SHARED_DLLS, SYSTEM_DIR  # noqa: E402
 from test_install import TYPELIB  # noqa: E402
 from winehost import file_held_open, make_host_product, make_package, payload, reg_query_default  # noqa: E402
 from winehost import set_host_setting, start_menu_programs, wait_until, REGISTRATIONS  # noqa: E402
@@ -33,6 +34,19 @@ UNINSTALL_KEYS = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall"
 
 def sha256(data):
     return hashlib.sha256(data).hexdigest()
+
+
+def make_link(target):
+    """A shell link (.lnk) to a local file, as the host's own setup would
+    leave one: the fixed header and a LinkInfo with the target's path."""
+    clsid = bytes.fromhex("0114020000000000c000000000000046")
+    header = struct.pack("<I16sII24sIiIHHII", 0x4C, clsid, 0x2, 0x20, bytes(24), 0, 0, 1, 0, 0, 0, 0)
+    volume = struct.pack("<IIII", 0x11, 3, 0, 0x10) + b"\0"
+    base = target.encode("cp1252") + b"\0"
+    info_head = 0x1C
+    info = struct.pack("<IIIIIII", info_head + len(volume) + len(base) + 1, info_head, 0x1, info_head,
+                       info_head + len(volume), 0, info_head + len(volume) + len(base))
+    return header + info + volume + base + b"\0" + bytes(4)
 
 
 class LifecycleScenarios(test_deploy.DeployFixture):
@@ -147,6 +161,77 @@ class LifecycleScenarios(test_deploy.DeployFixture):
                 self.host.restart()
                 self.assertEqual(self.tree(host), own)
                 self.assert_same(self.snapshot(), machine)
+
+    # ---- the Start menu
+
+    def install_attended(self, exe):
+        """Install, then Finish, through the window; the item is made by a
+        conversation with Wine's shell."""
+        process = self.host.start(exe, cwd=self.folder_of(exe), full_exit_code=True)
+        self.host.wait_window(TITLE)
+        self.host.click(TITLE, "Install")
+        self.assertTrue(wait_until(lambda: self.host.dump(TITLE).find("Finish", "Button"), 60, 0.2),
+                        "no completed window")
+        wait_until(lambda: [w for w in self.host.list_windows() if w["title"] == GROUP], 10, 0.2)
+        self.close_group_windows()
+        self.host.click(TITLE, "Finish")
+        self.assertEqual(process.wait(15), 0)
+
+    def test_only_our_item_leaves_the_start_menu(self):
+        group = os.path.join(start_menu_programs(self.host), GROUP)
+        theirs = make_link(HOST + r"\VANTREL.EXE")
+        for other in (True, False):
+            with self.subTest("the group holds the host's shortcut" if other else "the group holds our item alone"):
+                self.prepare()
+                if other:
+                    os.makedirs(group)
+                    with open(os.path.join(group, "Vantrel.lnk"), "wb") as f:
+                        f.write(theirs)
+                self.install_attended(self.package())
+                self.assertEqual(sorted(os.listdir(group)), [ITEM] + (["Vantrel.lnk"] if other else []))
+                self.assertEqual(self.uninstall(), 0)
+                self.close_group_windows()
+                if other:
+                    self.assertEqual(os.listdir(group), ["Vantrel.lnk"])
+                    with open(os.path.join(group, "Vantrel.lnk"), "rb") as f:
+                        self.assertEqual(f.read(), theirs)
+                else:
+                    self.assertFalse(os.path.exists(group), "the empty group is left")
+
+    # ---- a link the user made in the host folder
+
+    def test_a_link_planted_in_the_host_folder_is_never_followed(self):
+        help_file = HOST + r"\HELP\VANTREL.HLP"
+        self.write(help_file, b"the host's help\r\n")
+        exe = self.package(BODY.replace("END", "FOLDER,HELP\nFILE,VANTREL.HLP\nEND"),
+                           {"TvkUpdt.exe": payload("TvkUpdt.exe"), "README.TXT": b"readme\r\n",
+                            "VANTREL.HLP": b"the package's help\r\n"})
+        self.assertEqual(self.run_quiet(exe, "/quiet"), 0)
+        self.assertEqual(self.read(help_file), b"the package's help\r\n")
+        help_folder, system = self.host.unix_path(HOST + r"\HELP"), self.host.unix_path(SYSTEM_DIR)
+        os.rename(help_folder, help_folder + ".OLD")
+        os.symlink(system, help_folder)
+        self.addCleanup(os.remove, help_folder)
+
+        def stat_of(path):
+            status = os.lstat(path)
+            return status.st_ino, status.st_size, status.st_mtime_ns
+
+        def system_state():
+            return {os.path.relpath(os.path.join(folder, name), system).lower(): stat_of(os.path.join(folder, name))
+                    for folder, _dirs, files in os.walk(system) for name in files}
+        unchanged = system_state()
+        code = self.uninstall()
+        log = self.log_lines()
+        named = [line for line in log if help_file in line]
+        print(f"\nuninstall through the planted link: exit code {code}; {named}", file=sys.stderr)
+        self.assertEqual(os.readlink(help_folder), system, "the link changed")
+        self.assertNotIn("vantrel.hlp", system_state())
+        self.assertEqual(system_state(), unchanged)
+        self.assertTrue(named, log)
+        self.assertIn(code, (0, 1603), log)
+        if code == 1603:
+            self.assertTrue(any("a link or junction leads to it" in line for line in named), named)
 
 
 if __name__ == "__main__":
