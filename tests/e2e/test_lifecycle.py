@@ -233,6 +233,78 @@ class LifecycleScenarios(test_deploy.DeployFixture):
         if code == 1603:
             self.assertTrue(any("a link or junction leads to it" in line for line in named), named)
 
+    # ---- runs before the restart
+
+    def test_uninstall_then_install_again_before_the_restart(self):
+        exe = self.removal_package()
+        before = self.snapshot()
+        self.assertEqual(self.run_quiet(exe, "/quiet"), 0)
+        client = self.host.start(CLIENT)  # the host's client, running
+        self.host.wait_window("Vantrel Live Update")
+        with file_held_open(self.host, README):
+            self.assertEqual(self.uninstall(), 3010)
+        client.kill()
+        # The host's readme comes back only at the restart; its replacement waits for it too.
+        self.assertEqual(self.run_quiet(exe, "/quiet"), 3010)
+        self.host.restart()
+        self.assertTrue(os.path.isfile(self.host.unix_path(self.uninstall_command()[0])), "the uninstaller went")
+        self.assertEqual(self.read(CLIENT), payload("TvkUpdt.exe"))
+        self.assertEqual(self.read(README), b"readme\r\n")
+        self.assertEqual(self.uninstall(), 0)
+        self.host.restart()
+        self.assert_same(self.snapshot(), before)
+
+    def test_two_installs_and_one_uninstall_with_a_type_library(self):
+        exe = self.removal_package()
+        folder = self.folder_of(exe)
+        with open(os.path.join(folder, "TVKTYPES.TLB"), "wb") as f:
+            f.write(payload("TVKTYPES.TLB"))
+        with open(os.path.join(folder, "UPDATE.LST"), "r+b") as f:
+            listed = f.read().replace(b"END", b"FOLDER,SYS\r\nFILE,TVKTYPES.TLB\r\nEND")
+            f.seek(0)
+            f.write(listed)
+        before = self.snapshot()
+        self.assertEqual(self.run_quiet(exe, "/quiet"), 0)
+        self.assertIsNotNone(reg_query_default(self.host, TYPELIB + r"\1.0\0\win32"), "type library not registered")
+        with open(os.path.join(folder, "README.TXT"), "wb") as f:
+            f.write(b"a newer readme\r\n")
+        self.assertEqual(self.run_quiet(exe, "/quiet"), 0)
+        self.assertEqual(self.uninstall(), 0, self.log_lines())
+        self.host.restart()
+        self.assert_same(self.snapshot(), before)
+        self.assertIsNone(reg_query_default(self.host, TYPELIB + r"\1.0\0\win32"), "still registered")
+
+    # ---- a kill
+
+    def test_a_kill_during_a_large_copy_then_a_reinstall(self):
+        # A real COM library padded with zeros (a PE loads with data after
+        # its end), so that its copy takes long enough to be cut short.
+        big = payload("TVKCOM.dll")
+        big += bytes(128 * MIB - len(big))  # its copy takes about 70 ms here
+        exe = self.package("START\nFOLDER,SYSTEM\nFILE,BIG.DLL\nEND\n", {"BIG.DLL": big})
+        copy = self.host.unix_path(SYSTEM_DIR + r"\BIG.DLL")
+        before = self.snapshot()
+        process = self.host.start(exe, "/quiet", full_exit_code=True)
+        installer = wait_until(lambda: self.host.linux_pids("LiveUpdateSetup.exe"), 60)
+        self.assertEqual(len(installer or []), 1, "the installer's process")
+        self.assertTrue(wait_until(lambda: os.path.exists(copy) and os.path.getsize(copy), 60, 0.001),
+                        "the copy did not begin")
+        with self.host.held(installer):
+            size = os.path.getsize(copy)
+            os.kill(installer[0], signal.SIGKILL)
+        process.kill()
+        print(f"\nBIG.DLL at the kill: {size} of {len(big)} bytes", file=sys.stderr)
+        self.assertLess(size, len(big), "the copy had ended at the kill")
+        self.assertEqual(self.run_quiet(exe, "/quiet"), 0)
+        self.assertEqual(self.read(SYSTEM_DIR + r"\BIG.DLL"), big)
+        self.assertEqual(self.host.reg_query(SHARED_DLLS, SYSTEM_DIR + r"\BIG.DLL"), "0x1")
+        self.assertEqual((self.host.reg_query(REGISTRATIONS, "BIG.DLL") or "").lower(),
+                         rf"DllRegisterServer {SYSTEM_DIR}\BIG.DLL".lower())
+        self.assertEqual(self.uninstall(), 0)
+        self.host.restart()
+        self.assert_same(self.snapshot(), before)
+        self.assertFalse(os.path.exists(copy))
+
 
 if __name__ == "__main__":
     unittest.main(verbosity=2)
