@@ -41,7 +41,10 @@ DAMAGED = ("The update package is damaged: TVKUPDT.EXE does not match its checks
            "obtain the package again.")
 
 
-class DeployScenarios(winehost.WineTestCase):
+class DeployFixture(winehost.WineTestCase):
+    """A host product at C:\\Vantrel, a clean machine for each test, and the
+    packages, log, snapshots and commands the deployment scenarios share."""
+
     host_name = "deploy"
     keeps_desktop = True
 
@@ -84,6 +87,84 @@ class DeployScenarios(winehost.WineTestCase):
         with open(link, "rb") as f:
             self.assertEqual(link_target(f.read()).lower(), (HOST + r"\TvkUpdt.exe").lower())
 
+    # ---- removing it again
+
+    def tree(self, win_path):
+        """The folder's files and subfolders by their lower-cased relative
+        paths: a file's bytes, None for a folder."""
+        root = self.host.unix_path(win_path)
+        found = {}
+        for folder, dirs, files in os.walk(root):
+            for name in dirs:
+                found[os.path.relpath(os.path.join(folder, name), root).lower()] = None
+            for name in files:
+                with open(os.path.join(folder, name), "rb") as f:
+                    found[os.path.relpath(f.name, root).lower()] = f.read()
+        return found
+
+    def snapshot(self):
+        """What an install changes and an uninstall must put back, byte for
+        byte: the host folder's files, the system folder's names and the
+        bytes of the package's file there, the Start-menu folders, the record
+        folder, and the registry values an install writes."""
+        system = self.host.unix_path(SYSTEM_DIR)
+        registry = {key: [line for line in self.host.run("reg", "query", key, "/s").stdout.splitlines()
+                          if line.startswith("    ")]  # the values; an empty key counts as none
+                    for key in (UNINSTALL_KEY, SHARED_DLLS, REGISTRATIONS, RUN_ONCE)}
+        tree = self.tree
+        return {"host": tree(HOST), "programs": tree(ALL_USERS_PROGRAMS), "user programs": tree(
+                    self.host.run("cmd", "/c", "echo %APPDATA%").stdout.strip() + r"\Microsoft\Windows\Start Menu"),
+                "record": tree(RECORD_FOLDER), "system names": sorted(os.listdir(system)),
+                "system TVKCOM.DLL": tree(SYSTEM_DIR).get("tvkcom.dll"), "registry": registry}
+
+    def assert_same(self, after, before):
+        for part in before:
+            self.assertEqual(after[part], before[part], part)
+
+    def uninstall_command(self, name="QuietUninstallString"):
+        """The entry's command, split as a deployment tool runs it."""
+        command = self.host.reg_query(UNINSTALL_KEY, name)
+        self.assertIsNotNone(command, "no Add/Remove Programs entry")
+        exe, _, args = command.partition('" ')
+        return [exe.strip('"')] + args.split()
+
+    def removal_package(self):
+        """Replaces README.TXT, adds the client (a server) and a library in
+        the system folder (shared, registered), writes the settings value."""
+        with open(self.host.unix_path(HOST + r"\README.TXT"), "wb") as f:
+            f.write(b"the host's own readme\r\n")
+        body = "START\nFOLDER,SERVER\nFILE,TvkUpdt.exe,README.TXT\nFOLDER,SYSTEM\nFILE,TVKCOM.DLL\nEND\n"
+        return self.package(body, {"TvkUpdt.exe": payload("TvkUpdt.exe"), "README.TXT": b"readme\r\n",
+                                   "TVKCOM.DLL": payload("TVKCOM.dll")})
+
+    # ---- a damaged sealed package
+
+    def seal(self, exe):
+        """Writes SHA256SUMS for the package beside the installer, as sha256sum would."""
+        folder = os.path.dirname(self.host.unix_path(exe))
+        sums = ""
+        for name in ("UPDATE.LST", "TvkUpdt.exe", "README.TXT"):
+            with open(os.path.join(folder, name), "rb") as f:
+                sums += f"{hashlib.sha256(f.read()).hexdigest()}  {name}\n"
+        with open(os.path.join(folder, "SHA256SUMS"), "w") as f:
+            f.write(sums)
+        return folder
+
+    def sealed_package_damaged(self):
+        exe = self.package()
+        with open(os.path.join(self.seal(exe), "TvkUpdt.exe"), "r+b") as f:
+            f.truncate(len(payload("TvkUpdt.exe")) // 2)  # a download that broke off
+        return exe
+
+    def assert_nothing_changed(self):
+        self.assertEqual(sorted(os.listdir(self.host.unix_path(HOST))), ["Sys"])
+        with open(self.host.unix_path(HOST + r"\Sys\TOVASK.INI"), "rb") as f:
+            self.assertNotIn(b"UPDATEONLINE", f.read())
+        for programs in (self.host.unix_path(ALL_USERS_PROGRAMS), start_menu_programs(self.host)):
+            self.assertFalse(os.path.exists(os.path.join(programs, GROUP)))
+
+
+class DeployScenarios(DeployFixture):
     # ---- quiet and passive
 
     def test_quiet_install_shows_nothing_and_makes_the_item_without_a_shell(self):
@@ -270,54 +351,6 @@ class DeployScenarios(winehost.WineTestCase):
 
     # ---- removing it again
 
-    def tree(self, win_path):
-        """The folder's files and subfolders by their lower-cased relative
-        paths: a file's bytes, None for a folder."""
-        root = self.host.unix_path(win_path)
-        found = {}
-        for folder, dirs, files in os.walk(root):
-            for name in dirs:
-                found[os.path.relpath(os.path.join(folder, name), root).lower()] = None
-            for name in files:
-                with open(os.path.join(folder, name), "rb") as f:
-                    found[os.path.relpath(f.name, root).lower()] = f.read()
-        return found
-
-    def snapshot(self):
-        """What an install changes and an uninstall must put back, byte for
-        byte: the host folder's files, the system folder's names and the
-        bytes of the package's file there, the Start-menu folders, the record
-        folder, and the registry values an install writes."""
-        system = self.host.unix_path(SYSTEM_DIR)
-        registry = {key: [line for line in self.host.run("reg", "query", key, "/s").stdout.splitlines()
-                          if line.startswith("    ")]  # the values; an empty key counts as none
-                    for key in (UNINSTALL_KEY, SHARED_DLLS, REGISTRATIONS, RUN_ONCE)}
-        tree = self.tree
-        return {"host": tree(HOST), "programs": tree(ALL_USERS_PROGRAMS), "user programs": tree(
-                    self.host.run("cmd", "/c", "echo %APPDATA%").stdout.strip() + r"\Microsoft\Windows\Start Menu"),
-                "record": tree(RECORD_FOLDER), "system names": sorted(os.listdir(system)),
-                "system TVKCOM.DLL": tree(SYSTEM_DIR).get("tvkcom.dll"), "registry": registry}
-
-    def assert_same(self, after, before):
-        for part in before:
-            self.assertEqual(after[part], before[part], part)
-
-    def uninstall_command(self, name="QuietUninstallString"):
-        """The entry's command, split as a deployment tool runs it."""
-        command = self.host.reg_query(UNINSTALL_KEY, name)
-        self.assertIsNotNone(command, "no Add/Remove Programs entry")
-        exe, _, args = command.partition('" ')
-        return [exe.strip('"')] + args.split()
-
-    def removal_package(self):
-        """Replaces README.TXT, adds the client (a server) and a library in
-        the system folder (shared, registered), writes the settings value."""
-        with open(self.host.unix_path(HOST + r"\README.TXT"), "wb") as f:
-            f.write(b"the host's own readme\r\n")
-        body = "START\nFOLDER,SERVER\nFILE,TvkUpdt.exe,README.TXT\nFOLDER,SYSTEM\nFILE,TVKCOM.DLL\nEND\n"
-        return self.package(body, {"TvkUpdt.exe": payload("TvkUpdt.exe"), "README.TXT": b"readme\r\n",
-                                   "TVKCOM.DLL": payload("TVKCOM.dll")})
-
     def test_quiet_uninstall_puts_the_machine_back(self):
         exe = self.removal_package()
         before = self.snapshot()
@@ -485,30 +518,6 @@ class DeployScenarios(winehost.WineTestCase):
         self.assertEqual((result["exit"], result["visible"]), (1605, []))
 
     # ---- a damaged sealed package
-
-    def seal(self, exe):
-        """Writes SHA256SUMS for the package beside the installer, as sha256sum would."""
-        folder = os.path.dirname(self.host.unix_path(exe))
-        sums = ""
-        for name in ("UPDATE.LST", "TvkUpdt.exe", "README.TXT"):
-            with open(os.path.join(folder, name), "rb") as f:
-                sums += f"{hashlib.sha256(f.read()).hexdigest()}  {name}\n"
-        with open(os.path.join(folder, "SHA256SUMS"), "w") as f:
-            f.write(sums)
-        return folder
-
-    def sealed_package_damaged(self):
-        exe = self.package()
-        with open(os.path.join(self.seal(exe), "TvkUpdt.exe"), "r+b") as f:
-            f.truncate(len(payload("TvkUpdt.exe")) // 2)  # a download that broke off
-        return exe
-
-    def assert_nothing_changed(self):
-        self.assertEqual(sorted(os.listdir(self.host.unix_path(HOST))), ["Sys"])
-        with open(self.host.unix_path(HOST + r"\Sys\TOVASK.INI"), "rb") as f:
-            self.assertNotIn(b"UPDATEONLINE", f.read())
-        for programs in (self.host.unix_path(ALL_USERS_PROGRAMS), start_menu_programs(self.host)):
-            self.assertFalse(os.path.exists(os.path.join(programs, GROUP)))
 
     def test_damaged_sealed_package_is_refused_before_anything_changes(self):
         process = self.host.start(self.sealed_package_damaged(), full_exit_code=True)

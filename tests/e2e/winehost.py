@@ -405,11 +405,21 @@ class WineHost:
         return os.path.join(self.prefix, "drive_c")
 
     def unix_path(self, win_path):
-        """C:\\A\\b.txt -> <prefix>/drive_c/A/b.txt (drive C only)."""
+        """C:\\A\\b.txt -> <prefix>/drive_c/A/b.txt; another drive through
+        its mapping in the prefix's dosdevices (see map_drive)."""
         drive, rest = win_path[:2], win_path[2:]
-        if drive.upper() != "C:":
-            raise ValueError(f"not on drive C: {win_path}")
-        return os.path.join(self.drive_c, *[part for part in rest.split("\\") if part])
+        if drive.upper() == "C:":
+            root = self.drive_c
+        else:
+            root = os.path.join(self.prefix, "dosdevices", drive.lower())
+            if not (re.fullmatch(r"[a-zA-Z]:", drive) and os.path.isdir(root)):
+                raise ValueError(f"not on a mapped drive: {win_path}")
+        return os.path.join(root, *[part for part in rest.split("\\") if part])
+
+    def map_drive(self, letter, unix_folder):
+        """Makes `unix_folder` the drive `letter` (e.g. "D:") for the
+        programs of the prefix, as winecfg does: a link in dosdevices."""
+        os.symlink(os.path.abspath(unix_folder), os.path.join(self.prefix, "dosdevices", letter.lower()))
 
     def win_path(self, unix_path):
         """<prefix>/drive_c/A/b.txt -> C:\\A\\b.txt; other paths go through Z:."""

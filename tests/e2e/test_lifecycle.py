@@ -1,0 +1,310 @@
+"""End-to-end lifecycle scenarios: installs, uninstalls, restarts and kills
+in the orders a machine meets them, each ending where the README promises
+(the host's and the machine's own bytes back), and a record, a list or a
+link planted by someone who may write the package or host folder changing
+nothing outside what the install made.
+"""
+
+import contextlib
+import hashlib
+import os
+import shutil
+import signal
+import struct
+import sys
+import tempfile
+import unittest
+
+sys.dont_write_bytecode = True  # no __pycache__ in the source tree
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import test_deploy  # noqa: E402  (the module, so that its scenarios are not collected here)
+from test_deploy import BODY, GROUP, HEADER, HOST, ITEM, RUN_MS, SHARED_DLLS, SYSTEM_DIR  # noqa: E402
+from test_install import TYPELIB  # noqa: E402
+from winehost import file_held_open, make_host_product, make_package, payload, reg_query_default  # noqa: E402
+from winehost import set_host_setting, start_menu_programs, wait_until, REGISTRATIONS  # noqa: E402
+
+TITLE = "Install Vantrel Live Update"
+CLIENT = HOST + r"\TVKUPDT.EXE"
+README = HOST + r"\README.TXT"
+HOST_README = b"the host's own readme\r\n"
+PLANTED_FILES = ("victim.dll", "target.dll", "BIG.DLL")  # put into the system folder by the scenarios
+MIB = 1 << 20
+UNINSTALL_KEYS = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall"
+
+
+def sha256(data):
+    return hashlib.sha256(data).hexdigest()
+
+
+def make_link(target):
+    """A shell link (.lnk) to a local file, as the host's own setup would
+    leave one: the fixed header and a LinkInfo with the target's path."""
+    clsid = bytes.fromhex("0114020000000000c000000000000046")
+    header = struct.pack("<I16sII24sIiIHHII", 0x4C, clsid, 0x2, 0x20, bytes(24), 0, 0, 1, 0, 0, 0, 0)
+    volume = struct.pack("<IIII", 0x11, 3, 0, 0x10) + b"\0"
+    base = target.encode("cp1252") + b"\0"
+    info_head = 0x1C
+    info = struct.pack("<IIIIIII", info_head + len(volume) + len(base) + 1, info_head, 0x1, info_head,
+                       info_head + len(volume), 0, info_head + len(volume) + len(base))
+    return header + info + volume + base + b"\0" + bytes(4)
+
+
+class LifecycleScenarios(test_deploy.DeployFixture):
+    host_name = "lifecycle"
+
+    def prepare(self):
+        super().prepare()
+        self.close_group_windows()
+        self.host.reg_delete(TYPELIB)
+        for name in PLANTED_FILES:
+            with contextlib.suppress(FileNotFoundError):
+                os.remove(self.host.unix_path(SYSTEM_DIR + "\\" + name))
+
+    def close_group_windows(self):
+        """Closes the folder windows Wine's shell opens for the group."""
+        for window in [w for w in self.host.list_windows() if w["title"] == GROUP]:
+            self.host.close_window("hwnd:" + window["hwnd"])
+            self.host.wait_gone("hwnd:" + window["hwnd"])
+
+    def run_quiet(self, *args):
+        """The exit code of a quiet run that showed nothing."""
+        result = self.host.run_watched(*args, max_ms=RUN_MS)
+        self.assertEqual(result["visible"], [], f"{args}: a window showed")
+        return result["exit"]
+
+    def uninstall(self):
+        return self.run_quiet(*self.uninstall_command())
+
+    def read(self, win_path):
+        with open(self.host.unix_path(win_path), "rb") as f:
+            return f.read()
+
+    def write(self, win_path, data):
+        os.makedirs(os.path.dirname(self.host.unix_path(win_path)), exist_ok=True)
+        with open(self.host.unix_path(win_path), "wb") as f:
+            f.write(data)
+
+    def folder_of(self, exe):
+        return os.path.dirname(self.host.unix_path(exe))
+
+    # ---- what someone who may write the package folder plants there
+
+    def test_a_record_planted_beside_the_installer_is_never_read(self):
+        # The package folder looks like a record folder whose record claims
+        # a system library as created and another as replaced, its previous
+        # content in the package. Following it would delete the one and
+        # overwrite the other.
+        exe = self.removal_package()
+        package = exe.rpartition("\\")[0]
+        victim, target = SYSTEM_DIR + r"\victim.dll", SYSTEM_DIR + r"\target.dll"
+        system = {victim: b"a library of the system\r\n", target: b"another library of the system\r\n"}
+        for path, data in system.items():
+            self.write(path, data)
+        kept = package + r"\Kept\1-target.dll"
+        self.write(kept, b"what the planted record puts back\r\n")
+        lines = ["# Live Update install record",
+                 "begun\t2026-12-01 10:00:00\t1.0.0.0\tVantrel\tC:\\windows",
+                 f"created\t{victim}\t{sha256(system[victim])}\t{len(system[victim])}",
+                 f"replaced\t{target}\t{kept}\t{sha256(self.read(kept))}\t{sha256(system[target])}",
+                 "ended\t2026-12-01 10:00:01\t0"]
+        self.write(package + r"\Install record.txt", "\r\n".join(lines + [""]).encode("cp1252"))
+        before = self.snapshot()
+        with self.subTest("nothing installed"):
+            self.assertEqual(self.run_quiet(exe, "/uninstall", "/quiet"), 1605)
+            self.assertEqual({path: self.read(path) for path in system}, system)
+            self.assert_same(self.snapshot(), before)
+        with self.subTest("a real install"):
+            self.assertEqual(self.run_quiet(exe, "/quiet"), 0)
+            self.assertEqual(self.run_quiet(exe, "/uninstall", "/quiet"), 0)
+            self.host.restart()
+            self.assertEqual({path: self.read(path) for path in system}, system)
+            self.assert_same(self.snapshot(), before)
+        with self.subTest("a system name that climbs out of Program Files"):
+            # It would name the record folder and the uninstall entry.
+            exe = make_package(self.host, package, HEADER.replace("Vantrel", r"..\..\windows\system32\x", 1) + "\n" +
+                               BODY, {"TvkUpdt.exe": payload("TvkUpdt.exe"), "README.TXT": b"readme\r\n"})
+            entries = self.host.run("reg", "query", UNINSTALL_KEYS).stdout
+            self.assertEqual(self.run_quiet(exe, "/quiet"), 1620)
+            self.assertIn("is not a name a folder can have", self.log_lines()[1])
+            self.assertEqual(self.run_quiet(exe, "/uninstall", "/quiet"), 1605)
+            self.assert_same(self.snapshot(), before)
+            self.assertEqual(self.host.run("reg", "query", UNINSTALL_KEYS).stdout, entries)
+
+    # ---- the host's bytes, wherever it lives
+
+    def test_a_host_on_another_volume_keeps_its_bytes(self):
+        # The record folder is on C:, the host on a drive of another file
+        # system, so the kept contents cross volumes both ways.
+        folder = tempfile.mkdtemp(prefix="lu-drive-d-", dir="/dev/shm")
+        self.addCleanup(shutil.rmtree, folder, ignore_errors=True)
+        self.assertNotEqual(os.stat(folder).st_dev, os.stat(self.host.prefix).st_dev, "the same file system")
+        self.host.map_drive("D:", folder)
+        self.addCleanup(os.remove, os.path.join(self.host.prefix, "dosdevices", "d:"))
+        host = r"D:\Vantrel"
+        for held in (False, True):
+            with self.subTest("the replaced file in use at the install" if held else "nothing in use"):
+                self.prepare()
+                make_host_product(self.host, host)
+                set_host_setting(self.host, host)
+                self.write(host + r"\README.TXT", HOST_README)
+                self.write(host + r"\Sys\TVKOWN.DLL", payload("TVKCOM.dll"))  # bytes the host keeps as they are
+                exe = self.package()
+                own, machine = self.tree(host), self.snapshot()
+                with file_held_open(self.host, host + r"\README.TXT") if held else contextlib.nullcontext():
+                    self.assertEqual(self.run_quiet(exe, "/quiet"), 3010 if held else 0)
+                if held:
+                    self.host.restart()
+                    files = self.tree(host)
+                    self.assertEqual(files["readme.txt"], b"readme\r\n")
+                    self.assertEqual(files["~lu00001.old"], HOST_README, "the previous content moved aside")
+                self.assertEqual(self.uninstall(), 0)
+                self.host.restart()
+                self.assertEqual(self.tree(host), own)
+                self.assert_same(self.snapshot(), machine)
+
+    # ---- the Start menu
+
+    def install_attended(self, exe):
+        """Install, then Finish, through the window; the item is made by a
+        conversation with Wine's shell."""
+        process = self.host.start(exe, cwd=self.folder_of(exe), full_exit_code=True)
+        self.host.wait_window(TITLE)
+        self.host.click(TITLE, "Install")
+        self.assertTrue(wait_until(lambda: self.host.dump(TITLE).find("Finish", "Button"), 60, 0.2),
+                        "no completed window")
+        wait_until(lambda: [w for w in self.host.list_windows() if w["title"] == GROUP], 10, 0.2)
+        self.close_group_windows()
+        self.host.click(TITLE, "Finish")
+        self.assertEqual(process.wait(15), 0)
+
+    def test_only_our_item_leaves_the_start_menu(self):
+        group = os.path.join(start_menu_programs(self.host), GROUP)
+        theirs = make_link(HOST + r"\VANTREL.EXE")
+        for other in (True, False):
+            with self.subTest("the group holds the host's shortcut" if other else "the group holds our item alone"):
+                self.prepare()
+                if other:
+                    os.makedirs(group)
+                    with open(os.path.join(group, "Vantrel.lnk"), "wb") as f:
+                        f.write(theirs)
+                self.install_attended(self.package())
+                self.assertEqual(sorted(os.listdir(group)), [ITEM] + (["Vantrel.lnk"] if other else []))
+                self.assertEqual(self.uninstall(), 0)
+                self.close_group_windows()
+                if other:
+                    self.assertEqual(os.listdir(group), ["Vantrel.lnk"])
+                    with open(os.path.join(group, "Vantrel.lnk"), "rb") as f:
+                        self.assertEqual(f.read(), theirs)
+                else:
+                    self.assertFalse(os.path.exists(group), "the empty group is left")
+
+    # ---- a link the user made in the host folder
+
+    def test_a_link_planted_in_the_host_folder_is_never_followed(self):
+        help_file = HOST + r"\HELP\VANTREL.HLP"
+        self.write(help_file, b"the host's help\r\n")
+        exe = self.package(BODY.replace("END", "FOLDER,HELP\nFILE,VANTREL.HLP\nEND"),
+                           {"TvkUpdt.exe": payload("TvkUpdt.exe"), "README.TXT": b"readme\r\n",
+                            "VANTREL.HLP": b"the package's help\r\n"})
+        self.assertEqual(self.run_quiet(exe, "/quiet"), 0)
+        self.assertEqual(self.read(help_file), b"the package's help\r\n")
+        help_folder, system = self.host.unix_path(HOST + r"\HELP"), self.host.unix_path(SYSTEM_DIR)
+        os.rename(help_folder, help_folder + ".OLD")
+        os.symlink(system, help_folder)
+        self.addCleanup(os.remove, help_folder)
+
+        def stat_of(path):
+            status = os.lstat(path)
+            return status.st_ino, status.st_size, status.st_mtime_ns
+
+        def system_state():
+            return {os.path.relpath(os.path.join(folder, name), system).lower(): stat_of(os.path.join(folder, name))
+                    for folder, _dirs, files in os.walk(system) for name in files}
+        unchanged = system_state()
+        code = self.uninstall()
+        log = self.log_lines()
+        named = [line for line in log if help_file in line]
+        print(f"\nuninstall through the planted link: exit code {code}; {named}", file=sys.stderr)
+        self.assertEqual(os.readlink(help_folder), system, "the link changed")
+        self.assertNotIn("vantrel.hlp", system_state())
+        self.assertEqual(system_state(), unchanged)
+        self.assertTrue(named, log)
+        self.assertIn(code, (0, 1603), log)
+        if code == 1603:
+            self.assertTrue(any("a link or junction leads to it" in line for line in named), named)
+
+    # ---- runs before the restart
+
+    def test_uninstall_then_install_again_before_the_restart(self):
+        exe = self.removal_package()
+        before = self.snapshot()
+        self.assertEqual(self.run_quiet(exe, "/quiet"), 0)
+        client = self.host.start(CLIENT)  # the host's client, running
+        self.host.wait_window("Vantrel Live Update")
+        with file_held_open(self.host, README):
+            self.assertEqual(self.uninstall(), 3010)
+        client.kill()
+        # The host's readme comes back only at the restart; its replacement waits for it too.
+        self.assertEqual(self.run_quiet(exe, "/quiet"), 3010)
+        self.host.restart()
+        self.assertTrue(os.path.isfile(self.host.unix_path(self.uninstall_command()[0])), "the uninstaller went")
+        self.assertEqual(self.read(CLIENT), payload("TvkUpdt.exe"))
+        self.assertEqual(self.read(README), b"readme\r\n")
+        self.assertEqual(self.uninstall(), 0)
+        self.host.restart()
+        self.assert_same(self.snapshot(), before)
+
+    def test_two_installs_and_one_uninstall_with_a_type_library(self):
+        exe = self.removal_package()
+        folder = self.folder_of(exe)
+        with open(os.path.join(folder, "TVKTYPES.TLB"), "wb") as f:
+            f.write(payload("TVKTYPES.TLB"))
+        with open(os.path.join(folder, "UPDATE.LST"), "r+b") as f:
+            listed = f.read().replace(b"END", b"FOLDER,SYS\r\nFILE,TVKTYPES.TLB\r\nEND")
+            f.seek(0)
+            f.write(listed)
+        before = self.snapshot()
+        self.assertEqual(self.run_quiet(exe, "/quiet"), 0)
+        self.assertIsNotNone(reg_query_default(self.host, TYPELIB + r"\1.0\0\win32"), "type library not registered")
+        with open(os.path.join(folder, "README.TXT"), "wb") as f:
+            f.write(b"a newer readme\r\n")
+        self.assertEqual(self.run_quiet(exe, "/quiet"), 0)
+        self.assertEqual(self.uninstall(), 0, self.log_lines())
+        self.host.restart()
+        self.assert_same(self.snapshot(), before)
+        self.assertIsNone(reg_query_default(self.host, TYPELIB + r"\1.0\0\win32"), "still registered")
+
+    # ---- a kill
+
+    def test_a_kill_during_a_large_copy_then_a_reinstall(self):
+        # A real COM library padded with zeros (a PE loads with data after
+        # its end), so that its copy takes long enough to be cut short.
+        big = payload("TVKCOM.dll")
+        big += bytes(128 * MIB - len(big))  # its copy takes about 70 ms here
+        exe = self.package("START\nFOLDER,SYSTEM\nFILE,BIG.DLL\nEND\n", {"BIG.DLL": big})
+        copy = self.host.unix_path(SYSTEM_DIR + r"\BIG.DLL")
+        before = self.snapshot()
+        process = self.host.start(exe, "/quiet", full_exit_code=True)
+        installer = wait_until(lambda: self.host.linux_pids("LiveUpdateSetup.exe"), 60)
+        self.assertEqual(len(installer or []), 1, "the installer's process")
+        self.assertTrue(wait_until(lambda: os.path.exists(copy) and os.path.getsize(copy), 60, 0.001),
+                        "the copy did not begin")
+        with self.host.held(installer):
+            size = os.path.getsize(copy)
+            os.kill(installer[0], signal.SIGKILL)
+        process.kill()
+        print(f"\nBIG.DLL at the kill: {size} of {len(big)} bytes", file=sys.stderr)
+        self.assertLess(size, len(big), "the copy had ended at the kill")
+        self.assertEqual(self.run_quiet(exe, "/quiet"), 0)
+        self.assertEqual(self.read(SYSTEM_DIR + r"\BIG.DLL"), big)
+        self.assertEqual(self.host.reg_query(SHARED_DLLS, SYSTEM_DIR + r"\BIG.DLL"), "0x1")
+        self.assertEqual((self.host.reg_query(REGISTRATIONS, "BIG.DLL") or "").lower(),
+                         rf"DllRegisterServer {SYSTEM_DIR}\BIG.DLL".lower())
+        self.assertEqual(self.uninstall(), 0)
+        self.host.restart()
+        self.assert_same(self.snapshot(), before)
+        self.assertFalse(os.path.exists(copy))
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
