@@ -32,6 +32,10 @@ constexpr const char* kSetAsideSuffix = ".old~";
 // Where a file that could not be deleted waits, renamed, for the restart
 // to delete it: a name no later run gives a file of its own.
 constexpr const char* kDeletedSuffix = ".del~";
+// Where an uninstall's checked copy of a file's previous content waits to be
+// renamed into place: never a name that a withdrawn replacement's rename at
+// the restart still points at.
+constexpr const char* kRestoredSuffix = ".back~";
 
 // A name beside the file that nothing has: "<path>.<n><suffix>".
 std::string UnusedNameBeside(platform::OsServices& os, const std::string& path, const char* suffix);

@@ -137,7 +137,9 @@ std::string InstallRecorder::NewKeptPath(platform::OsServices& os, const std::st
 bool InstallRecorder::ReplacementWaits(platform::OsServices& os, const std::string& path) const {
     const auto waiting = waiting_.find(Upper(path));
     if (waiting != waiting_.end() && !os.FindFile(waiting->second).empty()) return true;
-    return !os.FindFile(Cat({path, ".1", kReplacementSuffix})).empty();  // the first name a waiting copy takes
+    // The first names that a waiting copy and an uninstall's restored copy take.
+    return !os.FindFile(Cat({path, ".1", kReplacementSuffix})).empty() ||
+           !os.FindFile(Cat({path, ".1", kRestoredSuffix})).empty();
 }
 
 bool InstallRecorder::CopyCutShort(const std::string& path) const { return cutShortCopies_.count(Upper(path)) != 0; }

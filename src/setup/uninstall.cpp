@@ -107,7 +107,7 @@ std::string DigestOf(platform::OsServices& os, const std::string& path) {
 // volume, and the copy then waits on the file's own volume, where the
 // restart can rename it. Empty when no whole copy could be made.
 std::string CheckedCopyBeside(platform::OsServices& os, const std::string& kept, const std::string& path) {
-    const std::string copy = UnusedNameBeside(os, path, kReplacementSuffix);
+    const std::string copy = UnusedNameBeside(os, path, kRestoredSuffix);
     const std::string expected = DigestOf(os, kept);
     if (!expected.empty() && os.CopyFileA(kept, copy, 1) && DigestOf(os, copy) == expected) return copy;
     ClearAttributes(os, copy);
@@ -180,6 +180,7 @@ private:
     }
 
     void Delete(const std::string& path) {
+        WithdrawRestore(path);
         switch (DeleteNowOrAtRestart(ctx_.os, path)) {
         case Removal::kNow: return Log(path + ": deleted");
         case Removal::kAtRestart: return AtRestart(path + ": in use; deleted at the next restart");
@@ -203,10 +204,22 @@ private:
         }
         if (os.MoveAtRestart(copy, path)) {
             ForgetKept(kept);
+            tally_.restoresAtRestart[platform::UCase(path)] = copy;
             return AtRestart(Cat({path, ": in use; restored from ", kept, " at the next restart, from ", copy}));
         }
         os.DeleteFileA(copy);
         Failed(path, "its previous content could not be put back from " + kept);
+    }
+
+    // A previous content this removal put back at the restart, of a file it
+    // now deletes (an older install created it): the copy goes, so that the
+    // restart finds nothing to rename into place.
+    void WithdrawRestore(const std::string& path) {
+        const auto waiting = tally_.restoresAtRestart.find(platform::UCase(path));
+        if (waiting == tally_.restoresAtRestart.end()) return;
+        ClearAttributes(ctx_.os, waiting->second);
+        ctx_.os.DeleteFileA(waiting->second);
+        tally_.restoresAtRestart.erase(waiting);
     }
 
     void ForgetKept(const std::string& kept) {

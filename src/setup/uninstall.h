@@ -2,6 +2,7 @@
 // Removing Live Update: finding the install record, planning from it what
 // the machine holds now, carrying out each step, and removing the record's
 // folder (the record, the kept contents and the uninstaller) last.
+#include <map>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,7 @@ struct UndoTally {
     std::vector<std::string> allowed;  // UninstallFolders
     std::vector<std::string> left;     // "<path>: <why>"
     std::vector<std::string> restoredAtRestart;
+    std::map<std::string, std::string> restoresAtRestart;  // upper-cased path -> the copy the restart renames there
 };
 
 // Carries out one step and logs it. Every path the step touches is checked

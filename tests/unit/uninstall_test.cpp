@@ -128,15 +128,15 @@ TEST(UninstallTest, FilesInUseGoAtTheNextRestart) {
         u.os.files[kHost + "\\R.TXT"].inUse = inUse;
         EXPECT_EQ(u.Run(), inUse ? 3010 : 0);
         using Change = fakes::FakeOs::RestartChange;
-        std::vector<Change> expected = {{kHost + "\\A.DLL.1.del~", ""}, {kHost + "\\R.TXT.1.new~", kHost + "\\R.TXT"}};
+        std::vector<Change> expected = {{kHost + "\\A.DLL.1.del~", ""}, {kHost + "\\R.TXT.1.back~", kHost + "\\R.TXT"}};
         if (!inUse) expected.clear();
         expected.push_back({kRecordFolder + "\\" + setup::kUninstallerName + ".1.del~", ""});
         expected.push_back({kRecordFolder, ""});
         EXPECT_EQ(u.os.atRestart, expected) << inUse;
         EXPECT_EQ(u.os.files.count(kKept), 0u);
-        EXPECT_EQ(u.os.files.count(kHost + "\\R.TXT.1.new~"), inUse ? 1u : 0u);
+        EXPECT_EQ(u.os.files.count(kHost + "\\R.TXT.1.back~"), inUse ? 1u : 0u);
         if (inUse) {
-            EXPECT_EQ(u.os.files.at(kHost + "\\R.TXT.1.new~").content, "old-r");
+            EXPECT_EQ(u.os.files.at(kHost + "\\R.TXT.1.back~").content, "old-r");
         }
         EXPECT_EQ(u.os.files.count(kRecordFolder + "\\" + setup::kUninstallerName), 0u) << "renamed aside";
     }
