@@ -166,6 +166,7 @@ private:
         if (!unregistered_.insert(Key(path) + "\t" + InstalledDigest(*installed)).second) return;
         UndoStep step = Step(UndoAction::kUnregister, holder);
         step.other = how;
+        step.value = InstalledDigest(*installed);  // what the file must hold when the program runs
         steps_.push_back(step);
     }
 

@@ -47,7 +47,7 @@ struct UndoStep {
     std::string path;   // the file, settings file, link, or Program Manager group
     std::string other;  // where the content comes from, how it was registered, the section, or why it stays
     std::string key;    // settings key, or Program Manager item
-    std::string value;  // the setting's value before
+    std::string value;  // the setting's value before; for an unregistration, the SHA-256 the file must hold
     uint32_t count = 0;
     bool sectionMade = false;  // the install made the settings section
 };
