@@ -146,7 +146,7 @@ private:
 // What the suite leaves out: behaviours whose faults lie outside the
 // planner. LU_LIFECYCLE_ALLOW lets them in by these names.
 struct Allowances {
-    bool otherVolume = false;              // the host folder on D:, Program Files on C:
+    bool otherVolume = true;               // the host folder on D:, Program Files on C:
     bool readOnlyOriginal = false;         // a host file the packages replace is read-only
     bool installBeforeRestart = false;     // an install after an uninstall, before the restart
     bool changeOverHalfDone = false;       // an install or host update while a kill left a
@@ -162,7 +162,7 @@ struct Allowances {
     bool killBeforeRecord = false;         // a kill before the install's record has its first line
     bool killAtShortcut = false;           // a kill as the Start-menu shortcut is written
     bool killAtTypeLibrary = false;        // a kill as a type library is loaded or registered
-    bool killAtSystemFile = false;         // a kill as a new system file is copied or counted
+    bool killAtSystemFile = true;          // a kill as a new system file is copied or counted
 };
 
 const std::pair<const char*, bool Allowances::*> kAllowanceNames[] = {
