@@ -62,6 +62,9 @@ public:
     uint32_t TickCount() override { return 0; }
     // Reads the real file (package files are read, never written).
     std::unique_ptr<platform::InputFile> OpenForReading(const std::string& path) override;
+    std::unique_ptr<platform::InputFile> OpenBesideWriters(const std::string& path) override {
+        return OpenForReading(path);
+    }
     platform::InstallLock TakeInstallLock() override { return platform::InstallLock::kTaken; }
     std::string GetProgramsFolder(bool) override { return std::string(); }
     bool CreateFolder(const std::string&) override { return false; }

@@ -160,6 +160,9 @@ public:
     // Opens the file for reading, or null when it cannot be opened. While it
     // is open, others may read the file but not write, rename or delete it.
     virtual std::unique_ptr<InputFile> OpenForReading(const std::string& path) = 0;
+    // Opens the file for reading even while other programs have it open for
+    // writing (a host program that holds its file), or null when it cannot.
+    virtual std::unique_ptr<InputFile> OpenBesideWriters(const std::string& path) = 0;
 
     // Takes the machine-wide lock that lets one installation run at a time,
     // held until the program ends.

@@ -48,9 +48,12 @@ class MachineWorld : public UndoWorld {
 public:
     explicit MachineWorld(platform::OsServices& os) : os_(os) {}
 
+    // Read beside any program that holds the file open for writing: a file
+    // in use is there, not gone.
     std::string FileDigest(const std::string& path) override {
+        const auto file = os_.OpenBesideWriters(path);
         Sha256Digest digest;
-        return HashFile(os_, path, digest) ? ToHex(digest) : std::string();
+        return file && HashOpenFile(os_, *file, digest) ? ToHex(digest) : std::string();
     }
 
     bool SettingValue(const std::string& file, const std::string& section, const std::string& key,
@@ -59,7 +62,7 @@ public:
     }
 
     uint64_t FileSize(const std::string& path) override {
-        const auto file = os_.OpenForReading(path);
+        const auto file = os_.OpenBesideWriters(path);
         return file ? file->Size() : 0;
     }
 

@@ -242,10 +242,10 @@ class LifecycleScenarios(test_deploy.DeployFixture):
         client = self.host.start(CLIENT)  # the host's client, running
         self.host.wait_window("Vantrel Live Update")
         with file_held_open(self.host, README):
-            self.assertEqual(self.uninstall(), 3010)
+            self.assertEqual(self.uninstall(), 3010, self.log_lines())
         client.kill()
         # The host's readme comes back only at the restart; its replacement waits for it too.
-        self.assertEqual(self.run_quiet(exe, "/quiet"), 3010)
+        self.assertEqual(self.run_quiet(exe, "/quiet"), 3010, self.log_lines())
         self.host.restart()
         self.assertTrue(os.path.isfile(self.host.unix_path(self.uninstall_command()[0])), "the uninstaller went")
         self.assertEqual(self.read(CLIENT), payload("TvkUpdt.exe"))

@@ -187,6 +187,9 @@ public:
     void CloseProgram(platform::ProgramHandle program) override;
     uint32_t TickCount() override { return now; }
     std::unique_ptr<platform::InputFile> OpenForReading(const std::string& path) override;
+    std::unique_ptr<platform::InputFile> OpenBesideWriters(const std::string& path) override {
+        return OpenForReading(path);
+    }
     platform::InstallLock TakeInstallLock() override {
         return lockHeldElsewhere ? platform::ExistingInstallLock(lockOwner) : platform::InstallLock::kTaken;
     }

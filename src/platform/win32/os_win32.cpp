@@ -205,6 +205,13 @@ private:
 };
 }  // namespace
 
+std::unique_ptr<InputFile> Win32Os::OpenBesideWriters(const std::string& path) {
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | (Is95Family() ? 0 : FILE_SHARE_DELETE);
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return nullptr;
+    return std::make_unique<Win32InputFile>(file);
+}
+
 std::unique_ptr<InputFile> Win32Os::OpenForReading(const std::string& path) {
     HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_FLAG_SEQUENTIAL_SCAN, nullptr);

@@ -35,6 +35,7 @@ public:
     void CloseProgram(ProgramHandle program) override;
     uint32_t TickCount() override;
     std::unique_ptr<InputFile> OpenForReading(const std::string& path) override;
+    std::unique_ptr<InputFile> OpenBesideWriters(const std::string& path) override;
     InstallLock TakeInstallLock() override;
     std::string GetProgramsFolder(bool allUsers) override;
     bool CreateFolder(const std::string& path) override;
