@@ -27,27 +27,12 @@ public:
         : record_(record), world_(world), allowed_(allowed) {}
 
     std::vector<UndoStep> Run() {
-        FindCutShort();
+        cutShort_ = CutShortEntries(record_);  // the last change of each install a kill ended
         for (std::size_t i = record_.size(); i-- > 0;) Undo(i);
         return std::move(steps_);
     }
 
 private:
-    // The last change of an install that never ended (killed) may have
-    // been cut short: only that one.
-    void FindCutShort() {
-        constexpr std::size_t kNone = static_cast<std::size_t>(-1);
-        std::size_t lastChange = kNone;
-        for (std::size_t i = 0; i <= record_.size(); ++i) {
-            if (i == record_.size() || record_[i].kind == RecordKind::kBegun) {
-                if (lastChange != kNone) cutShort_.insert(lastChange);
-                lastChange = kNone;
-            } else {
-                lastChange = record_[i].kind == RecordKind::kEnded ? kNone : i;
-            }
-        }
-    }
-
     void Undo(std::size_t index) {
         const RecordEntry& e = record_[index];
         switch (e.kind) {
