@@ -60,6 +60,7 @@ public:
 
 private:
     std::string NewKeptPath(platform::OsServices& os, const std::string& name);
+    void NoteCutShortCopies();
     bool WriteEntry(Context& ctx, const std::string& folder, const std::string& host);
 
     std::unique_ptr<platform::RecordFile> file_;

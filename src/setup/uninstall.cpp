@@ -207,7 +207,7 @@ private:
         }
         if (os.MoveAtRestart(copy, path)) {
             ForgetKept(kept);
-            tally_.restoresAtRestart[platform::UCase(path)] = copy;
+            tally_.restoresAtRestart[platform::UCase(path)].push_back(copy);
             return AtRestart(Cat({path, ": in use; restored from ", kept, " at the next restart, from ", copy}));
         }
         os.DeleteFileA(copy);
@@ -220,8 +220,10 @@ private:
     void WithdrawRestore(const std::string& path) {
         const auto waiting = tally_.restoresAtRestart.find(platform::UCase(path));
         if (waiting == tally_.restoresAtRestart.end()) return;
-        ClearAttributes(ctx_.os, waiting->second);
-        ctx_.os.DeleteFileA(waiting->second);
+        for (const std::string& copy : waiting->second) {
+            ClearAttributes(ctx_.os, copy);
+            ctx_.os.DeleteFileA(copy);
+        }
         tally_.restoresAtRestart.erase(waiting);
     }
 

@@ -37,7 +37,8 @@ struct UndoTally {
     std::vector<std::string> allowed;  // UninstallFolders
     std::vector<std::string> left;     // "<path>: <why>"
     std::vector<std::string> restoredAtRestart;
-    std::map<std::string, std::string> restoresAtRestart;  // upper-cased path -> the copy the restart renames there
+    std::map<std::string, std::vector<std::string>> restoresAtRestart;  // upper-cased path -> the copies the
+                                                                         // restart renames there
 };
 
 // Carries out one step and logs it. Every path the step touches is checked
