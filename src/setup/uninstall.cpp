@@ -75,6 +75,16 @@ private:
     platform::OsServices& os_;
 };
 
+// The rule every path an uninstall changes keeps, checked as it acts: below
+// one of the allowed folders, and no link or junction on the way. Empty when
+// the path may be changed; otherwise why not.
+std::string WhyOutOfReach(platform::OsServices& os, const std::vector<std::string>& allowed, const std::string& path) {
+    bool below = false;
+    for (const std::string& folder : allowed) below = below || IsBelow(path, folder);
+    if (!below) return "outside the folders an uninstall may change";
+    return os.PathThroughLink(path) ? "a link or junction leads to it" : std::string();
+}
+
 enum class Removal { kNow, kAtRestart, kNot };
 
 void ClearAttributes(platform::OsServices& os, const std::string& path) {
@@ -156,11 +166,9 @@ private:
 
     // The rule every path of every step keeps, checked as the step runs.
     bool MayChange(const std::string& path) {
-        bool below = false;
-        for (const std::string& folder : tally_.allowed) below = below || IsBelow(path, folder);
-        if (!below) Failed(path, "outside the folders an uninstall may change");
-        else if (ctx_.os.PathThroughLink(path)) Failed(path, "a link or junction leads to it");
-        else return true;
+        const std::string why = WhyOutOfReach(ctx_.os, tally_.allowed, path);
+        if (why.empty()) return true;
+        Failed(path, why);
         return false;
     }
 
@@ -402,9 +410,8 @@ bool GoesBackAtRestart(const UndoTally& tally, const std::string& kept) {
 // did not go back (the file changed since): it is this product's, and goes,
 // where the folder rules let the uninstall reach it.
 void RemoveKeptBeside(Context& ctx, const std::string& path, UndoTally& tally) {
-    bool allowed = false;
-    for (const std::string& folder : tally.allowed) allowed = allowed || IsBelow(path, folder);
-    if (allowed && !ctx.os.PathThroughLink(path) && !GoesBackAtRestart(tally, path)) RemoveOwnFile(ctx, path, tally);
+    if (WhyOutOfReach(ctx.os, tally.allowed, path).empty() && !GoesBackAtRestart(tally, path))
+        RemoveOwnFile(ctx, path, tally);
 }
 
 // The kept contents the record names, below the Kept folder or (moved aside

@@ -10,8 +10,6 @@ namespace platform::win32 {
 
 namespace {
 
-bool Is95Family() { return (GetVersion() & 0x80000000u) != 0; }
-
 PSID SidOf(const Sid& sid) { return const_cast<uint8_t*>(sid.data()); }
 
 // Rights that let an account change a file or folder, its content or who

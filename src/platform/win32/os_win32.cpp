@@ -13,12 +13,13 @@
 
 namespace platform::win32 {
 
+bool Is95Family() { return (GetVersion() & 0x80000000u) != 0; }
+
 namespace {
 constexpr int32_t kPathFileAccessError = 75;
 
 const wchar_t* Wide(const std::u16string& text) { return reinterpret_cast<const wchar_t*>(text.c_str()); }
 
-bool Is95Family() { return (GetVersion() & 0x80000000u) != 0; }
 
 // A kernel32 function that older systems lack, or null there.
 template <class Function>

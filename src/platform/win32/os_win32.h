@@ -4,6 +4,9 @@
 
 namespace platform::win32 {
 
+// Whether the system is of the Windows 95 family (95, 98, ME).
+bool Is95Family();
+
 class Win32Os : public OsServices {
 public:
     std::string GetInstallerFolder() override;
