@@ -73,6 +73,13 @@ int32_t PlanOs::CopyFileA(const std::string& source, const std::string& destinat
     return !FindFile(source).empty() && FolderExists(folder) ? 1 : 0;
 }
 
+bool PlanOs::NormalFileSize(const std::string& path, uint64_t& size) {
+    std::error_code error;
+    if (FindFile(path).empty()) return false;
+    size = fs::file_size(Resolve(path), error);
+    return !error;
+}
+
 namespace {
 class NativeInputFile : public platform::InputFile {
 public:

@@ -48,6 +48,11 @@ public:
     void ClearFileAttributes(const std::string& path) override;
     int32_t DeleteFileA(const std::string& path) override { return Exists(path) ? 1 : 0; }
     int32_t CopyFileA(const std::string& source, const std::string& destination, int32_t) override;
+    int32_t CopyFileSeen(const std::string& source, const std::string& destination, int32_t failIfExists,
+                         const std::function<void(const void*, std::size_t)>&) override {
+        return CopyFileA(source, destination, failIfExists);
+    }
+    bool NormalFileSize(const std::string& path, uint64_t& size) override;
     platform::MoveResult MoveFileReplaceA(const std::string&, const std::string&) override {
         return platform::MoveResult::kMoved;
     }

@@ -3,6 +3,7 @@
 // its callers rely on. Strings are ANSI text of the system code page.
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -143,6 +144,14 @@ public:
     virtual int32_t DeleteFileA(const std::string& path) = 0;
     // Non-zero on success; failIfExists 0 lets an existing destination be replaced.
     virtual int32_t CopyFileA(const std::string& source, const std::string& destination, int32_t failIfExists) = 0;
+    // Copies as CopyFileA does (attributes and last-write time come along),
+    // handing each piece of the content to `seen` as it passes, so that what
+    // wants the content reads the source only once. Non-zero on success; a
+    // partial copy this call made is removed.
+    virtual int32_t CopyFileSeen(const std::string& source, const std::string& destination, int32_t failIfExists,
+                                 const std::function<void(const void*, std::size_t)>& seen) = 0;
+    // The size of the file FindFile finds; false when it finds none.
+    virtual bool NormalFileSize(const std::string& path, uint64_t& size) = 0;
     // Moves a file over an existing one in a single step.
     virtual MoveResult MoveFileReplaceA(const std::string& source, const std::string& destination) = 0;
     // Renames a file; fails when the new name exists. Non-zero on success.

@@ -115,66 +115,6 @@ void RegisterAfterRestart(Context& ctx, MainWindow& window, FileOutcome& outcome
         ReportFileError(ctx, window, kRegisterFailed, pending.file);
 }
 
-// Removes a file left by an interrupted run, read-only or not.
-void RemoveLeftover(platform::OsServices& os, const std::string& path) {
-    try {
-        os.ClearFileAttributes(path);
-    } catch (const platform::RuntimeError&) {
-        return;  // there is none
-    }
-    os.DeleteFileA(path);
-}
-
-// Replaces the destination with the temporary through renames: the old file
-// aside, the new one in, the old one removed. False, with the old file back
-// in place, when the new one cannot be moved in or the old one cannot be
-// removed (a running program can be renamed but not deleted): a file in use
-// stays, as a one-step replace leaves it.
-bool ReplaceByRenaming(platform::OsServices& os, const std::string& temporary, const std::string& destination) {
-    const std::string aside = destination + kSetAsideSuffix;
-    RemoveLeftover(os, aside);
-    if (!os.MoveFileA(destination, aside)) return false;
-    if (!os.MoveFileA(temporary, destination)) {
-        os.MoveFileA(aside, destination);
-        return false;
-    }
-    if (os.DeleteFileA(aside)) return true;
-    if (!os.MoveFileA(destination, temporary)) return true;  // the new file stays in place
-    if (os.MoveFileA(aside, destination)) return false;
-    os.MoveFileA(temporary, destination);
-    return true;
-}
-
-// For the record: the file's SHA-256 in hex, and its size where asked;
-// nothing when no record is kept (lucheck's plan) or the file cannot be read.
-std::string RecordDigest(Context& ctx, const std::string& path, uint64_t* size = nullptr) {
-    Sha256Digest digest;
-    if (!ctx.state.Record.Recording() || !HashFile(ctx.os, path, digest, size)) return std::string();
-    return ToHex(digest);
-}
-
-// Copies the source to the temporary beside the destination. The record
-// names the destination before, and the uninstall removes its temporary
-// with it, so a kill leaves nothing behind. A read-only leftover of an
-// interrupted run is removed first.
-bool CopyToTemporary(platform::OsServices& os, const std::string& source, const std::string& temporary) {
-    if (os.CopyFileA(source, temporary, 0)) return true;
-    RemoveLeftover(os, temporary);
-    if (os.CopyFileA(source, temporary, 0)) return true;
-    os.DeleteFileA(temporary);  // in case a partial copy was left behind
-    return false;
-}
-
-// The previous content moves aside before the new one moves in; when the
-// second rename can't be asked for, the first is followed by its reverse.
-bool ScheduleReplacement(platform::OsServices& os, const std::string& waiting, const std::string& kept,
-                         const std::string& destination) {
-    if (!kept.empty() && !os.MoveAtRestart(destination, kept)) return false;
-    if (os.MoveAtRestart(waiting, destination)) return true;
-    if (!kept.empty()) os.MoveAtRestart(kept, destination);
-    return false;
-}
-
 // The 95 family's restart renames (WININIT.INI) know short names only: a
 // file with a long name would end up under its short one.
 bool LongNameLostAtRestart(platform::OsServices& os, const std::string& path) {
@@ -184,142 +124,50 @@ bool LongNameLostAtRestart(platform::OsServices& os, const std::string& path) {
     return name(shortPath) != name(path);
 }
 
-// A file that a program holds is replaced when Windows next starts, before
-// any program can hold it: the new content waits beside it under a name of
-// its own, and at the restart the previous content moves aside beside it
-// (kept for the uninstall: a rename at the restart cannot cross volumes, so
-// both stay on the file's own) and the new one into its place. Until then
-// nothing of the file changes, its attributes included: a read-only file
-// can be renamed.
-FileResult ReplaceAtRestart(Context& ctx, const std::string& source, FileOutcome& outcome) {
-    auto& os = ctx.os;
-    const std::string& destination = outcome.destination;
-    if (LongNameLostAtRestart(os, destination)) {
-        outcome.trouble = "the restart would leave it under its short name";
-        return FileResult::kInUse;
-    }
-    const std::string waiting = UnusedNameBeside(os, destination, kReplacementSuffix);
-    const std::string kept = ctx.state.Record.KeptAtRestartPath(os, destination);
-    uint64_t size = 0;
-    ctx.state.Record.Note(RecordKind::kPending, {destination, waiting, kept, RecordDigest(ctx, destination),
-                                                 RecordDigest(ctx, source, &size)});
-    ctx.state.Record.AddInstalled(size);
-    if (!os.CopyFileA(source, waiting, 1)) {
-        os.DeleteFileA(waiting);  // in case a partial copy was left behind
-        return FileResult::kCopyFailed;
-    }
-    if (!ScheduleReplacement(os, waiting, kept, destination)) {
-        os.DeleteFileA(waiting);
-        outcome.trouble = "the system took no replacement at the restart";
-        return FileResult::kInUse;
-    }
-    outcome.waiting = waiting;
-    ++ctx.state.Summary.replacedAtRestart;
-    return FileResult::kAtRestart;
-}
-
 bool FoundInUse(const Context& ctx, const std::string& path) {
     for (const std::string& held : ctx.state.FilesInUse)
         if (held == path) return true;
     return false;
 }
 
-// Replaces an existing file through a temporary copy beside it, so that the
-// old file is untouched when the copy fails. Its previous content is kept
-// first, for the uninstall. A file in use, found so before the walk or only
-// now, is replaced at the restart; so is a file whose earlier replacement
-// still waits for it, which would otherwise undo this one then.
-FileResult ReplaceExisting(Context& ctx, const std::string& source, FileOutcome& outcome) {
+// What the planner needs of one file, looked at no further than its
+// decision needs. A name that could lead out of the package folder is never
+// looked up. A file whose earlier replacement still waits for the restart
+// counts as held: replaced now, it would be undone then.
+FileFacts FactsFor(Context& ctx, const UpdateFileEntry& entry, const std::string& source,
+                   const Destination& destination) {
     auto& os = ctx.os;
-    const std::string& destination = outcome.destination;
-    const std::string temporary = destination + kReplacementSuffix;
-    if (FoundInUse(ctx, destination) || ctx.state.Record.ReplacementWaits(os, destination))
-        return ReplaceAtRestart(ctx, source, outcome);
-    const std::string kept = ctx.state.Record.KeptPath(os, destination);
-    if (!kept.empty()) {
-        uint64_t size = 0;
-        const std::string before = RecordDigest(ctx, destination);
-        outcome.digest = RecordDigest(ctx, source, &size);
-        ctx.state.Record.Note(RecordKind::kReplaced, {destination, kept, before, outcome.digest});
-        ctx.state.Record.AddInstalled(size);
+    FileFacts facts;
+    facts.systemFile = !destination.replace;
+    facts.sourceFound = FindableName(entry.FileName) && os.NormalFileSize(source, facts.sourceSize);
+    facts.leavesHost = FolderLeavesHost(entry.Folder);
+    if (!facts.sourceFound || facts.leavesHost) return facts;
+    facts.exists = !os.FindFile(destination.path).empty();
+    if (!facts.exists) return facts;
+    if (facts.systemFile) {
+        facts.cutShort = ctx.state.Record.CopyCutShort(destination.path);
+    } else {
+        facts.held = FoundInUse(ctx, destination.path) || ctx.state.Record.ReplacementWaits(os, destination.path);
+        facts.longNameLost = facts.held && LongNameLostAtRestart(os, destination.path);
     }
-    if (!CopyToTemporary(os, source, temporary)) return FileResult::kCopyFailed;
-    // A copy, not a rename: a running program's file can be renamed on the
-    // NT family, and a file in use must stay where it is. The copy keeps its
-    // attributes, which the uninstall gives back with it.
-    if (!kept.empty() && !os.CopyFileA(destination, kept, 1)) {
-        os.DeleteFileA(temporary);
-        return os.FileInUse(destination) ? ReplaceAtRestart(ctx, source, outcome) : FileResult::kCopyFailed;
-    }
-    os.ClearFileAttributes(destination);
-    if (MoveIntoPlace(os, temporary, destination)) return FileResult::kReplaced;
-    os.DeleteFileA(temporary);
-    return ReplaceAtRestart(ctx, source, outcome);
+    return facts;
 }
 
-// A new file is copied straight to its name: a temporary and a rename
-// would cost another new name in the folder for every file. The record has
-// its size, so that the uninstall knows a copy that a kill cut short.
-// A copy that a killed install began is finished over what it left.
-FileResult CopyNew(Context& ctx, FileOutcome& outcome, const std::string& destination, bool overCutShort) {
-    const std::string& source = outcome.source;
-    uint64_t size = 0;
-    const std::string digest = outcome.digest = RecordDigest(ctx, source, &size);
-    ctx.state.Record.Note(RecordKind::kCreated, {destination, digest, Number(static_cast<long>(size))});
-    ctx.state.Record.AddInstalled(size);
-    return ctx.os.CopyFileA(source, destination, overCutShort ? 0 : 1) ? FileResult::kCopied : FileResult::kCopyFailed;
-}
-
-// An existing file that is not to be replaced stays and is registered in
-// place, unless a killed install of this product was copying it new. A new
-// copy never overwrites: a file there that the lookup did not see (hidden,
-// or the lookup failed) stays as it is.
-FileResult CopyOne(Context& ctx, FileOutcome& outcome, const Destination& destination) {
-    const bool exists = !ctx.os.FindFile(destination.path).empty();
-    const bool cutShort = exists && !destination.replace && ctx.state.Record.CopyCutShort(destination.path);
-    if (cutShort) return CopyNew(ctx, outcome, destination.path, true);
-    if (exists && !destination.replace) {
-        ctx.state.Record.Note(RecordKind::kKept, {destination.path});
-        return FileResult::kKept;
+// The folders the install writes listed files below: the host folder and
+// the system directory, as DestinationFor spells them.
+std::vector<std::string> InstallFolders(const Context& ctx, const std::string& productFolder) {
+    std::vector<std::string> folders = {productFolder, ctx.state.SystemDirectory};
+    for (std::string& folder : folders) {
+        AddDirSep(folder);
+        folder.pop_back();
     }
-    if (exists) return ReplaceExisting(ctx, outcome.source, outcome);
-    return CopyNew(ctx, outcome, destination.path, false);
-}
-
-// A file in the system directory is shared with other programs: its count
-// goes up once for this product, from 2 when it was there without one (an
-// unknown earlier owner, and this product).
-void CountShared(Context& ctx, const std::string& path, FileResult result) {
-    auto& record = ctx.state.Record;
-    if (!record.Recording() || record.CountedBefore(path)) return;
-    uint32_t count = 0;
-    if (!ctx.os.GetMachineNumber(kSharedDllsKey, path, count)) count = 0;
-    record.Note(RecordKind::kShared, {path, Number(static_cast<long>(count))});
-    const uint32_t raised = count == 0 && result == FileResult::kKept ? 2 : count + 1;
-    ctx.os.SetMachineNumber(kSharedDllsKey, path, raised);
-}
-
-// Looks for the source, then copies it. A name that could lead out of the
-// package folder is never looked up, and a folder selector that leaves the
-// host folder is never written to.
-FileResult LocateAndCopy(Context& ctx, FileOutcome& outcome, const UpdateFileEntry& entry,
-                         const Destination& destination) {
-    if (!FindableName(entry.FileName) || ctx.os.FindFile(outcome.source).empty()) return FileResult::kSourceMissing;
-    if (FolderLeavesHost(entry.Folder)) return FileResult::kOutsideHost;
-    // A link or junction that someone put on the way since would lead the
-    // copy (and what runs as an administrator later) elsewhere.
-    if (ctx.os.PathThroughLink(destination.path)) {
-        outcome.trouble = "a link or junction leads to it";
-        return FileResult::kOutsideHost;
-    }
-    const FileResult result = CopyOne(ctx, outcome, destination);
-    if (!destination.replace && Arrived(result)) CountShared(ctx, destination.path, result);
-    return result;
+    return folders;
 }
 
 // Every failure of one entry's steps, a runtime error included, is that
 // entry's failure: reported, and the walk goes on.
-void DeployOne(Context& ctx, MainWindow& window, const std::string& productFolder, const UpdateFileEntry& entry) {
+void DeployOne(Context& ctx, MainWindow& window, const std::string& productFolder,
+               const std::vector<std::string>& allowed, const UpdateFileEntry& entry) {
     const Destination destination = DestinationFor(ctx.state.SystemDirectory, productFolder, entry);
     FileOutcome outcome;
     outcome.source = ctx.state.ServerPath;
@@ -327,7 +175,9 @@ void DeployOne(Context& ctx, MainWindow& window, const std::string& productFolde
     outcome.source += entry.FileName;
     outcome.destination = destination.path;
     try {
-        outcome.result = LocateAndCopy(ctx, outcome, entry, destination);
+        const InstallStep step =
+            PlanFile(FactsFor(ctx, entry, outcome.source, destination), outcome.source, destination.path);
+        outcome.result = MakeFileChange(ctx, allowed, step, outcome);
     } catch (const platform::RuntimeError& e) {
         outcome.result = FileResult::kCopyFailed;
         outcome.trouble = Cat({"error ", Number(e.Number()), ", ", e.Description()});
@@ -345,22 +195,6 @@ void DeployOne(Context& ctx, MainWindow& window, const std::string& productFolde
 }
 
 }  // namespace
-
-// Moves the temporary over the destination: in one step where the system
-// can, through renames where its one-step call is only a stub. The 95
-// family's always is, so it is not asked there.
-bool MoveIntoPlace(platform::OsServices& os, const std::string& temporary, const std::string& destination) {
-    const platform::MoveResult moved =
-        IsWin9X(os) ? platform::MoveResult::kNotSupported : os.MoveFileReplaceA(temporary, destination);
-    if (moved == platform::MoveResult::kNotSupported) return ReplaceByRenaming(os, temporary, destination);
-    return moved == platform::MoveResult::kMoved;
-}
-
-std::string UnusedNameBeside(platform::OsServices& os, const std::string& path, const char* suffix) {
-    std::string name;
-    for (long n = 1; name.empty() || !os.FindFile(name).empty(); ++n) name = Cat({path, ".", Number(n), suffix});
-    return name;
-}
 
 // "SYSTEM\" is the system directory, whose files are never replaced;
 // "SERVER\" is the product folder itself; any other selector is a subfolder of it.
@@ -383,8 +217,9 @@ Destination DestinationFor(const std::string& systemDirectory, const std::string
 void DeployUpdateFiles(Context& ctx, MainWindow& window, const std::string& productFolder) {
     const std::size_t count = ctx.state.UpdateFiles.size();
     uint32_t lastAnswered = ctx.os.TickCount();
+    const std::vector<std::string> allowed = InstallFolders(ctx, productFolder);
     for (std::size_t i = 1; i < count; ++i) {
-        DeployOne(ctx, window, productFolder, ctx.state.UpdateFiles[i]);
+        DeployOne(ctx, window, productFolder, allowed, ctx.state.UpdateFiles[i]);
         window.AdvanceProgress(1);
         KeepAnswering(ctx, lastAnswered);
     }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "setup/changes.h"
 #include "setup/installer_state.h"
 #include "setup/main_window.h"
 
@@ -36,12 +37,6 @@ constexpr const char* kDeletedSuffix = ".del~";
 // renamed into place: never a name that a withdrawn replacement's rename at
 // the restart still points at.
 constexpr const char* kRestoredSuffix = ".back~";
-
-// A name beside the file that nothing has: "<path>.<n><suffix>".
-std::string UnusedNameBeside(platform::OsServices& os, const std::string& path, const char* suffix);
-// Moves the temporary over the destination: in one step where the system
-// can, through renames where its one-step call is only a stub.
-bool MoveIntoPlace(platform::OsServices& os, const std::string& temporary, const std::string& destination);
 
 // The text in double quotes.
 std::string Quoted(const std::string& text);

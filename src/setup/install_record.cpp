@@ -11,7 +11,7 @@ namespace setup {
 namespace {
 
 const char* const kKindWords[] = {"begun", "temporary", "created", "replaced", "kept",
-                                  "registered", "shared", "setting", "start menu", "ended", "pending"};
+                                  "registered", "shared", "setting", "start menu", "ended", "pending", "copied"};
 constexpr int kKinds = sizeof kKindWords / sizeof kKindWords[0];
 
 void AppendEscaped(std::string& line, const std::string& field) {
@@ -64,6 +64,31 @@ bool ParseLine(const std::string& line, RecordEntry& entry) {
     return false;
 }
 
+// Where the installed digest of an entry naming a new content is; 0: none.
+std::size_t InstalledDigestField(RecordKind kind) {
+    switch (kind) {
+    case RecordKind::kCreated: return 1;
+    case RecordKind::kReplaced: return 3;
+    case RecordKind::kPending: return 4;
+    default: return 0;
+    }
+}
+
+// Gives the copied line's digest to the newest entry naming its file.
+void TakeCopiedDigest(std::vector<RecordEntry>& entries, const RecordEntry& copied) {
+    if (copied.fields.size() < 2) return;
+    for (std::size_t i = entries.size(); i-- > 0;) {
+        RecordEntry& entry = entries[i];
+        if (entry.kind == RecordKind::kBegun) return;
+        const std::size_t field = InstalledDigestField(entry.kind);
+        if (field == 0 || entry.fields.empty() || platform::UCase(entry.fields[0]) != platform::UCase(copied.fields[0]))
+            continue;
+        if (entry.fields.size() <= field) entry.fields.resize(field + 1);
+        entry.fields[field] = copied.fields[1];
+        return;
+    }
+}
+
 }  // namespace
 
 std::string FormatRecordLine(const RecordEntry& entry) {
@@ -82,7 +107,11 @@ std::vector<RecordEntry> ParseRecord(const std::string& text) {
         std::string line = text.substr(start, end - start);
         if (!line.empty() && line.back() == '\r') line.pop_back();
         RecordEntry entry;
-        if (!line.empty() && line[0] != '#' && ParseLine(line, entry)) entries.push_back(std::move(entry));
+        if (line.empty() || line[0] == '#' || !ParseLine(line, entry)) continue;
+        if (entry.kind == RecordKind::kCopied)
+            TakeCopiedDigest(entries, entry);
+        else
+            entries.push_back(std::move(entry));
     }
     return entries;  // what follows the last line end was cut off
 }

@@ -61,6 +61,9 @@ enum class RecordKind {
     kPending,     // a file in use, replaced when Windows next starts: path, the new content's
                   // waiting copy beside it, where its previous content moves then (empty:
                   // nowhere), previous SHA-256 (empty: unreadable), installed SHA-256
+    kCopied,      // the new content of a created, replaced or pending file is whole (a replacement's
+                  // in its temporary or waiting copy): path, its SHA-256. The copy hashes as it
+                  // goes, so the line before it has no digest yet; ParseRecord puts this one there.
 };
 
 struct RecordEntry {
@@ -74,7 +77,9 @@ std::string FormatRecordLine(const RecordEntry& entry);
 
 // The entries of a record's text, in order. A last line without its line
 // end was cut off while it was written, before its change began: it is left
-// out. Lines of kinds this version does not know are passed over.
+// out. Lines of kinds this version does not know are passed over. A
+// "copied" line gives its digest to the newest line before it that names
+// its file, and is not itself an entry.
 std::vector<RecordEntry> ParseRecord(const std::string& text);
 
 // The entries that an install killed right after them may have left

@@ -223,6 +223,15 @@ bool HashFile(platform::OsServices& os, const std::string& path, Sha256Digest& d
     return Hash(*file, buffer, digest, nullptr, EngineFor(os));
 }
 
+bool CopyHashing(platform::OsServices& os, const std::string& source, const std::string& destination,
+                 int32_t failIfExists, std::string& digest) {
+    Sha256 hash(EngineFor(os));
+    const auto seen = [&hash](const void* piece, std::size_t size) { hash.Update(piece, size); };
+    if (!os.CopyFileSeen(source, destination, failIfExists, seen)) return false;
+    digest = ToHex(hash.Final());
+    return true;
+}
+
 bool HashOpenFile(platform::OsServices& os, platform::InputFile& file, Sha256Digest& digest) {
     std::vector<uint8_t> buffer(kChunk);
     return Hash(file, buffer, digest, nullptr, EngineFor(os));

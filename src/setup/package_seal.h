@@ -70,6 +70,10 @@ SealCheck CheckSeal(platform::OsServices& os, const std::string& folder, const s
 // The file's digest, and its size where asked; false when it cannot be
 // opened or read.
 bool HashFile(platform::OsServices& os, const std::string& path, Sha256Digest& digest, uint64_t* size = nullptr);
+// Copies the file as CopyFileA does and hashes its content on the way, so
+// that it is read once: the digest in hex. False when the copy fails.
+bool CopyHashing(platform::OsServices& os, const std::string& source, const std::string& destination,
+                 int32_t failIfExists, std::string& digest);
 // The SHA-256 of the rest of an open file.
 bool HashOpenFile(platform::OsServices& os, platform::InputFile& file, Sha256Digest& digest);
 

@@ -48,7 +48,8 @@ private:
         case RecordKind::kPending: UndoPending(e); break;
         case RecordKind::kBegun:
         case RecordKind::kKept:
-        case RecordKind::kEnded: break;
+        case RecordKind::kEnded:
+        case RecordKind::kCopied: break;
         }
     }
 

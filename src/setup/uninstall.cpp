@@ -2,15 +2,12 @@
 
 #include <set>
 
-#include "platform/forms_runtime.h"
 #include "platform/os_services.h"
-#include "platform/runtime_error.h"
 #include "platform/text.h"
 #include "setup/deploy.h"
 #include "setup/ini_file.h"
 #include "setup/package_seal.h"
 #include "setup/paths.h"
-#include "setup/progman.h"
 #include "setup/system_platform.h"
 
 namespace setup {
@@ -40,8 +37,6 @@ std::string WithoutTrailingSeparator(std::string folder) {
     while (!folder.empty() && folder.back() == '\\') folder.pop_back();
     return folder;
 }
-
-
 
 // What the planner needs to know of the machine now.
 class MachineWorld : public UndoWorld {
@@ -73,294 +68,6 @@ public:
 
 private:
     platform::OsServices& os_;
-};
-
-// The rule every path an uninstall changes keeps, checked as it acts: below
-// one of the allowed folders, and no link or junction on the way. Empty when
-// the path may be changed; otherwise why not.
-std::string WhyOutOfReach(platform::OsServices& os, const std::vector<std::string>& allowed, const std::string& path) {
-    bool below = false;
-    for (const std::string& folder : allowed) below = below || IsBelow(path, folder);
-    if (!below) return "outside the folders an uninstall may change";
-    return os.PathThroughLink(path) ? "a link or junction leads to it" : std::string();
-}
-
-enum class Removal { kNow, kAtRestart, kNot };
-
-void ClearAttributes(platform::OsServices& os, const std::string& path) {
-    try {
-        os.ClearFileAttributes(path);
-    } catch (const platform::RuntimeError&) {
-        // there is no such file: what follows tells
-    }
-}
-
-// Read-only or not; what cannot be deleted now (in use) goes at the
-// restart. It is renamed aside first where the system lets a file in use be
-// renamed, so that the restart deletes it under a name of its own and never
-// a file that a later install puts at its name before the restart.
-Removal DeleteNowOrAtRestart(platform::OsServices& os, const std::string& path) {
-    ClearAttributes(os, path);
-    if (os.DeleteFileA(path)) return Removal::kNow;
-    const std::string aside = UnusedNameBeside(os, path, kDeletedSuffix);
-    if (os.MoveFileA(path, aside)) {
-        if (os.DeleteAtRestart(aside)) return Removal::kAtRestart;
-        os.MoveFileA(aside, path);
-    }
-    return os.DeleteAtRestart(path) ? Removal::kAtRestart : Removal::kNot;
-}
-
-std::string DigestOf(platform::OsServices& os, const std::string& path) {
-    Sha256Digest digest;
-    return HashFile(os, path, digest) ? ToHex(digest) : std::string();
-}
-
-// A copy of the kept content beside the file, checked against the kept one:
-// a rename could not cross from the record folder to a host on another
-// volume, and the copy then waits on the file's own volume, where the
-// restart can rename it. Empty when no whole copy could be made.
-std::string CheckedCopyBeside(platform::OsServices& os, const std::string& kept, const std::string& path) {
-    const std::string copy = UnusedNameBeside(os, path, kRestoredSuffix);
-    const std::string expected = DigestOf(os, kept);
-    if (!expected.empty() && os.CopyFileA(kept, copy, 1) && DigestOf(os, copy) == expected) return copy;
-    ClearAttributes(os, copy);
-    os.DeleteFileA(copy);
-    return std::string();
-}
-
-// Carries out the steps of one uninstall, each logged.
-class Executor {
-public:
-    Executor(Context& ctx, MainWindow& window, UndoTally& tally) : ctx_(ctx), window_(window), tally_(tally) {}
-
-    void CarryOut(const UndoStep& step) {
-        for (const std::string* path : PathsOf(step))
-            if (!path->empty() && !MayChange(*path)) return;
-        switch (step.action) {
-        case UndoAction::kRemoveTemporary:
-        case UndoAction::kDelete: return Delete(step.path);
-        case UndoAction::kRestore: return Restore(step.path, step.other);
-        case UndoAction::kUnregister: return Unregister(step.path, step.other, step.value);
-        case UndoAction::kSetSetting: return SetSetting(step);
-        case UndoAction::kRemoveSetting: return RemoveSetting(step);
-        case UndoAction::kLowerShared:
-        case UndoAction::kRemoveShared: return LowerShared(step);
-        case UndoAction::kRemoveShortcut: return RemoveShortcut(step.path);
-        case UndoAction::kRemoveProgramItem: return RemoveProgramItem(step.path, step.key);
-        case UndoAction::kWithdrawReplacement: return Withdraw(step);
-        case UndoAction::kLeave: return Leave(step.path, step.other);
-        }
-    }
-
-private:
-    // The files and folders the step changes or reads back into the host.
-    static std::vector<const std::string*> PathsOf(const UndoStep& step) {
-        switch (step.action) {
-        case UndoAction::kRestore: return {&step.path, &step.other};
-        case UndoAction::kWithdrawReplacement: return {&step.path, &step.other, &step.value};
-        case UndoAction::kRemoveProgramItem:
-        case UndoAction::kLeave: return {};
-        default: return {&step.path};
-        }
-    }
-
-    // The rule every path of every step keeps, checked as the step runs.
-    bool MayChange(const std::string& path) {
-        const std::string why = WhyOutOfReach(ctx_.os, tally_.allowed, path);
-        if (why.empty()) return true;
-        Failed(path, why);
-        return false;
-    }
-
-    void Log(const std::string& line) { ctx_.state.Log.Write(line); }
-
-    void AtRestart(const std::string& line) {
-        ctx_.state.Summary.restartNeeded = true;
-        Log(line);
-    }
-
-    void Failed(const std::string& what, const std::string& why) {
-        ++ctx_.state.Summary.undoFailures;
-        Log(Cat({what, ": not undone: ", why}));
-        tally_.left.push_back(Cat({what, ": ", why}));
-    }
-
-    void Leave(const std::string& path, const std::string& why) {
-        Log(Cat({path, ": left as it is: ", why}));
-        tally_.left.push_back(Cat({path, ": ", why}));
-    }
-
-    void Delete(const std::string& path) {
-        WithdrawRestore(path);
-        switch (DeleteNowOrAtRestart(ctx_.os, path)) {
-        case Removal::kNow: return Log(path + ": deleted");
-        case Removal::kAtRestart: return AtRestart(path + ": in use; deleted at the next restart");
-        case Removal::kNot: return Failed(path, "could not be deleted");
-        }
-    }
-
-    // The kept content, attributes and all, goes back through a checked
-    // copy beside the file, whatever volume each is on; the kept one goes
-    // once the copy has it. In use, the copy replaces the file at the restart.
-    void Restore(const std::string& path, const std::string& kept) {
-        auto& os = ctx_.os;
-        const std::string copy = CheckedCopyBeside(os, kept, path);
-        if (copy.empty()) return Failed(path, "its previous content could not be copied back from " + kept);
-        ClearAttributes(os, path);
-        // A file a killed install left set aside is not at its name: the copy
-        // is simply renamed there.
-        if (os.MoveFileA(copy, path) || MoveIntoPlace(os, copy, path)) {
-            ForgetKept(kept);
-            return Log(Cat({path, ": restored from ", kept}));
-        }
-        if (os.MoveAtRestart(copy, path)) {
-            ForgetKept(kept);
-            tally_.restoresAtRestart[platform::UCase(path)].push_back(copy);
-            return AtRestart(Cat({path, ": in use; restored from ", kept, " at the next restart, from ", copy}));
-        }
-        os.DeleteFileA(copy);
-        Failed(path, "its previous content could not be put back from " + kept);
-    }
-
-    // A previous content this removal put back at the restart, of a file it
-    // now deletes (an older install created it): the copy goes, so that the
-    // restart finds nothing to rename into place.
-    void WithdrawRestore(const std::string& path) {
-        const auto waiting = tally_.restoresAtRestart.find(platform::UCase(path));
-        if (waiting == tally_.restoresAtRestart.end()) return;
-        for (const std::string& copy : waiting->second) {
-            ClearAttributes(ctx_.os, copy);
-            ctx_.os.DeleteFileA(copy);
-        }
-        tally_.restoresAtRestart.erase(waiting);
-    }
-
-    void ForgetKept(const std::string& kept) {
-        ClearAttributes(ctx_.os, kept);
-        ctx_.os.DeleteFileA(kept);
-    }
-
-    // The waiting copy goes, so the rename into place finds nothing at the
-    // restart, and so does the registration after it. The rename of the
-    // previous content aside can't be withdrawn: its reverse follows it.
-    void Withdraw(const UndoStep& step) {
-        auto& os = ctx_.os;
-        try {
-            os.ClearFileAttributes(step.other);
-        } catch (const platform::RuntimeError&) {
-            // the deletion tells whether it can go
-        }
-        if (!os.DeleteFileA(step.other))
-            return Failed(step.path, "its replacement waiting in " + step.other + " could not be withdrawn");
-        os.DeleteMachineValue(kRunOnceKey, step.path);
-        if (!step.value.empty() && !os.MoveAtRestart(step.value, step.path))
-            return Failed(step.path, "it would move to " + step.value + " at the next restart");
-        tally_.restoredAtRestart.push_back(step.value);
-        Log(step.path + ": its replacement at the next restart withdrawn");
-    }
-
-    // What runs or loads the file as an administrator is checked on a
-    // handle that keeps writers out until it is done: the file must hold
-    // what the plan saw (`digest`, when the plan gives one).
-    void Unregister(const std::string& path, const std::string& how, const std::string& digest) {
-        const std::unique_ptr<platform::InputFile> held = ctx_.os.OpenForReading(path);
-        Sha256Digest now;
-        if (!held || (!digest.empty() && (!HashOpenFile(ctx_.os, *held, now) || ToHex(now) != digest)))
-            return Failed(path, "not unregistered: it changed since the removal looked at it");
-        if (how == kByTypeLibrary) {
-            const int32_t result = ctx_.os.UnregisterTypeLibrary(platform::AnsiToWide(path));
-            if (result == 0) return Log(path + ": unregistered with the type-library calls");
-            return Failed(path, Cat({"the type-library unregistration failed (", Number(result), ")"}));
-        }
-        std::string command;
-        if (how == kByRegsvr32) command = Regsvr32Program(ctx_) + " /u /s " + Quoted(path);
-        if (how == kByServer) command = Quoted(path) + " /UnregServer";
-        if (command.empty()) return Failed(path, "registered in a way this version does not know: " + how);
-        std::string outcome;
-        if (RunToEnd(command, ParentOf(path), outcome)) return Log(Cat({path, ": unregistered (", outcome, ")"}));
-        Failed(path, "could not unregister: " + outcome);
-    }
-
-    // Started in the file's own folder and waited for, processing the
-    // window's messages, as long as a registration may take.
-    bool RunToEnd(const std::string& command, const std::string& folder, std::string& outcome) {
-        auto& os = ctx_.os;
-        platform::ProgramHandle program = nullptr;
-        try {
-            program = os.RunProgram(command, platform::kWindowStyleMinimizedFocus, folder);
-        } catch (const platform::RuntimeError& e) {
-            outcome = Cat({command, " did not start (error ", Number(e.Number()), ", ", e.Description(), ")"});
-            return false;
-        }
-        const uint32_t startedAt = os.TickCount();
-        uint32_t code = 0;
-        while (!os.ProgramEnded(program, code)) {
-            if (os.TickCount() - startedAt >= kRegistrationLimitMs) {
-                os.CloseProgram(program);  // left running
-                outcome = Cat({command, " still running after ", Number(kRegistrationLimitMs / 1000),
-                               " s; result unknown"});
-                return false;
-            }
-            ctx_.rt.WaitForProgramsOrInput({program}, kRegistrationPollMs);
-        }
-        os.CloseProgram(program);
-        outcome = Cat({command, " ended with ", Number(code)});
-        return code == 0;
-    }
-
-    static std::string SettingName(const UndoStep& step) {
-        return Cat({"[", step.other, "] ", step.key, " in ", step.path});
-    }
-
-    void SetSetting(const UndoStep& step) {
-        if (ctx_.os.WritePrivateProfileStringA(step.other, step.key, step.value, step.path))
-            return Log(Cat({"Settings: ", SettingName(step), ": back to ", step.value}));
-        Failed(step.path, Cat({"[", step.other, "] ", step.key, " could not be written back"}));
-    }
-
-    // A section the install made goes too, once nothing else is in it.
-    void RemoveSetting(const UndoStep& step) {
-        auto& os = ctx_.os;
-        if (!os.RemovePrivateProfileEntry(step.other, step.key, step.path))
-            return Failed(step.path, Cat({"[", step.other, "] ", step.key, " could not be removed"}));
-        Log(Cat({"Settings: ", SettingName(step), ": removed"}));
-        if (!step.sectionMade || !os.PrivateProfileSectionEmpty(step.other, step.path)) return;
-        if (os.RemovePrivateProfileEntry(step.other, std::string(), step.path))
-            return Log(Cat({"Settings: [", step.other, "] in ", step.path, ": empty section removed"}));
-        Failed(step.path, Cat({"the empty section [", step.other, "] could not be removed"}));
-    }
-
-    void LowerShared(const UndoStep& step) {
-        const bool remove = step.action == UndoAction::kRemoveShared;
-        const bool done = remove ? ctx_.os.DeleteMachineValue(kSharedDllsKey, step.path)
-                                 : ctx_.os.SetMachineNumber(kSharedDllsKey, step.path, step.count);
-        if (!done) return Failed(step.path, "its shared-file count could not be lowered");
-        Log(remove ? step.path + ": shared-file count removed"
-                   : Cat({step.path, ": shared-file count lowered to ", Number(step.count)}));
-    }
-
-    // The link's folder goes when the link was the last thing in it; the
-    // Programs folders themselves always stay.
-    void RemoveShortcut(const std::string& link) {
-        auto& os = ctx_.os;
-        if (os.FindFile(link).empty()) return Log("Start menu: " + link + ": already gone");
-        Delete(link);
-        const std::string folder = ParentOf(link);
-        const std::string programs[] = {os.GetProgramsFolder(true), os.GetProgramsFolder(false)};
-        for (const std::string& top : programs)
-            if (platform::UCase(WithoutTrailingSeparator(top)) == platform::UCase(folder)) return;
-        if (!folder.empty() && os.RemoveEmptyFolder(folder)) Log("Start menu: " + folder + ": removed");
-    }
-
-    // Failures of the conversation are logged and ignored.
-    void RemoveProgramItem(const std::string& group, const std::string& item) {
-        Log(Cat({"Program Manager: removing ", item, " from ", group, ", and the group if nothing else is in it"}));
-        PerformDDE(ctx_, window_, group, std::string(), item, kDeleteItemAndGroup);
-    }
-
-    Context& ctx_;
-    MainWindow& window_;
-    UndoTally& tally_;
 };
 
 // Files of the record's own folder go now, or at the next restart while in
@@ -467,10 +174,6 @@ std::vector<UndoStep> PlanUninstall(Context& ctx, const std::vector<RecordEntry>
                                     const std::vector<std::string>& allowed) {
     MachineWorld world(ctx.os);
     return PlanUndo(record, world, allowed);
-}
-
-void CarryOut(Context& ctx, MainWindow& window, const UndoStep& step, UndoTally& tally) {
-    Executor(ctx, window, tally).CarryOut(step);
 }
 
 void RemoveRecordFolder(Context& ctx, const std::vector<RecordEntry>& record, const std::string& folder,

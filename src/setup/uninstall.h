@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "setup/changes.h"
 #include "setup/install_record.h"
 #include "setup/installer_state.h"
 #include "setup/main_window.h"
@@ -30,26 +31,6 @@ std::vector<std::string> UninstallFolders(Context& ctx, const std::vector<Record
 // The steps for the record against the machine now.
 std::vector<UndoStep> PlanUninstall(Context& ctx, const std::vector<RecordEntry>& record,
                                     const std::vector<std::string>& allowed);
-
-// What the steps may touch, and what they left: for the uninstall's last
-// message, and the kept contents that go back at the next restart.
-struct UndoTally {
-    std::vector<std::string> allowed;  // UninstallFolders
-    std::vector<std::string> left;     // "<path>: <why>"
-    std::vector<std::string> restoredAtRestart;
-    std::map<std::string, std::vector<std::string>> restoresAtRestart;  // upper-cased path -> the copies the
-                                                                         // restart renames there
-};
-
-// Carries out one step and logs it. Every path the step touches is checked
-// as it is carried out: below the allowed folders, and no link or junction
-// on the way (one may have been planted since the plan was made); a step
-// that fails the check is not carried out and counts as an undo failure.
-// A file in use goes at the next restart (a restart is then needed); a
-// step that fails counts as an undo failure.
-// What the plan leaves, and what fails, is named in the tally; what the
-// plan leaves is no failure: what changed since the install is the user's.
-void CarryOut(Context& ctx, MainWindow& window, const UndoStep& step, UndoTally& tally);
 
 // Removes the Add/Remove Programs entry, the kept contents, the record and
 // the uninstaller with its folder; what is in use (the uninstaller running

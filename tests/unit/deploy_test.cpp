@@ -107,6 +107,52 @@ INSTANTIATE_TEST_SUITE_P(
                       DestinationCase{"PaddedProductServer", kPadded, "SERVER\\", "C:\\Vantrel\\A.HLP"},
                       DestinationCase{"PaddedProductEmpty", kPadded, "", "C:\\Vantrel\\A.HLP"}));
 
+// The install's decision for one file, as data: what wins when several
+// facts hold at once.
+TEST(PlanFileTest, DecidesInOrderOfPrecedence) {
+    using setup::FileChange;
+    using setup::FileResult;
+    struct Row {
+        const char* facts;  // s: source found, l: leaves host, e: exists, y: system file,
+                            // c: cut short, h: held, n: long name lost
+        FileChange change;
+        FileResult refusal;
+    };
+    const Row rows[] = {
+        {"lehn", FileChange::kNone, FileResult::kSourceMissing},
+        {"slehn", FileChange::kNone, FileResult::kOutsideHost},
+        {"shn", FileChange::kCreate, FileResult::kSourceMissing},
+        {"syhn", FileChange::kCreate, FileResult::kSourceMissing},
+        {"seyh", FileChange::kKeep, FileResult::kSourceMissing},
+        {"seych", FileChange::kFinishCutShort, FileResult::kSourceMissing},
+        {"sec", FileChange::kReplace, FileResult::kSourceMissing},
+        {"sen", FileChange::kReplace, FileResult::kSourceMissing},
+        {"seh", FileChange::kReplaceAtRestart, FileResult::kSourceMissing},
+        {"sehn", FileChange::kNone, FileResult::kInUse},
+    };
+    for (const Row& row : rows) {
+        const std::string f = row.facts;
+        const auto has = [&f](char c) { return f.find(c) != std::string::npos; };
+        setup::FileFacts facts;
+        facts.sourceFound = has('s');
+        facts.sourceSize = 42;
+        facts.leavesHost = has('l');
+        facts.exists = has('e');
+        facts.systemFile = has('y');
+        facts.cutShort = has('c');
+        facts.held = has('h');
+        facts.longNameLost = has('n');
+        const setup::InstallStep step = setup::PlanFile(facts, "C:\\PKG\\A.DLL", "C:\\Vantrel\\A.DLL");
+        EXPECT_EQ(step.change, row.change) << f;
+        if (row.change == FileChange::kNone) {
+            EXPECT_EQ(step.refusal, row.refusal) << f;
+        }
+        EXPECT_EQ(step.shared, facts.systemFile) << f;
+        EXPECT_EQ(step.size, 42u) << f;
+        EXPECT_EQ(step.destination, "C:\\Vantrel\\A.DLL");
+    }
+}
+
 TEST(DeployTest, SystemFileThatExistsStaysAndIsRegisteredInPlace) {
     Deployment d;
     d.List("SYSTEM\\", "A.DLL", "DLL");

@@ -189,6 +189,21 @@ int32_t FakeOs::CopyFileA(const std::string& source, const std::string& destinat
     return 1;
 }
 
+// The system's copy, then its content handed over as it would pass.
+int32_t FakeOs::CopyFileSeen(const std::string& source, const std::string& destination, int32_t failIfExists,
+                             const std::function<void(const void*, std::size_t)>& seen) {
+    if (!CopyFileA(source, destination, failIfExists)) return 0;
+    const std::string& content = files[destination].content;
+    seen(content.data(), content.size());
+    return 1;
+}
+
+bool FakeOs::NormalFileSize(const std::string& path, uint64_t& size) {
+    if (FindFile(path).empty()) return false;
+    size = files[path].content.size();
+    return true;
+}
+
 platform::MoveResult FakeOs::MoveFileReplaceA(const std::string& source, const std::string& destination) {
     if (logs.count(source) && !moveFileExStub) return MoveLog(source, destination);
     journal_.push_back("move " + source + " -> " + destination);

@@ -42,6 +42,30 @@ TEST(InstallRecordTest, ALastLineCutAnywhereIsLeftOut) {
     }
 }
 
+// A copy hashes as it goes: its "copied" line gives the digest to the
+// newest line of this install naming the file, in whatever case, and
+// never to an earlier install's.
+TEST(InstallRecordTest, ACopiedLineGivesItsDigestToItsFilesLine) {
+    const std::vector<RecordEntry> written = {
+        {RecordKind::kCreated, {"C:\\V\\OLD.DLL", "", "3"}},
+        {RecordKind::kBegun, {"2026-12-07 10:30:00", "1.0.0.0", "Vantrel", "C:\\V"}},
+        {RecordKind::kCreated, {"C:\\V\\A.DLL", "", "3"}},
+        {RecordKind::kReplaced, {"C:\\V\\B.DLL", "K\\1-B.DLL", "before", ""}},
+        {RecordKind::kCopied, {"c:\\v\\b.dll", "bb"}},
+        {RecordKind::kPending, {"C:\\V\\B.DLL", "W", "~LU00001.OLD", "bb", ""}},
+        {RecordKind::kCopied, {"C:\\V\\B.DLL", "cc"}},
+        {RecordKind::kCopied, {"C:\\V\\OLD.DLL", "dd"}},
+        {RecordKind::kCopied, {"C:\\V\\A.DLL"}}};
+    std::string text;
+    for (const RecordEntry& entry : written) text += setup::FormatRecordLine(entry) + "\r\n";
+    const auto read = setup::ParseRecord(text);
+    ASSERT_EQ(read.size(), 5u);
+    EXPECT_EQ(read[0].fields[1], "") << "another install's line";
+    EXPECT_EQ(read[2].fields[1], "") << "a copied line without a digest";
+    EXPECT_EQ(read[3].fields[3], "bb");
+    EXPECT_EQ(read[4].fields[4], "cc");
+}
+
 struct World : setup::UndoWorld {
     std::map<std::string, std::string> files;  // path -> digest
     std::map<std::string, std::string> settings;

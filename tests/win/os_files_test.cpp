@@ -144,6 +144,42 @@ TEST_F(FileOperationsTest, CopyCreatesAndReplacesAWritableDestination) {
     EXPECT_EQ(ReadBytes(At("new.dll")), "new contents") << "the source must stay";
 }
 
+// The copy that hashes as it goes leaves what the system's copy leaves:
+// content, attributes and last-write time, across the piece size; the
+// pieces it hands over are the content, in order.
+TEST_F(FileOperationsTest, CopySeenLeavesWhatTheSystemsCopyLeaves) {
+    for (const std::size_t size : {std::size_t{0}, std::size_t{5}, std::size_t{(1u << 20) + 3}}) {
+        std::string content(size, 'x');
+        for (std::size_t i = 0; i < size; ++i) content[i] = static_cast<char>(i * 7 + i / 251);
+        WriteBytes(At("source.dll"), content);
+        ASSERT_NO_FATAL_FAILURE(SetAttributes(At("source.dll"), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE));
+        std::string seen;
+        const auto see = [&seen](const void* piece, std::size_t n) { seen.append(static_cast<const char*>(piece), n); };
+        ASSERT_NE(os.CopyFileSeen(At("source.dll"), At("seen.dll"), 1, see), 0) << size;
+        ASSERT_NE(os.CopyFileA(At("source.dll"), At("system.dll"), 1), 0) << size;
+        EXPECT_EQ(seen, content) << size;
+        EXPECT_EQ(ReadBytes(At("seen.dll")), content) << size;
+        EXPECT_EQ(Attributes(At("seen.dll")), Attributes(At("system.dll"))) << size;
+        WIN32_FILE_ATTRIBUTE_DATA seenData, systemData;
+        ASSERT_TRUE(GetFileAttributesExA(At("seen.dll").c_str(), GetFileExInfoStandard, &seenData));
+        ASSERT_TRUE(GetFileAttributesExA(At("system.dll").c_str(), GetFileExInfoStandard, &systemData));
+        EXPECT_EQ(CompareFileTime(&seenData.ftLastWriteTime, &systemData.ftLastWriteTime), 0) << size;
+        uint64_t found = 0;
+        EXPECT_TRUE(os.NormalFileSize(At("seen.dll"), found));
+        EXPECT_EQ(found, size);
+        EXPECT_EQ(os.CopyFileSeen(At("source.dll"), At("seen.dll"), 1, see), 0) << "fail if it exists";
+        EXPECT_EQ(ReadBytes(At("seen.dll")), content) << "a refused copy leaves the file";
+        for (const char* name : {"source.dll", "seen.dll", "system.dll"}) {
+            SetAttributes(At(name), FILE_ATTRIBUTE_NORMAL);
+            DeleteFileA(At(name).c_str());
+        }
+    }
+    uint64_t none = 0;
+    EXPECT_FALSE(os.NormalFileSize(At("seen.dll"), none));
+    EXPECT_EQ(os.CopyFileSeen(At("gone.dll"), At("seen.dll"), 0, [](const void*, std::size_t) {}), 0);
+    EXPECT_FALSE(Exists(At("seen.dll")));
+}
+
 TEST_F(FileOperationsTest, CopyOverAReadOnlyDestinationFailsAndKeepsIt) {
     if (!wintest::ReadOnlyIsEnforced(Folder())) GTEST_SKIP() << "read-only files are writable here (Wine as root)";
     WriteBytes(At("new.dll"), "new contents");

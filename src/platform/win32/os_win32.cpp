@@ -121,13 +121,18 @@ uint32_t Win32Os::GetShortPathNameA(const std::string& longPath, std::string& bu
     return ::GetShortPathNameA(longPath.c_str(), &buffer[0], size);
 }
 
+namespace {
+constexpr DWORD kNotNormal = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+
+// A folder path (trailing separator) and wildcards never name one file.
+bool NamesOneFile(const std::string& path) {
+    return !path.empty() && path.back() != '\\' && path.back() != '/' && path.find_first_of("*?") == std::string::npos;
+}
+}  // namespace
+
 std::string Win32Os::FindFile(const std::string& path) {
-    // A folder path (trailing separator) and wildcards never name one file.
-    if (path.empty() || path.back() == '\\' || path.back() == '/' ||
-        path.find_first_of("*?") != std::string::npos)
-        return std::string();
+    if (!NamesOneFile(path)) return std::string();
     const DWORD attributes = GetFileAttributesA(path.c_str());
-    constexpr DWORD kNotNormal = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & kNotNormal)) return std::string();
     const auto slash = path.find_last_of("\\/:");
     return slash == std::string::npos ? path : path.substr(slash + 1);
@@ -142,6 +147,63 @@ int32_t Win32Os::DeleteFileA(const std::string& path) { return ::DeleteFileA(pat
 
 int32_t Win32Os::CopyFileA(const std::string& source, const std::string& destination, int32_t failIfExists) {
     return ::CopyFileA(source.c_str(), destination.c_str(), failIfExists);
+}
+
+namespace {
+// The attributes a copy takes over from its source, as CopyFileA's do.
+constexpr DWORD kCopiedAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                    FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+// Large pieces for large files: fewer calls; a small file's one piece is its size.
+constexpr DWORD kCopyPiece = 1u << 20;
+
+// Reads the whole source into the destination, piece by piece; false on a
+// read or write error, or when the source ends before its size.
+bool CopyContent(HANDLE in, HANDLE out, uint64_t size, const std::function<void(const void*, std::size_t)>& seen) {
+    std::vector<char> piece(static_cast<std::size_t>(size < kCopyPiece ? (size ? size : 1) : kCopyPiece));
+    for (uint64_t done = 0; done < size;) {
+        DWORD read = 0, written = 0;
+        if (!ReadFile(in, piece.data(), static_cast<DWORD>(piece.size()), &read, nullptr) || read == 0) return false;
+        seen(piece.data(), read);
+        if (!WriteFile(out, piece.data(), read, &written, nullptr) || written != read) return false;
+        done += read;
+    }
+    return true;
+}
+}  // namespace
+
+// The source is held against writers while it is read, so its size stays
+// what it was when it was opened.
+int32_t Win32Os::CopyFileSeen(const std::string& source, const std::string& destination, int32_t failIfExists,
+                              const std::function<void(const void*, std::size_t)>& seen) {
+    HANDLE in = CreateFileA(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (in == INVALID_HANDLE_VALUE) return 0;
+    BY_HANDLE_FILE_INFORMATION info;
+    HANDLE out = INVALID_HANDLE_VALUE;
+    if (GetFileInformationByHandle(in, &info))
+        out = CreateFileA(destination.c_str(), GENERIC_WRITE, 0, nullptr, failIfExists ? CREATE_NEW : CREATE_ALWAYS,
+                          (info.dwFileAttributes & kCopiedAttributes) | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (out == INVALID_HANDLE_VALUE) {
+        CloseHandle(in);
+        return 0;
+    }
+    const uint64_t size = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    const bool copied = CopyContent(in, out, size, seen) && SetFileTime(out, nullptr, nullptr, &info.ftLastWriteTime);
+    CloseHandle(in);
+    CloseHandle(out);
+    if (copied) return 1;
+    SetFileAttributesA(destination.c_str(), FILE_ATTRIBUTE_NORMAL);
+    ::DeleteFileA(destination.c_str());
+    return 0;
+}
+
+bool Win32Os::NormalFileSize(const std::string& path, uint64_t& size) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!NamesOneFile(path) || !GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) ||
+        (data.dwFileAttributes & kNotNormal))
+        return false;
+    size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    return true;
 }
 
 MoveResult Win32Os::MoveFileReplaceA(const std::string& source, const std::string& destination) {

@@ -30,6 +30,9 @@ public:
     void ClearFileAttributes(const std::string& path) override;
     int32_t DeleteFileA(const std::string& path) override;
     int32_t CopyFileA(const std::string& source, const std::string& destination, int32_t failIfExists) override;
+    int32_t CopyFileSeen(const std::string& source, const std::string& destination, int32_t failIfExists,
+                         const std::function<void(const void*, std::size_t)>& seen) override;
+    bool NormalFileSize(const std::string& path, uint64_t& size) override;
     MoveResult MoveFileReplaceA(const std::string& source, const std::string& destination) override;
     int32_t MoveFileA(const std::string& source, const std::string& destination) override;
     ProgramHandle RunProgram(const std::string& commandLine, int windowStyle,

@@ -1,0 +1,560 @@
+#include "setup/changes.h"
+
+#include "platform/forms_runtime.h"
+#include "platform/os_services.h"
+#include "platform/runtime_error.h"
+#include "platform/text.h"
+#include "setup/deploy.h"
+#include "setup/package_seal.h"
+#include "setup/paths.h"
+#include "setup/progman.h"
+#include "setup/system_platform.h"
+
+namespace setup {
+
+using platform::Cat;
+using platform::Number;
+
+std::string WhyOutOfReach(platform::OsServices& os, const std::vector<std::string>& allowed, const std::string& path) {
+    bool below = false;
+    for (const std::string& folder : allowed) below = below || IsBelow(path, folder);
+    if (!below) return "outside the folders this run may change";
+    return os.PathThroughLink(path) ? "a link or junction leads to it" : std::string();
+}
+
+// The install's decisions, in the order they are made.
+InstallStep PlanFile(const FileFacts& facts, const std::string& source, const std::string& destination) {
+    InstallStep step;
+    step.source = source;
+    step.destination = destination;
+    step.size = facts.sourceSize;
+    step.shared = facts.systemFile;
+    if (!facts.sourceFound) return step;
+    step.refusal = FileResult::kOutsideHost;
+    if (facts.leavesHost) return step;
+    if (!facts.exists) {
+        step.change = FileChange::kCreate;
+    } else if (facts.systemFile) {
+        step.change = facts.cutShort ? FileChange::kFinishCutShort : FileChange::kKeep;
+    } else if (!facts.held) {
+        step.change = FileChange::kReplace;
+    } else if (facts.longNameLost) {
+        step.refusal = FileResult::kInUse;
+        step.trouble = "the restart would leave it under its short name";
+    } else {
+        step.change = FileChange::kReplaceAtRestart;
+    }
+    return step;
+}
+
+namespace {
+
+std::string ParentOf(const std::string& path) {
+    const auto slash = path.find_last_of('\\');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+void ClearAttributes(platform::OsServices& os, const std::string& path) {
+    try {
+        os.ClearFileAttributes(path);
+    } catch (const platform::RuntimeError&) {
+        // there is no such file: what follows tells
+    }
+}
+
+// Removes a file left by an interrupted run, read-only or not.
+void RemoveLeftover(platform::OsServices& os, const std::string& path) {
+    try {
+        os.ClearFileAttributes(path);
+    } catch (const platform::RuntimeError&) {
+        return;  // there is none
+    }
+    os.DeleteFileA(path);
+}
+
+std::string DigestOf(platform::OsServices& os, const std::string& path) {
+    Sha256Digest digest;
+    return HashFile(os, path, digest) ? ToHex(digest) : std::string();
+}
+
+// Replaces the destination with the temporary through renames: the old file
+// aside, the new one in, the old one removed. False, with the old file back
+// in place, when the new one cannot be moved in or the old one cannot be
+// removed (a running program can be renamed but not deleted): a file in use
+// stays, as a one-step replace leaves it.
+bool ReplaceByRenaming(platform::OsServices& os, const std::string& temporary, const std::string& destination) {
+    const std::string aside = destination + kSetAsideSuffix;
+    RemoveLeftover(os, aside);
+    if (!os.MoveFileA(destination, aside)) return false;
+    if (!os.MoveFileA(temporary, destination)) {
+        os.MoveFileA(aside, destination);
+        return false;
+    }
+    if (os.DeleteFileA(aside)) return true;
+    if (!os.MoveFileA(destination, temporary)) return true;  // the new file stays in place
+    if (os.MoveFileA(aside, destination)) return false;
+    os.MoveFileA(temporary, destination);
+    return true;
+}
+
+// The install's side: one listed file, each change after its line. A copy
+// hashes what it copies, so the source is read once; the digest follows
+// in a "copied" line once the content is whole.
+struct Making {
+    Context& ctx;
+    const InstallStep& step;
+    FileOutcome& outcome;
+
+    InstallRecorder& Record() { return ctx.state.Record; }
+
+    // Copies the source to `to`, and records what it holds once it is whole.
+    bool CopyRecorded(const std::string& to, int32_t failIfExists) {
+        std::string digest;
+        if (!CopyHashing(ctx.os, step.source, to, failIfExists, digest)) return false;
+        Record().Note(RecordKind::kCopied, {step.destination, digest});
+        outcome.digest = digest;
+        return true;
+    }
+
+    // The previous content's digest, for the record; empty without one.
+    std::string DigestBefore() { return Record().Recording() ? DigestOf(ctx.os, step.destination) : std::string(); }
+};
+
+// ---- A new file, and its deletion
+
+// A new file is copied straight to its name: a temporary and a rename
+// would cost another new name in the folder for every file. The record has
+// its size, so that the uninstall knows a copy that a kill cut short. A
+// copy that a killed install began is finished over what it left.
+FileResult Create(Making& make, bool overCutShort) {
+    make.Record().Note(RecordKind::kCreated, {make.step.destination, "", Number(static_cast<long>(make.step.size))});
+    make.Record().AddInstalled(make.step.size);
+    if (make.CopyRecorded(make.step.destination, overCutShort ? 0 : 1)) return FileResult::kCopied;
+    return FileResult::kCopyFailed;
+}
+
+}  // namespace
+
+// Read-only or not. It is renamed aside first where the system lets a file
+// in use be renamed, so that the restart deletes it under a name of its own
+// and never a file that a later install puts at its name before the restart.
+Removal DeleteNowOrAtRestart(platform::OsServices& os, const std::string& path) {
+    ClearAttributes(os, path);
+    if (os.DeleteFileA(path)) return Removal::kNow;
+    const std::string aside = UnusedNameBeside(os, path, kDeletedSuffix);
+    if (os.MoveFileA(path, aside)) {
+        if (os.DeleteAtRestart(aside)) return Removal::kAtRestart;
+        os.MoveFileA(aside, path);
+    }
+    return os.DeleteAtRestart(path) ? Removal::kAtRestart : Removal::kNot;
+}
+
+namespace {
+
+// ---- A replaced file, and its previous content put back
+
+// Copies the source to the temporary beside the destination. The record
+// names the destination before, and the uninstall removes its temporary
+// with it, so a kill leaves nothing behind. A read-only leftover of an
+// interrupted run is removed first.
+bool CopyToTemporary(Making& make, const std::string& temporary) {
+    if (make.CopyRecorded(temporary, 0)) return true;
+    RemoveLeftover(make.ctx.os, temporary);
+    if (make.CopyRecorded(temporary, 0)) return true;
+    make.ctx.os.DeleteFileA(temporary);  // in case a partial copy was left behind
+    return false;
+}
+
+FileResult ReplaceAtRestart(Making& make);
+
+// Replaces an existing file through a temporary copy beside it, so that the
+// old file is untouched when the copy fails. Its previous content is kept
+// first, for the uninstall. A file found in use only now is replaced at the
+// restart.
+FileResult Replace(Making& make) {
+    auto& os = make.ctx.os;
+    const std::string& destination = make.step.destination;
+    const std::string temporary = destination + kReplacementSuffix;
+    const std::string kept = make.Record().KeptPath(os, destination);
+    if (!kept.empty()) {
+        make.Record().Note(RecordKind::kReplaced, {destination, kept, make.DigestBefore(), ""});
+        make.Record().AddInstalled(make.step.size);
+    }
+    if (!CopyToTemporary(make, temporary)) return FileResult::kCopyFailed;
+    // A copy, not a rename: a running program's file can be renamed on the
+    // NT family, and a file in use must stay where it is. The copy keeps its
+    // attributes, which the uninstall gives back with it.
+    if (!kept.empty() && !os.CopyFileA(destination, kept, 1)) {
+        os.DeleteFileA(temporary);
+        return os.FileInUse(destination) ? ReplaceAtRestart(make) : FileResult::kCopyFailed;
+    }
+    os.ClearFileAttributes(destination);
+    if (MoveIntoPlace(os, temporary, destination)) return FileResult::kReplaced;
+    os.DeleteFileA(temporary);
+    return ReplaceAtRestart(make);
+}
+
+// A copy of the kept content beside the file, checked against the kept one:
+// a rename could not cross from the record folder to a host on another
+// volume, and the copy then waits on the file's own volume, where the
+// restart can rename it. Empty when no whole copy could be made.
+std::string CheckedCopyBeside(platform::OsServices& os, const std::string& kept, const std::string& path) {
+    const std::string copy = UnusedNameBeside(os, path, kRestoredSuffix);
+    const std::string expected = DigestOf(os, kept);
+    if (!expected.empty() && os.CopyFileA(kept, copy, 1) && DigestOf(os, copy) == expected) return copy;
+    ClearAttributes(os, copy);
+    os.DeleteFileA(copy);
+    return std::string();
+}
+
+// ---- A replacement at the restart, and its withdrawal
+
+// The previous content moves aside before the new one moves in; when the
+// second rename can't be asked for, the first is followed by its reverse.
+bool ScheduleReplacement(platform::OsServices& os, const std::string& waiting, const std::string& kept,
+                         const std::string& destination) {
+    if (!kept.empty() && !os.MoveAtRestart(destination, kept)) return false;
+    if (os.MoveAtRestart(waiting, destination)) return true;
+    if (!kept.empty()) os.MoveAtRestart(kept, destination);
+    return false;
+}
+
+// A file that a program holds is replaced when Windows next starts, before
+// any program can hold it: the new content waits beside it under a name of
+// its own, and at the restart the previous content moves aside beside it
+// (kept for the uninstall: a rename at the restart cannot cross volumes, so
+// both stay on the file's own) and the new one into its place. Until then
+// nothing of the file changes, its attributes included: a read-only file
+// can be renamed.
+FileResult ReplaceAtRestart(Making& make) {
+    auto& os = make.ctx.os;
+    const std::string& destination = make.step.destination;
+    const std::string waiting = UnusedNameBeside(os, destination, kReplacementSuffix);
+    const std::string kept = make.Record().KeptAtRestartPath(os, destination);
+    make.Record().Note(RecordKind::kPending, {destination, waiting, kept, make.DigestBefore(), ""});
+    make.Record().AddInstalled(make.step.size);
+    if (!make.CopyRecorded(waiting, 1)) {
+        os.DeleteFileA(waiting);  // in case a partial copy was left behind
+        return FileResult::kCopyFailed;
+    }
+    if (!ScheduleReplacement(os, waiting, kept, destination)) {
+        os.DeleteFileA(waiting);
+        make.outcome.trouble = "the system took no replacement at the restart";
+        return FileResult::kInUse;
+    }
+    make.outcome.waiting = waiting;
+    ++make.ctx.state.Summary.replacedAtRestart;
+    return FileResult::kAtRestart;
+}
+
+// ---- A system file: kept, or counted as shared, and the count lowered
+
+// A file in the system directory is shared with other programs: its count
+// goes up once for this product, from 2 when it was there without one (an
+// unknown earlier owner, and this product).
+void RaiseShared(Context& ctx, const std::string& path, FileResult result) {
+    auto& record = ctx.state.Record;
+    if (!record.Recording() || record.CountedBefore(path)) return;
+    uint32_t count = 0;
+    if (!ctx.os.GetMachineNumber(kSharedDllsKey, path, count)) count = 0;
+    record.Note(RecordKind::kShared, {path, Number(static_cast<long>(count))});
+    const uint32_t raised = count == 0 && result == FileResult::kKept ? 2 : count + 1;
+    ctx.os.SetMachineNumber(kSharedDllsKey, path, raised);
+}
+
+FileResult Keep(Making& make) {
+    make.Record().Note(RecordKind::kKept, {make.step.destination});
+    return FileResult::kKept;
+}
+
+FileResult Make(Making& make) {
+    switch (make.step.change) {
+    case FileChange::kCreate: return Create(make, false);
+    case FileChange::kFinishCutShort: return Create(make, true);
+    case FileChange::kKeep: return Keep(make);
+    case FileChange::kReplace: return Replace(make);
+    case FileChange::kReplaceAtRestart: return ReplaceAtRestart(make);
+    case FileChange::kNone: break;
+    }
+    make.outcome.trouble = make.step.trouble;
+    return make.step.refusal;
+}
+
+// ---- The uninstall's side: one step of the plan, each logged
+
+class Undoing {
+public:
+    Undoing(Context& ctx, MainWindow& window, UndoTally& tally) : ctx_(ctx), window_(window), tally_(tally) {}
+
+    void CarryOut(const UndoStep& step) {
+        for (const std::string* path : PathsOf(step))
+            if (!path->empty() && !MayChange(*path)) return;
+        switch (step.action) {
+        case UndoAction::kRemoveTemporary:
+        case UndoAction::kDelete: return Delete(step.path);
+        case UndoAction::kRestore: return Restore(step.path, step.other);
+        case UndoAction::kUnregister: return Unregister(step.path, step.other, step.value);
+        case UndoAction::kSetSetting: return SetSetting(step);
+        case UndoAction::kRemoveSetting: return RemoveSetting(step);
+        case UndoAction::kLowerShared:
+        case UndoAction::kRemoveShared: return LowerShared(step);
+        case UndoAction::kRemoveShortcut: return RemoveShortcut(step.path);
+        case UndoAction::kRemoveProgramItem: return RemoveProgramItem(step.path, step.key);
+        case UndoAction::kWithdrawReplacement: return Withdraw(step);
+        case UndoAction::kLeave: return Leave(step.path, step.other);
+        }
+    }
+
+private:
+    // The files and folders the step changes or reads back into the host.
+    static std::vector<const std::string*> PathsOf(const UndoStep& step) {
+        switch (step.action) {
+        case UndoAction::kRestore: return {&step.path, &step.other};
+        case UndoAction::kWithdrawReplacement: return {&step.path, &step.other, &step.value};
+        case UndoAction::kRemoveProgramItem:
+        case UndoAction::kLeave: return {};
+        default: return {&step.path};
+        }
+    }
+
+    bool MayChange(const std::string& path) {
+        const std::string why = WhyOutOfReach(ctx_.os, tally_.allowed, path);
+        if (why.empty()) return true;
+        Failed(path, why);
+        return false;
+    }
+
+    void Log(const std::string& line) { ctx_.state.Log.Write(line); }
+
+    void AtRestart(const std::string& line) {
+        ctx_.state.Summary.restartNeeded = true;
+        Log(line);
+    }
+
+    void Failed(const std::string& what, const std::string& why) {
+        ++ctx_.state.Summary.undoFailures;
+        Log(Cat({what, ": not undone: ", why}));
+        tally_.left.push_back(Cat({what, ": ", why}));
+    }
+
+    void Leave(const std::string& path, const std::string& why) {
+        Log(Cat({path, ": left as it is: ", why}));
+        tally_.left.push_back(Cat({path, ": ", why}));
+    }
+
+    // The undoing of Create (and of a temporary a kill left).
+    void Delete(const std::string& path) {
+        WithdrawRestore(path);
+        switch (DeleteNowOrAtRestart(ctx_.os, path)) {
+        case Removal::kNow: return Log(path + ": deleted");
+        case Removal::kAtRestart: return AtRestart(path + ": in use; deleted at the next restart");
+        case Removal::kNot: return Failed(path, "could not be deleted");
+        }
+    }
+
+    // The undoing of Replace: the kept content, attributes and all, goes
+    // back through a checked copy beside the file, whatever volume each is
+    // on; the kept one goes once the copy has it. In use, the copy replaces
+    // the file at the restart.
+    void Restore(const std::string& path, const std::string& kept) {
+        auto& os = ctx_.os;
+        const std::string copy = CheckedCopyBeside(os, kept, path);
+        if (copy.empty()) return Failed(path, "its previous content could not be copied back from " + kept);
+        ClearAttributes(os, path);
+        // A file a killed install left set aside is not at its name: the copy
+        // is simply renamed there.
+        if (os.MoveFileA(copy, path) || MoveIntoPlace(os, copy, path)) {
+            ForgetKept(kept);
+            return Log(Cat({path, ": restored from ", kept}));
+        }
+        if (os.MoveAtRestart(copy, path)) {
+            ForgetKept(kept);
+            tally_.restoresAtRestart[platform::UCase(path)].push_back(copy);
+            return AtRestart(Cat({path, ": in use; restored from ", kept, " at the next restart, from ", copy}));
+        }
+        os.DeleteFileA(copy);
+        Failed(path, "its previous content could not be put back from " + kept);
+    }
+
+    // A previous content this removal put back at the restart, of a file it
+    // now deletes (an older install created it): the copy goes, so that the
+    // restart finds nothing to rename into place.
+    void WithdrawRestore(const std::string& path) {
+        const auto waiting = tally_.restoresAtRestart.find(platform::UCase(path));
+        if (waiting == tally_.restoresAtRestart.end()) return;
+        for (const std::string& copy : waiting->second) {
+            ClearAttributes(ctx_.os, copy);
+            ctx_.os.DeleteFileA(copy);
+        }
+        tally_.restoresAtRestart.erase(waiting);
+    }
+
+    void ForgetKept(const std::string& kept) {
+        ClearAttributes(ctx_.os, kept);
+        ctx_.os.DeleteFileA(kept);
+    }
+
+    // The undoing of ReplaceAtRestart before the restart: the waiting copy
+    // goes, so the rename into place finds nothing at the restart, and so
+    // does the registration after it. The rename of the previous content
+    // aside can't be withdrawn: its reverse follows it.
+    void Withdraw(const UndoStep& step) {
+        auto& os = ctx_.os;
+        ClearAttributes(os, step.other);
+        if (!os.DeleteFileA(step.other))
+            return Failed(step.path, "its replacement waiting in " + step.other + " could not be withdrawn");
+        os.DeleteMachineValue(kRunOnceKey, step.path);
+        if (!step.value.empty() && !os.MoveAtRestart(step.value, step.path))
+            return Failed(step.path, "it would move to " + step.value + " at the next restart");
+        tally_.restoredAtRestart.push_back(step.value);
+        Log(step.path + ": its replacement at the next restart withdrawn");
+    }
+
+    // The undoing of RaiseShared.
+    void LowerShared(const UndoStep& step) {
+        const bool remove = step.action == UndoAction::kRemoveShared;
+        const bool done = remove ? ctx_.os.DeleteMachineValue(kSharedDllsKey, step.path)
+                                 : ctx_.os.SetMachineNumber(kSharedDllsKey, step.path, step.count);
+        if (!done) return Failed(step.path, "its shared-file count could not be lowered");
+        Log(remove ? step.path + ": shared-file count removed"
+                   : Cat({step.path, ": shared-file count lowered to ", Number(step.count)}));
+    }
+
+    // The undoing of a registration (deploy.cpp's queue). What runs or loads
+    // the file as an administrator is checked on a handle that keeps writers
+    // out until it is done: the file must hold what the plan saw (`digest`,
+    // when the plan gives one).
+    void Unregister(const std::string& path, const std::string& how, const std::string& digest) {
+        const std::unique_ptr<platform::InputFile> held = ctx_.os.OpenForReading(path);
+        Sha256Digest now;
+        if (!held || (!digest.empty() && (!HashOpenFile(ctx_.os, *held, now) || ToHex(now) != digest)))
+            return Failed(path, "not unregistered: it changed since the removal looked at it");
+        if (how == kByTypeLibrary) {
+            const int32_t result = ctx_.os.UnregisterTypeLibrary(platform::AnsiToWide(path));
+            if (result == 0) return Log(path + ": unregistered with the type-library calls");
+            return Failed(path, Cat({"the type-library unregistration failed (", Number(result), ")"}));
+        }
+        std::string command;
+        if (how == kByRegsvr32) command = Regsvr32Program(ctx_) + " /u /s " + Quoted(path);
+        if (how == kByServer) command = Quoted(path) + " /UnregServer";
+        if (command.empty()) return Failed(path, "registered in a way this version does not know: " + how);
+        std::string outcome;
+        if (RunToEnd(command, ParentOf(path), outcome)) return Log(Cat({path, ": unregistered (", outcome, ")"}));
+        Failed(path, "could not unregister: " + outcome);
+    }
+
+    // Started in the file's own folder and waited for, processing the
+    // window's messages, as long as a registration may take.
+    bool RunToEnd(const std::string& command, const std::string& folder, std::string& outcome) {
+        auto& os = ctx_.os;
+        platform::ProgramHandle program = nullptr;
+        try {
+            program = os.RunProgram(command, platform::kWindowStyleMinimizedFocus, folder);
+        } catch (const platform::RuntimeError& e) {
+            outcome = Cat({command, " did not start (error ", Number(e.Number()), ", ", e.Description(), ")"});
+            return false;
+        }
+        const uint32_t startedAt = os.TickCount();
+        uint32_t code = 0;
+        while (!os.ProgramEnded(program, code)) {
+            if (os.TickCount() - startedAt >= kRegistrationLimitMs) {
+                os.CloseProgram(program);  // left running
+                outcome = Cat({command, " still running after ", Number(kRegistrationLimitMs / 1000),
+                               " s; result unknown"});
+                return false;
+            }
+            ctx_.rt.WaitForProgramsOrInput({program}, kRegistrationPollMs);
+        }
+        os.CloseProgram(program);
+        outcome = Cat({command, " ended with ", Number(code)});
+        return code == 0;
+    }
+
+    static std::string SettingName(const UndoStep& step) {
+        return Cat({"[", step.other, "] ", step.key, " in ", step.path});
+    }
+
+    // The undoing of the settings write (ini_file.cpp's WriteIniString): the
+    // value before goes back, or the value goes.
+    void SetSetting(const UndoStep& step) {
+        if (ctx_.os.WritePrivateProfileStringA(step.other, step.key, step.value, step.path))
+            return Log(Cat({"Settings: ", SettingName(step), ": back to ", step.value}));
+        Failed(step.path, Cat({"[", step.other, "] ", step.key, " could not be written back"}));
+    }
+
+    // A section the install made goes too, once nothing else is in it.
+    void RemoveSetting(const UndoStep& step) {
+        auto& os = ctx_.os;
+        if (!os.RemovePrivateProfileEntry(step.other, step.key, step.path))
+            return Failed(step.path, Cat({"[", step.other, "] ", step.key, " could not be removed"}));
+        Log(Cat({"Settings: ", SettingName(step), ": removed"}));
+        if (!step.sectionMade || !os.PrivateProfileSectionEmpty(step.other, step.path)) return;
+        if (os.RemovePrivateProfileEntry(step.other, std::string(), step.path))
+            return Log(Cat({"Settings: [", step.other, "] in ", step.path, ": empty section removed"}));
+        Failed(step.path, Cat({"the empty section [", step.other, "] could not be removed"}));
+    }
+
+    // The undoing of the Start-menu shortcut (progman.cpp): the link's
+    // folder goes when the link was the last thing in it; the Programs
+    // folders themselves always stay.
+    void RemoveShortcut(const std::string& link) {
+        auto& os = ctx_.os;
+        if (os.FindFile(link).empty()) return Log("Start menu: " + link + ": already gone");
+        Delete(link);
+        const std::string folder = ParentOf(link);
+        const std::string programs[] = {os.GetProgramsFolder(true), os.GetProgramsFolder(false)};
+        for (std::string top : programs) {
+            while (!top.empty() && top.back() == '\\') top.pop_back();
+            if (platform::UCase(top) == platform::UCase(folder)) return;
+        }
+        if (!folder.empty() && os.RemoveEmptyFolder(folder)) Log("Start menu: " + folder + ": removed");
+    }
+
+    // The undoing of the Program Manager item; failures of the conversation
+    // are logged and ignored.
+    void RemoveProgramItem(const std::string& group, const std::string& item) {
+        Log(Cat({"Program Manager: removing ", item, " from ", group, ", and the group if nothing else is in it"}));
+        PerformDDE(ctx_, window_, group, std::string(), item, kDeleteItemAndGroup);
+    }
+
+    Context& ctx_;
+    MainWindow& window_;
+    UndoTally& tally_;
+};
+
+}  // namespace
+
+FileResult MakeFileChange(Context& ctx, const std::vector<std::string>& allowed, const InstallStep& step,
+                          FileOutcome& outcome) {
+    Making make{ctx, step, outcome};
+    if (step.change != FileChange::kNone) {
+        const std::string why = WhyOutOfReach(ctx.os, allowed, step.destination);
+        if (!why.empty()) {
+            outcome.trouble = why;
+            return FileResult::kOutsideHost;
+        }
+    }
+    const FileResult result = Make(make);
+    if (step.shared && Arrived(result)) RaiseShared(ctx, step.destination, result);
+    return result;
+}
+
+void CarryOut(Context& ctx, MainWindow& window, const UndoStep& step, UndoTally& tally) {
+    Undoing(ctx, window, tally).CarryOut(step);
+}
+
+// The 95 family's one-step call is always a stub, so it is not asked there.
+bool MoveIntoPlace(platform::OsServices& os, const std::string& temporary, const std::string& destination) {
+    const platform::MoveResult moved =
+        IsWin9X(os) ? platform::MoveResult::kNotSupported : os.MoveFileReplaceA(temporary, destination);
+    if (moved == platform::MoveResult::kNotSupported) return ReplaceByRenaming(os, temporary, destination);
+    return moved == platform::MoveResult::kMoved;
+}
+
+std::string UnusedNameBeside(platform::OsServices& os, const std::string& path, const char* suffix) {
+    std::string name;
+    for (long n = 1; name.empty() || !os.FindFile(name).empty(); ++n) name = Cat({path, ".", Number(n), suffix});
+    return name;
+}
+
+}  // namespace setup
