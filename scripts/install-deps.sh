@@ -11,6 +11,7 @@ packages=(
     xvfb xauth x11-utils x11-apps imagemagick         # display, screenshots
     python3                                           # test harness and demo
     clang libclang-rt-14-dev                          # fuzzing the list reader
+    wixl                                              # wine_bench.py's MSI to time msiexec against (from msitools)
 )
 
 missing=()

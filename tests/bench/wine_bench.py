@@ -10,12 +10,16 @@ environment the end-to-end tests get:
   LU_PAYLOAD=$B/tests/payload PROGMAN_SERVER_EXE=$B/tests/dde/progman_server.exe \\
   PROGMAN_CLIENT_EXE=$B/tests/dde/progman_client.exe E2E_WORK=$B/e2e \\
   WINBENCH_EXE=$B/tests/e2e/winbench.exe LU_BASE_EXE=/path/to/older/LiveUpdateSetup.exe \\
+  LU_NORECORD_EXE=/path/to/norecord/LiveUpdateSetup.exe \\
   python3 tests/bench/wine_bench.py
 
 PROGMAN_CLIENT_EXE is optional: with it, the conversation alone is timed
 too. LU_BASE_EXE is optional: an earlier build of the installer, timed
-beside LU_EXE in a, b, d, e and f. Each figure has its --...-runs option;
-0 leaves the figure out. Figures (medians; min and max beside them):
+beside LU_EXE in a, b, d, e and f. LU_NORECORD_EXE is optional: the
+installer built from the last commit before the install record (eda40f8),
+which h needs; j needs wixl (scripts/install-deps.sh installs it). Each
+figure has its --...-runs option; 0 leaves the figure out. Figures
+(medians; min and max beside them):
 
   a. start-up: from starting LiveUpdateSetup.exe to its Ready window
      answering, timed inside Wine by winbench.exe, which starts it, looks
@@ -51,10 +55,23 @@ beside LU_EXE in a, b, d, e and f. Each figure has its --...-runs option;
      cost shows in the row for winbench.exe ending at once;
   g. a sealed package (SHA256SUMS) of 20 random files of 20 MiB beside the
      same package unsealed, Install click to completed window; the extra
-     time beside what sha256sum's throughput on the same 400 MiB predicts.
+     time beside what sha256sum's throughput on the same 400 MiB predicts;
+  h. what the install record costs: f's quiet install of 2,000 files of
+     4 KiB beside the same install by LU_NORECORD_EXE, in turn, each into
+     a fresh host product;
+  i. big files: a quiet install of 20 files of 20 MiB beside winbench.exe
+     copying the same files with CopyFileA, one after the other, into an
+     empty folder on the host folder's file system; both from start to
+     exit, started through uia run;
+  j. the quiet uninstall (f's) of 2,000 files of 4 KiB beside Windows
+     Installer's: an MSI of the same files that wixl builds, one component
+     per file, installed with `msiexec /i ... /qn` and timed removing with
+     `msiexec /x {product} /qn`; each uninstall after its own install,
+     start to exit through uia run, the installs timed too.
 """
 
 import argparse
+import collections
 import glob
 import os
 import shutil
@@ -64,6 +81,8 @@ import sys
 import tempfile
 import threading
 import time
+import uuid
+from xml.sax.saxutils import quoteattr
 
 sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
@@ -81,6 +100,7 @@ UNINSTALL_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Vantr
 ALL_USERS_PROGRAMS = r"C:\ProgramData\Microsoft\Windows\Start Menu\Programs"  # quiet runs' Start-menu item
 REGISTRATIONS = r"HKCU\Software\LiveUpdateTest"  # where TVKCOM.dll records each registration
 MIB = 1024 * 1024
+MSI_FOLDER = r"C:\Program Files\Live Update bench MSI"  # where j's MSI installs its files
 
 
 class NoShellHost(winehost.WineHost):
@@ -181,6 +201,30 @@ class Bench:
         """Finish; the exit code."""
         self.host.click(TITLE, "Finish")
         return process.wait(30)
+
+    def run_timed(self, *command):
+        """Runs a Windows program to its end through uia run; (seconds from
+        start to exit, its exit code)."""
+        started = time.monotonic()
+        code = self.host.run_for_exit_code(*command, timeout=TIMEOUT)
+        return time.monotonic() - started, code
+
+    def timed_into(self, figures, label, *command):
+        """run_timed; the time goes to figures[label][0], the exit code
+        to figures[label][1]. Returns the exit code."""
+        seconds, code = self.run_timed(*command)
+        figures[label][0].append(seconds)
+        figures[label][1].add(code)
+        return code
+
+    def quiet_uninstall_command(self):
+        """The entry's QuietUninstallString as program and arguments; None
+        without one."""
+        uninstall = self.host.reg_query(UNINSTALL_KEY, "QuietUninstallString")
+        if not uninstall:
+            return None
+        exe, _, arguments = uninstall.partition('" ')
+        return [exe.strip('"'), *arguments.split()]
 
     def registered(self):
         """How many registrations the copies of TVKCOM.dll have recorded."""
@@ -367,17 +411,16 @@ class Bench:
         times, codes = {"quiet": [], "uninstall": [], "base": [], "attended": []}, set()
 
         def timed(label, *command):
-            started = time.monotonic()
-            codes.add(self.host.run_for_exit_code(*command, timeout=TIMEOUT))
-            times[label].append(time.monotonic() - started)
+            seconds, code = self.run_timed(*command)
+            codes.add(code)
+            times[label].append(seconds)
 
         for _ in range(runs):
             self.fresh_host_product()
             timed("quiet", installer, "/quiet")
-            uninstall = self.host.reg_query(UNINSTALL_KEY, "QuietUninstallString")
+            uninstall = self.quiet_uninstall_command()
             if uninstall:
-                exe, _, arguments = uninstall.partition('" ')
-                timed("uninstall", exe.strip('"'), *arguments.split())
+                timed("uninstall", *uninstall)
             if base_installer:
                 self.fresh_host_product()
                 timed("base", base_installer, "/quiet")
@@ -462,6 +505,132 @@ class Bench:
             shutil.rmtree(self.host.unix_path(HOST), ignore_errors=True)
         return times[True], times[False], hashing, sorted(checks)
 
+    # ---- h. the install record's cost
+
+    def record_cost(self, runs, count, norecord_exe):
+        """Quiet installs of `count` files of 4 KiB by the installer and by
+        norecord_exe, in turn, each into a fresh host product, start to
+        exit; {label: (times, exit codes)}."""
+        installers = {"installer": self.files_package(r"C:\bench\record", count, 4096),
+                      "no record": self.files_package(r"C:\bench\norecord", count, 4096, norecord_exe)}
+        record = self.host.unix_path(RECORD_FOLDER + r"\Install record.txt")
+        figures = timed_figures()
+        for _ in range(runs):
+            for label, (installer, names) in installers.items():
+                self.fresh_host_product()
+                self.timed_into(figures, label, installer, "/quiet")
+                if present(self.host.unix_path(HOST), names) != count:
+                    raise RuntimeError(f"{label}: the quiet install left files out")
+                if os.path.exists(record) != (label == "installer"):  # LU_NORECORD_EXE is what it says
+                    raise RuntimeError(f"{label}: the install record is "
+                                       f"{'missing' if label == 'installer' else 'there'}")
+        return figures
+
+    # ---- i. big files beside a plain copy loop
+
+    def big_files(self, runs, count, size):
+        """In turn, a quiet install of `count` files of `size` bytes into a
+        fresh host product, and winbench.exe copying the same files with
+        CopyFileA into an empty folder on the host folder's file system,
+        both from start to exit; {label: (times, exit codes)}. Each starts
+        with the disk's write-back of the run before done."""
+        folder, target = r"C:\bench\big", r"C:\bench\big-copy"
+        installer, names = self.files_package(folder, count, size)
+        unix_target = self.host.unix_path(target)
+        figures = timed_figures()
+        try:
+            for _ in range(runs):
+                self.fresh_host_product()
+                os.sync()
+                self.timed_into(figures, "installer", installer, "/quiet")
+                if present(self.host.unix_path(HOST), names) != count:
+                    raise RuntimeError("the quiet install left files out")
+                shutil.rmtree(unix_target, ignore_errors=True)
+                os.makedirs(unix_target)
+                if os.stat(unix_target).st_dev != os.stat(self.host.unix_path(HOST)).st_dev:
+                    raise RuntimeError(f"{target} is not on the host folder's file system")
+                os.sync()
+                code = self.timed_into(figures, "copy", winehost.required_file("WINBENCH_EXE"), "copy",
+                                       folder + r"\F*.TXT", target)
+                if code != 0 or present(unix_target, names) != count:
+                    raise RuntimeError(f"winbench copy ended with {code}")
+        finally:  # 1.2 GiB between the package, the host folder and the copies
+            for path in (self.host.unix_path(folder), unix_target, self.host.unix_path(HOST)):
+                shutil.rmtree(path, ignore_errors=True)
+        return figures
+
+    # ---- j. the uninstall beside Windows Installer's
+
+    def msi_package(self, folder, names):
+        """Builds with wixl, in the package folder `folder` that holds the
+        files `names`, an MSI that installs them into MSI_FOLDER, one
+        component each. Its GUIDs derive from the names, so every build
+        makes the same MSI. Returns its Windows path and product code."""
+        def guid(name):
+            return str(uuid.uuid5(uuid.NAMESPACE_URL, "liveupdate-bench-msi/" + name)).upper()
+
+        components = "".join(f'    <Component Id="C{i}" Guid="{guid(name)}">'
+                             f'<File Id="F{i}" Source={quoteattr(name)} KeyPath="yes"/></Component>\n'
+                             for i, name in enumerate(names))
+        wxs = f"""<?xml version="1.0" encoding="utf-8"?>
+<Wix xmlns="http://schemas.microsoft.com/wix/2006/wi">
+ <Product Id="{guid("product")}" UpgradeCode="{guid("upgrade")}" Name="Live Update bench MSI"
+          Language="1033" Version="1.0.0" Manufacturer="Live Update bench">
+  <Package InstallerVersion="200" Compressed="yes" InstallScope="perMachine"/>
+  <Media Id="1" Cabinet="files.cab" EmbedCab="yes"/>
+  <Directory Id="TARGETDIR" Name="SourceDir"><Directory Id="ProgramFilesFolder">
+   <Directory Id="INSTALLDIR" Name={quoteattr(MSI_FOLDER.rsplit(chr(92), 1)[1])}>
+{components}   </Directory>
+  </Directory></Directory>
+  <Feature Id="Files" Level="1">{"".join(f'<ComponentRef Id="C{i}"/>' for i in range(len(names)))}</Feature>
+ </Product>
+</Wix>
+"""
+        unix_folder = self.host.unix_path(folder)
+        with open(os.path.join(unix_folder, "bench.wxs"), "w") as f:
+            f.write(wxs)
+        # wixl takes the files' sources relative to where it runs.
+        subprocess.run(["wixl", "-o", "bench.msi", "bench.wxs"], cwd=unix_folder, check=True, capture_output=True)
+        return folder + r"\bench.msi", "{" + guid("product") + "}"
+
+    def uninstall_vs_msi(self, runs, count):
+        """In turn: a quiet install of `count` files of 4 KiB into a fresh
+        host product and its quiet uninstall (QuietUninstallString); msiexec
+        installing an MSI of the same files and removing it. Each from
+        start to exit; {label: (times, exit codes)}."""
+        folder = r"C:\bench\msi"
+        installer, names = self.files_package(folder, count, 4096)
+        msi, product = self.msi_package(folder, names)
+        host_files, msi_files = self.host.unix_path(HOST), self.host.unix_path(MSI_FOLDER)
+        figures = timed_figures()
+        for _ in range(runs):
+            self.fresh_host_product()
+            self.timed_into(figures, "install", installer, "/quiet")
+            uninstall = self.quiet_uninstall_command()
+            if not uninstall or present(host_files, names) != count:
+                raise RuntimeError("the quiet install left files out or wrote no QuietUninstallString")
+            code = self.timed_into(figures, "uninstall", *uninstall)
+            if present(host_files, names):
+                raise RuntimeError(f"the quiet uninstall ended with {code} and left files")
+            code = self.timed_into(figures, "msi install", "msiexec", "/i", msi, "/qn")
+            if present(msi_files, names) != count:
+                raise RuntimeError(f"msiexec /i ended with {code} and installed {present(msi_files, names)}"
+                                   f" of {count} files into {MSI_FOLDER}")
+            code = self.timed_into(figures, "msi uninstall", "msiexec", "/x", product, "/qn")
+            if present(msi_files, names):
+                raise RuntimeError(f"msiexec /x ended with {code} and left {present(msi_files, names)} files")
+        return figures
+
+
+def timed_figures():
+    """{label: (times, exit codes)}, filled by Bench.timed_into."""
+    return collections.defaultdict(lambda: ([], set()))
+
+
+def present(unix_folder, names):
+    """How many of the files `names` are in the folder."""
+    return sum(os.path.exists(os.path.join(unix_folder, name)) for name in names)
+
 
 def no_server(runs):
     """Without explorer.exe there is no desktop and no shell server. Returns
@@ -536,6 +705,9 @@ def main():
     parser.add_argument("--quiet-runs", type=int, default=3)
     parser.add_argument("--refusal-runs", type=int, default=3)
     parser.add_argument("--seal-runs", type=int, default=2)
+    parser.add_argument("--record-runs", type=int, default=2)
+    parser.add_argument("--big-runs", type=int, default=2)
+    parser.add_argument("--msi-runs", type=int, default=2)
     args = parser.parse_args()
     for variable in ("LU_EXE", "UIA_EXE", "PROGMAN_SERVER_EXE", "WINBENCH_EXE"):
         winehost.required_file(variable)
@@ -659,6 +831,45 @@ def bench_sections(bench, args, base, lines):
                               f"{extra / statistics.median(hashing):.2f} x"))
         for check in checks:
             lines.append(text_row("   install log", check))
+
+    if args.record_runs:
+        if not os.environ.get("LU_NORECORD_EXE"):
+            lines.append(text_row("h. the install record's cost", "left out: LU_NORECORD_EXE is not set"))
+        else:
+            print(f"h. the install record's cost, {args.files} files ...", file=sys.stderr)
+            figures = bench.record_cost(args.record_runs, args.files, winehost.required_file("LU_NORECORD_EXE"))
+            (recorded, codes), (unrecorded, base_codes) = figures["installer"], figures["no record"]
+            lines.append(row(f"h. quiet install, {args.files} files of 4 KiB, with the record", recorded))
+            lines.append(row("   the same without the record (LU_NORECORD_EXE)", unrecorded))
+            lines.append(ratio_row("   installer / no record", recorded, unrecorded))
+            lines.append(text_row("   exit codes: installer; no record",
+                                  f"{codes_text(codes)}; {codes_text(base_codes)}"))
+
+    if args.big_runs:
+        count, size = 20, 20 * MIB
+        print(f"i. quiet install of {count} x {size // MIB} MiB and a CopyFileA loop ...", file=sys.stderr)
+        figures = bench.big_files(args.big_runs, count, size)
+        (installs, codes), copies = figures["installer"], figures["copy"][0]
+        lines.append(row(f"i. quiet install, {count} files of {size // MIB} MiB: start to exit", installs))
+        lines.append(row("   CopyFileA loop over the same files (winbench copy)", copies))
+        lines.append(ratio_row("   installer / CopyFileA loop", installs, copies))
+        lines.append(text_row("   exit codes of the installs", codes_text(codes)))
+
+    if args.msi_runs:
+        if not shutil.which("wixl"):
+            lines.append(text_row("j. uninstall beside msiexec", "left out: no wixl (Debian package wixl)"))
+        else:
+            print(f"j. uninstall beside msiexec, {args.files} files ...", file=sys.stderr)
+            figures = bench.uninstall_vs_msi(args.msi_runs, args.files)
+            (uninstalls, codes), (msi_uninstalls, msi_codes) = figures["uninstall"], figures["msi uninstall"]
+            lines.append(row(f"j. quiet uninstall, {args.files} files of 4 KiB: start to exit", uninstalls))
+            lines.append(row("   msiexec /x {product} /qn, an MSI of the same files", msi_uninstalls))
+            lines.append(ratio_row("   uninstall / msiexec /x", uninstalls, msi_uninstalls))
+            lines.append(row("   their installs: quiet install", figures["install"][0]))
+            lines.append(row("   msiexec /i /qn", figures["msi install"][0]))
+            lines.append(text_row("   exit codes: uninstall; msiexec /x; /i",
+                                  "; ".join(codes_text(figures[label][1])
+                                            for label in ("uninstall", "msi uninstall", "msi install"))))
 
 
 if __name__ == "__main__":
