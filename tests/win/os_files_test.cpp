@@ -170,7 +170,7 @@ TEST_F(FileOperationsTest, CopySeenLeavesWhatTheSystemsCopyLeaves) {
         EXPECT_EQ(os.CopyFileSeen(At("source.dll"), At("seen.dll"), 1, see), 0) << "fail if it exists";
         EXPECT_EQ(ReadBytes(At("seen.dll")), content) << "a refused copy leaves the file";
         for (const char* name : {"source.dll", "seen.dll", "system.dll"}) {
-            SetAttributes(At(name), FILE_ATTRIBUTE_NORMAL);
+            SetFileAttributesA(At(name).c_str(), FILE_ATTRIBUTE_NORMAL);
             DeleteFileA(At(name).c_str());
         }
     }
