@@ -147,7 +147,9 @@ public:
     // Copies as CopyFileA does (attributes and last-write time come along),
     // handing each piece of the content to `seen` as it passes, so that what
     // wants the content reads the source only once. Non-zero on success; a
-    // partial copy this call made is removed.
+    // partial copy this call made is removed. `seen` takes the pieces in
+    // order, perhaps on a thread of its own: it must not throw, and must
+    // touch nothing else the caller uses until the call returns.
     virtual int32_t CopyFileSeen(const std::string& source, const std::string& destination, int32_t failIfExists,
                                  const std::function<void(const void*, std::size_t)>& seen) = 0;
     // The size of the file FindFile finds; false when it finds none.

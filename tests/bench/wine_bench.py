@@ -707,6 +707,8 @@ def main():
     parser.add_argument("--seal-runs", type=int, default=2)
     parser.add_argument("--record-runs", type=int, default=2)
     parser.add_argument("--big-runs", type=int, default=2)
+    parser.add_argument("--big-kib", type=int, default=20 * 1024,
+                        help="size of each of the 20 files of figure i; 1 shows the fixed cost of each side")
     parser.add_argument("--msi-runs", type=int, default=2)
     args = parser.parse_args()
     for variable in ("LU_EXE", "UIA_EXE", "PROGMAN_SERVER_EXE", "WINBENCH_EXE"):
@@ -846,11 +848,11 @@ def bench_sections(bench, args, base, lines):
                                   f"{codes_text(codes)}; {codes_text(base_codes)}"))
 
     if args.big_runs:
-        count, size = 20, 20 * MIB
-        print(f"i. quiet install of {count} x {size // MIB} MiB and a CopyFileA loop ...", file=sys.stderr)
+        count, size = 20, args.big_kib * 1024
+        print(f"i. quiet install of {count} x {args.big_kib} KiB and a CopyFileA loop ...", file=sys.stderr)
         figures = bench.big_files(args.big_runs, count, size)
         (installs, codes), copies = figures["installer"], figures["copy"][0]
-        lines.append(row(f"i. quiet install, {count} files of {size // MIB} MiB: start to exit", installs))
+        lines.append(row(f"i. quiet install, {count} files of {args.big_kib} KiB: start to exit", installs))
         lines.append(row("   CopyFileA loop over the same files (winbench copy)", copies))
         lines.append(ratio_row("   installer / CopyFileA loop", installs, copies))
         lines.append(text_row("   exit codes of the installs", codes_text(codes)))

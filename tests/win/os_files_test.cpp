@@ -144,11 +144,13 @@ TEST_F(FileOperationsTest, CopyCreatesAndReplacesAWritableDestination) {
     EXPECT_EQ(ReadBytes(At("new.dll")), "new contents") << "the source must stay";
 }
 
-// The copy that hashes as it goes leaves what the system's copy leaves:
-// content, attributes and last-write time, across the piece size; the
-// pieces it hands over are the content, in order.
+// The copy that hashes as it goes, on a thread of its own for a large
+// file, leaves what the system's copy leaves: content, attributes and
+// last-write time, across the piece size; the pieces it hands over are the
+// content, in order.
 TEST_F(FileOperationsTest, CopySeenLeavesWhatTheSystemsCopyLeaves) {
-    for (const std::size_t size : {std::size_t{0}, std::size_t{5}, std::size_t{(1u << 20) + 3}}) {
+    const std::size_t sizes[] = {0, 5, (1u << 20) + 3, (5u << 20) + 7};
+    for (const std::size_t size : sizes) {
         std::string content(size, 'x');
         for (std::size_t i = 0; i < size; ++i) content[i] = static_cast<char>(i * 7 + i / 251);
         WriteBytes(At("source.dll"), content);

@@ -149,55 +149,6 @@ int32_t Win32Os::CopyFileA(const std::string& source, const std::string& destina
     return ::CopyFileA(source.c_str(), destination.c_str(), failIfExists);
 }
 
-namespace {
-// The attributes a copy takes over from its source, as CopyFileA's do.
-constexpr DWORD kCopiedAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
-                                    FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
-// Pieces small enough to stay in the processor's cache between the read,
-// whoever looks at them, and the write; a small file's one piece is its size.
-constexpr DWORD kCopyPiece = 64u << 10;
-
-// Reads the whole source into the destination, piece by piece; false on a
-// read or write error, or when the source ends before its size.
-bool CopyContent(HANDLE in, HANDLE out, uint64_t size, const std::function<void(const void*, std::size_t)>& seen) {
-    std::vector<char> piece(static_cast<std::size_t>(size < kCopyPiece ? (size ? size : 1) : kCopyPiece));
-    for (uint64_t done = 0; done < size;) {
-        DWORD read = 0, written = 0;
-        if (!ReadFile(in, piece.data(), static_cast<DWORD>(piece.size()), &read, nullptr) || read == 0) return false;
-        seen(piece.data(), read);
-        if (!WriteFile(out, piece.data(), read, &written, nullptr) || written != read) return false;
-        done += read;
-    }
-    return true;
-}
-}  // namespace
-
-// The source is held against writers while it is read, so its size stays
-// what it was when it was opened.
-int32_t Win32Os::CopyFileSeen(const std::string& source, const std::string& destination, int32_t failIfExists,
-                              const std::function<void(const void*, std::size_t)>& seen) {
-    HANDLE in = CreateFileA(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (in == INVALID_HANDLE_VALUE) return 0;
-    BY_HANDLE_FILE_INFORMATION info;
-    HANDLE out = INVALID_HANDLE_VALUE;
-    if (GetFileInformationByHandle(in, &info))
-        out = CreateFileA(destination.c_str(), GENERIC_WRITE, 0, nullptr, failIfExists ? CREATE_NEW : CREATE_ALWAYS,
-                          (info.dwFileAttributes & kCopiedAttributes) | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (out == INVALID_HANDLE_VALUE) {
-        CloseHandle(in);
-        return 0;
-    }
-    const uint64_t size = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
-    const bool copied = CopyContent(in, out, size, seen) && SetFileTime(out, nullptr, nullptr, &info.ftLastWriteTime);
-    CloseHandle(in);
-    CloseHandle(out);
-    if (copied) return 1;
-    SetFileAttributesA(destination.c_str(), FILE_ATTRIBUTE_NORMAL);
-    ::DeleteFileA(destination.c_str());
-    return 0;
-}
-
 bool Win32Os::NormalFileSize(const std::string& path, uint64_t& size) {
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!NamesOneFile(path) || !GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) ||
