@@ -294,6 +294,7 @@ public:
         case UndoAction::kDelete: return Delete(step.path);
         case UndoAction::kRestore: return Restore(step.path, step.other);
         case UndoAction::kUnregister: return Unregister(step.path, step.other, step.value);
+        case UndoAction::kRegisterAgain: return RegisterAgain(step.path, step.other, step.value);
         case UndoAction::kSetSetting: return SetSetting(step);
         case UndoAction::kRemoveSetting: return RemoveSetting(step);
         case UndoAction::kLowerShared:
@@ -420,27 +421,48 @@ private:
                    : Cat({step.path, ": shared-file count lowered to ", Number(step.count)}));
     }
 
-    // The undoing of a registration (deploy.cpp's queue). What runs or loads
-    // the file as an administrator is checked on a handle that keeps writers
-    // out until it is done: the file must hold what the plan saw (`digest`,
-    // when the plan gives one).
-    void Unregister(const std::string& path, const std::string& how, const std::string& digest) {
-        const std::unique_ptr<platform::InputFile> held = ctx_.os.OpenForReading(path);
+    // What runs or loads the file as an administrator is checked on a handle
+    // that keeps writers out until it is done: the file must hold what the
+    // plan saw (`digest`, when the plan gives one). Null, with the failure
+    // counted, otherwise.
+    std::unique_ptr<platform::InputFile> HeldAsPlanned(const std::string& path, const std::string& digest) {
+        std::unique_ptr<platform::InputFile> held = ctx_.os.OpenForReading(path);
         Sha256Digest now;
-        if (!held || (!digest.empty() && (!HashOpenFile(ctx_.os, *held, now) || ToHex(now) != digest)))
-            return Failed(path, "not unregistered: it changed since the removal looked at it");
+        if (held && (digest.empty() || (HashOpenFile(ctx_.os, *held, now) && ToHex(now) == digest))) return held;
+        Failed(path, "not run: it changed since the removal looked at it");
+        return nullptr;
+    }
+
+    // The undoing of a registration (deploy.cpp's queue).
+    void Unregister(const std::string& path, const std::string& how, const std::string& digest) {
+        const auto held = HeldAsPlanned(path, digest);
+        if (!held) return;
         if (how == kByTypeLibrary) {
             const int32_t result = ctx_.os.UnregisterTypeLibrary(platform::AnsiToWide(path));
             if (result == 0) return Log(path + ": unregistered with the type-library calls");
             return Failed(path, Cat({"the type-library unregistration failed (", Number(result), ")"}));
         }
-        std::string command;
-        if (how == kByRegsvr32) command = Regsvr32Program(ctx_) + " /u /s " + Quoted(path);
-        if (how == kByServer) command = Quoted(path) + " /UnregServer";
+        const std::string command = RegistrationCommand(ctx_, how, path, true);
         if (command.empty()) return Failed(path, "registered in a way this version does not know: " + how);
         std::string outcome;
         if (RunToEnd(command, ParentOf(path), outcome)) return Log(Cat({path, ": unregistered (", outcome, ")"}));
         Failed(path, "could not unregister: " + outcome);
+    }
+
+    // The host's own content, back in place, registered again the way ours was.
+    void RegisterAgain(const std::string& path, const std::string& how, const std::string& digest) {
+        const auto held = HeldAsPlanned(path, digest);
+        if (!held) return;
+        if (how == kByTypeLibrary) {
+            if (RegisterTypeLibraryResult(ctx_, Quoted(path)) == TypeLibResult::kRegistered)
+                return Log(path + ": the host's content registered again with the type-library calls");
+            return Failed(path, "the host's content could not be registered again with the type-library calls");
+        }
+        std::string outcome;
+        const std::string command = RegistrationCommand(ctx_, how, path, false);
+        if (!command.empty() && RunToEnd(command, ParentOf(path), outcome))
+            return Log(Cat({path, ": the host's content registered again (", outcome, ")"}));
+        Failed(path, "the host's content could not be registered again: " + outcome);
     }
 
     // Started in the file's own folder and waited for, processing the

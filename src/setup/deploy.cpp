@@ -23,6 +23,12 @@ std::string Regsvr32Program(const Context& ctx) {
     return program.find(' ') == std::string::npos ? program : Quoted(program);
 }
 
+std::string RegistrationCommand(const Context& ctx, const std::string& how, const std::string& path, bool undo) {
+    if (how == kByRegsvr32) return Regsvr32Program(ctx) + (undo ? " /u /s " : " /s ") + Quoted(path);
+    if (how == kByServer) return Quoted(path) + (undo ? " /UnregServer" : " /RegServer");
+    return std::string();
+}
+
 namespace {
 
 // What regsvr32's exit code says went wrong.
@@ -79,13 +85,12 @@ bool StartRegistration(Context& ctx, MainWindow& window, PendingRegistration& pe
 // none for a type library, which the type-library calls register. False
 // for a file that is not registered.
 bool RegistrationFor(Context& ctx, PendingRegistration& pending, const std::string& extension) {
-    if (extension == "DLL" || extension == "OCX") {
-        pending.command = Regsvr32Program(ctx) + " /s " + Quoted(pending.file);
-        pending.byRegsvr32 = true;
-        return true;
-    }
-    if (extension == "EXE") pending.command = Quoted(pending.file) + " /RegServer";
-    return extension == "EXE" || extension == "TLB";
+    const bool dll = extension == "DLL" || extension == "OCX";
+    if (!dll && extension != "EXE" && extension != "TLB") return false;
+    pending.byRegsvr32 = dll;
+    pending.command = RegistrationCommand(ctx, dll ? kByRegsvr32 : extension == "EXE" ? kByServer : kByTypeLibrary,
+                                          pending.file, false);
+    return true;
 }
 
 // Queues the file's registration by its type. Registrations start only once

@@ -44,6 +44,10 @@ std::string Quoted(const std::string& text);
 // has a space), so that a copy planted beside the installer is never the one
 // started.
 std::string Regsvr32Program(const Context& ctx);
+// The command line that registers the file, or unregisters it, as the
+// record's word `how` says; empty for a type library (the type-library
+// calls do it) and for a word this version does not know.
+std::string RegistrationCommand(const Context& ctx, const std::string& how, const std::string& path, bool undo);
 
 // Where a listed file goes: its path, and whether an existing file there is
 // replaced (under the product folder) or left alone (in the system directory).

@@ -40,12 +40,16 @@ private:
         case RecordKind::kCreated: UndoCreated(e, cutShort_.count(index) != 0); break;
         case RecordKind::kReplaced:
             UndoReplaced(Field(e, 0), Field(e, 1), Field(e, 2), Field(e, 3), TornBetweenRenames(e, index));
+            RegisterHostsAgain(Field(e, 0), Field(e, 2), index);
             break;
         case RecordKind::kRegistered: UndoRegistered(Field(e, 0), Field(e, 1), index); break;
         case RecordKind::kShared: UndoShared(e, index); break;
         case RecordKind::kSetting: UndoSetting(e); break;
         case RecordKind::kStartMenu: UndoStartMenu(e); break;
-        case RecordKind::kPending: UndoPending(e); break;
+        case RecordKind::kPending:
+            UndoPending(e);
+            RegisterHostsAgain(Field(e, 0), Field(e, 3), index);
+            break;
         case RecordKind::kBegun:
         case RecordKind::kKept:
         case RecordKind::kEnded:
@@ -140,13 +144,16 @@ private:
         UndoReplaced(path, kept, Digest(kept), Field(e, 4), false);
     }
 
-    // Only a file this product created is unregistered, and only while the
-    // content this registration registered (the newest installed before it)
-    // is at hand and no other program still counts the file. Each content is
-    // unregistered once, however many installs registered it again.
+    // A content is unregistered only while it (the newest installed before
+    // this registration) is at hand and no other program still counts the
+    // file; each once, however many installs registered it again. A host
+    // file this product replaced has its own content registered again once
+    // that is back (see RegisterHostsAgain): the two share their
+    // registration, which unregistering ours took away.
     void UndoRegistered(const std::string& how, const std::string& path, std::size_t index) {
         const RecordEntry* installed = InstalledBefore(path, index);
-        if (!installed || !CreatedBefore(path, index)) return;
+        const bool created = CreatedBefore(path, index) != nullptr;
+        if (!installed || (!created && !PreviousContentKept(*installed))) return;
         const std::string holder = HolderOf(*installed, how);
         if (holder.empty() || (SharedEntry(path) && CountNow(path) > 1)) return;
         if (!unregistered_.insert(Key(path) + "\t" + InstalledDigest(*installed)).second) return;
@@ -154,6 +161,29 @@ private:
         step.other = how;
         step.value = InstalledDigest(*installed);  // what the file must hold when the program runs
         steps_.push_back(step);
+        if (!created) unregisteredHosts_[Key(path)] = how;
+    }
+
+    // Whether what a replacement took the place of can come back: else the
+    // file stays as it is, registered.
+    bool PreviousContentKept(const RecordEntry& installed) {
+        if (installed.kind == RecordKind::kReplaced)
+            return !Field(installed, 2).empty() && Digest(Field(installed, 1)) == Field(installed, 2);
+        return !Digest(Field(installed, 1)).empty() || !Digest(Field(installed, 2)).empty();
+    }
+
+    // Once the host's own content of a file whose registration this removal
+    // took away is in place again (the oldest line naming the file is being
+    // undone), it is registered again, as it must hold then.
+    void RegisterHostsAgain(const std::string& path, const std::string& before, std::size_t index) {
+        const auto how = unregisteredHosts_.find(Key(path));
+        if (how == unregisteredHosts_.end() || InstalledBefore(path, index) || before.empty() || Digest(path) != before)
+            return;
+        UndoStep step = Step(UndoAction::kRegisterAgain, path);
+        step.other = how->second;
+        step.value = Digest(path);
+        steps_.push_back(step);
+        unregisteredHosts_.erase(how);
     }
 
     // Where the content an install step installed is now: at its path; or,
@@ -309,6 +339,7 @@ private:
     std::set<std::string> stillShared_;
     std::set<std::string> lowered_;  // upper-cased paths whose count this product's lines lowered
     std::set<std::string> unregistered_;  // upper-cased path, tab, the content's SHA-256
+    std::map<std::string, std::string> unregisteredHosts_;  // upper-cased path of a host file -> how
     std::set<std::size_t> cutShort_;  // entries that an install killed after them may have left unfinished
 };
 

@@ -40,6 +40,8 @@ enum class UndoAction {
     kWithdrawReplacement,  // path, its waiting copy (other), where its previous content moves
                            // at the restart (value): the replacement has not happened yet
     kLeave,              // path, why: changed since, kept content gone, outside the allowed folders
+    kRegisterAgain,      // path, how: the host's own content, back in place, registered again as
+                         // the host had it (value: the SHA-256 it must hold)
 };
 
 struct UndoStep {

@@ -518,6 +518,7 @@ class Bench:
         for _ in range(runs):
             for label, (installer, names) in installers.items():
                 self.fresh_host_product()
+                os.sync()  # the write-back of the run before is not this run's
                 self.timed_into(figures, label, installer, "/quiet")
                 if present(self.host.unix_path(HOST), names) != count:
                     raise RuntimeError(f"{label}: the quiet install left files out")

@@ -127,7 +127,10 @@ public:
         if (origin == "A") return {name + " 1"};
         if (origin == "B") return extension == "TLB" ? std::vector<std::string>{name + " 2"}
                                                      : std::vector<std::string>{name + " 1", name + " 2"};
-        return origin == "HOST" ? std::vector<std::string>{name + " of the host"} : std::vector<std::string>{};
+        // The host's own TVKCOM.DLL has the classes the packages' have: one
+        // registration, which unregistering either takes away.
+        if (origin == "HOST") return {name + (name == "TVKCOM.DLL" ? " 1" : " of the host")};
+        return {};
     }
 
 private:
@@ -187,6 +190,7 @@ struct Machine {
     bool systemDllCounted = false;  // and another program's shared count of it
     int settings = 0;            // before: no [WEB] section, another key in it, an earlier value
     bool readOnlyReadme = false;
+    bool hostComDll = false;  // the host's own TVKCOM.DLL, registered, with the packages' classes
 };
 
 enum class Kind { kInstall, kHostUpdate, kRestart, kUninstall };
@@ -272,6 +276,7 @@ Sequence Generate(uint32_t seed, const Allowances& allow) {
         s.ops.push_back(RandomOp(random, allow));
         if (!Allowed(s.ops, allow)) s.ops.pop_back();
     }
+    s.machine.hostComDll = random() % 2;  // drawn last: the sequences above stay what their seeds were
     return s;
 }
 
@@ -280,7 +285,8 @@ std::string Describe(const Machine& m) {
     return std::string("host on ") + (m.otherVolume ? "D:" : "C:") + (m.win9x ? ", 95 family" : ", NT family") +
            (m.systemDllThere ? (m.systemDllCounted ? ", TVKSYS.DLL there and counted" : ", TVKSYS.DLL there")
                              : ", no TVKSYS.DLL") +
-           ", settings: " + kSettings[m.settings] + (m.readOnlyReadme ? ", README.TXT read-only" : "");
+           ", settings: " + kSettings[m.settings] + (m.readOnlyReadme ? ", README.TXT read-only" : "") +
+           (m.hostComDll ? ", the host's TVKCOM.DLL registered" : "");
 }
 
 std::string Describe(const Op& op) {
@@ -453,6 +459,10 @@ private:
         for (const char* name : {"README.TXT", "VANTREL.EXE", "Sys\\VANTREL.HLP"})
             os_.AddFile(host_ + "\\" + name, Content("HOST", name, 50));
         os_.files[host_ + "\\README.TXT"].readOnly = machine.readOnlyReadme;
+        if (!machine.hostComDll) return;
+        const std::string dll = host_ + "\\TVKCOM.DLL";
+        os_.AddFile(dll, Content("HOST", "TVKCOM.DLL", 50));
+        for (const std::string& key : ComRegistry::KeysOf(os_.files[dll].content)) com_.keys[key] = dll;
     }
 
     void SetUpSystem(const Machine& machine) {

@@ -118,7 +118,7 @@ World Installed() {
 std::vector<std::string> Plan(const std::vector<RecordEntry>& record, World& world) {
     static const char* const kWords[] = {"remove temporary", "delete", "restore", "unregister", "set setting",
                                          "remove setting", "lower shared", "remove shared", "remove shortcut",
-                                         "remove item", "withdraw", "leave"};
+                                         "remove item", "withdraw", "leave", "register again"};
     std::vector<std::string> lines;
     for (const setup::UndoStep& s : setup::PlanUndo(record, world, kAllowed)) {
         std::string line = std::string(kWords[static_cast<int>(s.action)]) + " " + s.path;
@@ -187,6 +187,32 @@ TEST(UndoPlanTest, ACopyAKillCutShortGoes) {
     record.push_back({RecordKind::kEnded, {"d", "0"}});
     EXPECT_EQ(Plan(record, w), (std::vector<std::string>{"leave C:\\V\\B.DLL | changed since it was installed",
                                                          "leave C:\\V\\A.DLL | changed since it was installed"}));
+}
+
+// A host file that two installs replaced and registered: each content is
+// unregistered while it is in place, and the host's own, once back, is
+// registered again, as ours took its registration. Content whose previous
+// one cannot come back stays registered.
+TEST(UndoPlanTest, AReplacedHostFileIsRegisteredAgainOnceItIsBack) {
+    const std::vector<RecordEntry> record = {
+        {RecordKind::kBegun, {"d", "1.0.0.0", "Vantrel", "C:\\V"}},
+        {RecordKind::kReplaced, {"C:\\V\\H.DLL", kKept + "1-H.DLL", "host-h", "new-h"}},
+        {RecordKind::kRegistered, {"regsvr32", "C:\\V\\H.DLL"}},
+        {RecordKind::kEnded, {"d", "0"}},
+        {RecordKind::kBegun, {"d", "1.0.0.0", "Vantrel", "C:\\V"}},
+        {RecordKind::kReplaced, {"C:\\V\\H.DLL", kKept + "2-H.DLL", "new-h", "newer-h"}},
+        {RecordKind::kRegistered, {"regsvr32", "C:\\V\\H.DLL"}},
+        {RecordKind::kEnded, {"d", "0"}}};
+    World w;
+    w.files = {{"C:\\V\\H.DLL", "newer-h"}, {kKept + "1-H.DLL", "host-h"}, {kKept + "2-H.DLL", "new-h"}};
+    EXPECT_EQ(Plan(record, w),
+              (std::vector<std::string>{"unregister C:\\V\\H.DLL | regsvr32", "restore C:\\V\\H.DLL | " + kKept + "2-H.DLL",
+                                        "unregister C:\\V\\H.DLL | regsvr32", "restore C:\\V\\H.DLL | " + kKept + "1-H.DLL",
+                                        "register again C:\\V\\H.DLL | regsvr32"}));
+    w.files.erase(kKept + "1-H.DLL");
+    EXPECT_EQ(Plan(record, w),
+              (std::vector<std::string>{"unregister C:\\V\\H.DLL | regsvr32", "restore C:\\V\\H.DLL | " + kKept + "2-H.DLL",
+                                        "leave C:\\V\\H.DLL | its previous content is no longer kept"}));
 }
 
 // Two installs: the second replaced the file again and wrote the value
