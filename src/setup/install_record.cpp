@@ -1,5 +1,7 @@
 #include "setup/install_record.h"
 
+#include <map>
+
 #include "platform/install_lock.h"
 #include "platform/os_services.h"
 #include "platform/text.h"
@@ -100,6 +102,22 @@ std::set<std::size_t> CutShortEntries(const std::vector<RecordEntry>& record) {
         }
     }
     return cutShort;
+}
+
+std::set<std::size_t> CutShortUntouched(const std::vector<RecordEntry>& record) {
+    std::map<std::string, std::size_t> lastNamed;  // upper-cased path -> the newest entry naming it
+    auto namesFile = [&](std::size_t i) {
+        const RecordKind kind = record[i].kind;
+        const bool names = kind == RecordKind::kCreated || kind == RecordKind::kReplaced ||
+                           kind == RecordKind::kKept || kind == RecordKind::kPending;
+        return names && !record[i].fields.empty();
+    };
+    for (std::size_t i = 0; i < record.size(); ++i)
+        if (namesFile(i)) lastNamed[platform::UCase(record[i].fields[0])] = i;
+    std::set<std::size_t> untouched;
+    for (const std::size_t i : CutShortEntries(record))
+        if (namesFile(i) && lastNamed[platform::UCase(record[i].fields[0])] == i) untouched.insert(i);
+    return untouched;
 }
 
 std::string RecordFolder(platform::OsServices& os, const std::string& systemName) {

@@ -80,6 +80,9 @@ std::vector<RecordEntry> ParseRecord(const std::string& text);
 // The entries that an install killed right after them may have left
 // unfinished: the last change of each install that never ended.
 std::set<std::size_t> CutShortEntries(const std::vector<RecordEntry>& record);
+// Of those, the ones that name a file (created, replaced, kept or pending)
+// that no later entry names: no install has touched the file since the kill.
+std::set<std::size_t> CutShortUntouched(const std::vector<RecordEntry>& record);
 
 // The text a new record starts with.
 std::string RecordHeading();

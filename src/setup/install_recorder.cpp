@@ -143,18 +143,8 @@ bool InstallRecorder::ReplacementWaits(platform::OsServices& os, const std::stri
 // The new files whose copy a kill cut short and that no later install has
 // touched since (one that did made them whole, or keeps what is there).
 void InstallRecorder::NoteCutShortCopies() {
-    std::map<std::string, std::size_t> lastNamed;
-    for (std::size_t i = 0; i < earlier_.size(); ++i) {
-        const RecordEntry& entry = earlier_[i];
-        const bool namesFile = entry.kind == RecordKind::kCreated || entry.kind == RecordKind::kReplaced ||
-                               entry.kind == RecordKind::kKept || entry.kind == RecordKind::kPending;
-        if (namesFile && !entry.fields.empty()) lastNamed[Upper(entry.fields[0])] = i;
-    }
-    for (const std::size_t i : CutShortEntries(earlier_)) {
-        const RecordEntry& entry = earlier_[i];
-        if (entry.kind == RecordKind::kCreated && !entry.fields.empty() && lastNamed[Upper(entry.fields[0])] == i)
-            cutShortCopies_.insert(Upper(entry.fields[0]));
-    }
+    for (const std::size_t i : CutShortUntouched(earlier_))
+        if (earlier_[i].kind == RecordKind::kCreated) cutShortCopies_.insert(Upper(earlier_[i].fields[0]));
 }
 
 bool InstallRecorder::CopyCutShort(const std::string& path) const { return cutShortCopies_.count(Upper(path)) != 0; }

@@ -28,6 +28,7 @@ public:
 
     std::vector<UndoStep> Run() {
         cutShort_ = CutShortEntries(record_);  // the last change of each install a kill ended
+        untouched_ = CutShortUntouched(record_);
         for (std::size_t i = record_.size(); i-- > 0;) Undo(i);
         return std::move(steps_);
     }
@@ -99,13 +100,16 @@ private:
         Simulate(kept, std::string(), 0);
     }
 
-    // Whether a replacement that a kill may have cut short left its file
-    // gone between its renames: the old file set aside and the new one not
-    // yet in place, both temporaries still on the machine (whatever a later
-    // install made at the path meanwhile).
+    // Whether a replacement that a kill cut short left its file gone between
+    // its renames: the old file set aside (its previous content) and the new
+    // one not yet in place, both temporaries still on the machine, and no
+    // later install has touched the file since. Temporaries that a later
+    // install's kill left are that install's: the file gone before it (a
+    // host update deleted it) stays gone.
     bool TornBetweenRenames(const RecordEntry& e, std::size_t index) {
         const std::string& path = Field(e, 0);
-        return cutShort_.count(index) && !world_.FileDigest(path + kSetAsideSuffix).empty() &&
+        const std::string aside = world_.FileDigest(path + kSetAsideSuffix);
+        return untouched_.count(index) && !aside.empty() && aside == Field(e, 2) &&
                !world_.FileDigest(path + kReplacementSuffix).empty();
     }
 
@@ -309,6 +313,7 @@ private:
     std::set<std::string> lowered_;  // upper-cased paths whose count this product's lines lowered
     std::set<std::string> unregistered_;  // upper-cased path, tab, the content's SHA-256
     std::set<std::size_t> cutShort_;  // entries that an install killed after them may have left unfinished
+    std::set<std::size_t> untouched_;  // those whose file no later entry names
 };
 
 }  // namespace
