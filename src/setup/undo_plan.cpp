@@ -46,7 +46,10 @@ private:
         case RecordKind::kShared: UndoShared(e, index); break;
         case RecordKind::kSetting: UndoSetting(e); break;
         case RecordKind::kStartMenu: UndoStartMenu(e); break;
-        case RecordKind::kPending: UndoPending(e); break;
+        case RecordKind::kPending:
+            UndoUnrecordedRegistration(e, index);
+            UndoPending(e);
+            break;
         case RecordKind::kBegun:
         case RecordKind::kKept:
         case RecordKind::kEnded: break;
@@ -157,6 +160,24 @@ private:
         step.other = how;
         step.value = InstalledDigest(*installed);  // what the file must hold when the program runs
         steps_.push_back(step);
+    }
+
+    // A kill between a replacement's line for the restart and its
+    // registration's leaves that registration unrecorded. Yet the RunOnce
+    // value that an earlier install asked for names only the path, and
+    // registers whatever the restart puts there: the killed install's
+    // content too, which is then unregistered like a recorded one.
+    void UndoUnrecordedRegistration(const RecordEntry& e, std::size_t index) {
+        if (!cutShort_.count(index)) return;
+        const std::string& path = Field(e, 0);
+        for (std::size_t i = index; i-- > 1;) {
+            const RecordEntry& r = record_[i];
+            if (r.kind != RecordKind::kRegistered || Key(Field(r, 1)) != Key(path)) continue;
+            const bool afterRestart = Field(r, 0) != kByTypeLibrary && record_[i - 1].kind == RecordKind::kPending &&
+                                      Key(Field(record_[i - 1], 0)) == Key(path);
+            if (afterRestart) UndoRegistered(Field(r, 0), path, index + 1);
+            return;
+        }
     }
 
     // Where the content an install step installed is now: at its path; or,

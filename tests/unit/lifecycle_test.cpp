@@ -714,6 +714,7 @@ Config ConfigFromEnvironment() {
 const std::pair<uint32_t, const char*> kFoundSeeds[] = {
     {72633, "othervolume,killatsystemfile"},   // a file deleted by the host after a kill came back
     {783957, "othervolume,killatsystemfile"},  // the same, through a later install's kill
+    {896360, "othervolume,killatsystemfile"},  // a registration after the restart, of a killed install's copy
 };
 
 // Judges the seed's sequence; true when it fails, after printing it if
