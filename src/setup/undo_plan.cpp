@@ -48,7 +48,7 @@ private:
         case RecordKind::kStartMenu: UndoStartMenu(e); break;
         case RecordKind::kPending:
             UndoUnrecordedRegistration(e, index);
-            UndoPending(e);
+            UndoPending(e, index);
             break;
         case RecordKind::kBegun:
         case RecordKind::kKept:
@@ -124,7 +124,7 @@ private:
     // aside but left the waiting copy (a kill came between the two renames
     // the install asked for) left the file gone: the waiting copy goes like
     // a temporary, and the previous content comes back.
-    void UndoPending(const RecordEntry& e) {
+    void UndoPending(const RecordEntry& e, std::size_t index) {
         const std::string& path = Field(e, 0);
         const std::string& waiting = Field(e, 1);
         const std::string& kept = Field(e, 2);
@@ -138,6 +138,7 @@ private:
             UndoStep step = Step(UndoAction::kWithdrawReplacement, path);
             step.other = waiting;
             step.value = kept;
+            step.renamesAsked = !cutShort_.count(index);  // else a kill may have come before either
             steps_.push_back(step);
             Simulate(waiting, std::string(), 0);
             return;

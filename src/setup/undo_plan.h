@@ -50,6 +50,7 @@ struct UndoStep {
     std::string value;  // the setting's value before; for an unregistration, the SHA-256 the file must hold
     uint32_t count = 0;
     bool sectionMade = false;  // the install made the settings section
+    bool renamesAsked = false;  // a withdrawal's install asked for both renames at the restart
 };
 
 // The steps for the record's entries, newest first. Files are deleted or

@@ -240,20 +240,23 @@ private:
         ctx_.os.DeleteFileA(kept);
     }
 
-    // The waiting copy goes, so the rename into place finds nothing at the
-    // restart, and so does the registration after it. The rename of the
-    // previous content aside can't be withdrawn: its reverse follows it.
+    // The registration after the restart goes. The renames the install asked
+    // for can't be withdrawn: the restart then deletes what it moved in and
+    // moves the previous content back. The waiting copy stays till then, so
+    // that no install before the restart takes its name for a copy of its
+    // own, which that rename would move in first. Where the install may not
+    // have asked for both, the waiting copy goes, and the rename finds nothing.
     void Withdraw(const UndoStep& step) {
         auto& os = ctx_.os;
-        try {
-            os.ClearFileAttributes(step.other);
-        } catch (const platform::RuntimeError&) {
-            // the deletion tells whether it can go
+        const bool movedIn = step.renamesAsked && !step.value.empty() && os.DeleteAtRestart(step.path);
+        const bool reversed = !step.value.empty() && os.MoveAtRestart(step.value, step.path);
+        if (!movedIn) {
+            ClearAttributes(os, step.other);
+            if (!os.DeleteFileA(step.other))
+                return Failed(step.path, "its replacement waiting in " + step.other + " could not be withdrawn");
         }
-        if (!os.DeleteFileA(step.other))
-            return Failed(step.path, "its replacement waiting in " + step.other + " could not be withdrawn");
         os.DeleteMachineValue(kRunOnceKey, step.path);
-        if (!step.value.empty() && !os.MoveAtRestart(step.value, step.path))
+        if (!step.value.empty() && !reversed)
             return Failed(step.path, "it would move to " + step.value + " at the next restart");
         tally_.restoredAtRestart.push_back(step.value);
         Log(step.path + ": its replacement at the next restart withdrawn");

@@ -151,7 +151,7 @@ private:
 struct Allowances {
     bool otherVolume = true;               // the host folder on D:, Program Files on C:
     bool readOnlyOriginal = false;         // a host file the packages replace is read-only
-    bool installBeforeRestart = false;     // an install after an uninstall, before the restart
+    bool installBeforeRestart = true;      // an install after an uninstall, before the restart
     bool changeOverHalfDone = false;       // an install or host update while a kill left a
                                            // replacement half done: a set-aside copy (its file
                                            // missing, for a host update), or a waiting copy whose
@@ -715,6 +715,7 @@ const std::pair<uint32_t, const char*> kFoundSeeds[] = {
     {72633, "othervolume,killatsystemfile"},   // a file deleted by the host after a kill came back
     {783957, "othervolume,killatsystemfile"},  // the same, through a later install's kill
     {896360, "othervolume,killatsystemfile"},  // a registration after the restart, of a killed install's copy
+    {3527, "othervolume,killatsystemfile,installbeforerestart"},  // a withdrawn copy's name taken again
 };
 
 // Judges the seed's sequence; true when it fails, after printing it if
