@@ -40,7 +40,7 @@ private:
         case RecordKind::kTemporary: UndoTemporary(Field(e, 0)); break;
         case RecordKind::kCreated: UndoCreated(e, cutShort_.count(index) != 0); break;
         case RecordKind::kReplaced:
-            UndoReplaced(Field(e, 0), Field(e, 1), Field(e, 2), Field(e, 3), TornBetweenRenames(e, index));
+            UndoReplaced(Field(e, 0), Field(e, 1), Field(e, 2), Field(e, 3), CutOf(e, index));
             break;
         case RecordKind::kRegistered: UndoRegistered(Field(e, 0), Field(e, 1), index); break;
         case RecordKind::kShared: UndoShared(e, index); break;
@@ -83,16 +83,28 @@ private:
         Simulate(path, std::string(), 0);
     }
 
+    // How a kill may have left a replacement: its file's attributes
+    // cleared for the move in, or the file gone between its renames.
+    enum class Cut { kNot, kAttributesCleared, kTorn };
+
+    Cut CutOf(const RecordEntry& e, std::size_t index) {
+        if (!cutShort_.count(index)) return Cut::kNot;
+        return TornBetweenRenames(e, index) ? Cut::kTorn : Cut::kAttributesCleared;
+    }
+
     // A file gone since is left gone: a later host update may have deleted
     // it on purpose, and the path may now lead elsewhere. Only a replacement
-    // cut short between its renames gets its previous content back.
+    // cut short between its renames gets its previous content back. One cut
+    // short before its move gets it back too, attributes and all, where the
+    // kept copy has it, as the kill may have come once they were cleared.
     void UndoReplaced(const std::string& path, const std::string& kept, const std::string& before,
-                      const std::string& installed, bool torn) {
+                      const std::string& installed, Cut cut) {
         UndoTemporaries(path);
         const std::string now = Digest(path);
-        if (now.empty() && !torn) return Leave(path, "gone since it was installed; not put back");
-        if (now == before) return;  // never replaced
-        if (!now.empty() && now != installed) return Leave(path, "changed since it was installed");
+        if (now.empty() && cut != Cut::kTorn) return Leave(path, "gone since it was installed; not put back");
+        const bool cleared = cut == Cut::kAttributesCleared && now == before && Digest(kept) == before;
+        if (now == before && !cleared) return;  // never replaced
+        if (!now.empty() && now != installed && !cleared) return Leave(path, "changed since it was installed");
         if (!Allowed(path) || !Allowed(kept)) return Leave(path, "outside the folders an uninstall may change");
         if (Digest(kept).empty() || Digest(kept) != before)
             return Leave(path, "its previous content is no longer kept");
@@ -131,7 +143,7 @@ private:
         const bool movedAsideOnly = !Digest(waiting).empty() && !kept.empty() && !Digest(kept).empty();
         if (movedAsideOnly) {
             UndoTemporary(waiting);
-            return UndoReplaced(path, kept, Digest(kept), Field(e, 4), true);
+            return UndoReplaced(path, kept, Digest(kept), Field(e, 4), Cut::kTorn);
         }
         if (!Digest(waiting).empty()) {
             if (!Allowed(waiting)) return Leave(path, "outside the folders an uninstall may change");
@@ -144,7 +156,7 @@ private:
             return;
         }
         if (kept.empty()) return Leave(path, "its previous content was not kept");
-        UndoReplaced(path, kept, Digest(kept), Field(e, 4), false);
+        UndoReplaced(path, kept, Digest(kept), Field(e, 4), Cut::kNot);
     }
 
     // Only a file this product created is unregistered, and only while the

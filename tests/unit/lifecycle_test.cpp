@@ -150,7 +150,7 @@ private:
 // planner. LU_LIFECYCLE_ALLOW lets them in by these names.
 struct Allowances {
     bool otherVolume = true;               // the host folder on D:, Program Files on C:
-    bool readOnlyOriginal = false;         // a host file the packages replace is read-only
+    bool readOnlyOriginal = true;          // a host file the packages replace is read-only
     bool installBeforeRestart = true;      // an install after an uninstall, before the restart
     bool changeOverHalfDone = false;       // an install or host update while a kill left a
                                            // replacement half done: a set-aside copy (its file
@@ -716,6 +716,7 @@ const std::pair<uint32_t, const char*> kFoundSeeds[] = {
     {783957, "othervolume,killatsystemfile"},  // the same, through a later install's kill
     {896360, "othervolume,killatsystemfile"},  // a registration after the restart, of a killed install's copy
     {3527, "othervolume,killatsystemfile,installbeforerestart"},  // a withdrawn copy's name taken again
+    {344, "othervolume,killatsystemfile,readonlyoriginal"},  // a kill once the attributes were cleared
 };
 
 // Judges the seed's sequence; true when it fails, after printing it if
