@@ -264,8 +264,11 @@ private:
 
     // What runs or loads the file as an administrator is checked on a
     // handle that keeps writers out until it is done: the file must hold
-    // what the plan saw (`digest`, when the plan gives one).
-    void Unregister(const std::string& path, const std::string& how, const std::string& digest) {
+    // what the plan saw (`digest`, when the plan gives one). A file in use
+    // gets back the content the plan saw only at the restart: the copy of
+    // it that waits beside the file is unregistered instead.
+    void Unregister(const std::string& file, const std::string& how, const std::string& digest) {
+        const std::string path = HolderNow(file, digest);
         const std::unique_ptr<platform::InputFile> held = ctx_.os.OpenForReading(path);
         Sha256Digest now;
         if (!held || (!digest.empty() && (!HashOpenFile(ctx_.os, *held, now) || ToHex(now) != digest)))
@@ -282,6 +285,14 @@ private:
         std::string outcome;
         if (RunToEnd(command, ParentOf(path), outcome)) return Log(Cat({path, ": unregistered (", outcome, ")"}));
         Failed(path, "could not unregister: " + outcome);
+    }
+
+    std::string HolderNow(const std::string& path, const std::string& digest) {
+        const auto waiting = tally_.restoresAtRestart.find(platform::UCase(path));
+        if (digest.empty() || waiting == tally_.restoresAtRestart.end()) return path;
+        for (const std::string& copy : waiting->second)
+            if (DigestOf(ctx_.os, copy) == digest) return copy;
+        return path;
     }
 
     // Started in the file's own folder and waited for, processing the

@@ -161,7 +161,7 @@ struct Allowances {
                                            // (else the restart comes first)
     bool hostOverCutShortCopy = false;     // a host update writing over the new file that a
                                            // killed install recorded last
-    bool registeredHeldAtUninstall = false;  // a registered file held open during an uninstall
+    bool registeredHeldAtUninstall = true;   // a registered file held open during an uninstall
     bool killBeforeRecord = false;         // a kill before the install's record has its first line
     bool killAtShortcut = false;           // a kill as the Start-menu shortcut is written
     bool killAtTypeLibrary = false;        // a kill as a type library is loaded or registered
@@ -378,9 +378,11 @@ public:
     bool trace = false;  // print the machine before each operation
 
 private:
-    // The record, the files (but the packages'), the restart's renames and
-    // the registrations, as they are before the operation.
+    // The log of the run before, then the record, the files (but the
+    // packages'), the restart's renames and the registrations before the
+    // operation.
     void Trace(const Op& op) const {
+        for (const std::string& line : lastLog_) std::printf("    log: %s\n", line.c_str());
         std::printf("  before %s:\n", Describe(op).c_str());
         for (const auto& [path, record] : os_.records)
             for (const std::string& line : record.lines) std::printf("    record: %s\n", line.c_str());
@@ -717,6 +719,7 @@ const std::pair<uint32_t, const char*> kFoundSeeds[] = {
     {896360, "othervolume,killatsystemfile"},  // a registration after the restart, of a killed install's copy
     {3527, "othervolume,killatsystemfile,installbeforerestart"},  // a withdrawn copy's name taken again
     {344, "othervolume,killatsystemfile,readonlyoriginal"},  // a kill once the attributes were cleared
+    {527, "othervolume,killatsystemfile,registeredheldatuninstall"},  // unregistered while its restore waits
 };
 
 // Judges the seed's sequence; true when it fails, after printing it if
