@@ -353,12 +353,15 @@ private:
                    : Cat({step.path, ": shared-file count lowered to ", Number(step.count)}));
     }
 
-    // The link's folder goes when the link was the last thing in it; the
+    // The link's folder goes when the link was the last thing in it, or
+    // empty without it (an install killed before it wrote the link); the
     // Programs folders themselves always stay.
     void RemoveShortcut(const std::string& link) {
         auto& os = ctx_.os;
-        if (os.FindFile(link).empty()) return Log("Start menu: " + link + ": already gone");
-        Delete(link);
+        if (os.FindFile(link).empty())
+            Log("Start menu: " + link + ": already gone");
+        else
+            Delete(link);
         const std::string folder = ParentOf(link);
         const std::string programs[] = {os.GetProgramsFolder(true), os.GetProgramsFolder(false)};
         for (const std::string& top : programs)
