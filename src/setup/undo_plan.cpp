@@ -172,6 +172,7 @@ private:
         UndoStep step = Step(UndoAction::kUnregister, holder);
         step.other = how;
         step.value = InstalledDigest(*installed);  // what the file must hold when the program runs
+        step.perhapsNotMade = cutShort_.count(index) != 0;
         steps_.push_back(step);
     }
 

@@ -50,6 +50,7 @@ struct UndoStep {
     std::string value;  // the setting's value before; for an unregistration, the SHA-256 the file must hold
     uint32_t count = 0;
     bool sectionMade = false;  // the install made the settings section
+    bool perhapsNotMade = false;  // a registration that a kill may have come before
     bool renamesAsked = false;  // a withdrawal's install asked for both renames at the restart
 };
 

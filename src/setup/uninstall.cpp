@@ -43,6 +43,9 @@ std::string WithoutTrailingSeparator(std::string folder) {
 
 
 
+// What unregistering a type library that is not registered returns.
+constexpr int32_t kTypeLibraryNotRegistered = static_cast<int32_t>(0x8002801C);  // TYPE_E_REGISTRYACCESS
+
 // What the planner needs to know of the machine now.
 class MachineWorld : public UndoWorld {
 public:
@@ -140,7 +143,7 @@ public:
         case UndoAction::kRemoveTemporary:
         case UndoAction::kDelete: return Delete(step.path);
         case UndoAction::kRestore: return Restore(step.path, step.other);
-        case UndoAction::kUnregister: return Unregister(step.path, step.other, step.value);
+        case UndoAction::kUnregister: return Unregister(step.path, step.other, step.value, step.perhapsNotMade);
         case UndoAction::kSetSetting: return SetSetting(step);
         case UndoAction::kRemoveSetting: return RemoveSetting(step);
         case UndoAction::kLowerShared:
@@ -266,8 +269,10 @@ private:
     // handle that keeps writers out until it is done: the file must hold
     // what the plan saw (`digest`, when the plan gives one). A file in use
     // gets back the content the plan saw only at the restart: the copy of
-    // it that waits beside the file is unregistered instead.
-    void Unregister(const std::string& file, const std::string& how, const std::string& digest) {
+    // it that waits beside the file is unregistered instead. A type library
+    // that a killed install may not have registered yet may not be.
+    void Unregister(const std::string& file, const std::string& how, const std::string& digest,
+                    bool perhapsNotMade) {
         const std::string path = HolderNow(file, digest);
         const std::unique_ptr<platform::InputFile> held = ctx_.os.OpenForReading(path);
         Sha256Digest now;
@@ -276,6 +281,8 @@ private:
         if (how == kByTypeLibrary) {
             const int32_t result = ctx_.os.UnregisterTypeLibrary(platform::AnsiToWide(path));
             if (result == 0) return Log(path + ": unregistered with the type-library calls");
+            if (perhapsNotMade && result == kTypeLibraryNotRegistered)
+                return Log(path + ": not registered; the install was killed before it registered it");
             return Failed(path, Cat({"the type-library unregistration failed (", Number(result), ")"}));
         }
         std::string command;

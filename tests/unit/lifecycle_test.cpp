@@ -164,7 +164,7 @@ struct Allowances {
     bool registeredHeldAtUninstall = true;   // a registered file held open during an uninstall
     bool killBeforeRecord = false;         // a kill before the install's record has its first line
     bool killAtShortcut = true;            // a kill as the Start-menu shortcut is written
-    bool killAtTypeLibrary = false;        // a kill as a type library is loaded or registered
+    bool killAtTypeLibrary = true;         // a kill as a type library is loaded or registered
     bool killAtSystemFile = true;          // a kill as a new system file is copied or counted
 };
 
@@ -721,6 +721,7 @@ const std::pair<uint32_t, const char*> kFoundSeeds[] = {
     {344, "othervolume,killatsystemfile,readonlyoriginal"},  // a kill once the attributes were cleared
     {527, "othervolume,killatsystemfile,registeredheldatuninstall"},  // unregistered while its restore waits
     {552, "othervolume,killatsystemfile,killatshortcut"},  // a Start-menu folder made, its link never written
+    {205, "othervolume,killatsystemfile,killattypelibrary"},  // a type library never registered
 };
 
 // Judges the seed's sequence; true when it fails, after printing it if
