@@ -138,6 +138,15 @@ bool RecordFolderTrusted(platform::OsServices& os, const std::string& folder, st
     return why.empty();
 }
 
+void RemoveUnbegunRecordFolder(platform::OsServices& os, const std::string& folder) {
+    std::string why, text;
+    if (folder.empty() || !RecordFolderTrusted(os, folder, why)) return;
+    const std::string record = platform::Cat({folder, "\\", kRecordFileName});
+    if (!os.ReadWholeFile(record, text) || ParseRecord(text).empty()) os.DeleteFileA(record);
+    os.RemoveEmptyFolder(platform::Cat({folder, "\\", kKeptFolderName}));
+    os.RemoveEmptyFolder(folder);
+}
+
 std::string UntrustedRecordText(const std::string& folder, const std::string& why) {
     return platform::Cat({"The install record in ", folder, " cannot be trusted: ", why,
                           ". Nothing was changed; an administrator should remove or check that folder."});

@@ -162,7 +162,7 @@ struct Allowances {
     bool hostOverCutShortCopy = false;     // a host update writing over the new file that a
                                            // killed install recorded last
     bool registeredHeldAtUninstall = true;   // a registered file held open during an uninstall
-    bool killBeforeRecord = false;         // a kill before the install's record has its first line
+    bool killBeforeRecord = true;          // a kill before the install's record has its first line
     bool killAtShortcut = true;            // a kill as the Start-menu shortcut is written
     bool killAtTypeLibrary = true;         // a kill as a type library is loaded or registered
     bool killAtSystemFile = true;          // a kill as a new system file is copied or counted
@@ -722,6 +722,7 @@ const std::pair<uint32_t, const char*> kFoundSeeds[] = {
     {527, "othervolume,killatsystemfile,registeredheldatuninstall"},  // unregistered while its restore waits
     {552, "othervolume,killatsystemfile,killatshortcut"},  // a Start-menu folder made, its link never written
     {205, "othervolume,killatsystemfile,killattypelibrary"},  // a type library never registered
+    {221, "othervolume,killatsystemfile,killbeforerecord"},  // a record folder of no install
 };
 
 // Judges the seed's sequence; true when it fails, after printing it if
