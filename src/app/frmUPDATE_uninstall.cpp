@@ -27,8 +27,10 @@ void frmUPDATE::LoadUninstall() {
     GetSystemDirectoryA();
     TakeInstallLock();
     recordFolder_ = FindRecordFolder();
-    if (recordFolder_.empty())
+    if (recordFolder_.empty()) {
+        setup::RemoveUnbegunRecordFolder(ctx_.os, setup::RecordFolder(ctx_.os, SystemToRemove()));
         Refuse(setup::Refusal::kNotInstalled, "Live Update is not installed", platform::kMsgExclamation, Caption());
+    }
     s.SystemName = setup::RecordedSystemName(record_);
     s.ProductPath = setup::RecordedHostFolder(record_);
     const std::string heading = "Remove " + s.SystemName + " Live Update";

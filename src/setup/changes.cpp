@@ -49,6 +49,14 @@ InstallStep PlanFile(const FileFacts& facts, const std::string& source, const st
 
 namespace {
 
+// The RunOnce value that registers a host file's content again after the
+// restart that puts it back is named by its path and this: not the install's
+// own value of the path, which the uninstall removes.
+constexpr const char* kAgainAfterRestart = " (the host's, again)";
+
+// What unregistering a type library that is not registered returns.
+constexpr int32_t kTypeLibraryNotRegistered = static_cast<int32_t>(0x8002801C);  // TYPE_E_REGISTRYACCESS
+
 std::string ParentOf(const std::string& path) {
     const auto slash = path.find_last_of('\\');
     return slash == std::string::npos ? std::string() : path.substr(0, slash);
@@ -116,8 +124,13 @@ struct Making {
         return true;
     }
 
-    // The previous content's digest, for the record; empty without one.
-    std::string DigestBefore() { return Record().Recording() ? DigestOf(ctx.os, step.destination) : std::string(); }
+    // The previous content's digest, for the record; empty without one. At
+    // the restart that is what a copy waiting for the file then puts there.
+    std::string DigestBefore(bool atRestart = false) {
+        if (!Record().Recording()) return std::string();
+        const std::string waiting = atRestart ? Record().WaitingCopy(ctx.os, step.destination) : std::string();
+        return DigestOf(ctx.os, waiting.empty() ? step.destination : waiting);
+    }
 };
 
 // ---- A new file, and its deletion
@@ -231,7 +244,7 @@ FileResult ReplaceAtRestart(Making& make) {
     const std::string& destination = make.step.destination;
     const std::string waiting = UnusedNameBeside(os, destination, kReplacementSuffix);
     const std::string kept = make.Record().KeptAtRestartPath(os, destination);
-    make.Record().Note(RecordKind::kPending, {destination, waiting, kept, make.DigestBefore(), ""});
+    make.Record().Note(RecordKind::kPending, {destination, waiting, kept, make.DigestBefore(true), ""});
     make.Record().AddInstalled(make.step.size);
     if (!make.CopyRecorded(waiting, 1)) {
         os.DeleteFileA(waiting);  // in case a partial copy was left behind
@@ -293,7 +306,7 @@ public:
         case UndoAction::kRemoveTemporary:
         case UndoAction::kDelete: return Delete(step.path);
         case UndoAction::kRestore: return Restore(step.path, step.other);
-        case UndoAction::kUnregister: return Unregister(step.path, step.other, step.value);
+        case UndoAction::kUnregister: return Unregister(step.path, step.other, step.value, step.perhapsNotMade);
         case UndoAction::kRegisterAgain: return RegisterAgain(step.path, step.other, step.value);
         case UndoAction::kSetSetting: return SetSetting(step);
         case UndoAction::kRemoveSetting: return RemoveSetting(step);
@@ -395,17 +408,24 @@ private:
         ctx_.os.DeleteFileA(kept);
     }
 
-    // The undoing of ReplaceAtRestart before the restart: the waiting copy
-    // goes, so the rename into place finds nothing at the restart, and so
-    // does the registration after it. The rename of the previous content
-    // aside can't be withdrawn: its reverse follows it.
+    // The undoing of ReplaceAtRestart before the restart: the registration
+    // after the restart goes. The renames the install asked for can't be
+    // withdrawn: the restart then deletes what it moved in and moves the
+    // previous content back. The waiting copy stays till then, so that no
+    // install before the restart takes its name for a copy of its own, which
+    // that rename would move in first. Where the install may not have asked
+    // for both, the waiting copy goes, and the rename finds nothing.
     void Withdraw(const UndoStep& step) {
         auto& os = ctx_.os;
-        ClearAttributes(os, step.other);
-        if (!os.DeleteFileA(step.other))
-            return Failed(step.path, "its replacement waiting in " + step.other + " could not be withdrawn");
+        const bool movedIn = step.renamesAsked && !step.value.empty() && os.DeleteAtRestart(step.path);
+        const bool reversed = !step.value.empty() && os.MoveAtRestart(step.value, step.path);
+        if (!movedIn) {
+            ClearAttributes(os, step.other);
+            if (!os.DeleteFileA(step.other))
+                return Failed(step.path, "its replacement waiting in " + step.other + " could not be withdrawn");
+        }
         os.DeleteMachineValue(kRunOnceKey, step.path);
-        if (!step.value.empty() && !os.MoveAtRestart(step.value, step.path))
+        if (!step.value.empty() && !reversed)
             return Failed(step.path, "it would move to " + step.value + " at the next restart");
         tally_.restoredAtRestart.push_back(step.value);
         Log(step.path + ": its replacement at the next restart withdrawn");
@@ -433,13 +453,20 @@ private:
         return nullptr;
     }
 
-    // The undoing of a registration (deploy.cpp's queue).
-    void Unregister(const std::string& path, const std::string& how, const std::string& digest) {
+    // The undoing of a registration (deploy.cpp's queue). A file in use gets
+    // back the content the plan saw only at the restart: the copy of it that
+    // waits beside the file is unregistered instead. A type library that a
+    // killed install may not have registered yet may not be.
+    void Unregister(const std::string& file, const std::string& how, const std::string& digest,
+                    bool perhapsNotMade) {
+        const std::string path = HolderNow(file, digest);
         const auto held = HeldAsPlanned(path, digest);
         if (!held) return;
         if (how == kByTypeLibrary) {
             const int32_t result = ctx_.os.UnregisterTypeLibrary(platform::AnsiToWide(path));
             if (result == 0) return Log(path + ": unregistered with the type-library calls");
+            if (perhapsNotMade && result == kTypeLibraryNotRegistered)
+                return Log(path + ": not registered; the install was killed before it registered it");
             return Failed(path, Cat({"the type-library unregistration failed (", Number(result), ")"}));
         }
         const std::string command = RegistrationCommand(ctx_, how, path, true);
@@ -449,18 +476,34 @@ private:
         Failed(path, "could not unregister: " + outcome);
     }
 
-    // The host's own content, back in place, registered again the way ours was.
+    std::string HolderNow(const std::string& path, const std::string& digest) {
+        const auto waiting = tally_.restoresAtRestart.find(platform::UCase(path));
+        if (digest.empty() || waiting == tally_.restoresAtRestart.end()) return path;
+        for (const std::string& copy : waiting->second)
+            if (DigestOf(ctx_.os, copy) == digest) return copy;
+        return path;
+    }
+
+    // The host's own content, back in place, registered again the way ours
+    // was. Where it goes back only at the restart (the file in use), a type
+    // library is registered now from the copy that waits, for the file's
+    // path, and a program's registration runs once at the next logon.
     void RegisterAgain(const std::string& path, const std::string& how, const std::string& digest) {
-        const auto held = HeldAsPlanned(path, digest);
+        const std::string holder = HolderNow(path, digest);
+        const auto held = HeldAsPlanned(holder, digest);
         if (!held) return;
+        const bool waits = holder != path;
         if (how == kByTypeLibrary) {
-            if (RegisterTypeLibraryResult(ctx_, Quoted(path)) == TypeLibResult::kRegistered)
+            if (RegisterTypeLibraryResult(ctx_, Quoted(path), waits ? holder : std::string()) ==
+                TypeLibResult::kRegistered)
                 return Log(path + ": the host's content registered again with the type-library calls");
             return Failed(path, "the host's content could not be registered again with the type-library calls");
         }
-        std::string outcome;
         const std::string command = RegistrationCommand(ctx_, how, path, false);
-        if (!command.empty() && RunToEnd(command, ParentOf(path), outcome))
+        if (waits && !command.empty() && ctx_.os.SetMachineString(kRunOnceKey, path + kAgainAfterRestart, command))
+            return Log(Cat({path, ": the host's content registered again at the next logon (", command, ")"}));
+        std::string outcome;
+        if (!waits && !command.empty() && RunToEnd(command, ParentOf(path), outcome))
             return Log(Cat({path, ": the host's content registered again (", outcome, ")"}));
         Failed(path, "the host's content could not be registered again: " + outcome);
     }
@@ -517,12 +560,15 @@ private:
     }
 
     // The undoing of the Start-menu shortcut (progman.cpp): the link's
-    // folder goes when the link was the last thing in it; the Programs
-    // folders themselves always stay.
+    // folder goes when the link was the last thing in it, or empty without
+    // it (an install killed before it wrote the link); the Programs folders
+    // themselves always stay.
     void RemoveShortcut(const std::string& link) {
         auto& os = ctx_.os;
-        if (os.FindFile(link).empty()) return Log("Start menu: " + link + ": already gone");
-        Delete(link);
+        if (os.FindFile(link).empty())
+            Log("Start menu: " + link + ": already gone");
+        else
+            Delete(link);
         const std::string folder = ParentOf(link);
         const std::string programs[] = {os.GetProgramsFolder(true), os.GetProgramsFolder(false)};
         for (std::string top : programs) {

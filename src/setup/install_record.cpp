@@ -1,5 +1,7 @@
 #include "setup/install_record.h"
 
+#include <map>
+
 #include "platform/install_lock.h"
 #include "platform/os_services.h"
 #include "platform/text.h"
@@ -131,6 +133,22 @@ std::set<std::size_t> CutShortEntries(const std::vector<RecordEntry>& record) {
     return cutShort;
 }
 
+std::set<std::size_t> CutShortUntouched(const std::vector<RecordEntry>& record) {
+    std::map<std::string, std::size_t> lastNamed;  // upper-cased path -> the newest entry naming it
+    auto namesFile = [&](std::size_t i) {
+        const RecordKind kind = record[i].kind;
+        const bool names = kind == RecordKind::kCreated || kind == RecordKind::kReplaced ||
+                           kind == RecordKind::kKept || kind == RecordKind::kPending;
+        return names && !record[i].fields.empty();
+    };
+    for (std::size_t i = 0; i < record.size(); ++i)
+        if (namesFile(i)) lastNamed[platform::UCase(record[i].fields[0])] = i;
+    std::set<std::size_t> untouched;
+    for (const std::size_t i : CutShortEntries(record))
+        if (namesFile(i) && lastNamed[platform::UCase(record[i].fields[0])] == i) untouched.insert(i);
+    return untouched;
+}
+
 std::string RecordFolder(platform::OsServices& os, const std::string& systemName) {
     const std::string programFiles = os.GetProgramFilesFolder();
     return programFiles.empty() || !FindableName(systemName) ? std::string() : platform::Cat({programFiles, "\\", systemName, " Live Update"});
@@ -147,6 +165,15 @@ bool RecordFolderTrusted(platform::OsServices& os, const std::string& folder, st
     else if (!platform::OnlyTrustedMayChange(guard, os.RunningAccount()))
         why = "accounts other than Administrators and the system account own it or may change it";
     return why.empty();
+}
+
+void RemoveUnbegunRecordFolder(platform::OsServices& os, const std::string& folder) {
+    std::string why, text;
+    if (folder.empty() || !RecordFolderTrusted(os, folder, why)) return;
+    const std::string record = platform::Cat({folder, "\\", kRecordFileName});
+    if (!os.ReadWholeFile(record, text) || ParseRecord(text).empty()) os.DeleteFileA(record);
+    os.RemoveEmptyFolder(platform::Cat({folder, "\\", kKeptFolderName}));
+    os.RemoveEmptyFolder(folder);
 }
 
 std::string UntrustedRecordText(const std::string& folder, const std::string& why) {

@@ -36,6 +36,10 @@ std::string RecordFolder(platform::OsServices& os, const std::string& systemName
 // security: there it is trusted as it is). Checked before the record is
 // read; `why` says what is wrong otherwise.
 bool RecordFolderTrusted(platform::OsServices& os, const std::string& folder, std::string& why);
+// What an install killed before its record's first line leaves: the
+// record folder, its kept-contents folder and a record of no install. Each
+// goes when nothing else is in it, and only while the folder is trusted.
+void RemoveUnbegunRecordFolder(platform::OsServices& os, const std::string& folder);
 // What a run that refuses an untrustworthy record folder says.
 std::string UntrustedRecordText(const std::string& folder, const std::string& why);
 // The Add/Remove Programs entry's key below HKEY_LOCAL_MACHINE.
@@ -85,6 +89,9 @@ std::vector<RecordEntry> ParseRecord(const std::string& text);
 // The entries that an install killed right after them may have left
 // unfinished: the last change of each install that never ended.
 std::set<std::size_t> CutShortEntries(const std::vector<RecordEntry>& record);
+// Of those, the ones that name a file (created, replaced, kept or pending)
+// that no later entry names: no install has touched the file since the kill.
+std::set<std::size_t> CutShortUntouched(const std::vector<RecordEntry>& record);
 
 // The text a new record starts with.
 std::string RecordHeading();

@@ -133,28 +133,25 @@ std::string InstallRecorder::NewKeptPath(platform::OsServices& os, const std::st
 }
 
 bool InstallRecorder::ReplacementWaits(platform::OsServices& os, const std::string& path) const {
+    return !WaitingCopy(os, path).empty();
+}
+
+std::string InstallRecorder::WaitingCopy(platform::OsServices& os, const std::string& path) const {
     const auto waiting = waiting_.find(Upper(path));
-    if (waiting != waiting_.end() && !os.FindFile(waiting->second).empty()) return true;
-    // The first names that a waiting copy and an uninstall's restored copy take.
-    return !os.FindFile(Cat({path, ".1", kReplacementSuffix})).empty() ||
-           !os.FindFile(Cat({path, ".1", kRestoredSuffix})).empty();
+    if (waiting != waiting_.end() && !os.FindFile(waiting->second).empty()) return waiting->second;
+    // The first names that an uninstall's restored copy and a waiting copy take.
+    for (const char* suffix : {kRestoredSuffix, kReplacementSuffix}) {
+        const std::string copy = Cat({path, ".1", suffix});
+        if (!os.FindFile(copy).empty()) return copy;
+    }
+    return std::string();
 }
 
 // The new files whose copy a kill cut short and that no later install has
 // touched since (one that did made them whole, or keeps what is there).
 void InstallRecorder::NoteCutShortCopies() {
-    std::map<std::string, std::size_t> lastNamed;
-    for (std::size_t i = 0; i < earlier_.size(); ++i) {
-        const RecordEntry& entry = earlier_[i];
-        const bool namesFile = entry.kind == RecordKind::kCreated || entry.kind == RecordKind::kReplaced ||
-                               entry.kind == RecordKind::kKept || entry.kind == RecordKind::kPending;
-        if (namesFile && !entry.fields.empty()) lastNamed[Upper(entry.fields[0])] = i;
-    }
-    for (const std::size_t i : CutShortEntries(earlier_)) {
-        const RecordEntry& entry = earlier_[i];
-        if (entry.kind == RecordKind::kCreated && !entry.fields.empty() && lastNamed[Upper(entry.fields[0])] == i)
-            cutShortCopies_.insert(Upper(entry.fields[0]));
-    }
+    for (const std::size_t i : CutShortUntouched(earlier_))
+        if (earlier_[i].kind == RecordKind::kCreated) cutShortCopies_.insert(Upper(earlier_[i].fields[0]));
 }
 
 bool InstallRecorder::CopyCutShort(const std::string& path) const { return cutShortCopies_.count(Upper(path)) != 0; }

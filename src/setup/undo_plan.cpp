@@ -28,6 +28,7 @@ public:
 
     std::vector<UndoStep> Run() {
         cutShort_ = CutShortEntries(record_);  // the last change of each install a kill ended
+        untouched_ = CutShortUntouched(record_);
         for (std::size_t i = record_.size(); i-- > 0;) Undo(i);
         return std::move(steps_);
     }
@@ -39,7 +40,7 @@ private:
         case RecordKind::kTemporary: UndoTemporary(Field(e, 0)); break;
         case RecordKind::kCreated: UndoCreated(e, cutShort_.count(index) != 0); break;
         case RecordKind::kReplaced:
-            UndoReplaced(Field(e, 0), Field(e, 1), Field(e, 2), Field(e, 3), TornBetweenRenames(e, index));
+            UndoReplaced(Field(e, 0), Field(e, 1), Field(e, 2), Field(e, 3), CutOf(e, index));
             RegisterHostsAgain(Field(e, 0), Field(e, 2), index);
             break;
         case RecordKind::kRegistered: UndoRegistered(Field(e, 0), Field(e, 1), index); break;
@@ -47,9 +48,14 @@ private:
         case RecordKind::kSetting: UndoSetting(e); break;
         case RecordKind::kStartMenu: UndoStartMenu(e); break;
         case RecordKind::kPending:
-            UndoPending(e);
-            RegisterHostsAgain(Field(e, 0), Field(e, 3), index);
+        {
+            // After the restart the previous content is what the restart moved aside.
+            const std::string before = Digest(Field(e, 1)).empty() ? Digest(Field(e, 2)) : Field(e, 3);
+            UndoUnrecordedRegistration(e, index);
+            UndoPending(e, index);
+            RegisterHostsAgain(Field(e, 0), before, index);
             break;
+        }
         case RecordKind::kBegun:
         case RecordKind::kKept:
         case RecordKind::kEnded:
@@ -84,16 +90,28 @@ private:
         Simulate(path, std::string(), 0);
     }
 
+    // How a kill may have left a replacement: its file's attributes
+    // cleared for the move in, or the file gone between its renames.
+    enum class Cut { kNot, kAttributesCleared, kTorn };
+
+    Cut CutOf(const RecordEntry& e, std::size_t index) {
+        if (!cutShort_.count(index)) return Cut::kNot;
+        return TornBetweenRenames(e, index) ? Cut::kTorn : Cut::kAttributesCleared;
+    }
+
     // A file gone since is left gone: a later host update may have deleted
     // it on purpose, and the path may now lead elsewhere. Only a replacement
-    // cut short between its renames gets its previous content back.
+    // cut short between its renames gets its previous content back. One cut
+    // short before its move gets it back too, attributes and all, where the
+    // kept copy has it, as the kill may have come once they were cleared.
     void UndoReplaced(const std::string& path, const std::string& kept, const std::string& before,
-                      const std::string& installed, bool torn) {
+                      const std::string& installed, Cut cut) {
         UndoTemporaries(path);
         const std::string now = Digest(path);
-        if (now.empty() && !torn) return Leave(path, "gone since it was installed; not put back");
-        if (now == before) return;  // never replaced
-        if (!now.empty() && now != installed) return Leave(path, "changed since it was installed");
+        if (now.empty() && cut != Cut::kTorn) return Leave(path, "gone since it was installed; not put back");
+        const bool cleared = cut == Cut::kAttributesCleared && now == before && Digest(kept) == before;
+        if (now == before && !cleared) return;  // never replaced
+        if (!now.empty() && now != installed && !cleared) return Leave(path, "changed since it was installed");
         if (!Allowed(path) || !Allowed(kept)) return Leave(path, "outside the folders an uninstall may change");
         if (Digest(kept).empty() || Digest(kept) != before)
             return Leave(path, "its previous content is no longer kept");
@@ -104,13 +122,16 @@ private:
         Simulate(kept, std::string(), 0);
     }
 
-    // Whether a replacement that a kill may have cut short left its file
-    // gone between its renames: the old file set aside and the new one not
-    // yet in place, both temporaries still on the machine (whatever a later
-    // install made at the path meanwhile).
+    // Whether a replacement that a kill cut short left its file gone between
+    // its renames: the old file set aside (its previous content) and the new
+    // one not yet in place, both temporaries still on the machine, and no
+    // later install has touched the file since. Temporaries that a later
+    // install's kill left are that install's: the file gone before it (a
+    // host update deleted it) stays gone.
     bool TornBetweenRenames(const RecordEntry& e, std::size_t index) {
         const std::string& path = Field(e, 0);
-        return cutShort_.count(index) && !world_.FileDigest(path + kSetAsideSuffix).empty() &&
+        const std::string aside = world_.FileDigest(path + kSetAsideSuffix);
+        return untouched_.count(index) && !aside.empty() && aside == Field(e, 2) &&
                !world_.FileDigest(path + kReplacementSuffix).empty();
     }
 
@@ -122,26 +143,27 @@ private:
     // aside but left the waiting copy (a kill came between the two renames
     // the install asked for) left the file gone: the waiting copy goes like
     // a temporary, and the previous content comes back.
-    void UndoPending(const RecordEntry& e) {
+    void UndoPending(const RecordEntry& e, std::size_t index) {
         const std::string& path = Field(e, 0);
         const std::string& waiting = Field(e, 1);
         const std::string& kept = Field(e, 2);
         const bool movedAsideOnly = !Digest(waiting).empty() && !kept.empty() && !Digest(kept).empty();
         if (movedAsideOnly) {
             UndoTemporary(waiting);
-            return UndoReplaced(path, kept, Digest(kept), Field(e, 4), true);
+            return UndoReplaced(path, kept, Digest(kept), Field(e, 4), Cut::kTorn);
         }
         if (!Digest(waiting).empty()) {
             if (!Allowed(waiting)) return Leave(path, "outside the folders an uninstall may change");
             UndoStep step = Step(UndoAction::kWithdrawReplacement, path);
             step.other = waiting;
             step.value = kept;
+            step.renamesAsked = !cutShort_.count(index);  // else a kill may have come before either
             steps_.push_back(step);
             Simulate(waiting, std::string(), 0);
             return;
         }
         if (kept.empty()) return Leave(path, "its previous content was not kept");
-        UndoReplaced(path, kept, Digest(kept), Field(e, 4), false);
+        UndoReplaced(path, kept, Digest(kept), Field(e, 4), Cut::kNot);
     }
 
     // A content is unregistered only while it (the newest installed before
@@ -160,6 +182,7 @@ private:
         UndoStep step = Step(UndoAction::kUnregister, holder);
         step.other = how;
         step.value = InstalledDigest(*installed);  // what the file must hold when the program runs
+        step.perhapsNotMade = cutShort_.count(index) != 0;
         steps_.push_back(step);
         if (!created) unregisteredHosts_[Key(path)] = how;
     }
@@ -184,6 +207,24 @@ private:
         step.value = Digest(path);
         steps_.push_back(step);
         unregisteredHosts_.erase(how);
+    }
+
+    // A kill between a replacement's line for the restart and its
+    // registration's leaves that registration unrecorded. Yet the RunOnce
+    // value that an earlier install asked for names only the path, and
+    // registers whatever the restart puts there: the killed install's
+    // content too, which is then unregistered like a recorded one.
+    void UndoUnrecordedRegistration(const RecordEntry& e, std::size_t index) {
+        if (!cutShort_.count(index)) return;
+        const std::string& path = Field(e, 0);
+        for (std::size_t i = index; i-- > 1;) {
+            const RecordEntry& r = record_[i];
+            if (r.kind != RecordKind::kRegistered || Key(Field(r, 1)) != Key(path)) continue;
+            const bool afterRestart = Field(r, 0) != kByTypeLibrary && record_[i - 1].kind == RecordKind::kPending &&
+                                      Key(Field(record_[i - 1], 0)) == Key(path);
+            if (afterRestart) UndoRegistered(Field(r, 0), path, index + 1);
+            return;
+        }
     }
 
     // Where the content an install step installed is now: at its path; or,
@@ -341,6 +382,7 @@ private:
     std::set<std::string> unregistered_;  // upper-cased path, tab, the content's SHA-256
     std::map<std::string, std::string> unregisteredHosts_;  // upper-cased path of a host file -> how
     std::set<std::size_t> cutShort_;  // entries that an install killed after them may have left unfinished
+    std::set<std::size_t> untouched_;  // those whose file no later entry names
 };
 
 }  // namespace

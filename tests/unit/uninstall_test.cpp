@@ -315,8 +315,9 @@ TEST(UninstallTest, ExitCodes) {
 }
 
 // An uninstall before the restart withdraws a replacement waiting for it:
-// the waiting copy and its registration go, and the rename that moves the
-// file aside at the restart is followed by its reverse.
+// its registration goes, and the renames the install asked for are followed
+// by their reverse: the restart deletes what it moved in and moves the file
+// back. The waiting copy keeps its name till then.
 TEST(UninstallTest, AReplacementWaitingForTheRestartIsWithdrawn) {
     Uninstall u;
     const std::string exe = kHost + "\\U.EXE";
@@ -332,13 +333,15 @@ TEST(UninstallTest, AReplacementWaitingForTheRestartIsWithdrawn) {
         {RecordKind::kRegistered, {"server", exe}},
         {RecordKind::kEnded, {"2026-12-07 10:30:05", "3010"}},
     });
+    u.os.atRestart = {{exe, kept}, {waiting, exe}};
     EXPECT_EQ(u.Run(), 0);
-    EXPECT_EQ(u.os.files.count(waiting), 0u);
+    EXPECT_EQ(u.os.files.count(waiting), 1u);
     EXPECT_EQ(u.os.files[exe].content, "old-u");
     EXPECT_TRUE(u.os.machineStrings[setup::kRunOnceKey].empty());
-    ASSERT_FALSE(u.os.atRestart.empty());
-    EXPECT_EQ(u.os.atRestart.front(), (fakes::FakeOs::RestartChange{kept, exe}));
     EXPECT_TRUE(u.Logged(exe + ": its replacement at the next restart withdrawn"));
+    u.os.Restart();
+    EXPECT_EQ(u.os.files[exe].content, "old-u");
+    EXPECT_EQ(u.os.files.count(waiting) + u.os.files.count(kept), 0u);
 }
 
 // After the restart, before anyone logged on: the previous content, moved
