@@ -139,10 +139,16 @@ bool InstallRecorder::ReplacementWaits(platform::OsServices& os, const std::stri
 std::string InstallRecorder::WaitingCopy(platform::OsServices& os, const std::string& path) const {
     const auto waiting = waiting_.find(Upper(path));
     if (waiting != waiting_.end() && !os.FindFile(waiting->second).empty()) return waiting->second;
-    // The first names that an uninstall's restored copy and a waiting copy take.
+    // An uninstall's restored copies, or waiting copies, under the names
+    // they take in turn: the restart moves the last one in last.
     for (const char* suffix : {kRestoredSuffix, kReplacementSuffix}) {
-        const std::string copy = Cat({path, ".1", suffix});
-        if (!os.FindFile(copy).empty()) return copy;
+        std::string last;
+        for (long n = 1;; ++n) {
+            const std::string copy = Cat({path, ".", platform::Number(n), suffix});
+            if (os.FindFile(copy).empty()) break;
+            last = copy;
+        }
+        if (!last.empty()) return last;
     }
     return std::string();
 }

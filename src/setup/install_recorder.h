@@ -52,7 +52,8 @@ public:
     // earlier one, or an uninstall's putting back of its previous content,
     // still waits for the restart (its waiting copy is there).
     bool ReplacementWaits(platform::OsServices& os, const std::string& path) const;
-    // That waiting copy, whose content the restart puts in place; empty when none waits.
+    // The waiting copy whose content the restart puts in place last; empty
+    // when none waits.
     std::string WaitingCopy(platform::OsServices& os, const std::string& path) const;
     // Counts bytes installed, for the entry's estimated size.
     void AddInstalled(uint64_t bytes) { installedBytes_ += bytes; }
