@@ -7,8 +7,9 @@
 //   stops the install: no change goes unrecorded);
 // - checks every path a step changes as the step runs, whatever the plan
 //   saw: below the allowed folders, and no link or junction on the way;
-// - checks content on a handle that keeps writers out where it runs or
-//   restores what a file holds.
+// - checks a file's content on a handle that keeps writers out before it
+//   runs or loads the file (registrations), and checks a restore's copy
+//   against the kept content before it goes into place.
 // Each kind of change sits beside its undoing.
 //
 // The trust boundary: ordinary users may write the package folder, the
