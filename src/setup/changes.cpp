@@ -57,11 +57,6 @@ constexpr const char* kAgainAfterRestart = " (the host's, again)";
 // What unregistering a type library that is not registered returns.
 constexpr int32_t kTypeLibraryNotRegistered = static_cast<int32_t>(0x8002801C);  // TYPE_E_REGISTRYACCESS
 
-std::string ParentOf(const std::string& path) {
-    const auto slash = path.find_last_of('\\');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash);
-}
-
 void ClearAttributes(platform::OsServices& os, const std::string& path) {
     try {
         os.ClearFileAttributes(path);
@@ -571,10 +566,8 @@ private:
             Delete(link);
         const std::string folder = ParentOf(link);
         const std::string programs[] = {os.GetProgramsFolder(true), os.GetProgramsFolder(false)};
-        for (std::string top : programs) {
-            while (!top.empty() && top.back() == '\\') top.pop_back();
-            if (platform::UCase(top) == platform::UCase(folder)) return;
-        }
+        for (const std::string& top : programs)
+            if (platform::UCase(WithoutTrailingSeparator(top)) == platform::UCase(folder)) return;
         if (!folder.empty() && os.RemoveEmptyFolder(folder)) Log("Start menu: " + folder + ": removed");
     }
 

@@ -69,8 +69,7 @@ bool StartRegistration(Context& ctx, MainWindow& window, PendingRegistration& pe
     try {
         // In the file's own folder: what it loads by name comes from where
         // it is installed, never from the download folder the installer runs in.
-        const std::string folder = pending.file.substr(0, pending.file.find_last_of('\\'));
-        pending.program = ctx.os.RunProgram(pending.command, platform::kWindowStyleMinimizedFocus, folder);
+        pending.program = ctx.os.RunProgram(pending.command, platform::kWindowStyleMinimizedFocus, ParentOf(pending.file));
         pending.startedAt = ctx.os.TickCount();
         return true;
     } catch (const platform::RuntimeError& e) {

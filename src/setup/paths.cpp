@@ -13,6 +13,16 @@ bool IsBelow(const std::string& path, const std::string& folder) {
            path[folder.size()] == '\\' && platform::UCase(path.substr(0, folder.size())) == platform::UCase(folder);
 }
 
+std::string ParentOf(const std::string& path) {
+    const auto slash = path.find_last_of('\\');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+std::string WithoutTrailingSeparator(std::string folder) {
+    while (!folder.empty() && folder.back() == '\\') folder.pop_back();
+    return folder;
+}
+
 void AddDirSep(std::string& folder) {
     folder = platform::Trim(folder);
     if (folder.empty() || folder.back() != '\\') folder += '\\';

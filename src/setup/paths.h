@@ -23,6 +23,10 @@ inline std::string GetShortPath(Context& ctx, std::string path) { return GetShor
 // Whether the path lies strictly below the folder (no trailing backslash),
 // compared without regard to case, and never through "..".
 bool IsBelow(const std::string& path, const std::string& folder);
+// The folder that holds the path; empty when it names none.
+std::string ParentOf(const std::string& path);
+// The folder without trailing backslashes.
+std::string WithoutTrailingSeparator(std::string folder);
 
 // The text up to its first NUL character. A first NUL beyond position
 // 32,767 raises "Overflow".

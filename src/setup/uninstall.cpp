@@ -28,16 +28,6 @@ const RecordEntry* NewestBegun(const std::vector<RecordEntry>& record) {
     return nullptr;
 }
 
-std::string ParentOf(const std::string& path) {
-    const auto slash = path.find_last_of('\\');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash);
-}
-
-std::string WithoutTrailingSeparator(std::string folder) {
-    while (!folder.empty() && folder.back() == '\\') folder.pop_back();
-    return folder;
-}
-
 // What the planner needs to know of the machine now.
 class MachineWorld : public UndoWorld {
 public:
