@@ -69,7 +69,8 @@ bool StartRegistration(Context& ctx, MainWindow& window, PendingRegistration& pe
     try {
         // In the file's own folder: what it loads by name comes from where
         // it is installed, never from the download folder the installer runs in.
-        pending.program = ctx.os.RunProgram(pending.command, platform::kWindowStyleMinimizedFocus, ParentOf(pending.file));
+        pending.program =
+            ctx.os.RunProgram(pending.command, platform::kWindowStyleMinimizedFocus, ParentOf(pending.file));
         pending.startedAt = ctx.os.TickCount();
         return true;
     } catch (const platform::RuntimeError& e) {
