@@ -354,6 +354,7 @@ private:
     // The undoing of Create (and of a temporary a kill left).
     void Delete(const std::string& path) {
         WithdrawRestore(path);
+        WithdrawWaitingCopy(path);
         switch (DeleteNowOrAtRestart(ctx_.os, path)) {
         case Removal::kNow: return Log(path + ": deleted");
         case Removal::kAtRestart: return AtRestart(path + ": in use; deleted at the next restart");
@@ -405,25 +406,42 @@ private:
 
     // The undoing of ReplaceAtRestart before the restart: the registration
     // after the restart goes. The renames the install asked for can't be
-    // withdrawn: the restart then deletes what it moved in and moves the
-    // previous content back. The waiting copy stays till then, so that no
-    // install before the restart takes its name for a copy of its own, which
-    // that rename would move in first. Where the install may not have asked
-    // for both, the waiting copy goes, and the rename finds nothing.
+    // withdrawn, and a kill may have come before either of them. So at the
+    // restart, after them, the waiting copy goes (if it was not moved in)
+    // and the previous content moves back over whatever is in place (if it
+    // was moved aside): whichever renames were asked, the file ends as it
+    // was. The waiting copy keeps its name till then, so that no install
+    // before the restart takes it for a copy of its own, which the rename
+    // asked for would move in first. A record without the previous
+    // content's place (the install asked only for the move in) has its
+    // waiting copy deleted now, so that the rename finds nothing.
     void Withdraw(const UndoStep& step) {
         auto& os = ctx_.os;
-        const bool movedIn = step.renamesAsked && !step.value.empty() && os.DeleteAtRestart(step.path);
-        const bool reversed = !step.value.empty() && os.MoveAtRestart(step.value, step.path);
-        if (!movedIn) {
-            ClearAttributes(os, step.other);
-            if (!os.DeleteFileA(step.other))
-                return Failed(step.path, "its replacement waiting in " + step.other + " could not be withdrawn");
-        }
+        const bool aside = !step.value.empty();
+        if (!aside) ClearAttributes(os, step.other);
+        const bool withdrawn = aside ? os.DeleteAtRestart(step.other) && os.MoveAtRestart(step.value, step.path)
+                                     : os.DeleteFileA(step.other);
+        if (!withdrawn)
+            return Failed(step.path, "its replacement waiting in " + step.other + " could not be withdrawn");
         os.DeleteMachineValue(kRunOnceKey, step.path);
-        if (!step.value.empty() && !reversed)
-            return Failed(step.path, "it would move to " + step.value + " at the next restart");
-        tally_.restoredAtRestart.push_back(step.value);
+        if (aside) tally_.restoredAtRestart.push_back(step.value);
+        if (aside) tally_.withdrawn[platform::UCase(step.path)].push_back(step.other);
         Log(step.path + ": its replacement at the next restart withdrawn");
+    }
+
+    // A file this removal deletes, whose replacement it withdrew: the copies
+    // that wait go now, as a rename asked for may still move it in at the
+    // restart. Its name is free again only once the file is gone, which
+    // no later install then replaces at the restart.
+    void WithdrawWaitingCopy(const std::string& path) {
+        const auto waiting = tally_.withdrawn.find(platform::UCase(path));
+        if (waiting == tally_.withdrawn.end()) return;
+        for (const std::string& copy : waiting->second) {
+            ClearAttributes(ctx_.os, copy);
+            if (!ctx_.os.DeleteFileA(copy) && !ctx_.os.FindFile(copy).empty())
+                Failed(path, "its replacement waiting in " + copy + " could not be withdrawn");
+        }
+        tally_.withdrawn.erase(waiting);
     }
 
     // The undoing of RaiseShared.
@@ -471,10 +489,17 @@ private:
         Failed(path, "could not unregister: " + outcome);
     }
 
+    // Where the content is that the file holds once the restart is done: a
+    // copy this removal, or an earlier one, left waiting to be restored
+    // there, when it holds that content; else the file itself.
     std::string HolderNow(const std::string& path, const std::string& digest) {
+        if (digest.empty()) return path;
         const auto waiting = tally_.restoresAtRestart.find(platform::UCase(path));
-        if (digest.empty() || waiting == tally_.restoresAtRestart.end()) return path;
-        for (const std::string& copy : waiting->second)
+        const auto exists = [&](const std::string& copy) { return !ctx_.os.FindFile(copy).empty(); };
+        const std::vector<std::string> copies = waiting != tally_.restoresAtRestart.end()
+                                                    ? waiting->second
+                                                    : NumberedCopies(exists, path, kRestoredSuffix);
+        for (const std::string& copy : copies)
             if (DigestOf(ctx_.os, copy) == digest) return copy;
         return path;
     }

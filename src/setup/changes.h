@@ -86,6 +86,8 @@ struct UndoTally {
     std::vector<std::string> allowed;  // UninstallFolders
     std::vector<std::string> left;     // "<path>: <why>"
     std::vector<std::string> restoredAtRestart;
+    std::map<std::string, std::vector<std::string>> withdrawn;  // upper-cased path -> the copies that wait
+                                                                 // to replace it
     std::map<std::string, std::vector<std::string>> restoresAtRestart;  // upper-cased path -> the copies the
                                                                          // restart renames there
 };

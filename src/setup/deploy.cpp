@@ -16,6 +16,16 @@ using platform::Number;
 
 std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 
+std::vector<std::string> NumberedCopies(const std::function<bool(const std::string&)>& exists,
+                                        const std::string& path, const char* suffix) {
+    std::vector<std::string> copies;
+    for (long n = 1;; ++n) {
+        std::string copy = platform::Cat({path, ".", platform::Number(n), suffix});
+        if (!exists(copy)) return copies;
+        copies.push_back(std::move(copy));
+    }
+}
+
 std::string Regsvr32Program(const Context& ctx) {
     std::string program = ctx.state.SystemDirectory;
     AddDirSep(program);

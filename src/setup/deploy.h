@@ -3,7 +3,9 @@
 // and registering it by its type.
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "setup/changes.h"
 #include "setup/installer_state.h"
@@ -37,6 +39,11 @@ constexpr const char* kDeletedSuffix = ".del~";
 // renamed into place: never a name that a withdrawn replacement's rename at
 // the restart still points at.
 constexpr const char* kRestoredSuffix = ".back~";
+// The numbered copies beside the file (<path>.<n><suffix>, from 1 on, as far
+// as `exists` finds them without a gap), oldest first: the order in which
+// the restart moves them in, so the last is what the file then holds.
+std::vector<std::string> NumberedCopies(const std::function<bool(const std::string&)>& exists,
+                                        const std::string& path, const char* suffix);
 
 // The text in double quotes.
 std::string Quoted(const std::string& text);

@@ -141,14 +141,10 @@ std::string InstallRecorder::WaitingCopy(platform::OsServices& os, const std::st
     if (waiting != waiting_.end() && !os.FindFile(waiting->second).empty()) return waiting->second;
     // An uninstall's restored copies, or waiting copies, under the names
     // they take in turn: the restart moves the last one in last.
+    const auto exists = [&](const std::string& copy) { return !os.FindFile(copy).empty(); };
     for (const char* suffix : {kRestoredSuffix, kReplacementSuffix}) {
-        std::string last;
-        for (long n = 1;; ++n) {
-            const std::string copy = Cat({path, ".", platform::Number(n), suffix});
-            if (os.FindFile(copy).empty()) break;
-            last = copy;
-        }
-        if (!last.empty()) return last;
+        const std::vector<std::string> copies = NumberedCopies(exists, path, suffix);
+        if (!copies.empty()) return copies.back();
     }
     return std::string();
 }

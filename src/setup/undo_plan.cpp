@@ -52,7 +52,7 @@ private:
             // After the restart the previous content is what the restart moved aside.
             const std::string before = Digest(Field(e, 1)).empty() ? Digest(Field(e, 2)) : Field(e, 3);
             UndoUnrecordedRegistration(e, index);
-            UndoPending(e, index);
+            UndoPending(e);
             RegisterHostsAgain(Field(e, 0), before, index);
             break;
         }
@@ -143,7 +143,7 @@ private:
     // aside but left the waiting copy (a kill came between the two renames
     // the install asked for) left the file gone: the waiting copy goes like
     // a temporary, and the previous content comes back.
-    void UndoPending(const RecordEntry& e, std::size_t index) {
+    void UndoPending(const RecordEntry& e) {
         const std::string& path = Field(e, 0);
         const std::string& waiting = Field(e, 1);
         const std::string& kept = Field(e, 2);
@@ -157,7 +157,6 @@ private:
             UndoStep step = Step(UndoAction::kWithdrawReplacement, path);
             step.other = waiting;
             step.value = kept;
-            step.renamesAsked = !cutShort_.count(index);  // else a kill may have come before either
             steps_.push_back(step);
             Simulate(waiting, std::string(), 0);
             return;
@@ -200,11 +199,12 @@ private:
     // undone), it is registered again, as it must hold then.
     void RegisterHostsAgain(const std::string& path, const std::string& before, std::size_t index) {
         const auto how = unregisteredHosts_.find(Key(path));
-        if (how == unregisteredHosts_.end() || InstalledBefore(path, index) || before.empty() || Digest(path) != before)
+        if (how == unregisteredHosts_.end() || InstalledBefore(path, index) || before.empty() ||
+            DigestAfterRestart(path) != before)
             return;
         UndoStep step = Step(UndoAction::kRegisterAgain, path);
         step.other = how->second;
-        step.value = Digest(path);
+        step.value = before;
         steps_.push_back(step);
         unregisteredHosts_.erase(how);
     }
@@ -294,6 +294,16 @@ private:
     std::string Digest(const std::string& path) {
         const auto known = files_.find(Key(path));
         return known != files_.end() ? known->second.digest : world_.FileDigest(path);
+    }
+
+    // What the file holds once the restart is done: unless these steps
+    // change it, the last copy that an earlier removal left waiting to be
+    // restored there, where there is one.
+    std::string DigestAfterRestart(const std::string& path) {
+        if (files_.count(Key(path))) return Digest(path);
+        const auto exists = [&](const std::string& copy) { return !Digest(copy).empty(); };
+        const std::vector<std::string> copies = NumberedCopies(exists, path, kRestoredSuffix);
+        return Digest(copies.empty() ? path : copies.back());
     }
 
     uint64_t Size(const std::string& path) {

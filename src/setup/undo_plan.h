@@ -53,7 +53,6 @@ struct UndoStep {
     uint32_t count = 0;
     bool sectionMade = false;  // the install made the settings section
     bool perhapsNotMade = false;  // a registration that a kill may have come before
-    bool renamesAsked = false;  // a withdrawal's install asked for both renames at the restart
 };
 
 // The steps for the record's entries, newest first. Files are deleted or

@@ -162,9 +162,10 @@ struct Allowances {
     // which the first install's rename moves in early, so the file is lost.
     bool installBeforeRestart = true;
     // An install or host update while a kill left a replacement half done: a
-    // set-aside copy (its file missing, for a host update), or a waiting copy
-    // whose move was never asked for (else the install does not run, the host
-    // update leaves that file alone). Off: the install does not finish such a
+    // set-aside copy, or a waiting copy whose move was never asked for (else
+    // the install does not run; the host update leaves that file alone while
+    // it is missing, for a host that writes and then deletes it leaves what
+    // no product can tell from the tear). Off: the install does not finish such a
     // replacement before it touches the file. It copies the missing file anew
     // and a later replacement removes the set-aside copy, the only sign of
     // the tear, so the host's content is lost (the copying's part to mend).
@@ -475,8 +476,9 @@ private:
     }
 
     // A copy waiting for the restart (<name>.<n>.new~) whose move into
-    // place was never asked for: a kill came between the two renames.
-    bool MoveNeverAsked() const {
+    // place was never asked for: a kill came between the two renames. Of
+    // the file `of` only, when it is given.
+    bool MoveNeverAsked(const std::string& of = std::string()) const {
         const std::string suffix = setup::kReplacementSuffix;
         for (const auto& [path, file] : os_.files) {
             if (!EndsWith(path, suffix)) continue;
@@ -485,9 +487,16 @@ private:
             const bool numbered = dot != std::string::npos && dot + 1 < stem.size() &&
                                   stem.find_first_not_of("0123456789", dot + 1) == std::string::npos;
             const auto asked = [&](const FakeOs::RestartChange& c) { return c.source == path; };
-            if (numbered && std::none_of(os_.atRestart.begin(), os_.atRestart.end(), asked)) return true;
+            const bool itsFile = of.empty() || platform::UCase(stem.substr(0, dot)) == platform::UCase(of);
+            if (numbered && itsFile && std::none_of(os_.atRestart.begin(), os_.atRestart.end(), asked)) return true;
         }
         return false;
+    }
+
+    // Whether the file is missing, moved aside by a restart whose rename
+    // of the new content into place a kill kept the install from asking.
+    bool MovedAsideFileMissing(const std::string& path) const {
+        return !os_.files.count(path) && MoveNeverAsked(path);
     }
 
     void SetUpHost(const Machine& machine) {
@@ -580,7 +589,7 @@ private:
         for (const auto& [name, content] : update.files) {
             const std::string path = host_ + "\\" + name;
             if (content && !allow_.hostOverCutShortCopy && CreationCutShort(path)) continue;
-            if (!allow_.changeOverHalfDone && SetAsideFileMissing(path)) continue;
+            if (!allow_.changeOverHalfDone && (SetAsideFileMissing(path) || MovedAsideFileMissing(path))) continue;
             if (content) {
                 os_.files[path] = FakeFile{*content};
                 expectedFiles_[path] = FakeFile{*content};
@@ -750,6 +759,12 @@ const std::pair<uint32_t, const char*> kFoundSeeds[] = {
     {552, "othervolume,killatsystemfile,killatshortcut"},  // a Start-menu folder made, its link never written
     {205, "othervolume,killatsystemfile,killattypelibrary"},  // a type library never registered
     {221, "othervolume,killatsystemfile,killbeforerecord"},  // a record folder of no install
+    // A withdrawn copy's name freed, then taken again by a reinstall before the restart.
+    {88038, "othervolume,readonlyoriginal,installbeforerestart,registeredheldatuninstall,killbeforerecord,"
+            "killatshortcut,killattypelibrary,killatsystemfile"},
+    // The host's registration, withdrawn with ours, while an earlier removal's restore waits.
+    {37698, "othervolume,readonlyoriginal,installbeforerestart,registeredheldatuninstall,killbeforerecord,"
+            "killatshortcut,killattypelibrary,killatsystemfile"},
 };
 
 // Judges the seed's sequence; true when it fails, after printing it if
