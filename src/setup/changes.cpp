@@ -15,11 +15,12 @@ namespace setup {
 using platform::Cat;
 using platform::Number;
 
-std::string WhyOutOfReach(platform::OsServices& os, const std::vector<std::string>& allowed, const std::string& path) {
+std::string WhyOutOfReach(platform::OsServices& os, const std::vector<std::string>& allowed, const std::string& path,
+                          bool madeNew) {
     bool below = false;
     for (const std::string& folder : allowed) below = below || IsBelow(path, folder);
     if (!below) return "outside the folders this run may change";
-    return os.PathThroughLink(path) ? "a link or junction leads to it" : std::string();
+    return os.PathThroughLink(madeNew ? ParentOf(path) : path) ? "a link or junction leads to it" : std::string();
 }
 
 // The install's decisions, in the order they are made.
@@ -614,7 +615,9 @@ FileResult MakeFileChange(Context& ctx, const std::vector<std::string>& allowed,
                           FileOutcome& outcome) {
     Making make{ctx, step, outcome};
     if (step.change != FileChange::kNone) {
-        const std::string why = WhyOutOfReach(ctx.os, allowed, step.destination);
+        // Under Wine, looking up a name that is not there costs a read of
+        // the whole folder: a new file's own name is not looked up twice.
+        const std::string why = WhyOutOfReach(ctx.os, allowed, step.destination, step.change == FileChange::kCreate);
         if (!why.empty()) {
             outcome.trouble = why;
             return FileResult::kOutsideHost;

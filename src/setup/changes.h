@@ -77,8 +77,10 @@ FileResult MakeFileChange(Context& ctx, const std::vector<std::string>& allowed,
 // The rule every path a step changes keeps, checked as the step runs:
 // below one of `allowed` (without trailing backslashes), and no link or
 // junction on the way. Empty when the path may be changed; otherwise why not.
+// A path the step makes new, failing if anything is at it already, can be
+// no link itself: only its folders are looked at (`madeNew`).
 std::string WhyOutOfReach(platform::OsServices& os, const std::vector<std::string>& allowed,
-                          const std::string& path);
+                          const std::string& path, bool madeNew = false);
 
 // What the undo steps may touch, and what they left: for the uninstall's
 // last message, and the kept contents that go back at the next restart.
