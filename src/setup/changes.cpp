@@ -238,7 +238,7 @@ bool ScheduleReplacement(platform::OsServices& os, const std::string& waiting, c
 FileResult ReplaceAtRestart(Making& make) {
     auto& os = make.ctx.os;
     const std::string& destination = make.step.destination;
-    const std::string waiting = UnusedNameBeside(os, destination, kReplacementSuffix);
+    const std::string waiting = make.Record().WaitingCopyPath(os, destination);
     const std::string kept = make.Record().KeptAtRestartPath(os, destination);
     make.Record().Note(RecordKind::kPending, {destination, waiting, kept, make.DigestBefore(true), ""});
     make.Record().AddInstalled(make.step.size);
@@ -355,7 +355,6 @@ private:
     // The undoing of Create (and of a temporary a kill left).
     void Delete(const std::string& path) {
         WithdrawRestore(path);
-        WithdrawWaitingCopy(path);
         switch (DeleteNowOrAtRestart(ctx_.os, path)) {
         case Removal::kNow: return Log(path + ": deleted");
         case Removal::kAtRestart: return AtRestart(path + ": in use; deleted at the next restart");
@@ -406,43 +405,28 @@ private:
     }
 
     // The undoing of ReplaceAtRestart before the restart: the registration
-    // after the restart goes. The renames the install asked for can't be
-    // withdrawn, and a kill may have come before either of them. So at the
-    // restart, after them, the waiting copy goes (if it was not moved in)
-    // and the previous content moves back over whatever is in place (if it
-    // was moved aside): whichever renames were asked, the file ends as it
-    // was. The waiting copy keeps its name till then, so that no install
-    // before the restart takes it for a copy of its own, which the rename
-    // asked for would move in first. A record without the previous
-    // content's place (the install asked only for the move in) has its
-    // waiting copy deleted now, so that the rename finds nothing.
+    // after the restart goes, and so does the waiting copy, now. The renames
+    // the install asked for can't be withdrawn, and a kill may have come
+    // before either: so at the restart, after them, the previous content
+    // moves back over whatever is in place (if it was moved aside), and the
+    // file ends as it was whichever renames were asked. The names both
+    // renames use stay promised to the restart (`restartNames`), so that no
+    // install before it takes the waiting copy's name for a copy of its own,
+    // which the rename asked for would move in first.
     void Withdraw(const UndoStep& step) {
         auto& os = ctx_.os;
-        const bool aside = !step.value.empty();
-        if (!aside) ClearAttributes(os, step.other);
-        const bool withdrawn = aside ? os.DeleteAtRestart(step.other) && os.MoveAtRestart(step.value, step.path)
-                                     : os.DeleteFileA(step.other);
-        if (!withdrawn)
+        ClearAttributes(os, step.other);
+        if (!os.DeleteFileA(step.other) && !os.FindFile(step.other).empty())
             return Failed(step.path, "its replacement waiting in " + step.other + " could not be withdrawn");
+        tally_.restartNames.push_back(step.other);
         os.DeleteMachineValue(kRunOnceKey, step.path);
-        if (aside) tally_.restoredAtRestart.push_back(step.value);
-        if (aside) tally_.withdrawn[platform::UCase(step.path)].push_back(step.other);
-        Log(step.path + ": its replacement at the next restart withdrawn");
-    }
-
-    // A file this removal deletes, whose replacement it withdrew: the copies
-    // that wait go now, as a rename asked for may still move it in at the
-    // restart. Its name is free again only once the file is gone, which
-    // no later install then replaces at the restart.
-    void WithdrawWaitingCopy(const std::string& path) {
-        const auto waiting = tally_.withdrawn.find(platform::UCase(path));
-        if (waiting == tally_.withdrawn.end()) return;
-        for (const std::string& copy : waiting->second) {
-            ClearAttributes(ctx_.os, copy);
-            if (!ctx_.os.DeleteFileA(copy) && !ctx_.os.FindFile(copy).empty())
-                Failed(path, "its replacement waiting in " + copy + " could not be withdrawn");
+        if (!step.value.empty()) {
+            tally_.restartNames.push_back(step.value);
+            if (!os.MoveAtRestart(step.value, step.path))
+                return Failed(step.path, "it would move to " + step.value + " at the next restart");
+            tally_.restoredAtRestart.push_back(step.value);
         }
-        tally_.withdrawn.erase(waiting);
+        Log(step.path + ": its replacement at the next restart withdrawn");
     }
 
     // The undoing of RaiseShared.

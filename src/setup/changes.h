@@ -88,8 +88,7 @@ struct UndoTally {
     std::vector<std::string> allowed;  // UninstallFolders
     std::vector<std::string> left;     // "<path>: <why>"
     std::vector<std::string> restoredAtRestart;
-    std::map<std::string, std::vector<std::string>> withdrawn;  // upper-cased path -> the copies that wait
-                                                                 // to replace it
+    std::vector<std::string> restartNames;  // names renames at the next restart still use (withdrawn ones)
     std::map<std::string, std::vector<std::string>> restoresAtRestart;  // upper-cased path -> the copies the
                                                                          // restart renames there
 };

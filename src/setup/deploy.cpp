@@ -33,6 +33,12 @@ std::string Regsvr32Program(const Context& ctx) {
     return program.find(' ') == std::string::npos ? program : Quoted(program);
 }
 
+std::string RegistrationKind(const std::string& extension) {
+    if (extension == "DLL" || extension == "OCX") return kByRegsvr32;
+    if (extension == "EXE") return kByServer;
+    return extension == "TLB" ? kByTypeLibrary : std::string();
+}
+
 std::string RegistrationCommand(const Context& ctx, const std::string& how, const std::string& path, bool undo) {
     if (how == kByRegsvr32) return Regsvr32Program(ctx) + (undo ? " /u /s " : " /s ") + Quoted(path);
     if (how == kByServer) return Quoted(path) + (undo ? " /UnregServer" : " /RegServer");
@@ -95,11 +101,10 @@ bool StartRegistration(Context& ctx, MainWindow& window, PendingRegistration& pe
 // none for a type library, which the type-library calls register. False
 // for a file that is not registered.
 bool RegistrationFor(Context& ctx, PendingRegistration& pending, const std::string& extension) {
-    const bool dll = extension == "DLL" || extension == "OCX";
-    if (!dll && extension != "EXE" && extension != "TLB") return false;
-    pending.byRegsvr32 = dll;
-    pending.command = RegistrationCommand(ctx, dll ? kByRegsvr32 : extension == "EXE" ? kByServer : kByTypeLibrary,
-                                          pending.file, false);
+    const std::string how = RegistrationKind(extension);
+    if (how.empty()) return false;
+    pending.byRegsvr32 = how == kByRegsvr32;
+    pending.command = RegistrationCommand(ctx, how, pending.file, false);
     return true;
 }
 

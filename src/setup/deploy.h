@@ -51,6 +51,10 @@ std::string Quoted(const std::string& text);
 // has a space), so that a copy planted beside the installer is never the one
 // started.
 std::string Regsvr32Program(const Context& ctx);
+// How a file of the (upper-case) extension is registered, as the record's
+// word says it: regsvr32, as a server, or by the type-library calls; empty
+// for a file that is not registered.
+std::string RegistrationKind(const std::string& extension);
 // The command line that registers the file, or unregisters it, as the
 // record's word `how` says; empty for a type library (the type-library
 // calls do it) and for a word this version does not know.

@@ -21,6 +21,10 @@ namespace setup {
 constexpr const char* kRecordFileName = "Install record.txt";
 constexpr const char* kKeptFolderName = "Kept";
 constexpr const char* kUninstallerName = "LiveUpdateSetup.exe";
+// Names that renames asked for at the next restart still use, one a line,
+// which an uninstall freed or left to that restart: no install before the
+// restart gives them to a file of its own. The restart deletes the file.
+constexpr const char* kRestartNamesFileName = "Restart names.txt";
 constexpr const char* kSharedDllsKey = "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
 
 // "<Program Files>\<system> Live Update"; empty when the system names no

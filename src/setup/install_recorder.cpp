@@ -42,9 +42,10 @@ bool InstallRecorder::Begin(Context& ctx, std::string& unwritable, std::string& 
         nextKept_ += entry.kind == RecordKind::kReplaced || entry.kind == RecordKind::kPending;
         if (entry.kind == RecordKind::kPending && entry.fields.size() > 2) {
             waiting_[Upper(entry.fields[0])] = entry.fields[1];
-            keptAtRestart_.insert(Upper(entry.fields[2]));
+            promised_.insert({Upper(entry.fields[1]), Upper(entry.fields[2])});
         }
     }
+    ReadRestartNames(os, folder);
     NoteCutShortCopies();
     file_ = os.OpenRecordFile(record);
     recordPath_ = record;
@@ -99,7 +100,7 @@ void InstallRecorder::Note(RecordKind kind, std::vector<std::string> fields) {
     if (kind == RecordKind::kShared) earlier_.push_back({kind, fields});  // counted once per product
     if (kind == RecordKind::kPending) {
         waiting_[Upper(fields[0])] = fields[1];
-        keptAtRestart_.insert(Upper(fields[2]));
+        promised_.insert({Upper(fields[1]), Upper(fields[2])});
     }
     if (file_->WriteLine(FormatRecordLine({kind, std::move(fields)}))) return;
     file_.reset();  // nothing more is written; the uninstall takes back what was begun
@@ -110,17 +111,41 @@ std::string InstallRecorder::KeptPath(platform::OsServices& os, const std::strin
     return NewKeptPath(os, "-" + file.substr(file.find_last_of('\\') + 1));
 }
 
+// The first name of `nameOf` that no file has and no rename at the restart
+// uses, though the file may not be there yet (or any more).
+std::string InstallRecorder::UnpromisedName(platform::OsServices& os,
+                                            const std::function<std::string(int)>& nameOf) const {
+    for (int n = 1;; ++n) {
+        std::string path = nameOf(n);
+        if (!promised_.count(Upper(path)) && os.FindFile(path).empty()) return path;
+    }
+}
+
+std::string InstallRecorder::WaitingCopyPath(platform::OsServices& os, const std::string& file) {
+    return UnpromisedName(os, [&](int n) { return Cat({file, ".", platform::Number(n), kReplacementSuffix}); });
+}
+
 std::string InstallRecorder::KeptAtRestartPath(platform::OsServices& os, const std::string& file) {
     if (!file_) return std::string();
     const std::string folder = file.substr(0, file.find_last_of('\\') + 1);
-    std::string path;
-    // Not yet there, but promised to a restart rename asked for earlier.
-    auto promised = [&] { return keptAtRestart_.count(Upper(path)) != 0; };
-    for (int n = 1; path.empty() || promised() || !os.FindFile(path).empty(); ++n) {
+    return UnpromisedName(os, [&](int n) {
         const std::string number = platform::Number(n);
-        path = Cat({folder, "~LU", std::string(number.size() < 5 ? 5 - number.size() : 0, '0'), number, ".OLD"});
+        return Cat({folder, "~LU", std::string(number.size() < 5 ? 5 - number.size() : 0, '0'), number, ".OLD"});
+    });
+}
+
+// What an uninstall before this install left promised to the restart.
+void InstallRecorder::ReadRestartNames(platform::OsServices& os, const std::string& folder) {
+    std::string text;
+    if (!os.ReadWholeFile(Cat({folder, "\\", kRestartNamesFileName}), text)) return;
+    for (std::size_t begin = 0; begin < text.size();) {
+        std::size_t end = text.find('\n', begin);
+        if (end == std::string::npos) end = text.size();
+        std::string name = text.substr(begin, end - begin);
+        if (!name.empty() && name.back() == '\r') name.pop_back();
+        if (!name.empty()) promised_.insert(Upper(name));
+        begin = end + 1;
     }
-    return path;
 }
 
 std::string InstallRecorder::NewKeptPath(platform::OsServices& os, const std::string& name) {

@@ -3,6 +3,7 @@
 // with the uninstaller copy and the Add/Remove Programs entry, made before
 // the first change, and a line for each change, written before the change.
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
@@ -38,6 +39,9 @@ public:
     // A new name in the kept-contents folder for the previous content of
     // `file`; empty without a record.
     std::string KeptPath(platform::OsServices& os, const std::string& file);
+    // A new name beside the file for its copy that waits for the restart:
+    // none that a rename at the restart already uses.
+    std::string WaitingCopyPath(platform::OsServices& os, const std::string& file);
     // A new name beside the file that its previous content moves to when
     // Windows next starts, on the file's own volume as a rename at the
     // restart needs: a short (8.3) one, as the 95 family's restart renames
@@ -63,6 +67,8 @@ public:
 
 private:
     std::string NewKeptPath(platform::OsServices& os, const std::string& name);
+    std::string UnpromisedName(platform::OsServices& os, const std::function<std::string(int)>& nameOf) const;
+    void ReadRestartNames(platform::OsServices& os, const std::string& folder);
     void NoteCutShortCopies();
     bool WriteEntry(Context& ctx, const std::string& folder, const std::string& host);
 
@@ -73,7 +79,7 @@ private:
     std::vector<RecordEntry> earlier_;
     std::map<std::string, std::string> waiting_;  // upper-cased path -> its newest waiting copy
     std::set<std::string> cutShortCopies_;        // upper-cased paths
-    std::set<std::string> keptAtRestart_;         // upper-cased: where previous contents move at the restart
+    std::set<std::string> promised_;  // upper-cased names that renames at the next restart use
     int nextKept_ = 1;
     uint64_t installedBytes_ = 0;
 };

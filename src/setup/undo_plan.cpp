@@ -150,7 +150,14 @@ private:
         const bool movedAsideOnly = !Digest(waiting).empty() && !kept.empty() && !Digest(kept).empty();
         if (movedAsideOnly) {
             UndoTemporary(waiting);
-            return UndoReplaced(path, kept, Digest(kept), Field(e, 4), Cut::kTorn);
+            const std::string previous = Digest(kept);
+            UndoReplaced(path, kept, previous, Field(e, 4), Cut::kTorn);
+            // That restart ran against nothing any registration of the file
+            // asked for the next logon: the previous content, once back, is
+            // registered again, as a host file of its type is.
+            const std::string how = RegistrationKind(platform::UCase(path.substr(path.find_last_of('.') + 1)));
+            if (!how.empty() && Digest(path) == previous) unregisteredHosts_.emplace(Key(path), how);
+            return;
         }
         if (!Digest(waiting).empty()) {
             if (!Allowed(waiting)) return Leave(path, "outside the folders an uninstall may change");

@@ -765,6 +765,12 @@ const std::pair<uint32_t, const char*> kFoundSeeds[] = {
     // The host's registration, withdrawn with ours, while an earlier removal's restore waits.
     {37698, "othervolume,readonlyoriginal,installbeforerestart,registeredheldatuninstall,killbeforerecord,"
             "killatshortcut,killattypelibrary,killatsystemfile"},
+    // A withdrawn copy's name freed with its file, then taken by a second reinstall before the restart.
+    {378687, "othervolume,readonlyoriginal,installbeforerestart,registeredheldatuninstall,killbeforerecord,"
+             "killatshortcut,killattypelibrary,killatsystemfile"},
+    // A restart that left a file torn ran its registration for the next logon against nothing.
+    {427391, "othervolume,readonlyoriginal,installbeforerestart,registeredheldatuninstall,killbeforerecord,"
+             "killatshortcut,killattypelibrary,killatsystemfile"},
 };
 
 // Judges the seed's sequence; true when it fails, after printing it if

@@ -336,7 +336,8 @@ const std::vector<RecordEntry> kPendingTwice = {
 // Before the restart the replacements are withdrawn; after it, the
 // previous contents go back newest first, to the one before the installs,
 // also when the second install was killed between asking for its two
-// renames, so that the restart moved the file aside and nothing in.
+// renames, so that the restart moved the file aside and nothing in: the
+// registration that restart ran against nothing is then made again.
 TEST(UndoPlanTest, AReplacementAtTheRestartIsWithdrawnOrUndone) {
     World before;
     before.files = {{"C:\\V\\U.EXE", "old-u"}, {"C:\\V\\U.EXE.1.new~", "new-u"}, {"C:\\V\\U.EXE.2.new~", "newer-u"}};
@@ -353,7 +354,8 @@ TEST(UndoPlanTest, AReplacementAtTheRestartIsWithdrawnOrUndone) {
     EXPECT_EQ(Plan(kPendingTwice, halfway),
               (std::vector<std::string>{"remove temporary C:\\V\\U.EXE.2.new~",
                                         "restore C:\\V\\U.EXE | " + kKept + "2.OLD",
-                                        "restore C:\\V\\U.EXE | " + kKept + "1.OLD"}));
+                                        "restore C:\\V\\U.EXE | " + kKept + "1.OLD",
+                                        "register again C:\\V\\U.EXE | server"}));
     after.files.erase(kKept + "1.OLD");
     after.files["C:\\V\\U.EXE"] = "changed since";
     EXPECT_EQ(Plan(kPendingTwice, after),

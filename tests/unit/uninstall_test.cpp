@@ -335,13 +335,16 @@ TEST(UninstallTest, AReplacementWaitingForTheRestartIsWithdrawn) {
     });
     u.os.atRestart = {{exe, kept}, {waiting, exe}};
     EXPECT_EQ(u.Run(), 0);
-    EXPECT_EQ(u.os.files.count(waiting), 1u);
+    EXPECT_EQ(u.os.files.count(waiting), 0u);
     EXPECT_EQ(u.os.files[exe].content, "old-u");
     EXPECT_TRUE(u.os.machineStrings[setup::kRunOnceKey].empty());
     EXPECT_TRUE(u.Logged(exe + ": its replacement at the next restart withdrawn"));
+    // The names the renames still use wait with the restart, for an install before it.
+    const std::string names = kRecordFolder + "\\" + setup::kRestartNamesFileName;
+    EXPECT_EQ(u.os.records[names].lines, (std::vector<std::string>{waiting, kept}));
     u.os.Restart();
     EXPECT_EQ(u.os.files[exe].content, "old-u");
-    EXPECT_EQ(u.os.files.count(waiting) + u.os.files.count(kept), 0u);
+    EXPECT_EQ(u.os.files.count(waiting) + u.os.files.count(kept) + u.os.records.count(names), 0u);
 }
 
 // After the restart, before anyone logged on: the previous content, moved
