@@ -254,6 +254,28 @@ class LifecycleScenarios(test_deploy.DeployFixture):
         self.host.restart()
         self.assert_same(self.snapshot(), before)
 
+    def test_a_replacement_withdrawn_then_made_again_before_the_restart(self):
+        exe = self.removal_package()
+        before = self.snapshot()
+        with file_held_open(self.host, README):
+            self.assertEqual(self.run_quiet(exe, "/quiet"), 3010, self.log_lines())
+        withdrawn = README + ".1.new~"
+        self.assertTrue(os.path.isfile(self.host.unix_path(withdrawn)))
+        names = os.path.join(self.folder_of(self.uninstall_command()[0]), "Restart names.txt")
+        self.assertEqual(self.uninstall(), 0, self.log_lines())  # the restart leaves the readme as it is
+        self.assertFalse(os.path.exists(self.host.unix_path(withdrawn)))
+        self.assertIn(withdrawn.upper(), open(names, encoding="cp1252").read().upper())
+        # The second install's copy must not take the name the first rename still moves in.
+        with file_held_open(self.host, README):
+            self.assertEqual(self.run_quiet(exe, "/quiet"), 3010, self.log_lines())
+        self.assertFalse(os.path.exists(self.host.unix_path(withdrawn)), self.log_lines())
+        self.host.restart()
+        self.assertEqual(self.read(README), b"readme\r\n")
+        self.assertFalse(os.path.exists(names))
+        self.assertEqual(self.uninstall(), 0, self.log_lines())
+        self.host.restart()
+        self.assert_same(self.snapshot(), before)
+
     def test_two_installs_and_one_uninstall_with_a_type_library(self):
         exe = self.removal_package()
         folder = self.folder_of(exe)
