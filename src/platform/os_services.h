@@ -145,10 +145,10 @@ public:
     // Non-zero on success; failIfExists 0 lets an existing destination be replaced.
     virtual int32_t CopyFileA(const std::string& source, const std::string& destination, int32_t failIfExists) = 0;
     // Copies as CopyFileA does (attributes and last-write time come along),
-    // handing each piece of the content to `seen` as it passes (a large
-    // file's) or from the copy just made (a small one's, from the cache), so
-    // that what wants the content reads the source only once. Non-zero on success; a
-    // partial copy this call made is removed. `seen` takes the pieces in
+    // handing each piece of the content to `seen` as it passes, so that
+    // what wants the content reads the source only once and sees exactly
+    // what was written. Non-zero on success; a partial copy this call made
+    // is removed. `seen` takes the pieces in
     // order, perhaps on a thread of its own: it must not throw, and must
     // touch nothing else the caller uses until the call returns.
     virtual int32_t CopyFileSeen(const std::string& source, const std::string& destination, int32_t failIfExists,
