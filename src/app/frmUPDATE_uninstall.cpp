@@ -100,6 +100,7 @@ void frmUPDATE::RemoveInstall() {
     s.Log.Write(platform::Cat({"Install record: ", recordFolder_, "\\", setup::kRecordFileName}));
     setup::UndoTally tally;
     tally.allowed = setup::UninstallFolders(ctx_, record_, recordFolder_);
+    tally.restartNamesFile = setup::RestartNamesFile(recordFolder_);
     const std::vector<setup::UndoStep> steps = setup::PlanUninstall(ctx_, record_, tally.allowed);
     prgInstall.SetMax(static_cast<int>(steps.size()) + 1);
     prgInstall.SetValue(0);

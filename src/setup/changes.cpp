@@ -410,23 +410,40 @@ private:
     // before either: so at the restart, after them, the previous content
     // moves back over whatever is in place (if it was moved aside), and the
     // file ends as it was whichever renames were asked. The names both
-    // renames use stay promised to the restart (`restartNames`), so that no
-    // install before it takes the waiting copy's name for a copy of its own,
-    // which the rename asked for would move in first.
+    // renames use are kept for the restart first (KeepForRestart), so that
+    // no install before it takes the waiting copy's name for a copy of its
+    // own, which the rename asked for would move in first.
     void Withdraw(const UndoStep& step) {
         auto& os = ctx_.os;
+        if (!KeepForRestart({step.other, step.value}))
+            return Failed(step.path, "the names its renames at the next restart use could not be kept in " +
+                                         tally_.restartNamesFile);
         ClearAttributes(os, step.other);
         if (!os.DeleteFileA(step.other) && !os.FindFile(step.other).empty())
             return Failed(step.path, "its replacement waiting in " + step.other + " could not be withdrawn");
-        tally_.restartNames.push_back(step.other);
         os.DeleteMachineValue(kRunOnceKey, step.path);
         if (!step.value.empty()) {
-            tally_.restartNames.push_back(step.value);
             if (!os.MoveAtRestart(step.value, step.path))
                 return Failed(step.path, "it would move to " + step.value + " at the next restart");
             tally_.restoredAtRestart.push_back(step.value);
         }
         Log(step.path + ": its replacement at the next restart withdrawn");
+    }
+
+    // Adds the names to the record folder's list of names the restart still
+    // uses, flushed before the change that frees them; the restart deletes
+    // the list, after its renames, before the folder.
+    bool KeepForRestart(const std::vector<std::string>& names) {
+        auto& os = ctx_.os;
+        const std::string& path = tally_.restartNamesFile;
+        const auto file = path.empty() ? nullptr : os.OpenRecordFile(path);
+        bool kept = file != nullptr;
+        for (const std::string& name : names) kept = kept && (name.empty() || file->WriteLine(name));
+        if (!kept || !file->Flush()) return false;
+        if (tally_.restartNamesBegun) return true;
+        tally_.restartNamesBegun = os.DeleteAtRestart(path);
+        if (tally_.restartNamesBegun) Log(path + ": the names the restart still uses, kept till then");
+        return tally_.restartNamesBegun;
     }
 
     // The undoing of RaiseShared.

@@ -88,7 +88,8 @@ struct UndoTally {
     std::vector<std::string> allowed;  // UninstallFolders
     std::vector<std::string> left;     // "<path>: <why>"
     std::vector<std::string> restoredAtRestart;
-    std::vector<std::string> restartNames;  // names renames at the next restart still use (withdrawn ones)
+    std::string restartNamesFile;  // RestartNamesFile: where a withdrawal keeps the names the restart still uses
+    bool restartNamesBegun = false;
     std::map<std::string, std::vector<std::string>> restoresAtRestart;  // upper-cased path -> the copies the
                                                                          // restart renames there
 };

@@ -149,6 +149,10 @@ std::set<std::size_t> CutShortUntouched(const std::vector<RecordEntry>& record) 
     return untouched;
 }
 
+std::string RestartNamesFile(const std::string& recordFolder) {
+    return platform::Cat({recordFolder, "\\", kRestartNamesFileName});
+}
+
 std::string RecordFolder(platform::OsServices& os, const std::string& systemName) {
     const std::string programFiles = os.GetProgramFilesFolder();
     return programFiles.empty() || !FindableName(systemName) ? std::string() : platform::Cat({programFiles, "\\", systemName, " Live Update"});

@@ -25,6 +25,7 @@ constexpr const char* kUninstallerName = "LiveUpdateSetup.exe";
 // which an uninstall freed or left to that restart: no install before the
 // restart gives them to a file of its own. The restart deletes the file.
 constexpr const char* kRestartNamesFileName = "Restart names.txt";
+std::string RestartNamesFile(const std::string& recordFolder);
 constexpr const char* kSharedDllsKey = "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
 
 // "<Program Files>\<system> Live Update"; empty when the system names no

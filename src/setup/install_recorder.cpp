@@ -137,7 +137,7 @@ std::string InstallRecorder::KeptAtRestartPath(platform::OsServices& os, const s
 // What an uninstall before this install left promised to the restart.
 void InstallRecorder::ReadRestartNames(platform::OsServices& os, const std::string& folder) {
     std::string text;
-    if (!os.ReadWholeFile(Cat({folder, "\\", kRestartNamesFileName}), text)) return;
+    if (!os.ReadWholeFile(RestartNamesFile(folder), text)) return;
     for (std::size_t begin = 0; begin < text.size();) {
         std::size_t end = text.find('\n', begin);
         if (end == std::string::npos) end = text.size();

@@ -85,23 +85,6 @@ void RemoveFolder(Context& ctx, const std::string& folder) {
         ctx.state.Log.Write(folder + ": left; it is not empty");
 }
 
-// The names that renames at the next restart still use, which this removal
-// freed or left to it, are kept in the record folder till that restart
-// deletes them (after the renames, before the folder), for an install
-// before it to read.
-void KeepRestartNames(Context& ctx, const std::string& folder, UndoTally& tally) {
-    if (tally.restartNames.empty()) return;
-    const std::string path = Cat({folder, "\\", kRestartNamesFileName});
-    const auto file = ctx.os.OpenRecordFile(path);
-    bool kept = file != nullptr;
-    for (const std::string& name : tally.restartNames) kept = kept && file->WriteLine(name);
-    if (kept && file->Flush() && ctx.os.DeleteAtRestart(path))
-        return ctx.state.Log.Write(path + ": the names the restart still uses, kept till then");
-    ++ctx.state.Summary.undoFailures;
-    ctx.state.Log.Write(path + ": not undone: the names the restart still uses could not be kept");
-    tally.left.push_back(path + ": the names the restart still uses could not be kept");
-}
-
 // A registration asked for after a restart that has not run yet (nobody
 // has logged on since) would register the file again, whatever it then
 // holds: each such value of the record's goes.
@@ -198,7 +181,6 @@ void RemoveRecordFolder(Context& ctx, const std::vector<RecordEntry>& record, co
     RemoveKeptContents(ctx, record, folder, tally);
     RemoveOwnFile(ctx, Cat({folder, "\\", kRecordFileName}), tally);
     RemoveOwnFile(ctx, Cat({folder, "\\", kUninstallerName}), tally);
-    KeepRestartNames(ctx, folder, tally);
     RemoveFolder(ctx, folder);
 }
 

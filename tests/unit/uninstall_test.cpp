@@ -339,9 +339,13 @@ TEST(UninstallTest, AReplacementWaitingForTheRestartIsWithdrawn) {
     EXPECT_EQ(u.os.files[exe].content, "old-u");
     EXPECT_TRUE(u.os.machineStrings[setup::kRunOnceKey].empty());
     EXPECT_TRUE(u.Logged(exe + ": its replacement at the next restart withdrawn"));
-    // The names the renames still use wait with the restart, for an install before it.
+    // The names the renames still use wait with the restart, for an install
+    // before it; kept before the waiting copy goes, so that a kill between
+    // leaves no name free that a rename still uses.
     const std::string names = kRecordFolder + "\\" + setup::kRestartNamesFileName;
     EXPECT_EQ(u.os.records[names].lines, (std::vector<std::string>{waiting, kept}));
+    EXPECT_EQ(u.os.records[names].flushed, 2u);
+    EXPECT_LT(u.Position("record line " + kept), u.Position("delete " + waiting));
     u.os.Restart();
     EXPECT_EQ(u.os.files[exe].content, "old-u");
     EXPECT_EQ(u.os.files.count(waiting) + u.os.files.count(kept) + u.os.records.count(names), 0u);
