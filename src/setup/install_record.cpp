@@ -102,12 +102,19 @@ std::string FormatRecordLine(const RecordEntry& entry) {
     return line;
 }
 
-std::vector<RecordEntry> ParseRecord(const std::string& text) {
-    std::vector<RecordEntry> entries;
+std::vector<std::string> WholeLines(const std::string& text) {
+    std::vector<std::string> lines;
     std::size_t start = 0;
     for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
-        std::string line = text.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
+        lines.push_back(text.substr(start, end - start));
+        if (!lines.back().empty() && lines.back().back() == '\r') lines.back().pop_back();
+    }
+    return lines;  // what follows the last line end was cut off
+}
+
+std::vector<RecordEntry> ParseRecord(const std::string& text) {
+    std::vector<RecordEntry> entries;
+    for (const std::string& line : WholeLines(text)) {
         RecordEntry entry;
         if (line.empty() || line[0] == '#' || !ParseLine(line, entry)) continue;
         if (entry.kind == RecordKind::kCopied)
@@ -115,7 +122,7 @@ std::vector<RecordEntry> ParseRecord(const std::string& text) {
         else
             entries.push_back(std::move(entry));
     }
-    return entries;  // what follows the last line end was cut off
+    return entries;
 }
 
 std::set<std::size_t> CutShortEntries(const std::vector<RecordEntry>& record) {

@@ -26,6 +26,9 @@ constexpr const char* kUninstallerName = "LiveUpdateSetup.exe";
 // restart gives them to a file of its own. The restart deletes the file.
 constexpr const char* kRestartNamesFileName = "Restart names.txt";
 std::string RestartNamesFile(const std::string& recordFolder);
+// The text's lines that end with a line end (a kill may cut the last one
+// short), without it.
+std::vector<std::string> WholeLines(const std::string& text);
 constexpr const char* kSharedDllsKey = "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
 
 // "<Program Files>\<system> Live Update"; empty when the system names no

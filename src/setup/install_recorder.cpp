@@ -138,14 +138,8 @@ std::string InstallRecorder::KeptAtRestartPath(platform::OsServices& os, const s
 void InstallRecorder::ReadRestartNames(platform::OsServices& os, const std::string& folder) {
     std::string text;
     if (!os.ReadWholeFile(RestartNamesFile(folder), text)) return;
-    for (std::size_t begin = 0; begin < text.size();) {
-        std::size_t end = text.find('\n', begin);
-        if (end == std::string::npos) end = text.size();
-        std::string name = text.substr(begin, end - begin);
-        if (!name.empty() && name.back() == '\r') name.pop_back();
+    for (const std::string& name : WholeLines(text))
         if (!name.empty()) promised_.insert(Upper(name));
-        begin = end + 1;
-    }
 }
 
 std::string InstallRecorder::NewKeptPath(platform::OsServices& os, const std::string& name) {

@@ -7,6 +7,7 @@
 #include "platform/text.h"
 #include "setup/deploy.h"
 #include "setup/paths.h"
+#include "setup/update_list.h"
 
 namespace setup {
 
@@ -155,7 +156,7 @@ private:
             // That restart ran against nothing any registration of the file
             // asked for the next logon: the previous content, once back, is
             // registered again, as a host file of its type is.
-            const std::string how = RegistrationKind(platform::UCase(path.substr(path.find_last_of('.') + 1)));
+            const std::string how = RegistrationKind(ExtensionOf(path.substr(path.find_last_of('\\') + 1)));
             if (!how.empty() && Digest(path) == previous) unregisteredHosts_.emplace(Key(path), how);
             return;
         }

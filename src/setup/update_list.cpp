@@ -18,12 +18,6 @@ using platform::UCase;
 
 std::string Operand(const std::string& field) { return UCase(Trim(field)); }
 
-// The text after the last "." of the name; the whole name when it has none.
-std::string ExtensionOf(const std::string& fileName) {
-    const auto dot = fileName.rfind('.');
-    return Operand(dot == std::string::npos ? fileName : fileName.substr(dot + 1));
-}
-
 // Acts on one body line: FOLDER sets the selector, FILE appends entries.
 BodyLine ReadBodyLine(const std::string& line, std::string& folder, std::vector<UpdateFileEntry>& files) {
     const auto fields = Split(line, ",");
@@ -68,6 +62,11 @@ BodyLine ListBodyReader::Read(const std::string& rawLine, std::vector<UpdateFile
         kind = BodyLine::kStart;
     }
     return kind;
+}
+
+std::string ExtensionOf(const std::string& fileName) {
+    const auto dot = fileName.rfind('.');
+    return Operand(dot == std::string::npos ? fileName : fileName.substr(dot + 1));
 }
 
 bool FindableName(const std::string& name) {

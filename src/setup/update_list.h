@@ -43,6 +43,10 @@ private:
     std::string folder_;
 };
 
+// The text after the last "." of a file's name, upper-cased; the whole name
+// when it has none. It says how a listed file is registered.
+std::string ExtensionOf(const std::string& fileName);
+
 // Whether a FILE line's name can ever be found beside the installer: not
 // empty, no wildcards, and nothing that could lead out of the package
 // folder (\, /, : or ..). The installer, the seal check and lucheck all ask here.
