@@ -39,7 +39,25 @@ target_compile_options(installer_core PUBLIC -fno-rtti)
 # lock around its first initialisation.
 target_compile_options(installer_core PUBLIC -fno-threadsafe-statics)
 target_link_options(installer_core INTERFACE -flto -flto-partition=one)
+# The event log's message file: the message compiler's table in a DLL of
+# resources only, which the install keeps in the record folder. The
+# installer carries the DLL, and the table itself for the 95 family's line.
+find_program(LU_WINDMC NAMES i686-w64-mingw32-windmc windmc REQUIRED)
+set(LU_EVENTS_DIR ${CMAKE_BINARY_DIR}/events)
+file(MAKE_DIRECTORY ${LU_EVENTS_DIR})
+add_custom_command(OUTPUT ${LU_EVENTS_DIR}/events.rc ${LU_EVENTS_DIR}/events.h ${LU_EVENTS_DIR}/MSG00409.bin
+    COMMAND ${LU_WINDMC} -U -h ${LU_EVENTS_DIR} -r ${LU_EVENTS_DIR} ${CMAKE_SOURCE_DIR}/resources/events.mc
+    DEPENDS resources/events.mc VERBATIM)
+add_library(LiveUpdateEvents SHARED resources/LiveUpdateEvents.rc)
+set_target_properties(LiveUpdateEvents PROPERTIES PREFIX "" LINKER_LANGUAGE C)
+target_include_directories(LiveUpdateEvents PRIVATE ${LU_EVENTS_DIR} ${CMAKE_SOURCE_DIR}/resources)
+target_link_options(LiveUpdateEvents PRIVATE -nostdlib -s -Wl,-e,0 -Wl,--subsystem,windows)
+set_source_files_properties(resources/LiveUpdateEvents.rc PROPERTIES
+    OBJECT_DEPENDS "${LU_EVENTS_DIR}/events.rc;${LU_EVENTS_DIR}/MSG00409.bin")
+
 add_executable(LiveUpdateSetup WIN32 src/app/main.cpp src/app/lean_runtime.cpp resources/LiveUpdateSetup.rc)
+target_include_directories(LiveUpdateSetup PRIVATE ${LU_EVENTS_DIR})
+add_dependencies(LiveUpdateSetup LiveUpdateEvents)
 target_link_libraries(LiveUpdateSetup PRIVATE installer_core)
 target_link_options(LiveUpdateSetup PRIVATE ${LU_STATIC_LINK})
 # Data that a DLL exports is only reached through a dllimport declaration:
@@ -48,7 +66,8 @@ target_link_options(LiveUpdateSetup PRIVATE ${LU_STATIC_LINK})
 # (src/app/lean_runtime.cpp).
 target_link_options(LiveUpdateSetup PRIVATE -Wl,--disable-auto-import)
 set_source_files_properties(resources/LiveUpdateSetup.rc PROPERTIES
-    OBJECT_DEPENDS "${CMAKE_SOURCE_DIR}/resources/banner.gif;${CMAKE_SOURCE_DIR}/resources/setup.ico;${CMAKE_SOURCE_DIR}/resources/LiveUpdateSetup.manifest")
+    OBJECT_DEPENDS "${CMAKE_SOURCE_DIR}/resources/banner.gif;${CMAKE_SOURCE_DIR}/resources/setup.ico;${CMAKE_SOURCE_DIR}/resources/LiveUpdateSetup.manifest;${LU_EVENTS_DIR}/LiveUpdateEvents.dll;${LU_EVENTS_DIR}/MSG00409.bin")
+set_target_properties(LiveUpdateEvents PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${LU_EVENTS_DIR})
 
 # The package checker as a Windows console program, from the same sources.
 add_executable(lucheck src/lucheck/main.cpp ${LUCHECK_SOURCES})

@@ -16,6 +16,7 @@ enum class Kind {
     kForceRestart,
     kHelp,
     kUninstall,
+    kVerify,
     kNothing,  // other installers' switches that tools pass by habit: this one asks nothing before its window
 };
 
@@ -31,7 +32,7 @@ constexpr Switch kSwitches[] = {
     {"d", Kind::kDir},         {"log", Kind::kLog},         {"norestart", Kind::kNoRestart},
     {"forcerestart", Kind::kForceRestart}, {"?", Kind::kHelp}, {"help", Kind::kHelp},
     {"h", Kind::kHelp},        {"suppressmsgboxes", Kind::kNothing}, {"sp-", Kind::kNothing},
-    {"uninstall", Kind::kUninstall},
+    {"uninstall", Kind::kUninstall}, {"verify", Kind::kVerify},
 };
 
 struct Token {
@@ -111,6 +112,7 @@ void Apply(Kind kind, const std::string& value, setup::RunOptions& options) {
     case Kind::kForceRestart: options.restart = setup::RestartPolicy::kForce; break;
     case Kind::kHelp: options.help = true; break;
     case Kind::kUninstall: options.uninstall = true; break;
+    case Kind::kVerify: options.verify = true; break;
     case Kind::kNothing: break;
     }
 }
@@ -124,6 +126,7 @@ public:
 
     setup::RunOptions Parse() {
         for (next_ = 0; next_ < tokens_.size();) Read(next_++);
+        if (options_.uninstall && options_.verify) Fail("The switches /uninstall and /verify do not go together");
         return options_;
     }
 
@@ -184,6 +187,8 @@ const char* UsageText() {
            "      restart where needed, without asking\r\n"
            "/uninstall\r\n"
            "      remove Live Update; combines with the switches above\r\n"
+           "/verify\r\n"
+           "      check that Live Update is installed and whole; changes nothing\r\n"
            "/SUPPRESSMSGBOXES  /SP-\r\n"
            "      accepted; they change nothing\r\n"
            "/?  /help  /h\r\n"
@@ -195,7 +200,8 @@ const char* UsageText() {
            "1641  installed; restart started\r\n"
            "1602  cancelled\r\n"
            "1603  installed with failures\r\n"
-           "1605  no host product; uninstall: not installed\r\n"
+           "1605  no host product; uninstall, verify: not installed\r\n"
+           "1610  verify: not whole (the log names each difference)\r\n"
            "1618  another installation running\r\n"
            "1620  package damaged or unusable\r\n"
            "1639  bad command line\r\n"

@@ -23,6 +23,7 @@ void frmUPDATE::Form_Load() {
     RouteUnattendedMessages();
     ShowHelpOrCommandLineError();
     if (ctx_.state.Options.uninstall) return LoadUninstall();
+    if (ctx_.state.Options.verify) return LoadVerify();
     try {
         ctx_.state.UpdateFiles.assign(1, setup::UpdateFileEntry{});
         EditMsgline("Getting path for installation...");
@@ -98,6 +99,7 @@ void frmUPDATE::TakeInstallLock() {
 // and ends the program with the refusal's exit code.
 void frmUPDATE::Refuse(setup::Refusal refusal, const std::string& text, int flags, const std::string& title) {
     ctx_.state.Summary.refusal = refusal;
+    ctx_.state.RefusalText = text;
     ctx_.state.Log.Write("Refused: " + text);
     if (!ctx_.state.Options.Unattended()) ctx_.rt.ShowMessage(text, flags, title);
     ctx_.rt.EndProgram();

@@ -78,6 +78,10 @@ private:
     void ShowRemoval();
     void RemoveInstall();
     void ReportRemoval(const std::vector<std::string>& left);
+    void ReadRecordedHost();
+    // The verification run.
+    void LoadVerify();
+    void ReportDifferences(const std::vector<std::string>& lines);
     std::string recordFolder_;
     std::vector<setup::RecordEntry> record_;
     setup::Context ctx_;

@@ -1,6 +1,7 @@
 // The install command, the settings-file update, closing the window and the
 // reboot offer that follows a completed install on the Windows 95 family.
 #include "app/frmUPDATE.h"
+#include "setup/event_report.h"
 
 #include "platform/forms_runtime.h"
 #include "platform/os_services.h"
@@ -147,7 +148,8 @@ void frmUPDATE::CheckFilesInUse() {
 // the Add/Remove Programs entry. Without them nothing is changed.
 void frmUPDATE::BeginRecord() {
     std::string unwritable, distrust;
-    if (ctx_.state.Record.Begin(ctx_, unwritable, distrust)) return;
+    if (ctx_.state.Record.Begin(ctx_, unwritable, distrust))
+        return setup::KeepEventSource(ctx_, setup::RecordFolder(ctx_.os, ctx_.state.SystemName));
     setup::SetBusyPointer(ctx_, platform::kPointerDefault);
     Refuse(setup::Refusal::kRecordUnwritable,
            distrust.empty() ? "Can't create/write to file: " + unwritable : distrust,

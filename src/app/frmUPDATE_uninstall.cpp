@@ -7,6 +7,8 @@
 #include "platform/os_services.h"
 #include "platform/text.h"
 #include "setup/deploy.h"
+#include "setup/event_report.h"
+#include "setup/ini_file.h"
 #include "setup/progman.h"
 #include "setup/system_platform.h"
 #include "setup/uninstall.h"
@@ -31,8 +33,7 @@ void frmUPDATE::LoadUninstall() {
         setup::RemoveUnbegunRecordFolder(ctx_.os, setup::RecordFolder(ctx_.os, SystemToRemove()));
         Refuse(setup::Refusal::kNotInstalled, "Live Update is not installed", platform::kMsgExclamation, Caption());
     }
-    s.SystemName = setup::RecordedSystemName(record_);
-    s.ProductPath = setup::RecordedHostFolder(record_);
+    ReadRecordedHost();
     const std::string heading = "Remove " + s.SystemName + " Live Update";
     lblMainHead(0).SetCaption(heading);
     SetCaption(heading);
@@ -45,6 +46,16 @@ void frmUPDATE::LoadUninstall() {
     }
     ShowRemoval();
     ctx_.rt.RunAfter(0, [this] { RemoveInstall(); });
+}
+
+// The system and the host folder the record names, and the host's version
+// as its settings file has it now.
+void frmUPDATE::ReadRecordedHost() {
+    auto& s = ctx_.state;
+    s.SystemName = setup::RecordedSystemName(record_);
+    SetProductPath(setup::RecordedHostFolder(record_));
+    std::string version;
+    if (setup::ReadIniValue(ctx_.os, s.IniFilePath, "Tovask", "Ver", version)) s.ProductVersion = version;
 }
 
 // Only the record folder under Program Files is read, never a record
@@ -98,6 +109,7 @@ void frmUPDATE::RemoveInstall() {
     s.Summary.installStarted = true;
     s.Log.Open(ctx_);
     s.Log.Write(platform::Cat({"Install record: ", recordFolder_, "\\", setup::kRecordFileName}));
+    setup::KeepEventSource(ctx_, recordFolder_);
     setup::UndoTally tally;
     tally.allowed = setup::UninstallFolders(ctx_, record_, recordFolder_);
     tally.restartNamesFile = setup::RestartNamesFile(recordFolder_);
@@ -125,6 +137,7 @@ void frmUPDATE::RemoveInstall() {
 void frmUPDATE::ReportRemoval(const std::vector<std::string>& left) {
     auto& s = ctx_.state;
     const bool failures = s.Summary.undoFailures != 0;
+    if (!left.empty()) s.LastFileFailure = left.back();
     std::string text = s.SystemName + (failures ? " Live Update was removed, but not all of it could be undone."
                                                 : " Live Update was removed from this computer.");
     if (!left.empty()) text += "\r\n\r\nLeft as it was:";

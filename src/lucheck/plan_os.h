@@ -110,6 +110,23 @@ public:
     bool DeleteAtRestart(const std::string&) override { return false; }
     bool FileInUse(const std::string&) override { return false; }
     std::vector<std::string> ProgramsUsingFiles(const std::vector<std::string>&) override { return {}; }
+    bool SetMachinePath(const std::string&, const std::string&, const std::string&) override { return false; }
+    bool GetMachineString(const std::string&, const std::string&, std::string&) override { return false; }
+    std::vector<std::string> RegisteredPaths(const std::string&, const std::string&, bool& known) override {
+        known = false;
+        return {};
+    }
+    // No event is written, and nothing of the installer's own is at hand.
+    bool WriteEvent(const std::string&, platform::EventType, uint32_t, const std::vector<std::string>&,
+                     uint32_t& error) override {
+        error = 0;
+        return false;
+    }
+    std::string OwnMessage(uint32_t, const std::vector<std::string>&) override { return std::string(); }
+    std::string OwnResourceData(int) override { return std::string(); }
+    bool WriteWholeFile(const std::string&, const std::string&) override { return false; }
+    std::string RunningAccountName() override { return std::string(); }
+    std::string GetWindowsFolder() override { return std::string(); }
 
 private:
     bool Exists(const std::string& path) { return !Resolve(path).empty(); }

@@ -93,6 +93,9 @@ struct Guard {
     bool anyone = false;       // it has no access list at all: anyone may change it
 };
 
+// An event's type, numbered as the event log numbers it.
+enum class EventType : uint16_t { kError = 1, kWarning = 2, kInformation = 4 };
+
 // A loaded type library, owned by the caller until ReleaseTypeLib.
 using TypeLibHandle = void*;
 // A started program, owned by the caller until CloseProgram.
@@ -215,6 +218,23 @@ public:
     // folder) stands at the name. On the NT family it may be renamed while
     // open.
     virtual std::unique_ptr<LogFile> CreateLogFile(const std::string& path) = 0;
+    // Writes the event to the Application event log under `source`, with
+    // the running account as its user; false, with the system's error
+    // number, when the system refuses it. Only the NT family has the log.
+    virtual bool WriteEvent(const std::string& source, EventType type, uint32_t id,
+                             const std::vector<std::string>& strings, uint32_t& error) = 0;
+    // The message of this program's own message table with the strings
+    // inserted; empty when the table has none of the number.
+    virtual std::string OwnMessage(uint32_t id, const std::vector<std::string>& strings) = 0;
+    // The bytes of this program's data resource; empty when it has none.
+    virtual std::string OwnResourceData(int id) = 0;
+    // Writes the file whole, replacing a file there; false when it cannot.
+    virtual bool WriteWholeFile(const std::string& path, const std::string& content) = 0;
+    // The account this program runs as, "DOMAIN\name" (the 95 family: the
+    // logged-on user's name); empty when the system does not say.
+    virtual std::string RunningAccountName() = 0;
+    // The Windows folder, without a trailing backslash; empty when unknown.
+    virtual std::string GetWindowsFolder() = 0;
     // The running program's id, unique among running programs.
     virtual uint32_t ProcessId() = 0;
 
@@ -245,6 +265,10 @@ public:
     virtual bool SetMachineNumber(const std::string& key, const std::string& name, uint32_t value) = 0;
     // False when the value is absent or not a 32-bit number.
     virtual bool GetMachineNumber(const std::string& key, const std::string& name, uint32_t& value) = 0;
+    // A file path value (REG_EXPAND_SZ, as the system's own are), creating the key as needed.
+    virtual bool SetMachinePath(const std::string& key, const std::string& name, const std::string& path) = 0;
+    // False when the value is absent or not a string.
+    virtual bool GetMachineString(const std::string& key, const std::string& name, std::string& value) = 0;
     // True when the value is gone afterwards (absent already included).
     virtual bool DeleteMachineValue(const std::string& key, const std::string& name) = 0;
     // Deletes the key with its values and subkeys; true when it is gone
@@ -269,6 +293,15 @@ public:
     // where it cannot.
     virtual std::vector<std::string> ProgramsUsingFiles(const std::vector<std::string>& paths) = 0;
 
+    // Where the system has the file's registrations of the kind (the
+    // record's word) lead: for a type library, the path registered for the
+    // library the file holds (empty when none is); for a server, the
+    // InprocServer32 or LocalServer32 command of each class that the
+    // type library inside it names (empty where a class has none). `known`
+    // is false where the system cannot tell: the file holds no type
+    // library, or cannot be read.
+    virtual std::vector<std::string> RegisteredPaths(const std::string& file, const std::string& how,
+                                                     bool& known) = 0;
     // Zero on success; `library` then holds the loaded type library.
     virtual int32_t LoadTypeLib(const std::u16string& path, TypeLibHandle& library) = 0;
     virtual int32_t RegisterTypeLib(TypeLibHandle library, const std::u16string& path,

@@ -2,6 +2,7 @@
 
 #include "platform/text.h"
 #include "resources/version.h"
+#include "setup/event_report.h"
 #include "setup/installer_state.h"
 #include "setup/system_platform.h"
 
@@ -38,17 +39,19 @@ std::unique_ptr<platform::LogFile> CreateUnique(platform::OsServices& os, const 
     return nullptr;
 }
 
-std::unique_ptr<platform::LogFile> CreateBeside(platform::OsServices& os, const std::string& path) {
-    std::string created;
+std::unique_ptr<platform::LogFile> CreateBeside(platform::OsServices& os, const std::string& path,
+                                                std::string& created) {
     return CreateUnique(os, path, "", created);
 }
 
 // The 95 family knows no links, and renames nothing over a name: the old log
 // is removed and the log made new.
-std::unique_ptr<platform::LogFile> CreateReplacing95(platform::OsServices& os, const std::string& path) {
+std::unique_ptr<platform::LogFile> CreateReplacing95(platform::OsServices& os, const std::string& path,
+                                                     std::string& created) {
     os.DeleteFileA(path);
+    created = path;
     if (auto file = os.CreateLogFile(path)) return file;
-    return CreateBeside(os, path);
+    return CreateBeside(os, path, created);
 }
 
 // The log at its name, never written through whatever stands there (a link
@@ -56,16 +59,18 @@ std::unique_ptr<platform::LogFile> CreateReplacing95(platform::OsServices& os, c
 // name of this run and renamed over the name, which replaces a file or a
 // link itself. Should the rename fail (the log of a run still writing it, a
 // folder), the temporary goes and the log gets a name of its own beside it.
-std::unique_ptr<platform::LogFile> CreateAtName(platform::OsServices& os, const std::string& path) {
-    if (IsWin9X(os)) return CreateReplacing95(os, path);
+std::unique_ptr<platform::LogFile> CreateAtName(platform::OsServices& os, const std::string& path,
+                                                std::string& created) {
+    if (IsWin9X(os)) return CreateReplacing95(os, path, created);
     std::string temporary;
     auto file = CreateUnique(os, path, ".new~", temporary);
+    created = path;
     if (file && os.MoveFileReplaceA(temporary, path) == platform::MoveResult::kMoved) return file;
     if (file) {
         file.reset();
         os.DeleteFileA(temporary);
     }
-    return CreateBeside(os, path);
+    return CreateBeside(os, path, created);
 }
 
 const char* const kModeTexts[] = {"", "; passive", "; quiet"};
@@ -77,13 +82,17 @@ void InstallLog::Open(Context& ctx) {
     opened_ = true;
     const auto& s = ctx.state;
     const std::string folder = s.Options.logPath.empty() ? ctx.os.GetTempFolder() : std::string();
-    const std::string path = folder.empty() ? s.Options.logPath : folder + kInstallLogName;
+    const std::string path = folder.empty() ? s.Options.logPath
+                                            : folder + (s.Options.verify ? kVerifyLogName : kInstallLogName);
     // A run refused because another one is running leaves that one's log alone.
     if (!path.empty())
-        file_ = s.Summary.refusal == Refusal::kAnotherInstall ? CreateBeside(ctx.os, path) : CreateAtName(ctx.os, path);
+        file_ = s.Summary.refusal == Refusal::kAnotherInstall ? CreateBeside(ctx.os, path, path_)
+                                                               : CreateAtName(ctx.os, path, path_);
+    if (!file_) path_.clear();
     Write(platform::Cat({ctx.os.LocalTimestamp(), " LiveUpdateSetup ", LU_VERSION_TEXT, "; system ", s.SystemName,
                          "; host folder ", s.ProductPath, "; host version ", s.ProductVersion, "; web ID ", s.WebID,
-                         kModeTexts[static_cast<int>(s.Options.mode)], s.Options.uninstall ? "; uninstall" : ""}));
+                         kModeTexts[static_cast<int>(s.Options.mode)], s.Options.uninstall ? "; uninstall" : "",
+                         s.Options.verify ? "; verify" : ""}));
     for (const std::string& line : early_) Write(line);
     early_.clear();
 }
@@ -148,8 +157,15 @@ std::string HowTheRemovalEnded(const InstallSummary& summary) {
     return summary.restartNeeded ? how + "; finishes at the next restart" : how;
 }
 
+std::string HowTheVerificationEnded(const InstallSummary& summary) {
+    if (!summary.installCompleted) return "Not verified";
+    if (!summary.differences) return "Whole";
+    return platform::Cat({"Not whole; differences: ", platform::Number(summary.differences)});
+}
+
 std::string HowTheRunEnded(const InstallerState& s) {
     const InstallSummary& summary = s.Summary;
+    if (s.Options.verify) return HowTheVerificationEnded(summary);
     if (s.Options.uninstall) return HowTheRemovalEnded(summary);
     if (!summary.installCompleted) return "Not installed";
     const bool failures = !s.LastFileFailure.empty() || summary.settingsFailed || summary.startMenuFailed;
@@ -172,10 +188,10 @@ int EndRun(Context& ctx) {
     const int code = ExitCode(s.Summary);
     const InstallSummary& summary = s.Summary;
     const bool helpLogged = summary.helpShown && s.Options.Unattended();  // the switches went to the log
-    if (summary.installStarted || summary.refusal != Refusal::kNone || summary.noDesktop || helpLogged) {
-        s.Log.Open(ctx);
-        s.Log.Write(platform::Cat({HowTheRunEnded(s), "; exit code ", platform::Number(code)}));
-    }
+    const bool logged = summary.installStarted || summary.refusal != Refusal::kNone || summary.noDesktop || helpLogged;
+    if (logged) s.Log.Open(ctx);
+    if (!summary.helpShown) ReportRun(ctx, code);  // showing the switches is no run
+    if (logged) s.Log.Write(platform::Cat({HowTheRunEnded(s), "; exit code ", platform::Number(code)}));
     s.Record.End(ctx, code);
     return code;
 }

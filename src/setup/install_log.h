@@ -14,6 +14,8 @@ namespace setup {
 struct Context;
 
 constexpr const char* kInstallLogName = "LiveUpdateSetup.log";
+// A verification's own log, which leaves the install's log as it was.
+constexpr const char* kVerifyLogName = "LiveUpdateSetup-verify.log";
 
 // What became of one listed file.
 // kAtRestart: in use, replaced when Windows next starts.
@@ -53,10 +55,14 @@ public:
     // Writes the file's line, and tells the observer, if any.
     void Entry(const FileOutcome& outcome);
 
+    // Where the log is; empty when none is written.
+    const std::string& Path() const { return path_; }
+
     std::function<void(const FileOutcome&)> observer;
 
 private:
     bool opened_ = false;
+    std::string path_;
     std::vector<std::string> early_;
     std::unique_ptr<platform::LogFile> file_;
 };

@@ -51,6 +51,7 @@ struct InstallerState {
     std::vector<UpdateFileEntry> UpdateFiles;
     int16_t BusyNesting = 0;      // outstanding hourglass requests
     std::string LastFileFailure;  // the last per-file trouble shown on the status line
+    std::string RefusalText;      // why the run was refused, as it was told
     InstallLog Log;
     InstallRecorder Record;  // what the install changes, for the uninstall
     RunOptions Options;

@@ -22,6 +22,7 @@ struct RunOptions {
     bool help = false;       // show the switches and exit codes, then end
     std::string error;       // an unknown switch or a missing value, in words
     bool uninstall = false;  // remove what the installs recorded, instead of installing
+    bool verify = false;     // check what the installs recorded against the machine; change nothing
 
     bool Unattended() const { return mode != RunMode::kAttended; }
 };
@@ -53,6 +54,7 @@ struct InstallSummary {
     bool noDesktop = false;        // an attended run had no desktop to show its window on
     int undoFailures = 0;          // uninstall: changes that could not be undone
     int replacedAtRestart = 0;     // files in use, replaced when Windows next starts
+    int differences = 0;           // verify: what the machine holds otherwise than the record says
 };
 
 // Exit codes as Windows Installer numbers them, which deployment tools read.
@@ -64,6 +66,9 @@ constexpr int kCancelled = 1602;
 constexpr int kFailures = 1603;
 constexpr int kNoHost = 1605;
 constexpr int kNotInstalled = 1605;
+// Verify: the installed add-on is not whole. Windows Installer's "the
+// configuration data for this product is corrupt".
+constexpr int kDiffers = 1610;
 constexpr int kAnotherInstall = 1618;
 constexpr int kPackageUnusable = 1620;
 constexpr int kBadCommandLine = 1639;
@@ -71,5 +76,9 @@ constexpr int kUnsupportedVersion = 1642;
 }  // namespace exitcode
 
 int ExitCode(const InstallSummary& summary);
+
+// What the exit code means for the run (an install, a removal or a
+// verification), in a few words.
+std::string ExitCodeMeaning(int code, const RunOptions& options);
 
 }  // namespace setup

@@ -5,10 +5,10 @@
 #include "platform/os_services.h"
 #include "platform/text.h"
 #include "setup/deploy.h"
-#include "setup/ini_file.h"
-#include "setup/package_seal.h"
+#include "setup/event_report.h"
 #include "setup/paths.h"
 #include "setup/system_platform.h"
+#include "setup/verify.h"
 
 namespace setup {
 
@@ -27,38 +27,6 @@ const RecordEntry* NewestBegun(const std::vector<RecordEntry>& record) {
         if (record[i].kind == RecordKind::kBegun) return &record[i];
     return nullptr;
 }
-
-// What the planner needs to know of the machine now.
-class MachineWorld : public UndoWorld {
-public:
-    explicit MachineWorld(platform::OsServices& os) : os_(os) {}
-
-    // Read beside any program that holds the file open for writing: a file
-    // in use is there, not gone.
-    std::string FileDigest(const std::string& path) override {
-        const auto file = os_.OpenBesideWriters(path);
-        Sha256Digest digest;
-        return file && HashOpenFile(os_, *file, digest) ? ToHex(digest) : std::string();
-    }
-
-    bool SettingValue(const std::string& file, const std::string& section, const std::string& key,
-                      std::string& value) override {
-        return ReadIniValue(os_, file, section, key, value);
-    }
-
-    uint64_t FileSize(const std::string& path) override {
-        const auto file = os_.OpenBesideWriters(path);
-        return file ? file->Size() : 0;
-    }
-
-    uint32_t SharedCount(const std::string& path) override {
-        uint32_t count = 0;
-        return os_.GetMachineNumber(kSharedDllsKey, path, count) ? count : 0;
-    }
-
-private:
-    platform::OsServices& os_;
-};
 
 // Files of the record's own folder go now, or at the next restart while in
 // use (the uninstaller running from there), which needs no restart of its
@@ -181,7 +149,9 @@ void RemoveRecordFolder(Context& ctx, const std::vector<RecordEntry>& record, co
     RemoveKeptContents(ctx, record, folder, tally);
     RemoveOwnFile(ctx, Cat({folder, "\\", kRecordFileName}), tally);
     RemoveOwnFile(ctx, Cat({folder, "\\", kUninstallerName}), tally);
-    RemoveFolder(ctx, folder);
+    const std::string messages = Cat({folder, "\\", kEventMessageFileName});
+    if (ctx.os.FindFile(messages).empty()) return RemoveFolder(ctx, folder);
+    ctx.state.Log.Write(messages + ": kept, so that the events of this product read in Event Viewer");
 }
 
 }  // namespace setup

@@ -34,7 +34,9 @@ std::vector<UndoStep> PlanUninstall(Context& ctx, const std::vector<RecordEntry>
 
 // Removes the Add/Remove Programs entry, the kept contents, the record and
 // the uninstaller with its folder; what is in use (the uninstaller running
-// from there) goes at the next restart, which alone needs no restart.
+// from there) goes at the next restart, which alone needs no restart. The
+// event messages stay, with their folder: the events already written,
+// this removal's among them, go on reading with their text.
 void RemoveRecordFolder(Context& ctx, const std::vector<RecordEntry>& record, const std::string& folder,
                         UndoTally& tally);
 

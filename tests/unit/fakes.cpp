@@ -4,6 +4,7 @@
 #include <cstring>
 #include <iterator>
 
+#include "platform/text.h"
 #include "setup/deploy.h"
 
 namespace fakes {
@@ -529,6 +530,39 @@ bool FakeOs::GetMachineNumber(const std::string& key, const std::string& name, u
     const auto found = machineNumbers.find(key);
     if (found == machineNumbers.end() || !found->second.count(name)) return false;
     value = found->second.at(name);
+    return true;
+}
+
+bool FakeOs::GetMachineString(const std::string& key, const std::string& name, std::string& value) {
+    const auto found = machineStrings.find(key);
+    if (found == machineStrings.end() || !found->second.count(name)) return false;
+    value = found->second.at(name);
+    return true;
+}
+
+std::vector<std::string> FakeOs::RegisteredPaths(const std::string& file, const std::string& how, bool& known) {
+    const auto found = registeredPaths.find(how + "\t" + platform::UCase(file));
+    known = found != registeredPaths.end();
+    return known ? found->second : std::vector<std::string>();
+}
+
+bool FakeOs::WriteEvent(const std::string& source, platform::EventType type, uint32_t id,
+                         const std::vector<std::string>& strings, uint32_t& error) {
+    error = eventLogRefuses ? 1502 : 0;  // ERROR_LOG_FILE_FULL
+    if (!eventLogRefuses) events.push_back({source, type, id, strings});
+    return !eventLogRefuses;
+}
+
+std::string FakeOs::OwnMessage(uint32_t id, const std::vector<std::string>& strings) {
+    std::string text = std::to_string(id) + ":";
+    for (const std::string& string : strings) text += " " + string + " |";
+    return text;
+}
+
+bool FakeOs::WriteWholeFile(const std::string& path, const std::string& content) {
+    journal_.push_back("write " + path);
+    if (Fault() || copyRefused.count(path) || !FolderExists(path)) return false;
+    files[path] = FakeFile{content};
     return true;
 }
 

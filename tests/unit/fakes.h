@@ -240,6 +240,31 @@ public:
         return it != files.end() && it->second.inUse;
     }
     std::vector<std::string> ProgramsUsingFiles(const std::vector<std::string>& paths) override;
+    bool SetMachinePath(const std::string& key, const std::string& name, const std::string& path) override {
+        return SetMachineString(key, name, path);
+    }
+    bool GetMachineString(const std::string& key, const std::string& name, std::string& value) override;
+    // "<how>\t<file>" (the file upper-cased) -> where its registrations lead; absent: the system can't tell.
+    std::map<std::string, std::vector<std::string>> registeredPaths;
+    std::vector<std::string> RegisteredPaths(const std::string& file, const std::string& how, bool& known) override;
+    struct Event {
+        std::string source;
+        platform::EventType type;
+        uint32_t id;
+        std::vector<std::string> strings;
+    };
+    std::vector<Event> events;  // written to the event log
+    bool eventLogRefuses = false;
+    bool WriteEvent(const std::string& source, platform::EventType type, uint32_t id,
+                     const std::vector<std::string>& strings, uint32_t& error) override;
+    // "<id>: " and the strings joined by "|": the program's own message table.
+    std::string OwnMessage(uint32_t id, const std::vector<std::string>& strings) override;
+    std::map<int, std::string> ownResources;
+    std::string OwnResourceData(int id) override { return ownResources.count(id) ? ownResources[id] : std::string(); }
+    bool WriteWholeFile(const std::string& path, const std::string& content) override;
+    std::string accountName = "PC\\admin";
+    std::string RunningAccountName() override { return accountName; }
+    std::string GetWindowsFolder() override { return "C:\\WINDOWS"; }
 
     // Convenience for fixtures.
     void AddFile(const std::string& path, const std::string& content = "x") { files[path].content = content; }

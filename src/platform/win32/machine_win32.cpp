@@ -102,6 +102,19 @@ bool ReadWholeFileText(const std::string& path, std::string& content) {
     return ok;
 }
 
+// Made whole or not at all: a write cut short leaves no file.
+bool WriteFileWhole(const std::string& path, const std::string& content) {
+    const HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                    nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    DWORD written = 0;
+    const bool whole = WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr) &&
+                       written == content.size();
+    CloseHandle(file);
+    if (!whole) DeleteFileA(path.c_str());
+    return whole;
+}
+
 // ---- Machine settings ---------------------------------------------------------------
 
 namespace {
@@ -135,8 +148,22 @@ LONG DeleteKeyTree(HKEY parent, const char* key) {
 
 }  // namespace
 
-bool SetMachineText(const std::string& key, const std::string& name, const std::string& value) {
-    return SetMachineValue(key, name, REG_SZ, value.c_str(), static_cast<DWORD>(value.size() + 1));
+bool SetMachineText(const std::string& key, const std::string& name, const std::string& value, DWORD type) {
+    return SetMachineValue(key, name, type, value.c_str(), static_cast<DWORD>(value.size() + 1));
+}
+
+bool GetMachineText(const std::string& key, const std::string& name, std::string& value) {
+    HKEY handle;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_QUERY_VALUE, &handle) != ERROR_SUCCESS) return false;
+    DWORD type = 0, size = 0;
+    bool found = RegQueryValueExA(handle, name.c_str(), nullptr, &type, nullptr, &size) == ERROR_SUCCESS &&
+                 (type == REG_SZ || type == REG_EXPAND_SZ);
+    std::string text(size + 1, '\0');
+    found = found && RegQueryValueExA(handle, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&text[0]),
+                                      &size) == ERROR_SUCCESS;
+    RegCloseKey(handle);
+    if (found) value = text.c_str();  // up to its NUL
+    return found;
 }
 
 bool SetMachineDword(const std::string& key, const std::string& name, uint32_t value) {

@@ -16,7 +16,9 @@ namespace platform::win32 {
 std::string ProgramFilesFolder();
 std::unique_ptr<RecordFile> OpenRecord(const std::string& path);
 bool ReadWholeFileText(const std::string& path, std::string& content);
-bool SetMachineText(const std::string& key, const std::string& name, const std::string& value);
+bool SetMachineText(const std::string& key, const std::string& name, const std::string& value, DWORD type = REG_SZ);
+bool GetMachineText(const std::string& key, const std::string& name, std::string& value);
+bool WriteFileWhole(const std::string& path, const std::string& content);
 bool SetMachineDword(const std::string& key, const std::string& name, uint32_t value);
 bool GetMachineDword(const std::string& key, const std::string& name, uint32_t& value);
 bool DeleteMachineRegistryValue(const std::string& key, const std::string& name);

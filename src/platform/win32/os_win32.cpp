@@ -454,6 +454,14 @@ bool Win32Os::DeleteMachineValue(const std::string& key, const std::string& name
 
 bool Win32Os::DeleteMachineKey(const std::string& key) { return DeleteMachineRegistryKey(key); }
 
+bool Win32Os::SetMachinePath(const std::string& key, const std::string& name, const std::string& path) {
+    return SetMachineText(key, name, path, REG_EXPAND_SZ);
+}
+
+bool Win32Os::GetMachineString(const std::string& key, const std::string& name, std::string& value) {
+    return GetMachineText(key, name, value);
+}
+
 namespace {
 // Moves the source over the destination when the system next starts, or
 // deletes it when the destination is empty. The NT family keeps the list

@@ -76,6 +76,16 @@ public:
     bool DeleteAtRestart(const std::string& path) override;
     bool FileInUse(const std::string& path) override;
     std::vector<std::string> ProgramsUsingFiles(const std::vector<std::string>& paths) override;
+    bool SetMachinePath(const std::string& key, const std::string& name, const std::string& path) override;
+    bool GetMachineString(const std::string& key, const std::string& name, std::string& value) override;
+    std::vector<std::string> RegisteredPaths(const std::string& file, const std::string& how, bool& known) override;
+    bool WriteEvent(const std::string& source, EventType type, uint32_t id, const std::vector<std::string>& strings,
+                     uint32_t& error) override;
+    std::string OwnMessage(uint32_t id, const std::vector<std::string>& strings) override;
+    std::string OwnResourceData(int id) override;
+    bool WriteWholeFile(const std::string& path, const std::string& content) override;
+    std::string RunningAccountName() override;
+    std::string GetWindowsFolder() override;
 };
 
 // Restricts DLL loading to the system directory, so that a DLL placed

@@ -1,0 +1,58 @@
+// The verification run: the install record read as the uninstall reads it,
+// checked against the machine, each difference logged, and (attended) a
+// message that sums it up. It changes nothing and asks nothing; the window
+// never shows.
+#include "app/frmUPDATE.h"
+
+#include "platform/forms_runtime.h"
+#include "platform/os_services.h"
+#include "platform/text.h"
+#include "setup/uninstall.h"
+#include "setup/verify.h"
+
+namespace {
+// Differences that the message names; the log has all.
+constexpr std::size_t kDifferencesShown = 10;
+}  // namespace
+
+void frmUPDATE::LoadVerify() {
+    auto& s = ctx_.state;
+    GetServerPath();
+    TakeInstallLock();  // an install or removal under way is not judged half done
+    recordFolder_ = FindRecordFolder();
+    if (recordFolder_.empty())
+        Refuse(setup::Refusal::kNotInstalled, "Live Update is not installed", platform::kMsgExclamation, Caption());
+    ReadRecordedHost();
+    SetCaption(s.SystemName + " Live Update");
+    s.Summary.installStarted = true;
+    s.Log.Open(ctx_);
+    s.Log.Write(platform::Cat({"Install record: ", recordFolder_, "\\", setup::kRecordFileName}));
+    setup::MachineWorld world(ctx_.os);
+    const setup::VerifyPlaces places{recordFolder_,
+                                     {ctx_.os.GetProgramsFolder(true), ctx_.os.GetProgramsFolder(false)}};
+    std::vector<std::string> lines;
+    for (const setup::Difference& difference : setup::VerifyRecord(record_, world, places))
+        lines.push_back(setup::DifferenceLine(difference));
+    for (const std::string& line : lines) s.Log.Write("Differs: " + line);
+    s.Summary.differences = static_cast<int>(lines.size());
+    if (!lines.empty()) s.LastFileFailure = lines.back();
+    s.Summary.installCompleted = true;
+    ReportDifferences(lines);
+    ctx_.rt.EndProgram();
+}
+
+// Attended, a message sums it up; unattended, the log has it all.
+void frmUPDATE::ReportDifferences(const std::vector<std::string>& lines) {
+    if (ctx_.state.Options.Unattended()) return;
+    const std::string& system = ctx_.state.SystemName;
+    if (lines.empty())
+        return void(ctx_.rt.ShowMessage(system + " Live Update is installed and whole.", platform::kMsgInformation,
+                                        Caption()));
+    std::string text = platform::Cat({system, " Live Update differs from what was installed:"});
+    for (std::size_t i = 0; i < lines.size() && i < kDifferencesShown; ++i) text += "\r\n" + lines[i];
+    if (lines.size() > kDifferencesShown)
+        text += platform::Cat({"\r\nand ", platform::Number(static_cast<long>(lines.size() - kDifferencesShown)),
+                               " more, named in the log"});
+    text += platform::Cat({"\r\n\r\nThe log: ", ctx_.state.Log.Path()});
+    ctx_.rt.ShowMessage(text, platform::kMsgExclamation, Caption());
+}

@@ -1,0 +1,241 @@
+#include "setup/verify.h"
+
+#include <map>
+#include <set>
+
+#include "platform/text.h"
+#include "setup/ini_file.h"
+#include "setup/package_seal.h"
+#include "setup/sha256.h"
+
+namespace setup {
+
+using platform::Cat;
+
+std::string MachineWorld::FileDigest(const std::string& path) {
+    const auto file = os_.OpenBesideWriters(path);
+    Sha256Digest digest;
+    return file && HashOpenFile(os_, *file, digest) ? ToHex(digest) : std::string();
+}
+
+uint64_t MachineWorld::FileSize(const std::string& path) {
+    const auto file = os_.OpenBesideWriters(path);
+    return file ? file->Size() : 0;
+}
+
+bool MachineWorld::SettingValue(const std::string& file, const std::string& section, const std::string& key,
+                                std::string& value) {
+    return ReadIniValue(os_, file, section, key, value);
+}
+
+uint32_t MachineWorld::SharedCount(const std::string& path) {
+    uint32_t count = 0;
+    return os_.GetMachineNumber(kSharedDllsKey, path, count) ? count : 0;
+}
+
+bool MachineWorld::FileExists(const std::string& path) { return !os_.FindFile(path).empty(); }
+
+bool MachineWorld::MachineString(const std::string& key, const std::string& name, std::string& value) {
+    return os_.GetMachineString(key, name, value);
+}
+
+std::vector<std::string> MachineWorld::RegisteredPaths(const std::string& file, const std::string& how,
+                                                       bool& known) {
+    return os_.RegisteredPaths(file, how, known);
+}
+
+namespace {
+
+const std::string& Field(const RecordEntry& entry, std::size_t index) {
+    static const std::string kNone;
+    return index < entry.fields.size() ? entry.fields[index] : kNone;
+}
+
+std::string Upper(const std::string& text) { return platform::UCase(text); }
+
+// Whether a registered command (a path, quoted or not, perhaps with
+// arguments) starts the file.
+bool CommandNamesFile(const std::string& command, const std::string& file) {
+    std::string path = command;
+    if (!path.empty() && path[0] == '"') path = path.substr(1, path.find('"', 1) - 1);
+    const std::string upper = Upper(path), wanted = Upper(file);
+    return upper == wanted || (upper.compare(0, wanted.size(), wanted) == 0 && upper[wanted.size()] == ' ');
+}
+
+class Verifier {
+public:
+    Verifier(const std::vector<RecordEntry>& record, VerifyWorld& world, const VerifyPlaces& places)
+        : record_(record), world_(world), places_(places) {}
+
+    std::vector<Difference> Run() {
+        NewestOfEach();
+        for (const bool files : {true, false})  // files first: a registration needs its file whole
+            for (std::size_t i = 0; i < record_.size(); ++i)
+                if (newest_.count(i) && IsFile(record_[i].kind) == files) Check(record_[i]);
+        CheckEntry();
+        CheckEnded();
+        return std::move(differences_);
+    }
+
+private:
+    // The newest entry for each file, setting, item, count and registration:
+    // an older one says what a later install changed again.
+    void NewestOfEach() {
+        std::map<std::string, std::size_t> newest;
+        for (std::size_t i = 0; i < record_.size(); ++i) {
+            const std::string key = KeyOf(record_[i]);
+            if (!key.empty()) newest[key] = i;
+        }
+        for (const auto& [key, index] : newest) newest_.insert(index);
+    }
+
+    static bool IsFile(RecordKind kind) {
+        return kind == RecordKind::kCreated || kind == RecordKind::kReplaced || kind == RecordKind::kKept ||
+               kind == RecordKind::kPending;
+    }
+
+    static std::string KeyOf(const RecordEntry& e) {
+        switch (e.kind) {
+        case RecordKind::kCreated:
+        case RecordKind::kReplaced:
+        case RecordKind::kKept:
+        case RecordKind::kPending: return "file\t" + Upper(Field(e, 0));
+        case RecordKind::kRegistered: return Cat({"registered\t", Field(e, 0), "\t", Upper(Field(e, 1))});
+        case RecordKind::kShared: return "shared\t" + Upper(Field(e, 0));
+        case RecordKind::kSetting:
+            return Upper(Cat({"setting\t", Field(e, 0), "\t", Field(e, 1), "\t", Field(e, 2)}));
+        case RecordKind::kStartMenu: return Upper(Cat({"item\t", Field(e, 0), "\t", Field(e, 1), "\t", Field(e, 2)}));
+        default: return std::string();
+        }
+    }
+
+    void Check(const RecordEntry& e) {
+        switch (e.kind) {
+        case RecordKind::kCreated: return CheckFile(Field(e, 0), Field(e, 1), Field(e, 2));
+        case RecordKind::kReplaced: return CheckFile(Field(e, 0), Field(e, 3), std::string());
+        case RecordKind::kPending: return CheckPending(e);
+        case RecordKind::kKept:
+            if (!world_.FileExists(Field(e, 0))) Differs(Field(e, 0), "present (a system file)", "missing");
+            return;
+        case RecordKind::kRegistered: return CheckRegistration(Field(e, 0), Field(e, 1));
+        case RecordKind::kShared:
+            if (world_.SharedCount(Field(e, 0)) == 0)
+                Differs("shared count of " + Field(e, 0), "at least 1", "none");
+            return;
+        case RecordKind::kSetting: return CheckSetting(e);
+        case RecordKind::kStartMenu: return CheckStartMenu(e);
+        default: return;
+        }
+    }
+
+    static std::string Content(const std::string& digest, const std::string& size) {
+        if (digest.empty()) return "a copy that was cut short";
+        return size.empty() ? "SHA-256 " + digest : Cat({"SHA-256 ", digest, ", ", size, " bytes"});
+    }
+
+    // The digest alone decides; the size is read only to tell a difference.
+    void CheckFile(const std::string& path, const std::string& digest, const std::string& size) {
+        const std::string now = world_.FileDigest(path);
+        if (!digest.empty() && now == digest) return arrived_.insert(Upper(path)), void();
+        const std::string found =
+            now.empty() ? "missing"
+                        : Content(now, platform::Number(static_cast<long>(world_.FileSize(path))));
+        Differs(path, Content(digest, size), found);
+    }
+
+    // A replacement that waits for the restart is whole while its waiting
+    // copy holds what was installed.
+    void CheckPending(const RecordEntry& e) {
+        const std::string& installed = Field(e, 4);
+        if (!installed.empty() && world_.FileDigest(Field(e, 1)) == installed) return;
+        CheckFile(Field(e, 0), installed, std::string());
+    }
+
+    // Only where the file holds what was installed, and the system can tell.
+    void CheckRegistration(const std::string& how, const std::string& path) {
+        if (!arrived_.count(Upper(path))) return;
+        bool known = false;
+        for (const std::string& found : world_.RegisteredPaths(path, how, known)) {
+            if (found.empty())
+                Differs(path, "registered (" + how + ")", "not registered");
+            else if (!CommandNamesFile(found, path))
+                Differs(path, "registered (" + how + ")", "registered for " + found);
+        }
+    }
+
+    void CheckSetting(const RecordEntry& e) {
+        const std::string what = Cat({Field(e, 0), " [", Field(e, 1), "] ", Field(e, 2)});
+        std::string value;
+        if (!world_.SettingValue(Field(e, 0), Field(e, 1), Field(e, 2), value))
+            return Differs(what, Field(e, 5), "absent");
+        if (value != Field(e, 5)) Differs(what, Field(e, 5), value);
+    }
+
+    // A Program Manager item is the shell's link in a Programs folder.
+    void CheckStartMenu(const RecordEntry& e) {
+        if (Field(e, 0) == "shortcut") {
+            if (!world_.FileExists(Field(e, 1))) Differs(Field(e, 1), "a Start-menu shortcut", "missing");
+            return;
+        }
+        const std::string link = Cat({Field(e, 1), "\\", Field(e, 2), ".lnk"});
+        bool anyFolder = false;
+        for (const std::string& programs : places_.programsFolders) {
+            if (programs.empty()) continue;
+            anyFolder = true;
+            if (world_.FileExists(Cat({programs, "\\", link}))) return;
+        }
+        if (anyFolder) Differs("Start menu: " + link, "a Program Manager item", "missing");
+    }
+
+    // The Add/Remove Programs entry, and the uninstaller it starts.
+    void CheckEntry() {
+        const std::string uninstaller = Cat({places_.recordFolder, "\\", kUninstallerName});
+        if (!world_.FileExists(uninstaller)) Differs(uninstaller, "the uninstaller", "missing");
+        const std::string key = UninstallKey(SystemName());
+        std::string command;
+        if (!world_.MachineString(key, "UninstallString", command))
+            Differs("HKEY_LOCAL_MACHINE\\" + key, "the Add/Remove Programs entry", "missing");
+        else if (!CommandNamesFile(command, uninstaller))
+            Differs("HKEY_LOCAL_MACHINE\\" + key, "UninstallString starting " + uninstaller, command);
+    }
+
+    void CheckEnded() {
+        std::size_t begun = record_.size();
+        for (std::size_t i = 0; i < record_.size(); ++i)
+            if (record_[i].kind == RecordKind::kBegun) begun = i;
+        for (std::size_t i = begun; i < record_.size(); ++i)
+            if (record_[i].kind == RecordKind::kEnded) return;
+        if (begun < record_.size())
+            Differs("the install begun " + Field(record_[begun], 0), "ended", "it never ended (it was interrupted)");
+    }
+
+    std::string SystemName() const {
+        for (std::size_t i = record_.size(); i-- > 0;)
+            if (record_[i].kind == RecordKind::kBegun) return Field(record_[i], 2);
+        return std::string();
+    }
+
+    void Differs(const std::string& what, const std::string& recorded, const std::string& found) {
+        differences_.push_back({what, recorded, found});
+    }
+
+    const std::vector<RecordEntry>& record_;
+    VerifyWorld& world_;
+    const VerifyPlaces& places_;
+    std::set<std::size_t> newest_;
+    std::set<std::string> arrived_;  // upper-cased paths that hold what was installed
+    std::vector<Difference> differences_;
+};
+
+}  // namespace
+
+std::vector<Difference> VerifyRecord(const std::vector<RecordEntry>& record, VerifyWorld& world,
+                                     const VerifyPlaces& places) {
+    return Verifier(record, world, places).Run();
+}
+
+std::string DifferenceLine(const Difference& difference) {
+    return Cat({difference.what, ": the record holds ", difference.recorded, "; the machine holds ", difference.found});
+}
+
+}  // namespace setup
