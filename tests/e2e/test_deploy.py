@@ -37,6 +37,8 @@ WININIT = r"C:\windows\WININIT.INI"
 RUN_MS = 60000
 OTHER_USER = "S-1-5-21-1-2-3-1001"
 BUSY = "Another Live Update installation is in progress. Try again when it has finished."
+EVENT_SOURCE_KEY = r"HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\Vantrel Live Update"
+MESSAGE_FILE = "liveupdateevents.dll"  # what the uninstall leaves in the record folder, on purpose
 DAMAGED = ("The update package is damaged: TVKUPDT.EXE does not match its checksum. Nothing was installed; "
            "obtain the package again.")
 
@@ -57,7 +59,7 @@ class DeployFixture(winehost.WineTestCase):
         shutil.rmtree(self.host.unix_path(RECORD_FOLDER), ignore_errors=True)  # no install left by another test
         if os.path.exists(self.host.unix_path(SYSTEM_DIR + r"\TVKCOM.DLL")):
             os.remove(self.host.unix_path(SYSTEM_DIR + r"\TVKCOM.DLL"))
-        for key in (UNINSTALL_KEY, SHARED_DLLS, REGISTRATIONS):
+        for key in (UNINSTALL_KEY, SHARED_DLLS, REGISTRATIONS, EVENT_SOURCE_KEY):
             self.host.reg_delete(key)
         self.host.reg_delete(SESSION_MANAGER, "PendingFileRenameOperations")  # left by a test without a restart
         if os.path.exists(self.host.unix_path(WININIT)):
@@ -106,7 +108,8 @@ class DeployFixture(winehost.WineTestCase):
         """What an install changes and an uninstall must put back, byte for
         byte: the host folder's files, the system folder's names and the
         bytes of the package's file there, the Start-menu folders, the record
-        folder, and the registry values an install writes."""
+        folder (but the event messages, which stay), and the registry values
+        an install writes."""
         system = self.host.unix_path(SYSTEM_DIR)
         registry = {key: [line for line in self.host.run("reg", "query", key, "/s").stdout.splitlines()
                           if line.startswith("    ")]  # the values; an empty key counts as none
@@ -114,7 +117,8 @@ class DeployFixture(winehost.WineTestCase):
         tree = self.tree
         return {"host": tree(HOST), "programs": tree(ALL_USERS_PROGRAMS), "user programs": tree(
                     self.host.run("cmd", "/c", "echo %APPDATA%").stdout.strip() + r"\Microsoft\Windows\Start Menu"),
-                "record": tree(RECORD_FOLDER), "system names": sorted(os.listdir(system)),
+                "record": {name: data for name, data in tree(RECORD_FOLDER).items() if name != MESSAGE_FILE},
+                "system names": sorted(os.listdir(system)),
                 "system TVKCOM.DLL": tree(SYSTEM_DIR).get("tvkcom.dll"), "registry": registry}
 
     def assert_same(self, after, before):

@@ -614,6 +614,27 @@ int WatchRun(DWORD maxMs, int argc, wchar_t** argv) {
     return process ? Watch(process, pid, maxMs) : kFailed;
 }
 
+int Usage();
+
+// The event message's text from a message file, the strings inserted, as
+// Event Viewer reads it: the file loaded as data, never run.
+int Message(int argc, wchar_t** argv) {
+    if (argc < 4) return Usage();
+    HMODULE file = LoadLibraryExW(argv[2], nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    if (!file) return Fail(kFailed, std::wstring(L"cannot load ") + argv[2]);
+    std::vector<DWORD_PTR> strings;
+    for (int i = 4; i < argc; ++i) strings.push_back((DWORD_PTR)argv[i]);
+    wchar_t* text = nullptr;
+    const DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY |
+                                       FORMAT_MESSAGE_ALLOCATE_BUFFER,
+                                   file, wcstoul(argv[3], nullptr, 10), 0, (wchar_t*)&text, 0, (va_list*)strings.data());
+    FreeLibrary(file);
+    if (!n) return Fail(kFailed, L"no such message");
+    Print(Utf8(std::wstring(text, n)));
+    LocalFree(text);
+    return kOk;
+}
+
 int Usage() {
     fputs(
         "usage: uia list\n"
@@ -627,6 +648,7 @@ int Usage() {
         "       uia ping <title> <interval_ms> <max_ms>\n"
         "       uia run <program> [args...]          prints the exit code\n"
         "       uia watch-run <max_ms> <program> [args...]\n"
+        "       uia message <message file> <id> [strings...]   prints the event message's text\n"
         "A title of the form hwnd:0x1234 names a window by its handle.\n",
         stderr);
     return kUsage;
@@ -677,5 +699,6 @@ int wmain(int argc, wchar_t** argv) {
         return WatchRun(wcstoul(argv[2], nullptr, 10), argc, argv);
     }
     if (command == L"ping") return PingCommand(argc, argv);
+    if (command == L"message") return Message(argc, argv);
     return OnWindow(command, argc, argv);
 }
