@@ -392,7 +392,8 @@ platform::MoveResult FakeOs::MoveLog(const std::string& source, const std::strin
 
 const std::vector<std::string>& FakeOs::LogLines() const {
     static const std::vector<std::string> none;
-    const auto log = logs.find(tempFolder + setup::kInstallLogName);
+    auto log = logs.find(tempFolder + setup::kInstallLogName);
+    if (log == logs.end()) log = logs.find(tempFolder + setup::kVerifyLogName);
     return log == logs.end() ? none : log->second;
 }
 

@@ -217,7 +217,7 @@ public:
     uint32_t ProcessId() override { return processId; }
     int32_t GetVersionExA(platform::OsVersionInfo& info) override;
     bool ProcessorFeaturePresent(uint32_t feature) override { return processorFeatures.count(feature) != 0; }
-    // The lines of the one log written, or none.
+    // The lines of the one log written (an install's, or a verification's), or none.
     const std::vector<std::string>& LogLines() const;
     int32_t ExitWindowsEx(uint32_t flags, uint32_t reserved) override;
     int32_t LoadTypeLib(const std::u16string& path, platform::TypeLibHandle& library) override;

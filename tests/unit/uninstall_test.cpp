@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <functional>
 
+#include "platform/text.h"
 #include "setup/deploy.h"
+#include "setup/event_report.h"
 #include "setup/install_record.h"
 #include "setup/sha256.h"
 #include "test_support.h"
@@ -372,6 +374,207 @@ TEST(UninstallTest, AfterTheRestartThePreviousContentComesBackAndRunOnceGoes) {
     EXPECT_TRUE(u.os.files[exe].readOnly) << "restored with its attributes";
     EXPECT_EQ(u.os.files.count(kept), 0u);
     EXPECT_TRUE(u.os.machineStrings[setup::kRunOnceKey].empty());
+}
+
+// ---- verifying, and each run's event
+
+// The same machine, verified: /verify, quiet unless a test says otherwise.
+struct Verify : Uninstall {
+    Verify() {
+        state.Options.uninstall = false;
+        state.Options.verify = true;
+        os.machineStrings[setup::UninstallKey("Vantrel")]["UninstallString"] =
+            "\"" + kRecordFolder + "\\" + setup::kUninstallerName + "\" /uninstall";
+        os.AddFile(forms.os->commonPrograms + "\\" + kGroup + "\\Vantrel - Live Update.lnk");
+        os.registeredPaths["regsvr32\t" + platform::UCase(kHost + "\\A.DLL")] = {kHost + "\\A.DLL"};
+    }
+    std::vector<std::string> Differences() const {
+        std::vector<std::string> lines;
+        for (const std::string& line : os.LogLines())
+            if (line.rfind("Differs: ", 0) == 0) lines.push_back(line.substr(9));
+        return lines;
+    }
+};
+
+TEST(VerifyTest, AnInstallAsItWasLeftIsWholeAndNothingChanges) {
+    Verify v;
+    const auto files = v.os.files;
+    const auto strings = v.os.machineStrings;
+    EXPECT_EQ(v.Run(), 0);
+    EXPECT_EQ(v.Differences(), std::vector<std::string>{});
+    EXPECT_EQ(v.os.LogLines().back(), "Whole; exit code 0");
+    EXPECT_EQ(v.os.logs.begin()->first, "C:\\TEMP\\LiveUpdateSetup-verify.log");
+    EXPECT_EQ(v.os.files.size(), files.size());
+    for (const auto& [path, file] : files) EXPECT_EQ(v.os.files[path].content, file.content) << path;
+    EXPECT_EQ(v.os.machineStrings, strings);
+    EXPECT_TRUE(v.forms.dde.executed.empty());
+    EXPECT_TRUE(v.forms.messages.empty());
+    EXPECT_TRUE(v.os.programs.empty());
+}
+
+// Every kind of thing an install leaves, changed or gone since; the log
+// names each, the record's holding beside the machine's.
+TEST(VerifyTest, EachDifferenceIsNamedWithWhatTheRecordAndTheMachineHold) {
+    Verify v;
+    v.state.Options.mode = setup::RunMode::kAttended;
+    v.os.files[kHost + "\\R.TXT"].content = "the host's own";
+    v.os.files.erase(kSystemDll);
+    v.os.files.erase(kLink);
+    v.os.files.erase(v.os.commonPrograms + "\\" + kGroup + "\\Vantrel - Live Update.lnk");
+    v.os.files.erase(kRecordFolder + "\\" + setup::kUninstallerName);
+    v.os.SetIni(kIni, "WEB", "UPDATEONLINE", "WEB999");
+    v.os.machineNumbers[setup::kSharedDllsKey].clear();
+    v.os.registeredPaths["regsvr32\t" + platform::UCase(kHost + "\\A.DLL")] = {"C:\\ELSEWHERE\\A.DLL", ""};
+    v.os.machineStrings[setup::UninstallKey("Vantrel")].erase("UninstallString");
+    EXPECT_EQ(v.Run(), 1610);
+    const std::string entry = "HKEY_LOCAL_MACHINE\\" + setup::UninstallKey("Vantrel");
+    EXPECT_EQ(v.Differences(),
+              (std::vector<std::string>{
+                  kHost + "\\R.TXT: the record holds SHA-256 " + Digest("new-r") + "; the machine holds SHA-256 " +
+                      Digest("the host's own") + ", 14 bytes",
+                  kSystemDll + ": the record holds SHA-256 " + Digest("new-s") + "; the machine holds missing",
+                  "shared count of " + kSystemDll + ": the record holds at least 1; the machine holds none",
+                  kHost + "\\A.DLL: the record holds registered (regsvr32); the machine holds registered for "
+                          "C:\\ELSEWHERE\\A.DLL",
+                  kHost + "\\A.DLL: the record holds registered (regsvr32); the machine holds not registered",
+                  kIni + " [WEB] UPDATEONLINE: the record holds WEB130; the machine holds WEB999",
+                  kLink + ": the record holds a Start-menu shortcut; the machine holds missing",
+                  "Start menu: " + kGroup + "\\Vantrel - Live Update.lnk: the record holds a Program Manager item; "
+                  "the machine holds missing",
+                  kRecordFolder + "\\LiveUpdateSetup.exe: the record holds the uninstaller; the machine holds missing",
+                  entry + ": the record holds the Add/Remove Programs entry; the machine holds missing",
+              }));
+    EXPECT_EQ(v.os.LogLines().back(), "Not whole; differences: 10; exit code 1610");
+    ASSERT_EQ(v.forms.messages.size(), 1u);  // attended: one message sums it up, and asks nothing
+    EXPECT_EQ(v.forms.messages[0].flags, platform::kMsgExclamation);
+    EXPECT_EQ(v.forms.messages[0].text.substr(0, 49), "Vantrel Live Update differs from what was install");
+    EXPECT_NE(v.forms.messages[0].text.find("\r\n\r\nThe log: C:\\TEMP\\LiveUpdateSetup-verify.log"), std::string::npos);
+}
+
+// A killed install: its copy cut short, and no end.
+TEST(VerifyTest, AnInterruptedInstallIsNotWhole) {
+    Verify v;
+    v.WriteRecord({
+        {RecordKind::kBegun, {"2026-12-07 10:30:00", "1.0.0.0", "Vantrel", kHost}},
+        {RecordKind::kCreated, {kHost + "\\A.DLL", "", "5"}},
+    });
+    EXPECT_EQ(v.Run(), 1610);
+    EXPECT_EQ(v.Differences(),
+              (std::vector<std::string>{
+                  kHost + "\\A.DLL: the record holds a copy that was cut short; the machine holds SHA-256 " +
+                      Digest("new-a") + ", 5 bytes",
+                  "the install begun 2026-12-07 10:30:00: the record holds ended; the machine holds it never ended "
+                  "(it was interrupted)"}));
+}
+
+// A replacement that waits for the restart is whole while its waiting copy
+// holds what was installed; a later install's content is the one checked.
+TEST(VerifyTest, TheNewestInstallAndAWaitingReplacementCount) {
+    Verify v;
+    const std::string waiting = kHost + "\\R.TXT.1.new~";
+    v.os.AddFile(waiting, "newer-r");
+    v.os.files[kHost + "\\A.DLL"].content = "newer-a";
+    v.WriteRecord({
+        {RecordKind::kBegun, {"2026-12-07 10:30:00", "1.0.0.0", "Vantrel", kHost}},
+        {RecordKind::kCreated, {kHost + "\\A.DLL", Digest("new-a"), "5"}},
+        {RecordKind::kEnded, {"2026-12-07 10:30:05", "0"}},
+        {RecordKind::kBegun, {"2026-12-08 10:30:00", "1.0.0.0", "Vantrel", kHost}},
+        {RecordKind::kCreated, {kHost + "\\A.DLL", Digest("newer-a"), "7"}},
+        {RecordKind::kPending, {kHost + "\\R.TXT", waiting, kHost + "\\~LU00001.OLD", Digest("new-r"), Digest("newer-r")}},
+        {RecordKind::kEnded, {"2026-12-08 10:30:05", "3010"}},
+    });
+    EXPECT_EQ(v.Run(), 0);
+    EXPECT_EQ(v.Differences(), std::vector<std::string>{});
+}
+
+TEST(VerifyTest, NoRecordIsNotInstalled) {
+    Verify v;
+    v.os.files.erase(kRecordFolder + "\\" + setup::kRecordFileName);
+    EXPECT_EQ(v.Run(), 1605);
+    ASSERT_EQ(v.os.events.size(), 1u);
+    EXPECT_EQ(v.os.events[0].id, setup::kVerifyEvent);
+    EXPECT_EQ(v.os.events[0].type, platform::EventType::kError);
+    EXPECT_EQ(v.os.events[0].strings[8], "Live Update is not installed");
+}
+
+// One event a run: its number says what ran, its type how it ended, and
+// its strings stand where Windows Installer's have theirs.
+TEST(EventTest, EachRunHasItsNumberTypeAndStrings) {
+    struct Case {
+        bool uninstall, verify;
+        int code;
+        uint32_t id;
+        platform::EventType type;
+        const char* meaning;
+    };
+    using platform::EventType;
+    const Case cases[] = {
+        {false, false, 0, 1033, EventType::kInformation, "installed"},
+        {false, false, 3010, 1033, EventType::kInformation, "installed; restart needed"},
+        {false, false, 1641, 1033, EventType::kInformation, "installed; restart started"},
+        {false, false, 1602, 1033, EventType::kWarning, "cancelled"},
+        {false, false, 1605, 1033, EventType::kError, "no host product"},
+        {false, false, 1603, 1033, EventType::kError, "installed with failures, or not installed"},
+        {true, false, 0, 1034, EventType::kInformation, "removed"},
+        {true, false, 1605, 1034, EventType::kError, "not installed"},
+        {false, true, 0, 1050, EventType::kInformation, "whole"},
+        {false, true, 1610, 1050, EventType::kError, "not whole"},
+    };
+    for (const Case& c : cases) {
+        setup::InstallerState s;
+        s.Options.uninstall = c.uninstall;
+        s.Options.verify = c.verify;
+        s.SystemName = "Vantrel";
+        s.ProductPath = "C:\\Vantrel";
+        s.LastFileFailure = "C:\\Vantrel\\A.DLL: could not copy\r\nsecond line";
+        const setup::RunEvent event = setup::EventOfRun(s, c.code, "PC\\admin", "C:\\TEMP\\LiveUpdateSetup.log");
+        EXPECT_EQ(event.id, c.id) << c.code;
+        EXPECT_EQ(event.type, c.type) << c.code;
+        EXPECT_EQ(event.strings, (std::vector<std::string>{"Vantrel Live Update", "1.0.0.0", "1033",
+                                                            std::to_string(c.code), "Vantrel", c.meaning, "C:\\Vantrel",
+                                                            "not known", "C:\\Vantrel\\A.DLL: could not copy",
+                                                            "PC\\admin", "C:\\TEMP\\LiveUpdateSetup.log"}));
+    }
+}
+
+// The source registered with the installer's own message file, kept in the
+// record folder; the removal keeps both, with the folder, and its own event
+// is written. A refused event write is logged and changes nothing.
+TEST(EventTest, TheMessageFileOutlivesTheRemovalAndAFailedWriteChangesNothing) {
+    for (const bool refused : {false, true}) {
+        Uninstall u;
+        u.os.ownResources[102] = "MZ messages";
+        u.os.eventLogRefuses = refused;
+        EXPECT_EQ(u.Run(), 0);
+        const std::string messages = kRecordFolder + "\\LiveUpdateEvents.dll";
+        EXPECT_EQ(u.os.files[messages].content, "MZ messages");
+        const std::string key = std::string(setup::kEventLogKey) + "Vantrel Live Update";
+        EXPECT_EQ(u.os.machineStrings[key]["EventMessageFile"], messages);
+        EXPECT_EQ(u.os.machineNumbers[key]["TypesSupported"], 7u);
+        EXPECT_EQ(u.os.folders.count(kRecordFolder), 1u);
+        EXPECT_EQ(u.os.files.count(kRecordFolder + "\\" + setup::kRecordFileName), 0u);
+        EXPECT_EQ(u.os.events.size(), refused ? 0u : 1u);
+        const auto& log = u.os.LogLines();
+        EXPECT_EQ(log.back(), "Removed; exit code 0");
+        EXPECT_EQ(log[log.size() - 2] == "Event: could not be written to the Application event log (error 1502)",
+                  refused);
+    }
+}
+
+// The 95 family has no event log: the event's text is a line of its own.
+TEST(EventTest, The95FamilyAppendsTheEventsTextToAFile) {
+    Uninstall u;
+    u.os.platformId = 1;
+    u.os.versionMajor = 4;
+    u.os.versionMinor = 10;
+    u.os.folders.insert("C:\\WINDOWS");
+    EXPECT_EQ(u.Run(), 0);
+    EXPECT_TRUE(u.os.events.empty());
+    const auto& lines = u.os.records["C:\\WINDOWS\\LiveUpdateSetup-events.log"].lines;
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].rfind("2026-12-07 10:30:00  Information  1034  Vantrel Live Update: 1034: Vantrel Live Update |", 0),
+              0u)
+        << lines[0];
 }
 
 }  // namespace
