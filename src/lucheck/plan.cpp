@@ -5,6 +5,7 @@
 #include "platform/forms_runtime.h"
 #include "platform/text.h"
 #include "setup/deploy.h"
+#include "setup/event_report.h"
 #include "setup/progman.h"
 #include "setup/update_list.h"
 
@@ -76,6 +77,8 @@ Plan MakePlan(const Package& package, const PlanRequest& request) {
     plan.systemName = fields.empty() ? std::string() : platform::Trim(fields[0]);
     const int field = setup::WebIdField(plan.systemName, request.hostVersion);
     if (field >= 0 && field < static_cast<int>(fields.size())) plan.webId = platform::Trim(fields[field]);
+    plan.eventSource = setup::EventSource(plan.systemName);
+    plan.messageFile = platform::Cat({"<Program Files>\\", plan.eventSource, "\\", setup::kEventMessageFileName});
     if (plan.webId.empty()) return plan;
 
     setup::InstallerState state;
@@ -101,10 +104,22 @@ Plan MakePlan(const Package& package, const PlanRequest& request) {
     return plan;
 }
 
+namespace {
+// The run's one event, and where its text comes from.
+void PrintEvents(std::ostream& out, const Plan& plan) {
+    out << "events: source \"" << plan.eventSource << "\" in the Application event log; this install writes "
+        << setup::kInstallEvent << " (information for 0, 3010 and 1641, a warning for 1602, an error otherwise), "
+        << "a removal " << setup::kUninstallEvent << ", /verify " << setup::kVerifyEvent << '\n'
+        << "   message file: " << plan.messageFile << ", registered under HKEY_LOCAL_MACHINE\\"
+        << setup::kEventLogKey << plan.eventSource << '\n'
+        << "   Windows 95, 98 and ME: a line appended to <Windows>\\" << setup::kEventsLogName << '\n';
+}
+}  // namespace
+
 void PrintPlanText(std::ostream& out, const Plan& plan, const PlanRequest& request) {
     if (plan.webId.empty()) {
         out << "host version " << request.hostVersion << ": no web ID in the header, so the installer "
-            << "turns it away and installs nothing\n";
+            << "turns it away and installs nothing; it writes event " << setup::kInstallEvent << " (an error)\n";
         return;
     }
     int number = 0;
@@ -115,6 +130,7 @@ void PrintPlanText(std::ostream& out, const Plan& plan, const PlanRequest& reque
     out << "settings: [WEB] UPDATEONLINE=" << plan.webId << " in " << plan.settingsFile << '\n'
         << "Start menu: group \"" << plan.startMenuGroup << "\", item \"" << plan.startMenuItem << "\" -> "
         << plan.itemCommand << '\n';
+    PrintEvents(out, plan);
 }
 
 void PrintPlanJson(std::ostream& out, const Plan& plan, const PlanRequest& request) {
@@ -132,6 +148,11 @@ void PrintPlanJson(std::ostream& out, const Plan& plan, const PlanRequest& reque
             << "\"key\": \"UPDATEONLINE\", \"value\": " << Json(plan.webId) << "},\n \"start_menu\": {\"group\": "
             << Json(plan.startMenuGroup) << ", \"item\": " << Json(plan.startMenuItem) << ", \"command\": "
             << Json(plan.itemCommand) << "}";
+    out << ",\n \"events\": {\"log\": \"Application\", \"source\": " << Json(plan.eventSource)
+        << ", \"install\": " << setup::kInstallEvent << ", \"uninstall\": " << setup::kUninstallEvent
+        << ", \"verify\": " << setup::kVerifyEvent << ", \"message_file\": " << Json(plan.messageFile)
+        << ", \"registry_key\": " << Json(std::string("HKEY_LOCAL_MACHINE\\") + setup::kEventLogKey + plan.eventSource)
+        << ", \"file_on_95_family\": " << Json(std::string("<Windows>\\") + setup::kEventsLogName) << "}";
     out << "}\n";
 }
 

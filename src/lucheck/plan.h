@@ -32,6 +32,8 @@ struct Plan {
     std::string startMenuGroup;
     std::string startMenuItem;
     std::string itemCommand;
+    std::string eventSource;  // the Application event log's source of the installer's events
+    std::string messageFile;  // where the install keeps the events' message file
 };
 
 Plan MakePlan(const Package& package, const PlanRequest& request);

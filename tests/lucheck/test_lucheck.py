@@ -89,6 +89,7 @@ class LucheckTest(unittest.TestCase):
         plan = json.loads(data)
         self.assertEqual(len(plan["files"]), sum(1 for line in text.splitlines() if line[:1].isdigit()))
         self.assertEqual(plan["start_menu"]["group"], "Vantrel - Ver 1.30")
+        self.assertEqual((plan["events"]["source"], plan["events"]["install"]), ("Vantrel Live Update", 1033))
         code, text = self.lucheck("--plan", "package", "--host", "host", "--version", "1.20")
         self.assertIn("turns it away", text)
         self.assertEqual(code, 1)

@@ -82,7 +82,9 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"/LOG=", RunMode::kAttended, "", "", kAsk, false, "The switch /LOG= needs a value"},
         ParseCase{"/S /D=  ", RunMode::kQuiet, "", "", kAsk, false, "The switch /D= needs a value"},
         ParseCase{"/D=C:\\A B /passive", RunMode::kPassive, "C:\\A", "", kAsk, false, "Unexpected argument: B"},
-        ParseCase{"stray", RunMode::kAttended, "", "", kAsk, false, "Unexpected argument: stray"}));
+        ParseCase{"stray", RunMode::kAttended, "", "", kAsk, false, "Unexpected argument: stray"},
+        ParseCase{"/verify /uninstall /quiet", RunMode::kQuiet, "", "", kAsk, false,
+                  "The switches /uninstall and /verify do not go together"}));
 
 // The same arguments read alike in every order: whatever is wrong, the mode
 // and every good value take effect, and the fault is kept.
