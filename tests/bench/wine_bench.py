@@ -67,7 +67,10 @@ figure has its --...-runs option; 0 leaves the figure out. Figures
      Installer's: an MSI of the same files that wixl builds, one component
      per file, installed with `msiexec /i ... /qn` and timed removing with
      `msiexec /x {product} /qn`; each uninstall after its own install,
-     start to exit through uia run, the installs timed too.
+     start to exit through uia run, the installs timed too;
+  k. /verify /quiet, run from the record folder's uninstaller copy right
+     after f's quiet install of 2,000 files of 4 KiB into a fresh host
+     product, beside that install; both start to exit through uia run.
 """
 
 import argparse
@@ -622,6 +625,26 @@ class Bench:
                 raise RuntimeError(f"msiexec /x ended with {code} and left {present(msi_files, names)} files")
         return figures
 
+    # ---- k. /verify beside the install it checks
+
+    def verify_vs_install(self, runs, count):
+        """In turn: a quiet install of `count` files of 4 KiB into a fresh
+        host product, and /verify /quiet of the uninstaller copy, each from
+        start to exit; {label: (times, exit codes)}."""
+        installer, names = self.files_package(r"C:\bench\verify", count, 4096)
+        figures = timed_figures()
+        for _ in range(runs):
+            self.fresh_host_product()
+            os.sync()
+            self.timed_into(figures, "install", installer, "/quiet")
+            uninstall = self.quiet_uninstall_command()
+            if not uninstall or present(self.host.unix_path(HOST), names) != count:
+                raise RuntimeError("the quiet install left files out or wrote no QuietUninstallString")
+            code = self.timed_into(figures, "verify", uninstall[0], "/verify", "/quiet")
+            if code != 0:
+                raise RuntimeError(f"/verify after the install ended with {code}")
+        return figures
+
 
 def timed_figures():
     """{label: (times, exit codes)}, filled by Bench.timed_into."""
@@ -711,6 +734,7 @@ def main():
     parser.add_argument("--big-kib", type=int, default=20 * 1024,
                         help="size of each of the 20 files of figure i; 1 shows the fixed cost of each side")
     parser.add_argument("--msi-runs", type=int, default=2)
+    parser.add_argument("--verify-runs", type=int, default=3)
     args = parser.parse_args()
     for variable in ("LU_EXE", "UIA_EXE", "PROGMAN_SERVER_EXE", "WINBENCH_EXE"):
         winehost.required_file(variable)
@@ -873,6 +897,15 @@ def bench_sections(bench, args, base, lines):
             lines.append(text_row("   exit codes: uninstall; msiexec /x; /i",
                                   "; ".join(codes_text(figures[label][1])
                                             for label in ("uninstall", "msi uninstall", "msi install"))))
+
+    if args.verify_runs:
+        print(f"k. /verify beside its install, {args.files} files ...", file=sys.stderr)
+        figures = bench.verify_vs_install(args.verify_runs, args.files)
+        (verifies, codes), installs = figures["verify"], figures["install"][0]
+        lines.append(row(f"k. /verify /quiet, {args.files} files of 4 KiB: start to exit", verifies))
+        lines.append(row("   the quiet install it checks", installs))
+        lines.append(ratio_row("   verify / install", verifies, installs))
+        lines.append(text_row("   exit codes of /verify", codes_text(codes)))
 
 
 if __name__ == "__main__":
