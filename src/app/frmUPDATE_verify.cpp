@@ -30,14 +30,15 @@ void frmUPDATE::LoadVerify() {
     setup::MachineWorld world(ctx_.os);
     const setup::VerifyPlaces places{recordFolder_,
                                      {ctx_.os.GetProgramsFolder(true), ctx_.os.GetProgramsFolder(false)}};
-    std::vector<std::string> lines;
-    for (const setup::Difference& difference : setup::VerifyRecord(record_, world, places))
-        lines.push_back(setup::DifferenceLine(difference));
-    for (const std::string& line : lines) s.Log.Write("Differs: " + line);
-    s.Summary.differences = static_cast<int>(lines.size());
-    if (!lines.empty()) s.LastFileFailure = lines.back();
+    std::vector<std::string> shortLines;
+    for (const setup::Difference& difference : setup::VerifyRecord(record_, world, places)) {
+        s.LastFileFailure = setup::DifferenceLine(difference);
+        s.Log.Write("Differs: " + s.LastFileFailure);
+        shortLines.push_back(setup::DifferenceInShort(difference));
+    }
+    s.Summary.differences = static_cast<int>(shortLines.size());
     s.Summary.installCompleted = true;
-    ReportDifferences(lines);
+    ReportDifferences(shortLines);
     ctx_.rt.EndProgram();
 }
 

@@ -238,4 +238,10 @@ std::string DifferenceLine(const Difference& difference) {
     return Cat({difference.what, ": the record holds ", difference.recorded, "; the machine holds ", difference.found});
 }
 
+std::string DifferenceInShort(const Difference& difference) {
+    if (difference.found == "missing") return difference.what + ": missing";
+    if (difference.found.rfind("SHA-256 ", 0) == 0) return difference.what + ": changed since it was installed";
+    return Cat({difference.what, ": ", difference.found});
+}
+
 }  // namespace setup

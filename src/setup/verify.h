@@ -66,5 +66,7 @@ std::vector<Difference> VerifyRecord(const std::vector<RecordEntry>& record, Ver
 
 // The log's line for a difference.
 std::string DifferenceLine(const Difference& difference);
+// The same for people: a file's digests left out.
+std::string DifferenceInShort(const Difference& difference);
 
 }  // namespace setup

@@ -447,7 +447,10 @@ TEST(VerifyTest, EachDifferenceIsNamedWithWhatTheRecordAndTheMachineHold) {
     EXPECT_EQ(v.os.LogLines().back(), "Not whole; differences: 10; exit code 1610");
     ASSERT_EQ(v.forms.messages.size(), 1u);  // attended: one message sums it up, and asks nothing
     EXPECT_EQ(v.forms.messages[0].flags, platform::kMsgExclamation);
-    EXPECT_EQ(v.forms.messages[0].text.substr(0, 49), "Vantrel Live Update differs from what was install");
+    EXPECT_EQ(v.forms.messages[0].text.rfind("Vantrel Live Update differs from what was installed:\r\n" + kHost +
+                                                 "\\R.TXT: changed since it was installed\r\n" + kSystemDll +
+                                                 ": missing\r\n", 0),
+              0u);
     EXPECT_NE(v.forms.messages[0].text.find("\r\n\r\nThe log: C:\\TEMP\\LiveUpdateSetup-verify.log"), std::string::npos);
 }
 
