@@ -461,9 +461,7 @@ private:
     // plan saw (`digest`, when the plan gives one). Null, with the failure
     // counted, otherwise.
     std::unique_ptr<platform::InputFile> HeldAsPlanned(const std::string& path, const std::string& digest) {
-        std::unique_ptr<platform::InputFile> held = ctx_.os.OpenForReading(path);
-        Sha256Digest now;
-        if (held && (digest.empty() || (HashOpenFile(ctx_.os, *held, now) && ToHex(now) == digest))) return held;
+        if (auto held = HoldIfItHolds(ctx_.os, path, digest)) return held;
         Failed(path, "not run: it changed since the removal looked at it");
         return nullptr;
     }

@@ -62,14 +62,7 @@ const char* Regsvr32Meaning(uint32_t code) {
 // registration runs, or loads, as an administrator is exactly the one
 // installed. False, with the failure reported and logged, otherwise.
 bool HeldAsInstalled(Context& ctx, MainWindow& window, PendingRegistration& pending) {
-    std::shared_ptr<platform::InputFile> held = ctx.os.OpenForReading(pending.file);
-    Sha256Digest digest;
-    const bool same = held && (pending.digest.empty() || (HashOpenFile(ctx.os, *held, digest) &&
-                                                          ToHex(digest) == pending.digest));
-    if (same) {
-        pending.held = std::move(held);
-        return true;
-    }
+    if ((pending.held = HoldIfItHolds(ctx.os, pending.file, pending.digest))) return true;
     ReportFileError(ctx, window, kRegisterFailed, pending.file);
     ctx.state.Log.Write(Cat({pending.file, ": could not register: it is not what was installed (changed or gone "
                                            "since); nothing was run"}));

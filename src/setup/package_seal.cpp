@@ -237,6 +237,14 @@ bool HashOpenFile(platform::OsServices& os, platform::InputFile& file, Sha256Dig
     return Hash(file, buffer, digest, nullptr, EngineFor(os));
 }
 
+std::unique_ptr<platform::InputFile> HoldIfItHolds(platform::OsServices& os, const std::string& path,
+                                                   const std::string& digest) {
+    std::unique_ptr<platform::InputFile> held = os.OpenForReading(path);
+    Sha256Digest now;
+    if (held && (digest.empty() || (HashOpenFile(os, *held, now) && ToHex(now) == digest))) return held;
+    return nullptr;
+}
+
 std::string SealLine(const std::string& name, const Sha256Digest& digest) {
     return platform::Cat({ToHex(digest), "  ", name, "\n"});
 }

@@ -5,6 +5,7 @@
 // installed. Sealing says nothing about who made the package.
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -76,6 +77,12 @@ bool CopyHashing(platform::OsServices& os, const std::string& source, const std:
                  int32_t failIfExists, std::string& digest);
 // The SHA-256 of the rest of an open file.
 bool HashOpenFile(platform::OsServices& os, platform::InputFile& file, Sha256Digest& digest);
+// The file opened so that nobody can change it while the handle lives,
+// when it holds `digest` (in hex; empty: any content): what an
+// administrator's run then loads or starts from it is what was checked.
+// Null otherwise.
+std::unique_ptr<platform::InputFile> HoldIfItHolds(platform::OsServices& os, const std::string& path,
+                                                   const std::string& digest);
 
 // A SHA256SUMS line as sha256sum writes it in text mode: "<hex>  <name>\n".
 std::string SealLine(const std::string& name, const Sha256Digest& digest);

@@ -39,9 +39,13 @@ bool MachineWorld::MachineString(const std::string& key, const std::string& name
     return os_.GetMachineString(key, name, value);
 }
 
+// The type library inside is read as an administrator: only from the
+// content that was installed, which nobody can change meanwhile.
 std::vector<std::string> MachineWorld::RegisteredPaths(const std::string& file, const std::string& how,
-                                                       bool& known) {
-    return os_.RegisteredPaths(file, how, known);
+                                                       const std::string& digest, bool& known) {
+    known = false;
+    const auto held = HoldIfItHolds(os_, file, digest);
+    return held ? os_.RegisteredPaths(file, how, known) : std::vector<std::string>();
 }
 
 namespace {
@@ -136,7 +140,7 @@ private:
     // The digest alone decides; the size is read only to tell a difference.
     void CheckFile(const std::string& path, const std::string& digest, const std::string& size) {
         const std::string now = world_.FileDigest(path);
-        if (!digest.empty() && now == digest) return arrived_.insert(Upper(path)), void();
+        if (!digest.empty() && now == digest) return void(arrived_[Upper(path)] = digest);
         const std::string found =
             now.empty() ? "missing"
                         : Content(now, platform::Number(static_cast<long>(world_.FileSize(path))));
@@ -153,9 +157,10 @@ private:
 
     // Only where the file holds what was installed, and the system can tell.
     void CheckRegistration(const std::string& how, const std::string& path) {
-        if (!arrived_.count(Upper(path))) return;
+        const auto arrived = arrived_.find(Upper(path));
+        if (arrived == arrived_.end()) return;
         bool known = false;
-        for (const std::string& found : world_.RegisteredPaths(path, how, known)) {
+        for (const std::string& found : world_.RegisteredPaths(path, how, arrived->second, known)) {
             if (found.empty())
                 Differs(path, "registered (" + how + ")", "not registered");
             else if (!CommandNamesFile(found, path))
@@ -223,7 +228,7 @@ private:
     VerifyWorld& world_;
     const VerifyPlaces& places_;
     std::set<std::size_t> newest_;
-    std::set<std::string> arrived_;  // upper-cased paths that hold what was installed
+    std::map<std::string, std::string> arrived_;  // upper-cased path -> the installed digest it holds
     std::vector<Difference> differences_;
 };
 

@@ -18,9 +18,10 @@ public:
     virtual bool FileExists(const std::string& path) = 0;
     // A string value below HKEY_LOCAL_MACHINE; false when there is none.
     virtual bool MachineString(const std::string& key, const std::string& name, std::string& value) = 0;
-    // See OsServices::RegisteredPaths.
+    // See OsServices::RegisteredPaths; asked only while the file holds
+    // `digest` and nobody can change it (`known` false otherwise).
     virtual std::vector<std::string> RegisteredPaths(const std::string& file, const std::string& how,
-                                                     bool& known) = 0;
+                                                     const std::string& digest, bool& known) = 0;
 };
 
 // What the machine holds now, through the system's services. A file in
@@ -35,7 +36,8 @@ public:
     uint32_t SharedCount(const std::string& path) override;
     bool FileExists(const std::string& path) override;
     bool MachineString(const std::string& key, const std::string& name, std::string& value) override;
-    std::vector<std::string> RegisteredPaths(const std::string& file, const std::string& how, bool& known) override;
+    std::vector<std::string> RegisteredPaths(const std::string& file, const std::string& how,
+                                             const std::string& digest, bool& known) override;
 
 private:
     platform::OsServices& os_;
