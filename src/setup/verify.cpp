@@ -73,9 +73,11 @@ public:
 
     std::vector<Difference> Run() {
         NewestOfEach();
+        const std::set<std::size_t> cutShort = CutShortEntries(record_);
         for (const bool files : {true, false})  // files first: a registration needs its file whole
             for (std::size_t i = 0; i < record_.size(); ++i)
-                if (newest_.count(i) && IsFile(record_[i].kind) == files) Check(record_[i]);
+                if (newest_.count(i) && IsFile(record_[i].kind) == files)
+                    cutShort.count(i) ? CheckPerhapsMade(record_[i]) : Check(record_[i]);
         CheckEntry();
         CheckEnded();
         return std::move(differences_);
@@ -130,6 +132,21 @@ private:
         case RecordKind::kStartMenu: return CheckStartMenu(e);
         default: return;
         }
+    }
+
+    // The last change of an install that a kill ended may or may not have
+    // been made: a replaced file holds either content, and nothing else of
+    // it is judged (a copy cut short goes with the removal; that the
+    // newest install never ended is a difference of its own).
+    void CheckPerhapsMade(const RecordEntry& e) {
+        const bool pending = e.kind == RecordKind::kPending;
+        if (e.kind != RecordKind::kReplaced && !pending) return e.kind == RecordKind::kKept ? Check(e) : void();
+        const std::string& path = Field(e, 0);
+        const std::string& previous = Field(e, pending ? 3 : 2);
+        const std::string& installed = Field(e, pending ? 4 : 3);
+        if (pending && !installed.empty() && world_.FileDigest(Field(e, 1)) == installed) return;
+        if (!previous.empty() && world_.FileDigest(path) == previous) return;
+        CheckFile(path, installed, std::string());
     }
 
     static std::string Content(const std::string& digest, const std::string& size) {

@@ -52,6 +52,10 @@ struct FakeFile {
     bool hidden = false;
     bool system = false;
     bool inUse = false;  // deletion and replacement refused
+    bool operator==(const FakeFile& other) const {
+        return content == other.content && readOnly == other.readOnly && hidden == other.hidden &&
+               system == other.system && inUse == other.inUse;
+    }
 };
 
 class FakeOs : public platform::OsServices {

@@ -23,6 +23,7 @@
 #include <map>
 #include <optional>
 #include <random>
+#include <tuple>
 
 #include "platform/text.h"
 #include "setup/deploy.h"
@@ -370,14 +371,17 @@ public:
         initial_ = {os_.folders, NonEmpty(os_.machineStrings), NonEmpty(os_.machineNumbers), com_.keys};
     }
 
+    // The operation, then /verify of what it left.
     void Apply(const Op& op) {
         if (trace) Trace(op);
+        lastCode_ = kDidNotStart;
         switch (op.kind) {
-        case Kind::kInstall: return Install(op);
-        case Kind::kUninstall: return Uninstall(op);
-        case Kind::kHostUpdate: return Update(HostUpdateOf(op.update));
-        case Kind::kRestart: return os_.Restart();
+        case Kind::kInstall: Install(op); break;
+        case Kind::kUninstall: Uninstall(op); break;
+        case Kind::kHostUpdate: Update(HostUpdateOf(op.update)); break;
+        case Kind::kRestart: os_.Restart(); break;
         }
+        Verify(op);
     }
 
     // What is wrong with the machine once the last uninstall and a restart
@@ -395,6 +399,7 @@ public:
             if (!com_.keys.count(key)) wrong.push_back("registration " + key + ": lost");
         if (!missingUninstaller_.empty()) wrong.insert(wrong.begin(), missingUninstaller_);
         JudgeExitCodes(wrong);
+        if (!verifyWrong_.empty()) wrong.insert(wrong.begin(), verifyWrong_);
         return wrong;
     }
 
@@ -528,7 +533,35 @@ private:
         if (!allow_.changeOverHalfDone && (SetAsideCopyLeft() || MoveNeverAsked())) return;
         os_.installerFolder = PackageFolder(op.package);
         const std::string folder = host_.substr(0, 3) + kSpellings[op.spelling];
-        Run("/quiet /dir \"" + folder + "\"", HeldFile(op), op.killAt);
+        lastCode_ = Run("/quiet /dir \"" + folder + "\"", HeldFile(op), op.killAt);
+    }
+
+    // /verify changes nothing, and says 0, 1605 or 1610: not installed right
+    // after a removal, and whole right after an install that ended well
+    // while the host has not changed anything (a host update may change or
+    // delete a file an earlier install made and the later one does not list).
+    void Verify(const Op& op) {
+        hostUpdated_ = hostUpdated_ || op.kind == Kind::kHostUpdate;
+        const auto machineBefore = std::make_tuple(os_.files, os_.folders, os_.ini, os_.machineStrings,
+                                                   os_.machineNumbers, os_.atRestart, com_.keys);
+        os_.installerFolder = PackageFolder('A');
+        const int code = Run("/verify /quiet", "", 0);
+        const bool installed = op.kind == Kind::kInstall && (lastCode_ == 0 || lastCode_ == 3010) && !hostUpdated_;
+        const bool removed = op.kind == Kind::kUninstall && (lastCode_ == 0 || lastCode_ == 3010);
+        std::string wrong;
+        if (machineBefore != std::make_tuple(os_.files, os_.folders, os_.ini, os_.machineStrings, os_.machineNumbers,
+                                             os_.atRestart, com_.keys))
+            wrong = "verify: it changed the machine";
+        else if ((installed && code != 0) || (removed && code != 1605) || (code != 0 && code != 1605 && code != 1610))
+            wrong = "verify: it said " + std::to_string(code) + " after " + Describe(op) + " ended with " +
+                    std::to_string(lastCode_);
+        if (verifyWrong_.empty() && !wrong.empty()) verifyWrong_ = wrong + "; " + JoinedLog();
+    }
+
+    std::string JoinedLog() const {
+        std::string text;
+        for (const std::string& line : lastLog_) text += line.rfind("Differs: ", 0) == 0 ? line + " | " : "";
+        return text;
     }
 
     // As the Add/Remove Programs entry's quiet command starts it: the
@@ -544,7 +577,8 @@ private:
             return uninstallCodes_.push_back(kDidNotStart);
         }
         os_.installerFolder = listed ? uninstaller.substr(0, uninstaller.rfind('\\')) : PackageFolder('A');
-        uninstallCodes_.push_back(RunHolding("/uninstall /quiet", {HeldFile(op), uninstaller}, 0));
+        lastCode_ = RunHolding("/uninstall /quiet", {HeldFile(op), uninstaller}, 0);
+        uninstallCodes_.push_back(lastCode_);
     }
 
     std::string HeldFile(const Op& op) const { return op.held < 0 ? "" : host_ + "\\" + kHeld[op.held]; }
@@ -646,6 +680,9 @@ private:
     static constexpr int kDidNotStart = -2;
     std::vector<int> uninstallCodes_;  // each uninstall's exit code; kDidNotStart when it could not start
     std::string missingUninstaller_;
+    int lastCode_ = kDidNotStart;  // the exit code of the operation's run
+    std::string verifyWrong_;      // the first /verify that went wrong
+    bool hostUpdated_ = false;     // the host has changed its files or value since the machine was set up
     std::vector<std::string> lastLog_;
 };
 

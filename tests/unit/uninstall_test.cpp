@@ -454,20 +454,32 @@ TEST(VerifyTest, EachDifferenceIsNamedWithWhatTheRecordAndTheMachineHold) {
     EXPECT_NE(v.forms.messages[0].text.find("\r\n\r\nThe log: C:\\TEMP\\LiveUpdateSetup-verify.log"), std::string::npos);
 }
 
-// A killed install: its copy cut short, and no end.
-TEST(VerifyTest, AnInterruptedInstallIsNotWhole) {
-    Verify v;
-    v.WriteRecord({
-        {RecordKind::kBegun, {"2026-12-07 10:30:00", "1.0.0.0", "Vantrel", kHost}},
-        {RecordKind::kCreated, {kHost + "\\A.DLL", "", "5"}},
-    });
-    EXPECT_EQ(v.Run(), 1610);
-    EXPECT_EQ(v.Differences(),
-              (std::vector<std::string>{
-                  kHost + "\\A.DLL: the record holds a copy that was cut short; the machine holds SHA-256 " +
-                      Digest("new-a") + ", 5 bytes",
-                  "the install begun 2026-12-07 10:30:00: the record holds ended; the machine holds it never ended "
-                  "(it was interrupted)"}));
+// A killed install is not whole. Its last change may or may not have been
+// made: a replacement holds either content; a copy cut short is the
+// removal's to take away. A later install that ends makes it whole again.
+TEST(VerifyTest, AnInterruptedInstallIsNotWholeUntilAnotherEnds) {
+    for (const bool endedLater : {false, true}) {
+        Verify v;
+        v.os.files[kHost + "\\A.DLL"].content = "new-";  // cut short
+        std::vector<RecordEntry> record = {
+            {RecordKind::kBegun, {"2026-12-07 10:30:00", "1.0.0.0", "Vantrel", kHost}},
+            {RecordKind::kReplaced, {kHost + "\\R.TXT", kKept, Digest("old-r"), Digest("newer-r")}},
+            {RecordKind::kBegun, {"2026-12-07 10:31:00", "1.0.0.0", "Vantrel", kHost}},
+            {RecordKind::kCreated, {kSystemDll, Digest("new-s"), "5"}},
+            {RecordKind::kCreated, {kHost + "\\A.DLL", "", "5"}},
+        };
+        if (endedLater) {
+            record.push_back({RecordKind::kBegun, {"2026-12-07 10:32:00", "1.0.0.0", "Vantrel", kHost}});
+            record.push_back({RecordKind::kEnded, {"2026-12-07 10:32:05", "0"}});
+        }
+        v.WriteRecord(record);
+        v.os.files[kHost + "\\R.TXT"].content = "old-r";  // the first kill came before its move
+        const std::vector<std::string> neverEnded = {
+            "the install begun 2026-12-07 10:31:00: the record holds ended; the machine holds it never ended "
+            "(it was interrupted)"};
+        EXPECT_EQ(v.Run(), endedLater ? 0 : 1610);
+        EXPECT_EQ(v.Differences(), endedLater ? std::vector<std::string>{} : neverEnded);
+    }
 }
 
 // A replacement that waits for the restart is whole while its waiting copy
