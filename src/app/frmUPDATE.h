@@ -79,6 +79,7 @@ private:
     void RemoveInstall();
     void ReportRemoval(const std::vector<std::string>& left);
     void ReadRecordedHost();
+    static std::string FirstLines(const std::vector<std::string>& lines, const char* log);
     // The verification run.
     void LoadVerify();
     void ReportDifferences(const std::vector<std::string>& lines);

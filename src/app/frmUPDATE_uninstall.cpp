@@ -13,11 +13,6 @@
 #include "setup/system_platform.h"
 #include "setup/uninstall.h"
 
-namespace {
-// Lines of what was left that the last message shows; the log has all.
-constexpr std::size_t kLeftShown = 10;
-}  // namespace
-
 // The record names the system and the host folder: the record folder holds
 // no update list. Another run holding the lock may be removing the record,
 // so it is read only once the lock is ours.
@@ -132,6 +127,18 @@ void frmUPDATE::RemoveInstall() {
     ReportRemoval(tally.left);
 }
 
+// A message's list: the first ten lines, each on a line of its own, and
+// how many more the log names.
+std::string frmUPDATE::FirstLines(const std::vector<std::string>& lines, const char* log) {
+    constexpr std::size_t kShown = 10;
+    std::string text;
+    for (std::size_t i = 0; i < lines.size() && i < kShown; ++i) text += "\r\n" + lines[i];
+    if (lines.size() > kShown)
+        text += platform::Cat({"\r\nand ", platform::Number(static_cast<long>(lines.size() - kShown)),
+                               " more, named in ", log});
+    return text;
+}
+
 // Says what became of the removal (unattended, the log takes it), offers
 // the restart that files in use need, and closes the window.
 void frmUPDATE::ReportRemoval(const std::vector<std::string>& left) {
@@ -141,10 +148,7 @@ void frmUPDATE::ReportRemoval(const std::vector<std::string>& left) {
     std::string text = s.SystemName + (failures ? " Live Update was removed, but not all of it could be undone."
                                                 : " Live Update was removed from this computer.");
     if (!left.empty()) text += "\r\n\r\nLeft as it was:";
-    for (std::size_t i = 0; i < left.size() && i < kLeftShown; ++i) text += "\r\n" + left[i];
-    if (left.size() > kLeftShown)
-        text += platform::Cat({"\r\nand ", platform::Number(static_cast<long>(left.size() - kLeftShown)),
-                               " more, named in the install log"});
+    text += FirstLines(left, "the install log");
     const bool ask = s.Summary.restartNeeded && s.Options.restart == setup::RestartPolicy::kAsk &&
                      !s.Options.Unattended();
     if (s.Summary.restartNeeded)

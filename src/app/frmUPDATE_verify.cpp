@@ -10,11 +10,6 @@
 #include "setup/uninstall.h"
 #include "setup/verify.h"
 
-namespace {
-// Differences that the message names; the log has all.
-constexpr std::size_t kDifferencesShown = 10;
-}  // namespace
-
 void frmUPDATE::LoadVerify() {
     auto& s = ctx_.state;
     GetServerPath();
@@ -50,10 +45,6 @@ void frmUPDATE::ReportDifferences(const std::vector<std::string>& lines) {
         return void(ctx_.rt.ShowMessage(system + " Live Update is installed and whole.", platform::kMsgInformation,
                                         Caption()));
     std::string text = platform::Cat({system, " Live Update differs from what was installed:"});
-    for (std::size_t i = 0; i < lines.size() && i < kDifferencesShown; ++i) text += "\r\n" + lines[i];
-    if (lines.size() > kDifferencesShown)
-        text += platform::Cat({"\r\nand ", platform::Number(static_cast<long>(lines.size() - kDifferencesShown)),
-                               " more, named in the log"});
-    text += platform::Cat({"\r\n\r\nThe log: ", ctx_.state.Log.Path()});
+    text += FirstLines(lines, "the log") + "\r\n\r\nThe log: " + ctx_.state.Log.Path();
     ctx_.rt.ShowMessage(text, platform::kMsgExclamation, Caption());
 }

@@ -141,6 +141,18 @@ class DeployFixture(winehost.WineTestCase):
         return self.package(body, {"TvkUpdt.exe": payload("TvkUpdt.exe"), "README.TXT": b"readme\r\n",
                                    "TVKCOM.DLL": payload("TVKCOM.dll")})
 
+    def removal_package_with_types(self):
+        """The removal package, with the type library in the host's Sys folder too."""
+        exe = self.removal_package()
+        folder = os.path.dirname(self.host.unix_path(exe))
+        with open(os.path.join(folder, "TVKTYPES.TLB"), "wb") as f:
+            f.write(payload("TVKTYPES.TLB"))
+        with open(os.path.join(folder, "UPDATE.LST"), "r+b") as f:
+            listed = f.read().replace(b"END", b"FOLDER,SYS\r\nFILE,TVKTYPES.TLB\r\nEND")
+            f.seek(0)
+            f.write(listed)
+        return exe
+
     # ---- a damaged sealed package
 
     def seal(self, exe):

@@ -59,17 +59,6 @@ class FleetScenarios(test_deploy.DeployFixture):
     def verify_log(self):
         return self.log_lines("LiveUpdateSetup-verify.log")
 
-    def package_with_types(self):
-        exe = self.removal_package()
-        folder = os.path.dirname(self.host.unix_path(exe))
-        with open(os.path.join(folder, "TVKTYPES.TLB"), "wb") as f:
-            f.write(payload("TVKTYPES.TLB"))
-        with open(os.path.join(folder, "UPDATE.LST"), "r+b") as f:
-            listed = f.read().replace(b"END", b"FOLDER,SYS\r\nFILE,TVKTYPES.TLB\r\nEND")
-            f.seek(0)
-            f.write(listed)
-        return exe
-
     def assert_message_file(self):
         """The kept message file is the build's, holds an English message
         table, and reads as the README shows it."""
@@ -86,7 +75,7 @@ class FleetScenarios(test_deploy.DeployFixture):
                          "Host folder: <7>. Host version: <8>. Last trouble: <9>. User: <10>. Log: <11>.")
 
     def test_install_verify_change_verify_uninstall_verify(self):
-        exe = self.package_with_types()
+        exe = self.removal_package_with_types()
         code, events = self.run_reported(exe, "/quiet")
         self.assertEqual(code, 0, self.log_lines())
         strings = self.assert_one_event(events, 1033, INFORMATION, 0, "installed")

@@ -277,14 +277,8 @@ class LifecycleScenarios(test_deploy.DeployFixture):
         self.assert_same(self.snapshot(), before)
 
     def test_two_installs_and_one_uninstall_with_a_type_library(self):
-        exe = self.removal_package()
+        exe = self.removal_package_with_types()
         folder = self.folder_of(exe)
-        with open(os.path.join(folder, "TVKTYPES.TLB"), "wb") as f:
-            f.write(payload("TVKTYPES.TLB"))
-        with open(os.path.join(folder, "UPDATE.LST"), "r+b") as f:
-            listed = f.read().replace(b"END", b"FOLDER,SYS\r\nFILE,TVKTYPES.TLB\r\nEND")
-            f.seek(0)
-            f.write(listed)
         before = self.snapshot()
         self.assertEqual(self.run_quiet(exe, "/quiet"), 0)
         self.assertIsNotNone(reg_query_default(self.host, TYPELIB + r"\1.0\0\win32"), "type library not registered")
