@@ -98,7 +98,7 @@ void KeepEventSource(Context& ctx, const std::string& recordFolder) {
     const bool same = os.ReadWholeFile(path, there) && there == messages;
     bool kept = same || (os.WriteWholeFile(temporary, messages) &&
                          os.MoveFileReplaceA(temporary, path) == platform::MoveResult::kMoved);
-    if (!kept) os.DeleteFileA(temporary);
+    if (!os.FindFile(temporary).empty()) os.DeleteFileA(temporary);  // this run's, or a killed one's
     const std::string key = kEventLogKey + EventSource(ctx.state.SystemName);
     kept = kept && os.SetMachinePath(key, "EventMessageFile", path) && os.SetMachineNumber(key, "TypesSupported", 7);
     if (!kept)

@@ -558,10 +558,12 @@ TEST(EventTest, EachRunHasItsNumberTypeAndStrings) {
 TEST(EventTest, TheMessageFileOutlivesTheRemovalAndAFailedWriteChangesNothing) {
     for (const bool refused : {false, true}) {
         Uninstall u;
+        const std::string messages = kRecordFolder + "\\LiveUpdateEvents.dll";
         u.os.ownResources[102] = "MZ messages";
+        u.os.AddFile(messages + ".new~", "MZ mess");  // a killed run's
         u.os.eventLogRefuses = refused;
         EXPECT_EQ(u.Run(), 0);
-        const std::string messages = kRecordFolder + "\\LiveUpdateEvents.dll";
+        EXPECT_EQ(u.os.files.count(messages + ".new~"), 0u);
         EXPECT_EQ(u.os.files[messages].content, "MZ messages");
         const std::string key = std::string(setup::kEventLogKey) + "Vantrel Live Update";
         EXPECT_EQ(u.os.machineStrings[key]["EventMessageFile"], messages);
