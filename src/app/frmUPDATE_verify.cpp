@@ -13,12 +13,13 @@
 void frmUPDATE::LoadVerify() {
     auto& s = ctx_.state;
     GetServerPath();
+    const std::string system = SystemToRemove();
+    if (!system.empty()) SetCaption(setup::ProductName(system));
     TakeInstallLock();  // an install or removal under way is not judged half done
     recordFolder_ = FindRecordFolder();
     if (recordFolder_.empty())
         Refuse(setup::Refusal::kNotInstalled, "Live Update is not installed", platform::kMsgExclamation, Caption());
     ReadRecordedHost();
-    SetCaption(s.SystemName + " Live Update");
     s.Summary.installStarted = true;
     s.Log.Open(ctx_);
     s.Log.Write(platform::Cat({"Install record: ", recordFolder_, "\\", setup::kRecordFileName}));

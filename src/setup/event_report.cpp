@@ -3,6 +3,7 @@
 #include "platform/text.h"
 #include "resources/resource.h"
 #include "resources/version.h"
+#include "setup/install_record.h"
 #include "setup/installer_state.h"
 #include "setup/system_platform.h"
 
@@ -60,7 +61,7 @@ void AppendEventLine(Context& ctx, const RunEvent& event) {
 }  // namespace
 
 std::string EventSource(const std::string& systemName) {
-    return Cat({systemName.empty() ? std::string(LU_COMPANY_TEXT) : systemName, " Live Update"});
+    return ProductName(systemName.empty() ? std::string(LU_COMPANY_TEXT) : systemName);
 }
 
 RunEvent EventOfRun(const InstallerState& s, int exitCode, const std::string& account, const std::string& logPath) {

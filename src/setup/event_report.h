@@ -25,7 +25,8 @@ constexpr const char* kEventMessageFileName = "LiveUpdateEvents.dll";
 constexpr const char* kEventsLogName = "LiveUpdateSetup-events.log";
 constexpr const char* kEventLogKey = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\";
 
-// "<system> Live Update": the event source, as the record folder is named.
+// The event source: the product's name; a run that does not know the
+// system yet writes under the manufacturer's.
 std::string EventSource(const std::string& systemName);
 
 struct RunEvent {

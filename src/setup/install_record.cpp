@@ -160,9 +160,13 @@ std::string RestartNamesFile(const std::string& recordFolder) {
     return platform::Cat({recordFolder, "\\", kRestartNamesFileName});
 }
 
+std::string ProductName(const std::string& systemName) { return systemName + " Live Update"; }
+
 std::string RecordFolder(platform::OsServices& os, const std::string& systemName) {
     const std::string programFiles = os.GetProgramFilesFolder();
-    return programFiles.empty() || !FindableName(systemName) ? std::string() : platform::Cat({programFiles, "\\", systemName, " Live Update"});
+    return programFiles.empty() || !FindableName(systemName)
+               ? std::string()
+               : platform::Cat({programFiles, "\\", ProductName(systemName)});
 }
 
 bool RecordFolderTrusted(platform::OsServices& os, const std::string& folder, std::string& why) {
@@ -193,7 +197,7 @@ std::string UntrustedRecordText(const std::string& folder, const std::string& wh
 }
 
 std::string UninstallKey(const std::string& systemName) {
-    return platform::Cat({"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\", systemName, " Live Update"});
+    return "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + ProductName(systemName);
 }
 
 std::string RecordHeading() {

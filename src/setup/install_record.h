@@ -31,6 +31,10 @@ std::string RestartNamesFile(const std::string& recordFolder);
 std::vector<std::string> WholeLines(const std::string& text);
 constexpr const char* kSharedDllsKey = "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
 
+// "<system> Live Update": the product's name, which names its record
+// folder, its Add/Remove Programs key and its event source.
+std::string ProductName(const std::string& systemName);
+
 // "<Program Files>\<system> Live Update"; empty when the system names no
 // Program Files folder, or when the system name could lead elsewhere (it
 // must be a name that a package file could have: no \, /, :, ..).
