@@ -306,7 +306,7 @@ protected:
         libId = GuidText(attr->guid);
         version = std::to_string(attr->wMajorVerNum) + "." + std::to_string(attr->wMinorVerNum);
         typeLib->ReleaseTLibAttr(attr);
-        ASSERT_EQ(typeLib->GetTypeInfoCount(), 1u);
+        ASSERT_EQ(typeLib->GetTypeInfoCount(), 2u);  // the interface, then the class
         ITypeInfo* info = nullptr;
         ASSERT_EQ(typeLib->GetTypeInfo(0, &info), S_OK);
         TYPEATTR* typeAttr = nullptr;
@@ -366,6 +366,34 @@ TEST_F(TypeLibTest, RegisteredLibraryIsUnregistered) {
     std::cout << "[ observed ] unregistering a library not registered: 0x" << std::hex << again << std::dec << "\n";
     EXPECT_NE(again, 0);
     EXPECT_NE(os.UnregisterTypeLibrary(platform::AnsiToWide(At("Vantrel Server\\missing.tlb"))), 0);
+    Unregister();
+}
+
+// Where the system has the file's registrations lead: the library's path,
+// and the server of the class the library names, as /verify reads them.
+TEST_F(TypeLibTest, RegisteredPathsFollowTheLibraryAndItsClass) {
+    const std::string server = "CLSID\\{3F0C6A1E-5B7D-4E29-A8C4-91D2E6F07B35}\\InprocServer32";
+    platform::TypeLibHandle library = nullptr;
+    ASSERT_EQ(os.LoadTypeLib(platform::AnsiToWide(path), library), 0);
+    ReadIdentity(library);
+    Unregister();
+    bool known = false;
+    using Paths = std::vector<std::string>;
+    EXPECT_EQ(os.RegisteredPaths(path, "type library", known), Paths{""});
+    EXPECT_TRUE(known);
+    ASSERT_EQ(os.RegisterTypeLib(library, platform::AnsiToWide(path), std::u16string()), 0);
+    os.ReleaseTypeLib(library);
+    EXPECT_EQ(os.RegisteredPaths(path, "type library", known), Paths{path});
+
+    EXPECT_EQ(os.RegisteredPaths(path, "regsvr32", known), Paths{""});
+    ASSERT_EQ(RegSetValueA(HKEY_CLASSES_ROOT, server.c_str(), REG_SZ, path.c_str(), 0), ERROR_SUCCESS);
+    EXPECT_EQ(os.RegisteredPaths(path, "regsvr32", known), Paths{path});
+    EXPECT_TRUE(known);
+    EXPECT_EQ(os.RegisteredPaths(path, "server", known), Paths{""});  // no LocalServer32
+    EXPECT_EQ(os.RegisteredPaths(At("Vantrel Server\\missing.tlb"), "regsvr32", known), Paths{});
+    EXPECT_FALSE(known);
+    RegDeleteTreeA(HKEY_CLASSES_ROOT, "CLSID\\{3F0C6A1E-5B7D-4E29-A8C4-91D2E6F07B35}");
+    RegDeleteKeyA(HKEY_CLASSES_ROOT, "CLSID\\{3F0C6A1E-5B7D-4E29-A8C4-91D2E6F07B35}");
     Unregister();
 }
 
