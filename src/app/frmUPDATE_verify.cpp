@@ -41,11 +41,10 @@ void frmUPDATE::LoadVerify() {
 // Attended, a message sums it up; unattended, the log has it all.
 void frmUPDATE::ReportDifferences(const std::vector<std::string>& lines) {
     if (ctx_.state.Options.Unattended()) return;
-    const std::string& system = ctx_.state.SystemName;
+    const std::string product = setup::ProductName(ctx_.state.SystemName);
     if (lines.empty())
-        return void(ctx_.rt.ShowMessage(system + " Live Update is installed and whole.", platform::kMsgInformation,
-                                        Caption()));
-    std::string text = platform::Cat({system, " Live Update differs from what was installed:"});
-    text += FirstLines(lines, "the log") + "\r\n\r\nThe log: " + ctx_.state.Log.Path();
+        return void(ctx_.rt.ShowMessage(product + " is installed and whole.", platform::kMsgInformation, Caption()));
+    std::string text = product + " differs from what was installed:" + FirstLines(lines, "the log");
+    if (!ctx_.state.Log.Path().empty()) text += "\r\n\r\nThe log: " + ctx_.state.Log.Path();
     ctx_.rt.ShowMessage(text, platform::kMsgExclamation, Caption());
 }

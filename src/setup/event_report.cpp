@@ -88,7 +88,8 @@ void ReportRun(Context& ctx, int exitCode) {
 
 // Written beside under a temporary name and renamed over the old one, so
 // that Event Viewer, which may hold the old one open, never reads half a
-// file; left as it is when it holds the same bytes already.
+// file; left as it is when it holds the same bytes already. An old one
+// that cannot be replaced (in use) still serves.
 void KeepEventSource(Context& ctx, const std::string& recordFolder) {
     auto& os = ctx.os;
     const std::string messages = IsWin9X(os) ? std::string() : os.OwnResourceData(IDR_EVENT_MESSAGE_FILE);
@@ -97,14 +98,15 @@ void KeepEventSource(Context& ctx, const std::string& recordFolder) {
     const std::string temporary = path + ".new~";
     std::string there;
     const bool same = os.ReadWholeFile(path, there) && there == messages;
-    bool kept = same || (os.WriteWholeFile(temporary, messages) &&
-                         os.MoveFileReplaceA(temporary, path) == platform::MoveResult::kMoved);
+    if (!same && !(os.WriteWholeFile(temporary, messages) &&
+                   os.MoveFileReplaceA(temporary, path) == platform::MoveResult::kMoved))
+        ctx.state.Log.Write(path + ": could not be written");
     if (!os.FindFile(temporary).empty()) os.DeleteFileA(temporary);  // this run's, or a killed one's
     const std::string key = kEventLogKey + EventSource(ctx.state.SystemName);
-    kept = kept && os.SetMachinePath(key, "EventMessageFile", path) && os.SetMachineNumber(key, "TypesSupported", 7);
-    if (!kept)
-        ctx.state.Log.Write(Cat({"Event source: ", path, " and HKEY_LOCAL_MACHINE\\", key,
-                                 " could not be written; events read without their text"}));
+    if (os.FindFile(path).empty() || !os.SetMachinePath(key, "EventMessageFile", path) ||
+        !os.SetMachineNumber(key, "TypesSupported", 7))
+        ctx.state.Log.Write(Cat({"Event source: HKEY_LOCAL_MACHINE\\", key,
+                                 " could not be registered; events read without their text"}));
 }
 
 }  // namespace setup

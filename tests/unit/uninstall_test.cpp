@@ -554,17 +554,20 @@ TEST(EventTest, EachRunHasItsNumberTypeAndStrings) {
 
 // The source registered with the installer's own message file, kept in the
 // record folder; the removal keeps both, with the folder, and its own event
-// is written. A refused event write is logged and changes nothing.
+// is written. A refused event write is logged and changes nothing; an older
+// message file that Event Viewer holds open still serves.
 TEST(EventTest, TheMessageFileOutlivesTheRemovalAndAFailedWriteChangesNothing) {
     for (const bool refused : {false, true}) {
         Uninstall u;
         const std::string messages = kRecordFolder + "\\LiveUpdateEvents.dll";
         u.os.ownResources[102] = "MZ messages";
         u.os.AddFile(messages + ".new~", "MZ mess");  // a killed run's
+        if (refused) u.os.files[messages] = fakes::FakeFile{"MZ older", false, false, false, true};
         u.os.eventLogRefuses = refused;
         EXPECT_EQ(u.Run(), 0);
         EXPECT_EQ(u.os.files.count(messages + ".new~"), 0u);
-        EXPECT_EQ(u.os.files[messages].content, "MZ messages");
+        EXPECT_EQ(u.os.files[messages].content, refused ? "MZ older" : "MZ messages");
+        EXPECT_EQ(u.Logged(messages + ": could not be written"), refused);
         const std::string key = std::string(setup::kEventLogKey) + "Vantrel Live Update";
         EXPECT_EQ(u.os.machineStrings[key]["EventMessageFile"], messages);
         EXPECT_EQ(u.os.machineNumbers[key]["TypesSupported"], 7u);
