@@ -140,14 +140,14 @@ std::set<std::size_t> CutShortEntries(const std::vector<RecordEntry>& record) {
     return cutShort;
 }
 
+bool NamesFile(RecordKind kind) {
+    return kind == RecordKind::kCreated || kind == RecordKind::kReplaced || kind == RecordKind::kKept ||
+           kind == RecordKind::kPending;
+}
+
 std::set<std::size_t> CutShortUntouched(const std::vector<RecordEntry>& record) {
     std::map<std::string, std::size_t> lastNamed;  // upper-cased path -> the newest entry naming it
-    auto namesFile = [&](std::size_t i) {
-        const RecordKind kind = record[i].kind;
-        const bool names = kind == RecordKind::kCreated || kind == RecordKind::kReplaced ||
-                           kind == RecordKind::kKept || kind == RecordKind::kPending;
-        return names && !record[i].fields.empty();
-    };
+    auto namesFile = [&](std::size_t i) { return NamesFile(record[i].kind) && !record[i].fields.empty(); };
     for (std::size_t i = 0; i < record.size(); ++i)
         if (namesFile(i)) lastNamed[platform::UCase(record[i].fields[0])] = i;
     std::set<std::size_t> untouched;

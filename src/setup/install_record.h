@@ -98,6 +98,9 @@ std::string FormatRecordLine(const RecordEntry& entry);
 // its file, and is not itself an entry.
 std::vector<RecordEntry> ParseRecord(const std::string& text);
 
+// Whether entries of the kind name a file first: created, replaced, kept, pending.
+bool NamesFile(RecordKind kind);
+
 // The entries that an install killed right after them may have left
 // unfinished: the last change of each install that never ended.
 std::set<std::size_t> CutShortEntries(const std::vector<RecordEntry>& record);

@@ -76,7 +76,7 @@ public:
         const std::set<std::size_t> cutShort = CutShortEntries(record_);
         for (const bool files : {true, false})  // files first: a registration needs its file whole
             for (std::size_t i = 0; i < record_.size(); ++i)
-                if (newest_.count(i) && IsFile(record_[i].kind) == files)
+                if (newest_.count(i) && NamesFile(record_[i].kind) == files)
                     cutShort.count(i) ? CheckPerhapsMade(record_[i]) : Check(record_[i]);
         CheckEntry();
         CheckEnded();
@@ -93,11 +93,6 @@ private:
             if (!key.empty()) newest[key] = i;
         }
         for (const auto& [key, index] : newest) newest_.insert(index);
-    }
-
-    static bool IsFile(RecordKind kind) {
-        return kind == RecordKind::kCreated || kind == RecordKind::kReplaced || kind == RecordKind::kKept ||
-               kind == RecordKind::kPending;
     }
 
     static std::string KeyOf(const RecordEntry& e) {
