@@ -4,9 +4,11 @@
 #include "setup/update_list.h"
 
 #include "platform/forms_runtime.h"
+#include "platform/install_lock.h"
 #include "platform/os_services.h"
 #include "platform/text.h"
 #include "setup/ini_file.h"
+#include "setup/install_record.h"
 
 using platform::RuntimeError;
 
@@ -24,6 +26,9 @@ void frmUPDATE::Form_Load() {
     ShowHelpOrCommandLineError();
     if (ctx_.state.Options.uninstall) return LoadUninstall();
     if (ctx_.state.Options.verify) return LoadVerify();
+    // Held from now on: the uninstaller is copied from this very program,
+    // whatever is put at its name in the package folder meanwhile.
+    ctx_.state.OwnImage = ctx_.os.OpenOwnImage();
     try {
         ctx_.state.UpdateFiles.assign(1, setup::UpdateFileEntry{});
         EditMsgline("Getting path for installation...");
@@ -34,7 +39,7 @@ void frmUPDATE::Form_Load() {
         const std::string heading = "Install " + ctx_.state.SystemName + " Live Update";
         lblMainHead(0).SetCaption(heading);
         SetCaption(heading);
-        TakeInstallLock();
+        TakeInstallLock(ctx_.state.SystemName);
         GetVantrelPath();
         GetWebID();
         if (ctx_.state.WebID.empty()) {
@@ -85,10 +90,14 @@ void frmUPDATE::RouteUnattendedMessages() {
     };
 }
 
-void frmUPDATE::TakeInstallLock() {
-    const platform::InstallLock lock = ctx_.os.TakeInstallLock();
+// Where some other program took the lock's name, the lock is a file in the
+// record folder of the system the run is for.
+void frmUPDATE::TakeInstallLock(const std::string& systemName) {
+    const std::string folder = setup::RecordFolder(ctx_.os, systemName);
+    const platform::InstallLock lock = ctx_.os.TakeInstallLock(folder);
     if (lock == platform::InstallLock::kSquatted)
-        ctx_.state.Log.Write("Install lock: its name is taken by a program that is not an installation; ignored");
+        ctx_.state.Log.Write(platform::Cat({"Install lock: its name is taken by a program that is not an installation; "
+                                            "the lock is ", folder, "\\", platform::kInstallLockFileName, " instead"}));
     if (lock != platform::InstallLock::kHeldByInstaller) return;
     Refuse(setup::Refusal::kAnotherInstall,
            "Another Live Update installation is in progress. Try again when it has finished.",

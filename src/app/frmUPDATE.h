@@ -56,7 +56,7 @@ private:
     void LayOut();
     void ShowHelpOrCommandLineError();
     void RouteUnattendedMessages();
-    void TakeInstallLock();
+    void TakeInstallLock(const std::string& systemName);
     void Refuse(setup::Refusal refusal, const std::string& text, int flags, const std::string& title);
     std::string AskHostFolder(std::string& origin);
     std::string FolderOfOtherUsers(std::string& origin);

@@ -101,10 +101,19 @@ void frmUPDATE::StopUnrecorded(const std::string& record) {
 // A list gone since start-up installs nothing and counts as a failure. A
 // list without a body looks like a download cut off after its first line:
 // unattended, where nobody sees that nothing was listed, it is refused
-// before anything changes.
+// before anything changes. So is, in every mode, a list that names a file
+// the installer keeps for itself.
 void frmUPDATE::ReadFileList() {
     auto& s = ctx_.state;
-    const setup::ListRead read = setup::ReadUpdateList(ctx_);
+    setup::OwnNameListed own;
+    const setup::ListRead read = setup::ReadUpdateList(ctx_, &own);
+    if (own.line != 0) {
+        setup::SetBusyPointer(ctx_, platform::kPointerDefault);
+        Refuse(setup::Refusal::kPackageUnusable,
+               platform::Cat({"UPDATE.LST line ", platform::Number(own.line), ": ", own.name, " ", own.why,
+                              ". Nothing was installed; a package must not list it."}),
+               platform::kMsgStop, Caption());
+    }
     if (read == setup::ListRead::kMissing)
         setup::ReportFileError(ctx_, *this, setup::kSourceMissing, s.ServerPath + "\\UPDATE.LST");
     if (read == setup::ListRead::kNoBody && s.Options.Unattended())

@@ -22,7 +22,7 @@ void frmUPDATE::LoadUninstall() {
     EditMsgline("");
     GetServerPath();
     GetSystemDirectoryA();
-    TakeInstallLock();
+    TakeInstallLock(SystemToRemove());
     recordFolder_ = FindRecordFolder();
     if (recordFolder_.empty()) {
         setup::RemoveUnbegunRecordFolder(ctx_.os, setup::RecordFolder(ctx_.os, SystemToRemove()));
@@ -106,6 +106,11 @@ void frmUPDATE::RemoveInstall() {
     s.Log.Write(platform::Cat({"Install record: ", recordFolder_, "\\", setup::kRecordFileName}));
     setup::KeepEventSource(ctx_, recordFolder_);
     setup::UndoTally tally;
+    if (!setup::BeginRemoval(ctx_, recordFolder_, tally))
+        Refuse(setup::Refusal::kRecordUnwritable,
+               platform::Cat({"The install record in ", recordFolder_,
+                              " cannot be written: nothing was changed. Free some disk space and try again."}),
+               platform::kMsgExclamation, Caption());
     tally.allowed = setup::UninstallFolders(ctx_, record_, recordFolder_);
     tally.restartNamesFile = setup::RestartNamesFile(recordFolder_);
     const std::vector<setup::UndoStep> steps = setup::PlanUninstall(ctx_, record_, tally.allowed);

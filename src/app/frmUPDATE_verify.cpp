@@ -15,10 +15,15 @@ void frmUPDATE::LoadVerify() {
     GetServerPath();
     const std::string system = SystemToRemove();
     if (!system.empty()) SetCaption(setup::ProductName(system));
-    TakeInstallLock();  // an install or removal under way is not judged half done
+    TakeInstallLock(system);  // an install or removal under way is not judged half done
     recordFolder_ = FindRecordFolder();
     if (recordFolder_.empty())
         Refuse(setup::Refusal::kNotInstalled, "Live Update is not installed", platform::kMsgExclamation, Caption());
+    if (setup::RemovalInterrupted(record_)) {
+        s.Log.Write("A removal of " + setup::ProductName(setup::RecordedSystemName(record_)) +
+                    " was interrupted; /uninstall finishes it");
+        Refuse(setup::Refusal::kNotInstalled, "Live Update is not installed", platform::kMsgExclamation, Caption());
+    }
     ReadRecordedHost();
     s.Summary.installStarted = true;
     s.Log.Open(ctx_);

@@ -163,6 +163,8 @@ private:
             Say(line, Severity::kError, name + (name.find_first_of("*?") != std::string::npos
                                                     ? ": wildcards are not expanded; never found"
                                                     : ": file names carry no folder; never found"));
+        else if (const std::string why = setup::OwnNameReason(name); !why.empty())
+            Say(line, Severity::kError, name + " " + why + ": the installer refuses the package");
         const std::string destination = setup::DestinationFor("<system>", "<host>", entry).path;
         const auto [first, inserted] = destinations_.emplace(destination, line);
         if (!inserted)

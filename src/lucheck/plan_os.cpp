@@ -94,6 +94,7 @@ public:
         return stream_.gcount();
     }
     uint64_t Size() override { return size_; }
+    bool CopyTo(const std::string&) override { return false; }  // a plan copies nothing
 
 private:
     std::ifstream stream_;

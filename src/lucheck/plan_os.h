@@ -21,6 +21,7 @@ public:
 
     std::string GetInstallerFolder() override { return std::string(); }
     std::string GetInstallerFile() override { return std::string(); }
+    std::unique_ptr<platform::InputFile> OpenOwnImage() override { return nullptr; }
     bool IniSectionExists(const std::string&, const std::string&) override { return false; }
     std::string GetAppSetting(const std::string&, const std::string&, const std::string&,
                               const std::string& defaultValue) override {
@@ -70,7 +71,17 @@ public:
     std::unique_ptr<platform::InputFile> OpenBesideWriters(const std::string& path) override {
         return OpenForReading(path);
     }
-    platform::InstallLock TakeInstallLock() override { return platform::InstallLock::kTaken; }
+    // A plan holds nothing: it only looks.
+    std::unique_ptr<platform::FolderHold> HoldFolders(const std::string&, const std::string&,
+                                                      std::string& why) override {
+        why.clear();
+        return std::make_unique<platform::FolderHold>();
+    }
+    std::unique_ptr<platform::InputFile> OpenChecked(const std::string& path, std::string& why) override {
+        why.clear();
+        return OpenForReading(path);
+    }
+    platform::InstallLock TakeInstallLock(const std::string&) override { return platform::InstallLock::kTaken; }
     std::string GetProgramsFolder(bool) override { return std::string(); }
     bool CreateFolder(const std::string&) override { return false; }
     bool CreateGuardedFolder(const std::string&) override { return false; }

@@ -25,6 +25,10 @@ bool TrustedAccount(const Sid& account, const Sid& running);
 // that what it holds was written by an administrator.
 bool OnlyTrustedMayChange(const Guard& guard, const Sid& running);
 
+// The lock of a run whose lock name some other program took first, in the
+// record folder; the system deletes it when its holder ends.
+constexpr const char* kInstallLockFileName = "Install lock";
+
 // What a lock of the name that exists already means. An installer's lock is
 // owned by one of those accounts and lets both open it; one owned by anyone
 // else, by nobody, or one that could not be opened (`owner` empty) was made

@@ -62,13 +62,25 @@ public:
     virtual int64_t Read(void* buffer, std::size_t size) = 0;
     // The file's size in bytes when it was opened.
     virtual uint64_t Size() = 0;
+    // Copies the whole file, from its start whatever was read before, to a
+    // new file at `destination` (failing when anything stands there), with
+    // this file's attributes, and puts the copy on the disk before it
+    // returns. False, with nothing left at `destination`, when it cannot.
+    virtual bool CopyTo(const std::string& destination) = 0;
+};
+
+// Folders held by HoldFolders: while the object lives, none of them can be
+// renamed, deleted or replaced by anyone, this program included.
+class FolderHold {
+public:
+    virtual ~FolderHold() = default;
 };
 
 // What became of the machine-wide install lock.
 enum class InstallLock {
     kTaken,            // this run holds it until it ends, or there is no lock to be had
     kHeldByInstaller,  // another installation holds it
-    kSquatted,         // some other program made one of its name: no reason to refuse
+    kSquatted,         // some other program made one of its name: this run holds the lock file instead
 };
 
 // A per-user setting as found in one user's hive.
@@ -109,6 +121,10 @@ public:
     virtual std::string GetInstallerFolder() = 0;
     // The running installer's own file: its full path.
     virtual std::string GetInstallerFile() = 0;
+    // That file, opened so that nobody can write, rename or delete it while
+    // the handle lives: what is read from it is the running program. Null
+    // when it cannot be opened.
+    virtual std::unique_ptr<InputFile> OpenOwnImage() = 0;
     // Per-user setting; the default when the value is absent.
     virtual std::string GetAppSetting(const std::string& application, const std::string& section,
                                       const std::string& key, const std::string& defaultValue) = 0;
@@ -150,17 +166,20 @@ public:
     // Copies as CopyFileA does (attributes and last-write time come along),
     // handing each piece of the content to `seen` as it passes, so that
     // what wants the content reads the source only once and sees exactly
-    // what was written. Non-zero on success; a partial copy this call made
-    // is removed. `seen` takes the pieces in
+    // what was written. The copy is on the disk (flushed) before the call
+    // returns. Non-zero on success; a partial copy this call made is
+    // removed. `seen` takes the pieces in
     // order, perhaps on a thread of its own: it must not throw, and must
     // touch nothing else the caller uses until the call returns.
     virtual int32_t CopyFileSeen(const std::string& source, const std::string& destination, int32_t failIfExists,
                                  const std::function<void(const void*, std::size_t)>& seen) = 0;
     // The size of the file FindFile finds; false when it finds none.
     virtual bool NormalFileSize(const std::string& path, uint64_t& size) = 0;
-    // Moves a file over an existing one in a single step.
+    // Moves a file over an existing one in a single step, on the disk
+    // (write-through) before the call returns.
     virtual MoveResult MoveFileReplaceA(const std::string& source, const std::string& destination) = 0;
-    // Renames a file; fails when the new name exists. Non-zero on success.
+    // Renames a file; fails when the new name exists. Non-zero on success;
+    // the new name is on the disk (write-through) before the call returns.
     virtual int32_t MoveFileA(const std::string& source, const std::string& destination) = 0;
     // Starts the command line in the working folder (empty: the installer's
     // own) and returns at once; raises when it cannot start.
@@ -179,9 +198,29 @@ public:
     // writing (a host program that holds its file), or null when it cannot.
     virtual std::unique_ptr<InputFile> OpenBesideWriters(const std::string& path) = 0;
 
+    // Holds each folder from `root` down to `folder` (both included;
+    // `folder` is `root` or below it), each opened so that nobody can
+    // rename or delete it while the hold lives, and checks each on its own
+    // handle: a folder, no link or junction. Null, with `why`, when one is
+    // missing, a link or junction, or cannot be held. The 95 family, which
+    // has neither links nor sharing rules for folders, gets an empty hold.
+    virtual std::unique_ptr<FolderHold> HoldFolders(const std::string& root, const std::string& folder,
+                                                    std::string& why) = 0;
+    // Opens the file for reading so that nobody can write, rename or delete
+    // it while it is open, and checks on that handle that it is a normal
+    // file, no link or junction, with one name only (no hard link to it
+    // elsewhere). Null otherwise, with `why` empty when nothing is at the
+    // path and saying what is wrong when something is (in use: "in use").
+    virtual std::unique_ptr<InputFile> OpenChecked(const std::string& path, std::string& why) = 0;
+
     // Takes the machine-wide lock that lets one installation run at a time,
-    // held until the program ends.
-    virtual InstallLock TakeInstallLock() = 0;
+    // held until the program ends. Where some other program made an object
+    // of the lock's name first, the lock is a file in `recordFolder` (the
+    // folder made as CreateGuardedFolder makes it, so that only
+    // administrators can hold it), held open without sharing: another run
+    // holding it, or a file that cannot be held, counts as another
+    // installation. Never no lock.
+    virtual InstallLock TakeInstallLock(const std::string& recordFolder) = 0;
 
     // The Start menu's Programs folder of all users (or of the current
     // user), without a trailing backslash; empty when the system has none.

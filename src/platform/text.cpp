@@ -37,6 +37,8 @@ const std::string& Field(const std::vector<std::string>& fields, std::size_t ind
 
 std::string Number(long value) { return std::to_string(value); }
 
+std::string Number64(uint64_t value) { return std::to_string(value); }
+
 std::string Cat(std::initializer_list<std::string_view> parts) {
     std::size_t size = 0;
     for (std::string_view part : parts) size += part.size();

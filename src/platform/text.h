@@ -2,6 +2,7 @@
 // Text operations with the meanings the whole installer relies on. Texts are
 // std::string in the system's ANSI code page.
 #include <cstddef>
+#include <cstdint>
 #include <initializer_list>
 #include <string>
 #include <string_view>
@@ -29,6 +30,9 @@ std::string Cat(std::initializer_list<std::string_view> parts);
 // A whole number in decimal; out of line, as each inlined std::to_string
 // costs code.
 std::string Number(long value);
+// The same for sizes and other counts that may pass 4 GiB, which `long`
+// (32 bits on Windows) cannot hold.
+std::string Number64(uint64_t value);
 
 // ANSI text (system code page) to UTF-16.
 std::u16string AnsiToWide(const std::string& text);

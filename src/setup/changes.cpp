@@ -136,7 +136,7 @@ struct Making {
 // its size, so that the uninstall knows a copy that a kill cut short. A
 // copy that a killed install began is finished over what it left.
 FileResult Create(Making& make, bool overCutShort) {
-    make.Record().Note(RecordKind::kCreated, {make.step.destination, "", Number(static_cast<long>(make.step.size))});
+    make.Record().Note(RecordKind::kCreated, {make.step.destination, "", platform::Number64(make.step.size)});
     make.Record().AddInstalled(make.step.size);
     if (make.CopyRecorded(make.step.destination, overCutShort ? 0 : 1)) return FileResult::kCopied;
     return FileResult::kCopyFailed;
@@ -186,7 +186,8 @@ FileResult Replace(Making& make) {
     const std::string temporary = destination + kReplacementSuffix;
     const std::string kept = make.Record().KeptPath(os, destination);
     if (!kept.empty()) {
-        make.Record().Note(RecordKind::kReplaced, {destination, kept, make.DigestBefore(), ""});
+        make.Record().Note(RecordKind::kReplaced,
+                           {destination, kept, make.DigestBefore(), "", std::to_string(make.step.size)});
         make.Record().AddInstalled(make.step.size);
     }
     if (!CopyToTemporary(make, temporary)) return FileResult::kCopyFailed;
@@ -201,19 +202,6 @@ FileResult Replace(Making& make) {
     if (MoveIntoPlace(os, temporary, destination)) return FileResult::kReplaced;
     os.DeleteFileA(temporary);
     return ReplaceAtRestart(make);
-}
-
-// A copy of the kept content beside the file, checked against the kept one:
-// a rename could not cross from the record folder to a host on another
-// volume, and the copy then waits on the file's own volume, where the
-// restart can rename it. Empty when no whole copy could be made.
-std::string CheckedCopyBeside(platform::OsServices& os, const std::string& kept, const std::string& path) {
-    const std::string copy = UnusedNameBeside(os, path, kRestoredSuffix);
-    const std::string expected = DigestOf(os, kept);
-    if (!expected.empty() && os.CopyFileA(kept, copy, 1) && DigestOf(os, copy) == expected) return copy;
-    ClearAttributes(os, copy);
-    os.DeleteFileA(copy);
-    return std::string();
 }
 
 // ---- A replacement at the restart, and its withdrawal
@@ -364,26 +352,57 @@ private:
 
     // The undoing of Replace: the kept content, attributes and all, goes
     // back through a checked copy beside the file, whatever volume each is
-    // on; the kept one goes once the copy has it. In use, the copy replaces
-    // the file at the restart.
+    // on. In use, the copy replaces the file at the restart. The kept one
+    // stays till the removal's end, when every restored byte is on the
+    // disk; it stays for another removal when it could not be put back.
     void Restore(const std::string& path, const std::string& kept) {
         auto& os = ctx_.os;
-        const std::string copy = CheckedCopyBeside(os, kept, path);
-        if (copy.empty()) return Failed(path, "its previous content could not be copied back from " + kept);
+        const std::string copy = CheckedCopyBeside(kept, path);
+        if (copy.empty()) return KeepFailed(path, kept, "its previous content could not be copied back from " + kept);
         ClearAttributes(os, path);
         // A file a killed install left set aside is not at its name: the copy
         // is simply renamed there.
-        if (os.MoveFileA(copy, path) || MoveIntoPlace(os, copy, path)) {
-            ForgetKept(kept);
-            return Log(Cat({path, ": restored from ", kept}));
-        }
+        if (os.MoveFileA(copy, path) || MoveIntoPlace(os, copy, path)) return Log(Cat({path, ": restored from ", kept}));
         if (os.MoveAtRestart(copy, path)) {
-            ForgetKept(kept);
             tally_.restoresAtRestart[platform::UCase(path)].push_back(copy);
             return AtRestart(Cat({path, ": in use; restored from ", kept, " at the next restart, from ", copy}));
         }
+        ClearAttributes(os, copy);
         os.DeleteFileA(copy);
-        Failed(path, "its previous content could not be put back from " + kept);
+        KeepFailed(path, kept, "its previous content could not be put back from " + kept);
+    }
+
+    void KeepFailed(const std::string& path, const std::string& kept, const std::string& why) {
+        tally_.keptStay.insert(platform::UCase(kept));
+        Failed(path, why);
+    }
+
+    // A copy of the kept content beside the file, read from a held handle
+    // and checked against it: a rename could not cross from the record
+    // folder to a host on another volume, and the copy then waits on the
+    // file's own volume, where the restart can rename it. Its record line
+    // comes first, so a removal killed meanwhile leaves nothing that the
+    // next one does not know. Empty when no whole copy could be made.
+    std::string CheckedCopyBeside(const std::string& kept, const std::string& path) {
+        auto& os = ctx_.os;
+        std::string why;
+        Sha256Digest digest;
+        const auto source = os.OpenChecked(kept, why);
+        if (!source || !HashOpenFile(os, *source, digest)) return std::string();
+        const std::string expected = ToHex(digest);
+        const std::string copy = UnusedNameBeside(os, path, kRestoredSuffix);
+        if (!Note(RecordKind::kTemporary, {copy, expected})) return std::string();
+        if (source->CopyTo(copy) && DigestOf(os, copy) == expected) return copy;
+        ClearAttributes(os, copy);
+        os.DeleteFileA(copy);
+        return std::string();
+    }
+
+    // The removal's own line, on the disk before its change; false, with
+    // nothing changed, when it cannot be written.
+    bool Note(RecordKind kind, std::vector<std::string> fields) {
+        platform::RecordFile* record = tally_.record.get();
+        return !record || (record->WriteLine(FormatRecordLine({kind, std::move(fields)})) && record->Flush());
     }
 
     // A previous content this removal put back at the restart, of a file it
@@ -397,11 +416,6 @@ private:
             ctx_.os.DeleteFileA(copy);
         }
         tally_.restoresAtRestart.erase(waiting);
-    }
-
-    void ForgetKept(const std::string& kept) {
-        ClearAttributes(ctx_.os, kept);
-        ctx_.os.DeleteFileA(kept);
     }
 
     // The undoing of ReplaceAtRestart before the restart: the registration
@@ -446,9 +460,13 @@ private:
         return tally_.restartNamesBegun;
     }
 
-    // The undoing of RaiseShared.
+    // The undoing of RaiseShared, after its line: a removal killed after it
+    // and run again finds the count lowered, and lowers it no further.
     void LowerShared(const UndoStep& step) {
         const bool remove = step.action == UndoAction::kRemoveShared;
+        if (!Note(RecordKind::kLowered, {step.path, Number(static_cast<long>(step.count + 1)),
+                                         Number(static_cast<long>(step.count))}))
+            return Failed(step.path, "the record could not take the line of its shared-file count");
         const bool done = remove ? ctx_.os.DeleteMachineValue(kSharedDllsKey, step.path)
                                  : ctx_.os.SetMachineNumber(kSharedDllsKey, step.path, step.count);
         if (!done) return Failed(step.path, "its shared-file count could not be lowered");

@@ -18,17 +18,17 @@
 // (see RecordFolderTrusted), nothing else; so a path a plan names is never
 // taken as safe because it was safe when the plan was made.
 #include <map>
+#include <memory>
+#include <set>
 #include <string>
 #include <vector>
+
+#include "platform/os_services.h"
 
 #include "setup/install_log.h"
 #include "setup/installer_state.h"
 #include "setup/main_window.h"
 #include "setup/undo_plan.h"
-
-namespace platform {
-class OsServices;
-}
 
 namespace setup {
 
@@ -92,6 +92,8 @@ struct UndoTally {
     bool restartNamesBegun = false;
     std::map<std::string, std::vector<std::string>> restoresAtRestart;  // upper-cased path -> the copies the
                                                                          // restart renames there
+    std::unique_ptr<platform::RecordFile> record;  // the install record, for the removal's own lines
+    std::set<std::string> keptStay;  // upper-cased kept contents that could not be put back: kept
 };
 
 // Carries out one undo step and logs it. A step whose path fails the reach

@@ -410,6 +410,7 @@ void ReportFileError(Context& ctx, MainWindow& window, int32_t kind, const std::
     else
         return;
     ctx.state.LastFileFailure = message;
+    ctx.state.Record.Note(RecordKind::kFailed, {message});  // for /verify: the install is not whole
     window.EditMsgline(message);
 }
 

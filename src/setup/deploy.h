@@ -32,6 +32,12 @@ constexpr const char* kRunOnceKey = "Software\\Microsoft\\Windows\\CurrentVersio
 // file while the new one is renamed into its place.
 constexpr const char* kSetAsideSuffix = ".old~";
 
+// A file in use that is replaced at the restart has its previous content
+// moved aside beside it then, as <prefix><nnnnn><suffix>: a short name on
+// its own volume.
+constexpr const char* kAsideAtRestartPrefix = "~LU";
+constexpr const char* kAsideAtRestartSuffix = ".OLD";
+
 // Where a file that could not be deleted waits, renamed, for the restart
 // to delete it: a name no later run gives a file of its own.
 constexpr const char* kDeletedSuffix = ".del~";

@@ -13,7 +13,8 @@ namespace setup {
 namespace {
 
 const char* const kKindWords[] = {"begun", "temporary", "created", "replaced", "kept",
-                                  "registered", "shared", "setting", "start menu", "ended", "pending", "copied"};
+                                  "registered", "shared", "setting", "start menu", "ended", "pending", "copied",
+                                  "failed", "removing", "lowered"};
 constexpr int kKinds = sizeof kKindWords / sizeof kKindWords[0];
 
 void AppendEscaped(std::string& line, const std::string& field) {
@@ -129,11 +130,15 @@ std::set<std::size_t> CutShortEntries(const std::vector<RecordEntry>& record) {
     constexpr std::size_t kNone = static_cast<std::size_t>(-1);
     std::set<std::size_t> cutShort;
     std::size_t lastChange = kNone;
+    bool removal = false;  // a removal's own lines end the install before them
     for (std::size_t i = 0; i <= record.size(); ++i) {
-        if (i == record.size() || record[i].kind == RecordKind::kBegun) {
+        const bool runBegins =
+            i == record.size() || record[i].kind == RecordKind::kBegun || record[i].kind == RecordKind::kRemoving;
+        if (runBegins) {
             if (lastChange != kNone) cutShort.insert(lastChange);
             lastChange = kNone;
-        } else {
+            removal = i < record.size() && record[i].kind == RecordKind::kRemoving;
+        } else if (!removal) {
             lastChange = record[i].kind == RecordKind::kEnded ? kNone : i;
         }
     }
@@ -154,6 +159,24 @@ std::set<std::size_t> CutShortUntouched(const std::vector<RecordEntry>& record) 
     for (const std::size_t i : CutShortEntries(record))
         if (namesFile(i) && lastNamed[platform::UCase(record[i].fields[0])] == i) untouched.insert(i);
     return untouched;
+}
+
+bool RemovalInterrupted(const std::vector<RecordEntry>& record) {
+    for (std::size_t i = record.size(); i-- > 0;) {
+        if (record[i].kind == RecordKind::kRemoving) return true;
+        if (record[i].kind == RecordKind::kBegun) return false;
+    }
+    return false;
+}
+
+bool SharedCounted(const std::vector<RecordEntry>& record, const std::string& path) {
+    for (std::size_t i = record.size(); i-- > 0;) {
+        const RecordEntry& entry = record[i];
+        const bool aboutCount = entry.kind == RecordKind::kShared || entry.kind == RecordKind::kLowered;
+        if (aboutCount && !entry.fields.empty() && platform::UCase(entry.fields[0]) == platform::UCase(path))
+            return entry.kind == RecordKind::kShared;
+    }
+    return false;
 }
 
 std::string RestartNamesFile(const std::string& recordFolder) {

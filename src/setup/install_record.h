@@ -63,16 +63,20 @@ constexpr const char* kByServer = "server";
 constexpr const char* kByTypeLibrary = "type library";
 
 enum class RecordKind {
-    kBegun,       // an install began: date, installer version, system name, host folder
-    kTemporary,   // a temporary file about to be written: path (the temporaries beside a
-                  // created or replaced file, <name>.new~ and <name>.old~, go with it unnamed)
+    kBegun,       // an install began: date, installer version, system name, host folder, the
+                  // SHA-256 of the uninstaller copied from it (records of older versions lack it)
+    kTemporary,   // a temporary file about to be written: path, the SHA-256 it will hold (empty:
+                  // unknown); the temporaries beside a created or replaced file, <name>.new~
+                  // and <name>.old~, go with it unnamed
     kCreated,     // a new file: path, SHA-256 of what was installed, its size
-    kReplaced,    // path, where its previous content is kept, previous SHA-256, installed SHA-256
+    kReplaced,    // path, where its previous content is kept, previous SHA-256, installed SHA-256,
+                  // installed size
     kKept,        // a system file that was there already and stays: path
     kRegistered,  // how (regsvr32, server, type library), path
     kShared,      // a shared-file count raised: path, the count before (0: none)
     kSetting,     // settings file, section, key, "absent", "no section" or "value", the value before, written
-    kStartMenu,   // "shortcut" and the link's path, or "Program Manager", the group and the item
+    kStartMenu,   // "shortcut" and the link's path, or "Program Manager", the group, the item and
+                  // the Programs folder of the user whose Start menu has it
     kEnded,       // the install ended: date, exit code
     kPending,     // a file in use, replaced when Windows next starts: path, the new content's
                   // waiting copy beside it, where its previous content moves then (empty:
@@ -80,6 +84,10 @@ enum class RecordKind {
     kCopied,      // the new content of a created, replaced or pending file is whole (a replacement's
                   // in its temporary or waiting copy): path, its SHA-256. The copy hashes as it
                   // goes, so the line before it has no digest yet; ParseRecord puts this one there.
+    kFailed,      // the install could not do what it had to for a file: path, why
+    kRemoving,    // a removal began: date. The removal deletes the record when it is done, so a
+                  // record whose newest run is a removal tells of one that was killed.
+    kLowered,     // a removal lowers this product's shared-file count: path, the count before, after
 };
 
 struct RecordEntry {
@@ -107,6 +115,14 @@ std::set<std::size_t> CutShortEntries(const std::vector<RecordEntry>& record);
 // Of those, the ones that name a file (created, replaced, kept or pending)
 // that no later entry names: no install has touched the file since the kill.
 std::set<std::size_t> CutShortUntouched(const std::vector<RecordEntry>& record);
+
+// Whether the record's newest run is a removal, which a kill ended: the
+// removal deletes the record once it is done.
+bool RemovalInterrupted(const std::vector<RecordEntry>& record);
+// Whether this product's shared count of the file is raised now, as the
+// record's newest line about it says (a `shared` line, not a removal's
+// `lowered` one).
+bool SharedCounted(const std::vector<RecordEntry>& record, const std::string& path);
 
 // The text a new record starts with.
 std::string RecordHeading();

@@ -4,6 +4,7 @@
 #include "resources/version.h"
 #include "setup/deploy.h"
 #include "setup/installer_state.h"
+#include "setup/package_seal.h"
 
 namespace setup {
 
@@ -17,6 +18,24 @@ std::string Upper(const std::string& path) { return platform::UCase(path); }
 std::string DateOf(const std::string& timestamp) {
     return timestamp.size() >= 10 ? Cat({timestamp.substr(0, 4), timestamp.substr(5, 2), timestamp.substr(8, 2)})
                                   : std::string();
+}
+
+// The running image's SHA-256 in hex; empty when it cannot be read.
+std::string ImageDigest(platform::OsServices& os, platform::InputFile* image) {
+    Sha256Digest digest;
+    return image && HashOpenFile(os, *image, digest) ? ToHex(digest) : std::string();
+}
+
+// The uninstaller, copied from the running image's held handle: never from
+// the package folder by name, where a user who may write there could have
+// put another program since the installer started. The earlier copy goes
+// first, as the copy writes only a new file.
+bool CopyUninstaller(platform::OsServices& os, platform::InputFile& image, const std::string& uninstaller) {
+    if (!os.FindFile(uninstaller).empty()) {
+        os.ClearFileAttributes(uninstaller);
+        os.DeleteFileA(uninstaller);
+    }
+    return image.CopyTo(uninstaller);
 }
 
 }  // namespace
@@ -53,14 +72,17 @@ bool InstallRecorder::Begin(Context& ctx, std::string& unwritable, std::string& 
         file_.reset();
         return false;
     }
+    const std::string uninstaller = Cat({folder, "\\", kUninstallerName});
+    platform::InputFile* image = s.OwnImage.get();
+    const std::string digest = ImageDigest(os, image);
     try {
-        Note(RecordKind::kBegun, {os.LocalTimestamp(), LU_VERSION_TEXT, s.SystemName, s.ProductPath});
+        if (!digest.empty())
+            Note(RecordKind::kBegun, {os.LocalTimestamp(), LU_VERSION_TEXT, s.SystemName, s.ProductPath, digest});
     } catch (const RecordLineUnwritable&) {
         return false;
     }
-    const std::string uninstaller = Cat({folder, "\\", kUninstallerName});
-    const std::string installer = os.GetInstallerFile();
-    if (Upper(installer) != Upper(uninstaller) && !os.CopyFileA(installer, uninstaller, 0)) {
+    if (digest.empty() ||
+        (Upper(os.GetInstallerFile()) != Upper(uninstaller) && !CopyUninstaller(os, *image, uninstaller))) {
         unwritable = uninstaller;
         file_.reset();
         return false;
@@ -102,7 +124,7 @@ void InstallRecorder::Note(RecordKind kind, std::vector<std::string> fields) {
         waiting_[Upper(fields[0])] = fields[1];
         promised_.insert({Upper(fields[1]), Upper(fields[2])});
     }
-    if (file_->WriteLine(FormatRecordLine({kind, std::move(fields)}))) return;
+    if (file_->WriteLine(FormatRecordLine({kind, std::move(fields)})) && file_->Flush()) return;
     file_.reset();  // nothing more is written; the uninstall takes back what was begun
     throw RecordLineUnwritable{recordPath_};
 }
@@ -130,7 +152,8 @@ std::string InstallRecorder::KeptAtRestartPath(platform::OsServices& os, const s
     const std::string folder = file.substr(0, file.find_last_of('\\') + 1);
     return UnpromisedName(os, [&](int n) {
         const std::string number = platform::Number(n);
-        return Cat({folder, "~LU", std::string(number.size() < 5 ? 5 - number.size() : 0, '0'), number, ".OLD"});
+        return Cat({folder, kAsideAtRestartPrefix, std::string(number.size() < 5 ? 5 - number.size() : 0, '0'), number,
+                    kAsideAtRestartSuffix});
     });
 }
 
@@ -177,12 +200,7 @@ void InstallRecorder::NoteCutShortCopies() {
 
 bool InstallRecorder::CopyCutShort(const std::string& path) const { return cutShortCopies_.count(Upper(path)) != 0; }
 
-bool InstallRecorder::CountedBefore(const std::string& path) const {
-    for (const RecordEntry& entry : earlier_)
-        if (entry.kind == RecordKind::kShared && !entry.fields.empty() && Upper(entry.fields[0]) == Upper(path))
-            return true;
-    return false;
-}
+bool InstallRecorder::CountedBefore(const std::string& path) const { return SharedCounted(earlier_, path); }
 
 void InstallRecorder::End(Context& ctx, int exitCode) {
     if (!file_) return;

@@ -2,6 +2,7 @@
 // The installer's shared state: the globals every step reads and writes and
 // the list of files to deploy. One instance lives for the whole run.
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -58,6 +59,9 @@ struct InstallerState {
     InstallSummary Summary;
     std::vector<PendingRegistration> Registrations;  // in list order, until settled
     std::vector<std::string> FilesInUse;  // destinations a program held at the last look, replaced at the restart
+    // The running program's own file, held from start-up so that nobody can
+    // change it or put another at its name: the uninstaller is copied from it.
+    std::unique_ptr<platform::InputFile> OwnImage;
 };
 
 // What the setup routines work with: the state and the two service layers.

@@ -84,7 +84,9 @@ bool CreateStartMenuShortcut(Context& ctx, const std::string& group, const std::
 
 void CreateProgManItem(Context& ctx, MainWindow& window, const std::string& group, const std::string& commandLine,
                        const std::string& title) {
-    ctx.state.Record.Note(RecordKind::kStartMenu, {"Program Manager", group, title});
+    // The shell makes the group in the running user's Start menu: /verify,
+    // run by whichever account, looks for the item there.
+    ctx.state.Record.Note(RecordKind::kStartMenu, {"Program Manager", group, title, ctx.os.GetProgramsFolder(false)});
     PerformDDE(ctx, window, group, commandLine, title, kCreateGroupAndItem);
 }
 

@@ -30,6 +30,7 @@ public:
     std::vector<UndoStep> Run() {
         cutShort_ = CutShortEntries(record_);  // the last change of each install a kill ended
         untouched_ = CutShortUntouched(record_);
+        FindCountsLowered();
         for (std::size_t i = record_.size(); i-- > 0;) Undo(i);
         return std::move(steps_);
     }
@@ -38,9 +39,10 @@ private:
     void Undo(std::size_t index) {
         const RecordEntry& e = record_[index];
         switch (e.kind) {
-        case RecordKind::kTemporary: UndoTemporary(Field(e, 0)); break;
+        case RecordKind::kTemporary: UndoTemporary(Field(e, 0), Field(e, 1)); break;
         case RecordKind::kCreated: UndoCreated(e, cutShort_.count(index) != 0); break;
         case RecordKind::kReplaced:
+            UndoTemporaries(e, cutShort_.count(index) != 0);
             UndoReplaced(Field(e, 0), Field(e, 1), Field(e, 2), Field(e, 3), CutOf(e, index));
             RegisterHostsAgain(Field(e, 0), Field(e, 2), index);
             break;
@@ -60,33 +62,49 @@ private:
         case RecordKind::kBegun:
         case RecordKind::kKept:
         case RecordKind::kEnded:
-        case RecordKind::kCopied: break;
+        case RecordKind::kCopied:
+        case RecordKind::kFailed:
+        case RecordKind::kRemoving:
+        case RecordKind::kLowered: break;
         }
     }
 
-    void UndoTemporary(const std::string& path) {
-        if (Allowed(path) && !Digest(path).empty()) Add(UndoAction::kRemoveTemporary, path);
+    // A temporary goes only while it holds what its run wrote there
+    // (`digest`, when the record has it): a file of that name that a user
+    // put there is theirs.
+    void UndoTemporary(const std::string& path, const std::string& digest = std::string()) {
+        const std::string now = Digest(path);
+        if (Allowed(path) && !now.empty() && (digest.empty() || now == digest))
+            Add(UndoAction::kRemoveTemporary, path);
         Simulate(path, std::string(), 0);
     }
 
-    // The temporaries an install writes beside a file it creates or
-    // replaces, which a kill may have left.
-    void UndoTemporaries(const std::string& path) {
-        UndoTemporary(path + kReplacementSuffix);
-        UndoTemporary(path + kSetAsideSuffix);
+    // The temporaries an install writes beside a file it replaces, which a
+    // kill may have left: the new content (<name>.new~: whole, or a copy
+    // that the kill cut short, no larger than the whole one) and the
+    // previous one set aside (<name>.old~).
+    void UndoTemporaries(const RecordEntry& e, bool maybeCutShort) {
+        const std::string& path = Field(e, 0);
+        const std::string fresh = path + kReplacementSuffix;
+        const std::string& size = Field(e, 4);
+        const bool cutShort = maybeCutShort && !Digest(fresh).empty() && Digest(fresh) != kUnreadable &&
+                              (size.empty() || Size(fresh) <= std::strtoull(size.c_str(), nullptr, 10));
+        UndoTemporary(fresh, cutShort ? std::string() : Field(e, 3));
+        UndoTemporary(path + kSetAsideSuffix, Field(e, 2));
     }
 
     // A copy that a kill cut short is no larger than what was to be
     // installed, as the steps after this one leave it, and is deleted as well.
     void UndoCreated(const RecordEntry& e, bool maybeCutShort) {
         const std::string& path = Field(e, 0);
-        UndoTemporaries(path);
         const std::string now = Digest(path);
         if (now.empty()) return;  // already gone
         if (!Allowed(path)) return Leave(path, "outside the folders an uninstall may change");
         if (stillShared_.count(Key(path))) return Leave(path, "other programs still use it");
         const bool cutShort = maybeCutShort && Size(path) <= std::strtoull(Field(e, 2).c_str(), nullptr, 10);
-        if (now != Field(e, 1) && !cutShort) return Leave(path, "changed since it was installed");
+        // A file held open without sharing can't be read: in use, not
+        // gone, it goes at the restart as a file in use does.
+        if (now != Field(e, 1) && !cutShort && now != kUnreadable) return Leave(path, "changed since it was installed");
         Add(UndoAction::kDelete, path);
         Simulate(path, std::string(), 0);
     }
@@ -105,14 +123,16 @@ private:
     // cut short between its renames gets its previous content back. One cut
     // short before its move gets it back too, attributes and all, where the
     // kept copy has it, as the kill may have come once they were cleared.
+    // A file held open without sharing can't be read: in use, not gone, it
+    // gets its previous content back at the restart as a file in use does.
     void UndoReplaced(const std::string& path, const std::string& kept, const std::string& before,
                       const std::string& installed, Cut cut) {
-        UndoTemporaries(path);
         const std::string now = Digest(path);
         if (now.empty() && cut != Cut::kTorn) return Leave(path, "gone since it was installed; not put back");
         const bool cleared = cut == Cut::kAttributesCleared && now == before && Digest(kept) == before;
         if (now == before && !cleared) return;  // never replaced
-        if (!now.empty() && now != installed && !cleared) return Leave(path, "changed since it was installed");
+        const bool changed = !now.empty() && now != installed && now != kUnreadable;
+        if (changed && !cleared) return Leave(path, "changed since it was installed");
         if (!Allowed(path) || !Allowed(kept)) return Leave(path, "outside the folders an uninstall may change");
         if (Digest(kept).empty() || Digest(kept) != before)
             return Leave(path, "its previous content is no longer kept");
@@ -184,7 +204,7 @@ private:
         const bool created = CreatedBefore(path, index) != nullptr;
         if (!installed || (!created && !PreviousContentKept(*installed))) return;
         const std::string holder = HolderOf(*installed, how);
-        if (holder.empty() || (SharedEntry(path) && CountNow(path) > 1)) return;
+        if (holder.empty() || (SharedEntry(path) && OthersCount(path))) return;
         if (!unregistered_.insert(Key(path) + "\t" + InstalledDigest(*installed)).second) return;
         UndoStep step = Step(UndoAction::kUnregister, holder);
         step.other = how;
@@ -255,6 +275,12 @@ private:
     void UndoShared(const RecordEntry& e, std::size_t index) {
         const std::string& path = Field(e, 0);
         const uint32_t count = CountNow(path);
+        if (countsLowered_.count(Key(path))) {
+            // A removal that a kill ended lowered it already.
+            lowered_.insert(Key(path));
+            if (count > 0) stillShared_.insert(Key(path));
+            return;
+        }
         const bool neverRaised = cutShort_.count(index) && count == std::strtoul(Field(e, 1).c_str(), nullptr, 10);
         if (count == 0 || neverRaised) return;  // someone removed it, or it was never raised
         if (!lowered_.insert(Key(path)).second) return;
@@ -359,6 +385,28 @@ private:
         return Field(e, e.kind == RecordKind::kCreated ? 1 : e.kind == RecordKind::kReplaced ? 3 : 4);
     }
 
+    // The files whose count a removal that a kill ended has lowered: its
+    // `lowered` line is the newest about the count, and the count is no
+    // longer what it was before (else the kill came before the change).
+    void FindCountsLowered() {
+        std::map<std::string, std::size_t> newest;
+        for (std::size_t i = 0; i < record_.size(); ++i)
+            if (record_[i].kind == RecordKind::kShared || record_[i].kind == RecordKind::kLowered)
+                newest[Key(Field(record_[i], 0))] = i;
+        for (const auto& [key, i] : newest) {
+            const RecordEntry& e = record_[i];
+            if (e.kind == RecordKind::kLowered && world_.SharedCount(Field(e, 0)) != std::strtoul(Field(e, 1).c_str(), nullptr, 10))
+                countsLowered_.insert(key);
+        }
+    }
+
+    // Whether other programs count the file besides this product: the
+    // count, less this product's own while that is not lowered yet.
+    bool OthersCount(const std::string& path) {
+        const bool ownLowered = lowered_.count(Key(path)) || countsLowered_.count(Key(path));
+        return CountNow(path) > (ownLowered ? 0u : 1u);
+    }
+
     bool SharedEntry(const std::string& path) const {
         for (const RecordEntry& e : record_)
             if (e.kind == RecordKind::kShared && Key(Field(e, 0)) == Key(path)) return true;
@@ -397,6 +445,7 @@ private:
     std::map<std::string, std::pair<bool, std::string>> settings_;  // by SettingKey: present, value
     std::set<std::string> stillShared_;
     std::set<std::string> lowered_;  // upper-cased paths whose count this product's lines lowered
+    std::set<std::string> countsLowered_;  // upper-cased paths whose count a killed removal lowered
     std::set<std::string> unregistered_;  // upper-cased path, tab, the content's SHA-256
     std::map<std::string, std::string> unregisteredHosts_;  // upper-cased path of a host file -> how
     std::set<std::size_t> cutShort_;  // entries that an install killed after them may have left unfinished

@@ -11,11 +11,16 @@
 
 namespace setup {
 
+// What FileDigest gives for a file that is there but cannot be read: a
+// program holds it open without sharing. It is in use, never gone.
+constexpr const char* kUnreadable = "in use";
+
 // What the machine holds now, as far as undoing needs to know.
 class UndoWorld {
 public:
     virtual ~UndoWorld() = default;
-    // The file's SHA-256 in hex; empty when there is no such file.
+    // The file's SHA-256 in hex; empty when there is no such file;
+    // kUnreadable when it is there but cannot be read.
     virtual std::string FileDigest(const std::string& path) = 0;
     // The file's size in bytes; 0 when there is no such file.
     virtual uint64_t FileSize(const std::string& path) = 0;

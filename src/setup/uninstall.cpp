@@ -91,7 +91,8 @@ void RemoveKeptContents(Context& ctx, const std::vector<RecordEntry>& record, co
         const bool keeps = entry.kind == RecordKind::kReplaced || entry.kind == RecordKind::kPending;
         if (keeps && !path.empty() && !IsBelow(path, kept)) RemoveKeptBeside(ctx, path, tally);
         if (!keeps || !IsBelow(path, kept)) continue;
-        if (!GoesBackAtRestart(tally, path)) RemoveOwnFile(ctx, path, tally);
+        if (!GoesBackAtRestart(tally, path) && !tally.keptStay.count(platform::UCase(path)))
+            RemoveOwnFile(ctx, path, tally);
         for (std::string parent = ParentOf(path); IsBelow(parent, kept); parent = ParentOf(parent))
             folders.insert(parent);
     }
@@ -134,9 +135,26 @@ std::vector<UndoStep> PlanUninstall(Context& ctx, const std::vector<RecordEntry>
     return PlanUndo(record, world, allowed);
 }
 
+bool BeginRemoval(Context& ctx, const std::string& folder, UndoTally& tally) {
+    tally.record = ctx.os.OpenRecordFile(Cat({folder, "\\", kRecordFileName}));
+    const bool begun = tally.record &&
+                       tally.record->WriteLine(FormatRecordLine({RecordKind::kRemoving, {ctx.os.LocalTimestamp()}})) &&
+                       tally.record->Flush();
+    if (!begun) tally.record.reset();
+    return begun;
+}
+
 void RemoveRecordFolder(Context& ctx, const std::vector<RecordEntry>& record, const std::string& folder,
                         UndoTally& tally) {
     auto& os = ctx.os;
+    tally.record.reset();
+    if (!tally.keptStay.empty()) {
+        RemoveKeptContents(ctx, record, folder, tally);
+        ctx.state.Log.Write(Cat({folder, ": kept with the record, for a removal run again: ",
+                                 Number(static_cast<long>(tally.keptStay.size())),
+                                 " previous contents could not be put back"}));
+        return;
+    }
     const std::string key = UninstallKey(RecordedSystemName(record));
     if (os.DeleteMachineKey(key)) {
         ctx.state.Log.Write("Add/Remove Programs entry removed: HKEY_LOCAL_MACHINE\\" + key);

@@ -32,11 +32,17 @@ std::vector<std::string> UninstallFolders(Context& ctx, const std::vector<Record
 std::vector<UndoStep> PlanUninstall(Context& ctx, const std::vector<RecordEntry>& record,
                                     const std::vector<std::string>& allowed);
 
+// Opens the record for the removal's own lines and writes that a removal
+// began, on the disk before any change; false when it cannot.
+bool BeginRemoval(Context& ctx, const std::string& folder, UndoTally& tally);
+
 // Removes the Add/Remove Programs entry, the kept contents, the record and
 // the uninstaller with its folder; what is in use (the uninstaller running
 // from there) goes at the next restart, which alone needs no restart. The
 // event messages stay, with their folder: the events already written,
-// this removal's among them, go on reading with their text.
+// this removal's among them, go on reading with their text. A kept content
+// that could not be put back stays, and so do the record, the uninstaller
+// and the entry, so that the removal can be run again.
 void RemoveRecordFolder(Context& ctx, const std::vector<RecordEntry>& record, const std::string& folder,
                         UndoTally& tally);
 

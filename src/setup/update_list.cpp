@@ -6,6 +6,9 @@
 #include "platform/forms_runtime.h"
 #include "platform/os_services.h"
 #include "platform/text.h"
+#include "setup/deploy.h"
+#include "setup/event_report.h"
+#include "setup/install_record.h"
 #include "setup/paths.h"
 
 namespace setup {
@@ -39,14 +42,31 @@ BodyLine ReadBodyLine(const std::string& line, std::string& folder, std::vector<
     return BodyLine::kUnknownKeyword;
 }
 
+// The first of the entries from `from` on whose name the installer keeps
+// for itself, unless one was found before.
+void NoteOwnName(const std::vector<UpdateFileEntry>& files, std::size_t from, int line, OwnNameListed& ownName) {
+    for (std::size_t i = from; i < files.size() && ownName.line == 0; ++i) {
+        std::string why = OwnNameReason(files[i].FileName);
+        if (!why.empty()) ownName = {line, files[i].FileName, std::move(why)};
+    }
+}
+
 // Reads the open list after its header line, up to "END" or the end of the
 // file; false when it has no START line.
-bool ReadBody(platform::SequentialFiles& input, int fileNumber, std::vector<UpdateFileEntry>& files) {
+bool ReadBody(platform::SequentialFiles& input, int fileNumber, std::vector<UpdateFileEntry>& files,
+              OwnNameListed& ownName) {
     ListBodyReader reader;
     input.LineInput(fileNumber);  // the header belongs to start-up
-    while (!input.Eof(fileNumber))
+    for (int line = 2; !input.Eof(fileNumber); ++line) {
+        const std::size_t before = files.size();
         if (reader.Read(input.LineInput(fileNumber), files) == BodyLine::kEnd) break;
+        NoteOwnName(files, before, line, ownName);
+    }
     return reader.InBody();
+}
+
+bool EndsWith(const std::string& text, const std::string& end) {
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
 }  // namespace
@@ -73,6 +93,18 @@ bool FindableName(const std::string& name) {
     return !name.empty() && name.find_first_of("*?\\/:") == std::string::npos && name.find("..") == std::string::npos;
 }
 
+std::string OwnNameReason(const std::string& name) {
+    const std::string upper = UCase(name);
+    if (upper == UCase(kUninstallerName)) return "is the installer's own name";
+    if (upper == UCase(kEventMessageFileName)) return "is the name of the installer's event message file";
+    for (const char* suffix : {kReplacementSuffix, kSetAsideSuffix, kRestoredSuffix, kDeletedSuffix})
+        if (EndsWith(upper, UCase(suffix)))
+            return platform::Cat({"ends in ", suffix, ", as the installer's temporary files do"});
+    if (upper.rfind(kAsideAtRestartPrefix, 0) == 0 && EndsWith(upper, kAsideAtRestartSuffix))
+        return "is named as the installer names a file it moves aside at a restart (~LU*.OLD)";
+    return std::string();
+}
+
 bool FolderLeavesHost(const std::string& selector) {
     std::string part;
     for (const char c : selector + "\\") {
@@ -96,7 +128,7 @@ int WebIdField(const std::string& systemName, const std::string& version) {
     return -1;
 }
 
-ListRead ReadUpdateList(Context& ctx) {
+ListRead ReadUpdateList(Context& ctx, OwnNameListed* ownName) {
     std::string path = ctx.state.ServerPath;
     AddDirSep(path);
     path += "UPDATE.LST";
@@ -106,8 +138,9 @@ ListRead ReadUpdateList(Context& ctx) {
     const int fileNumber = input.FreeFile();
     input.OpenForInput(fileNumber, path);
     bool body = false;
+    OwnNameListed unasked;
     try {
-        body = ReadBody(input, fileNumber, ctx.state.UpdateFiles);
+        body = ReadBody(input, fileNumber, ctx.state.UpdateFiles, ownName ? *ownName : unasked);
     } catch (...) {
         input.Close(fileNumber);
         throw;

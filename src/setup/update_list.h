@@ -14,9 +14,18 @@ enum class ListRead {
     kRead,
 };
 
+// A FILE line's name that the installer keeps for itself, and where the
+// list names it first.
+struct OwnNameListed {
+    int line = 0;      // UPDATE.LST's line; 0: the list names none
+    std::string name;  // as read: upper-cased
+    std::string why;   // OwnNameReason's words
+};
+
 // Appends every file the list's body names to UpdateFiles, in list order.
-// A missing list adds nothing.
-ListRead ReadUpdateList(Context& ctx);
+// A missing list adds nothing. `ownName`, where given, receives the first
+// name that the installer keeps for itself.
+ListRead ReadUpdateList(Context& ctx, OwnNameListed* ownName = nullptr);
 
 // What the reader made of one line after the header.
 enum class BodyLine {
@@ -51,6 +60,14 @@ std::string ExtensionOf(const std::string& fileName);
 // empty, no wildcards, and nothing that could lead out of the package
 // folder (\, /, : or ..). The installer, the seal check and lucheck all ask here.
 bool FindableName(const std::string& name);
+
+// Why a listed name is one the installer keeps for itself, in words that
+// follow the name ("is the installer's own name"); empty for any other
+// name. Its own program (installed and registered, it would start the
+// installer), its event message file, and the names its temporaries take
+// beside a file (which /verify and the removal take for its own). The
+// installer refuses a list that names one; lucheck reports it.
+std::string OwnNameReason(const std::string& name);
 
 // Whether a folder selector (the FOLDER line's fields joined, e.g.
 // "HELP\EN\") climbs out of the host folder: a part of it is "..". (It is

@@ -15,7 +15,8 @@ using platform::Cat;
 std::string MachineWorld::FileDigest(const std::string& path) {
     const auto file = os_.OpenBesideWriters(path);
     Sha256Digest digest;
-    return file && HashOpenFile(os_, *file, digest) ? ToHex(digest) : std::string();
+    if (file) return HashOpenFile(os_, *file, digest) ? ToHex(digest) : kUnreadable;
+    return os_.FindFile(path).empty() ? std::string() : kUnreadable;
 }
 
 uint64_t MachineWorld::FileSize(const std::string& path) {
@@ -60,10 +61,11 @@ std::string Upper(const std::string& text) { return platform::UCase(text); }
 // Whether a registered command (a path, quoted or not, perhaps with
 // arguments) starts the file.
 bool CommandNamesFile(const std::string& command, const std::string& file) {
-    std::string path = command;
-    if (!path.empty() && path[0] == '"') path = path.substr(1, path.find('"', 1) - 1);
-    const std::string upper = Upper(path), wanted = Upper(file);
-    return upper == wanted || (upper.compare(0, wanted.size(), wanted) == 0 && upper[wanted.size()] == ' ');
+    const std::string upper = Upper(command), wanted = Upper(file);
+    const std::size_t quoted = !upper.empty() && upper[0] == '"';
+    if (upper.compare(quoted, wanted.size(), wanted) != 0) return false;
+    const std::size_t after = quoted + wanted.size();  // the whole path: its quote, or its end or arguments next
+    return quoted ? after < upper.size() && upper[after] == '"' : after == upper.size() || upper[after] == ' ';
 }
 
 class Verifier {
@@ -102,7 +104,8 @@ private:
         case RecordKind::kKept:
         case RecordKind::kPending: return "file\t" + Upper(Field(e, 0));
         case RecordKind::kRegistered: return Cat({"registered\t", Field(e, 0), "\t", Upper(Field(e, 1))});
-        case RecordKind::kShared: return "shared\t" + Upper(Field(e, 0));
+        case RecordKind::kShared:
+        case RecordKind::kLowered: return "shared\t" + Upper(Field(e, 0));
         case RecordKind::kSetting:
             return Upper(Cat({"setting\t", Field(e, 0), "\t", Field(e, 1), "\t", Field(e, 2)}));
         case RecordKind::kStartMenu: return Upper(Cat({"item\t", Field(e, 0), "\t", Field(e, 1), "\t", Field(e, 2)}));
@@ -155,7 +158,7 @@ private:
         if (!digest.empty() && now == digest) return void(arrived_[Upper(path)] = digest);
         const std::string found =
             now.empty() ? "missing"
-                        : Content(now, platform::Number(static_cast<long>(world_.FileSize(path))));
+                        : Content(now, platform::Number64(world_.FileSize(path)));
         Differs(path, Content(digest, size), found);
     }
 
@@ -195,6 +198,12 @@ private:
             return;
         }
         const std::string link = Cat({Field(e, 1), "\\", Field(e, 2), ".lnk"});
+        const std::string& recorded = Field(e, 3);
+        if (!recorded.empty()) {
+            const std::string path = Cat({recorded, "\\", link});
+            if (!world_.FileExists(path)) Differs("Start menu: " + path, "a Program Manager item", "missing");
+            return;
+        }
         bool anyFolder = false;
         for (const std::string& programs : places_.programsFolders) {
             if (programs.empty()) continue;
@@ -208,7 +217,8 @@ private:
     void CheckEntry() {
         const std::string uninstaller = Cat({places_.recordFolder, "\\", kUninstallerName});
         if (!world_.FileExists(uninstaller)) Differs(uninstaller, "the uninstaller", "missing");
-        const std::string key = UninstallKey(SystemName());
+        else CheckUninstallerContent(uninstaller);
+        const std::string key = UninstallKey(BegunField(2));
         std::string command;
         if (!world_.MachineString(key, "UninstallString", command))
             Differs("HKEY_LOCAL_MACHINE\\" + key, "the Add/Remove Programs entry", "missing");
@@ -216,19 +226,43 @@ private:
             Differs("HKEY_LOCAL_MACHINE\\" + key, "UninstallString starting " + uninstaller, command);
     }
 
+    // The newest install ended, and did all it had to: one that ended
+    // with a failure names each thing it could not do.
     void CheckEnded() {
         std::size_t begun = record_.size();
         for (std::size_t i = 0; i < record_.size(); ++i)
             if (record_[i].kind == RecordKind::kBegun) begun = i;
-        for (std::size_t i = begun; i < record_.size(); ++i)
-            if (record_[i].kind == RecordKind::kEnded) return;
-        if (begun < record_.size())
-            Differs("the install begun " + Field(record_[begun], 0), "ended", "it never ended (it was interrupted)");
+        if (begun == record_.size()) return;
+        const std::string install = "the install begun " + Field(record_[begun], 0);
+        std::vector<std::string> failed;
+        for (std::size_t i = begun; i < record_.size(); ++i) {
+            const RecordEntry& e = record_[i];
+            if (e.kind == RecordKind::kFailed) failed.push_back(Field(e, 0));
+            if (e.kind != RecordKind::kEnded) continue;
+            const std::string& code = Field(e, 1);
+            if (code == "0" || code == "3010" || code == "1641") return;
+            for (const std::string& what : failed) Differs(install, "done whole", what);
+            if (failed.empty()) Differs(install, "ended with 0", "ended with " + code);
+            return;
+        }
+        Differs(install, "ended", "it never ended (it was interrupted)");
     }
 
-    std::string SystemName() const {
+    // The uninstaller holds what the newest install copied from itself
+    // (records of older versions do not say).
+    void CheckUninstallerContent(const std::string& uninstaller) {
+        const std::string recorded = BegunField(4);
+        const std::string now = world_.FileDigest(uninstaller);
+        if (!recorded.empty() && now != recorded)
+            Differs(uninstaller, "the uninstaller, SHA-256 " + recorded,
+                    Content(now, platform::Number64(world_.FileSize(uninstaller))));
+    }
+
+    // A field of the newest install's "begun" line: 2 the system name, 4
+    // the uninstaller's digest. Empty without one.
+    std::string BegunField(std::size_t index) const {
         for (std::size_t i = record_.size(); i-- > 0;)
-            if (record_[i].kind == RecordKind::kBegun) return Field(record_[i], 2);
+            if (record_[i].kind == RecordKind::kBegun) return Field(record_[i], index);
         return std::string();
     }
 

@@ -174,6 +174,7 @@ class DeployFixture(winehost.WineTestCase):
 
     def assert_nothing_changed(self):
         self.assertEqual(sorted(os.listdir(self.host.unix_path(HOST))), ["Sys"])
+        self.assertFalse(os.path.exists(self.host.unix_path(RECORD_FOLDER)), "a record was begun")
         with open(self.host.unix_path(HOST + r"\Sys\TOVASK.INI"), "rb") as f:
             self.assertNotIn(b"UPDATEONLINE", f.read())
         for programs in (self.host.unix_path(ALL_USERS_PROGRAMS), start_menu_programs(self.host)):
@@ -220,6 +221,9 @@ class DeployScenarios(DeployFixture):
             ("a list cut off after its header", ["/quiet"], None, True, "", 1620),
             ("unsupported version", ["/quiet"], old_host, True, BODY, 1642),
             ("a listed file missing", ["/qn"], None, True, BODY.replace("README.TXT", "NOTHERE.DLL"), 1603),
+            # Installed and registered, it would start the installer with /RegServer.
+            ("a list naming the installer", ["/quiet"], None, True,
+             BODY.replace("README.TXT", "README.TXT,LiveUpdateSetup.exe"), 1620),
         ]
         for name, args, arrange, with_list, body, code in cases:
             with self.subTest(name):
@@ -229,9 +233,11 @@ class DeployScenarios(DeployFixture):
                 exe = self.package(body, update_lst=with_list)
                 started = time.monotonic()
                 result = self.host.run_watched(exe, *args, max_ms=RUN_MS)
-                print(f"\n{name}: exit code {result['exit']} after {time.monotonic() - started:.2f} s "
+                elapsed = time.monotonic() - started
+                print(f"\n{name}: exit code {result['exit']} after {elapsed:.2f} s "
                       "(one uia run included)", file=sys.stderr)
                 self.assertEqual(result["exit"], code)
+                self.assertLess(elapsed, RUN_MS / 2000, "waited for a program it started")
                 self.assertEqual(result["visible"], [])
                 self.assertTrue(self.log_lines()[-1].endswith(f"exit code {code}"), self.log_lines())
                 if code == 1620:

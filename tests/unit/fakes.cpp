@@ -36,7 +36,37 @@ bool FakeOs::KillFallsHere() {
     return false;
 }
 
+// Whether the aimed entry is the journal's last one; judged once an entry.
+bool FakeOs::AimFallsHere() {
+    if (!aim.act || journal_.empty()) return false;
+    if (aimEntry_ == journal_.size()) return aimHere_;
+    aimEntry_ = journal_.size();
+    const std::string& entry = journal_.back();
+    aimHere_ = entry.rfind(aim.prefix, 0) == 0 && entry.find(aim.holding) != std::string::npos &&
+               ++aimSeen == aim.nth;
+    return aimHere_;
+}
+
+void FakeOs::PowerCut() {
+    journal_.push_back("power cut");
+    for (auto& [path, record] : records) record.lines.resize(record.flushed);
+    for (const std::string& path : unflushed) {
+        const auto file = files.find(path);
+        if (file != files.end() && !records.count(path)) file->second.content.clear();
+    }
+    unflushed.clear();
+}
+
+void FakeOs::Through(const std::string& path) {
+    if (PathThroughLink(path)) throughLink.push_back(journal_.empty() ? path : journal_.back());
+}
+
 bool FakeOs::Fault() {
+    if (AimFallsHere()) {
+        auto act = std::move(aim.act);
+        aim = Aim{};
+        act();
+    }
     const bool kill = KillFallsHere();
     ++calls;
     if (kill) {
@@ -51,8 +81,10 @@ bool FakeOs::Fault() {
 // A copy killed half-way leaves the first half of the file.
 void FakeOs::LeavePartialCopy(const std::string& source, const std::string& destination) {
     const auto from = files.find(source);
-    if (from == files.end() || !FolderExists(destination) || files.count(destination) || !KillFallsHere()) return;
+    if (from == files.end() || !FolderExists(destination) || files.count(destination)) return;
+    if (!KillFallsHere() && !(AimFallsHere() && aim.partial)) return;
     files[destination].content = from->second.content.substr(0, from->second.content.size() / 2);
+    unflushed.insert(destination);
 }
 
 bool FakeOs::AcrossVolumes(const std::string& source, const std::string& destination) const {
@@ -100,6 +132,7 @@ uint32_t FakeOs::GetPrivateProfileStringA(const std::string& section, const std:
 int32_t FakeOs::WritePrivateProfileStringA(const std::string& section, const std::string& key,
                                            const std::string& value, const std::string& iniPath) {
     journal_.push_back("ini write " + iniPath + " [" + section + "] " + key + "=" + value);
+    Through(iniPath);
     if (Fault()) return 0;
     if (unwritableIni.count(iniPath)) return 0;
     ini[iniPath][section][key] = value;
@@ -109,6 +142,7 @@ int32_t FakeOs::WritePrivateProfileStringA(const std::string& section, const std
 int32_t FakeOs::RemovePrivateProfileEntry(const std::string& section, const std::string& key,
                                           const std::string& iniPath) {
     journal_.push_back("ini remove " + iniPath + " [" + section + "] " + key);
+    Through(iniPath);
     if (Fault() || unwritableIni.count(iniPath)) return 0;
     auto file = ini.find(iniPath);
     if (file == ini.end()) return 1;
@@ -151,6 +185,7 @@ std::string FakeOs::FindFile(const std::string& path) {
 
 void FakeOs::ClearFileAttributes(const std::string& path) {
     journal_.push_back("clear " + path);
+    Through(path);
     if (Fault()) throw platform::RuntimeError(75, "Path/File access error");
     auto it = files.find(path);
     if (it == files.end()) throw platform::RuntimeError(53);
@@ -160,12 +195,14 @@ void FakeOs::ClearFileAttributes(const std::string& path) {
 int32_t FakeOs::DeleteFileA(const std::string& path) {
     if (logs.erase(path)) return 1;  // a log closed before
     journal_.push_back("delete " + path);
+    Through(path);
     if (Fault()) return 0;
     auto it = files.find(path);
-    if (it == files.end() || it->second.inUse || it->second.readOnly) return 0;
+    if (it == files.end() || it->second.inUse || it->second.readOnly || it->second.locked || Held(path)) return 0;
     files.erase(it);
     records.erase(path);
     shortcuts.erase(path);
+    unflushed.erase(path);
     return 1;
 }
 
@@ -176,6 +213,8 @@ bool FakeOs::FolderExists(const std::string& filePath) const {
 
 int32_t FakeOs::CopyFileA(const std::string& source, const std::string& destination, int32_t failIfExists) {
     journal_.push_back("copy " + source + " -> " + destination);
+    Through(source);
+    Through(destination);
     LeavePartialCopy(source, destination);
     if (Fault()) return 0;
     auto from = files.find(source);
@@ -185,8 +224,9 @@ int32_t FakeOs::CopyFileA(const std::string& source, const std::string& destinat
                               to->second.inUse))
         return 0;
     FakeFile copy = from->second;  // the attributes come along, as the system's copy has them
-    copy.inUse = false;
+    copy.inUse = copy.locked = false;
     files[destination] = copy;
+    unflushed.insert(destination);
     return 1;
 }
 
@@ -194,6 +234,7 @@ int32_t FakeOs::CopyFileA(const std::string& source, const std::string& destinat
 int32_t FakeOs::CopyFileSeen(const std::string& source, const std::string& destination, int32_t failIfExists,
                              const std::function<void(const void*, std::size_t)>& seen) {
     if (!CopyFileA(source, destination, failIfExists)) return 0;
+    unflushed.erase(destination);  // flushed before the call returns
     const std::string& content = files[destination].content;
     seen(content.data(), content.size());
     return 1;
@@ -208,29 +249,39 @@ bool FakeOs::NormalFileSize(const std::string& path, uint64_t& size) {
 platform::MoveResult FakeOs::MoveFileReplaceA(const std::string& source, const std::string& destination) {
     if (logs.count(source) && !moveFileExStub) return MoveLog(source, destination);
     journal_.push_back("move " + source + " -> " + destination);
+    Through(source);
+    Through(destination);
     if (Fault()) return platform::MoveResult::kFailed;
     if (moveFileExStub) return platform::MoveResult::kNotSupported;
     auto from = files.find(source);
     auto to = files.find(destination);
     if (from == files.end() || !FolderExists(destination) || AcrossVolumes(source, destination))
         return platform::MoveResult::kFailed;
-    if (to != files.end() && (to->second.inUse || to->second.readOnly)) return platform::MoveResult::kFailed;
+    if (to != files.end() && (to->second.inUse || to->second.readOnly || Held(destination)))
+        return platform::MoveResult::kFailed;
+    if (from->second.locked || Held(source)) return platform::MoveResult::kFailed;
     FakeFile moved = from->second;
     files.erase(source);
     files[destination] = moved;
+    MoveUnflushed(source, destination);
     return platform::MoveResult::kMoved;
 }
 
 int32_t FakeOs::MoveFileA(const std::string& source, const std::string& destination) {
     journal_.push_back("rename " + source + " -> " + destination);
+    Through(source);
+    Through(destination);
     if (Fault()) return 0;
     auto from = files.find(source);
-    // A file in use can be renamed, as a running program can on Windows.
-    if (from == files.end() || files.count(destination) || !FolderExists(destination) || renameRefused.count(source))
+    // A file in use can be renamed, as a running program can on Windows;
+    // one open without delete sharing can't.
+    if (from == files.end() || files.count(destination) || !FolderExists(destination) || renameRefused.count(source) ||
+        from->second.locked || Held(source))
         return 0;
     FakeFile moved = from->second;
     files.erase(from);
     files[destination] = moved;
+    MoveUnflushed(source, destination);
     return 1;
 }
 
@@ -276,9 +327,25 @@ uint32_t FakeOs::UntilNextEnd() const {
 }
 
 namespace {
+// A held file: the content it had when opened; while open, nobody renames
+// or deletes it (`held`, when given, counts the hold).
 class FakeInputFile : public platform::InputFile {
 public:
-    explicit FakeInputFile(std::string content) : content_(std::move(content)) {}
+    explicit FakeInputFile(std::string content, FakeOs* os = nullptr, std::string path = std::string(),
+                           FakeFile attributes = FakeFile{})
+        : content_(std::move(content)), os_(os), path_(std::move(path)), attributes_(attributes) {
+        if (os_) ++os_->heldFiles[path_];
+    }
+    ~FakeInputFile() override {
+        if (os_ && --os_->heldFiles[path_] == 0) os_->heldFiles.erase(path_);
+    }
+    bool CopyTo(const std::string& destination) override {
+        if (!os_) return false;
+        FakeFile copy = attributes_;
+        copy.content = content_;
+        copy.inUse = copy.locked = false;
+        return os_->WriteCopy(destination, copy);
+    }
     int64_t Read(void* buffer, std::size_t size) override {
         const std::size_t n = std::min(size, content_.size() - offset_);
         std::copy_n(content_.data() + offset_, n, static_cast<char*>(buffer));
@@ -290,8 +357,83 @@ public:
 private:
     std::string content_;
     std::size_t offset_ = 0;
+    FakeOs* os_;
+    std::string path_;
+    FakeFile attributes_;
+};
+
+class FakeFolderHold : public platform::FolderHold {
+public:
+    FakeFolderHold(FakeOs& os, std::vector<std::string> folders) : os_(os), folders_(std::move(folders)) {
+        for (const std::string& folder : folders_) ++os_.heldFolders[folder];
+    }
+    ~FakeFolderHold() override {
+        for (const std::string& folder : folders_)
+            if (--os_.heldFolders[folder] == 0) os_.heldFolders.erase(folder);
+    }
+
+private:
+    FakeOs& os_;
+    std::vector<std::string> folders_;
 };
 }  // namespace
+
+std::unique_ptr<platform::InputFile> FakeOs::OpenBesideWriters(const std::string& path) {
+    const auto file = files.find(path);
+    if (file != files.end() && file->second.locked) return nullptr;
+    return OpenForReading(path);
+}
+
+std::unique_ptr<platform::FolderHold> FakeOs::HoldFolders(const std::string& root, const std::string& folder,
+                                                          std::string& why) {
+    journal_.push_back("hold folders " + root + " .. " + folder);
+    why.clear();
+    if (Fault()) why = "it could not be held";
+    std::vector<std::string> chain;
+    for (std::string f = folder; why.empty(); f = ParentOf(f)) {
+        if (reparsePoints.count(f))
+            why = "a link or junction leads to it";
+        else if (!folders.count(f) && f != systemDirectory)
+            why = "a folder on the way is missing";
+        chain.push_back(f);
+        if (platform::UCase(f) == platform::UCase(root) || f.find('\\') == std::string::npos) break;
+    }
+    if (!why.empty()) return nullptr;
+    return std::make_unique<FakeFolderHold>(*this, chain);
+}
+
+std::unique_ptr<platform::InputFile> FakeOs::OpenChecked(const std::string& path, std::string& why) {
+    journal_.push_back("open checked " + path);
+    Through(path);
+    why.clear();
+    if (Fault()) why = "it could not be opened";
+    const auto file = files.find(path);
+    if (!why.empty() || file == files.end() || file->second.hidden) return nullptr;
+    if (reparsePoints.count(path))
+        why = "it is a link or junction";
+    else if (hardLinked.count(path))
+        why = "it has another name (a hard link)";
+    else if (file->second.locked || file->second.inUse)
+        why = "in use";
+    if (!why.empty()) return nullptr;
+    return std::make_unique<FakeInputFile>(file->second.content, this, path, file->second);
+}
+
+void FakeOs::MoveUnflushed(const std::string& source, const std::string& destination) {
+    if (unflushed.erase(source)) unflushed.insert(destination);
+}
+
+bool FakeOs::Held(const std::string& path) const { return heldFolders.count(path) || heldFiles.count(path); }
+
+bool FakeOs::WriteCopy(const std::string& destination, const FakeFile& copy) {
+    journal_.push_back("write copy " + destination);
+    Through(destination);
+    if (Fault() || diskFull || !FolderExists(destination) || Taken(destination) ||
+        copyRefused.count(destination))
+        return false;
+    files[destination] = copy;
+    return true;
+}
 
 std::unique_ptr<platform::InputFile> FakeOs::OpenForReading(const std::string& path) {
     journal_.push_back("read " + path);

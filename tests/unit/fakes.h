@@ -52,6 +52,7 @@ struct FakeFile {
     bool hidden = false;
     bool system = false;
     bool inUse = false;  // deletion and replacement refused
+    bool locked = false;  // open with no sharing: it cannot even be opened for reading
     bool operator==(const FakeFile& other) const {
         return content == other.content && readOnly == other.readOnly && hidden == other.hidden &&
                system == other.system && inUse == other.inUse;
@@ -87,6 +88,8 @@ public:
     int openPrograms = 0;
     bool lockHeldElsewhere = false;                  // a lock of the name exists,
     platform::Sid lockOwner = platform::AdministratorsSid();  // owned so (empty: it can't be opened)
+    bool lockFileHeldElsewhere = false;  // the lock file that stands in for a squatted lock
+    std::string lockFolder;              // where this run holds that file
     std::string commonPrograms = "C:\\ProgramData\\Start Menu\\Programs";
     std::string userPrograms = "C:\\Users\\u\\Start Menu\\Programs";
     struct Shortcut {
@@ -152,6 +155,30 @@ public:
     int killCall = 0;
     int calls = 0;
     std::function<bool(const std::string& call)> killable;  // none: the kill falls on any call
+    // What happens at a journal entry: at the `nth` counted call whose
+    // entry starts with `prefix` (and holds `holding`), `act` runs, before
+    // the call does anything. It may throw Killed (a kill, a power cut) or
+    // change the machine as a user would; `partial` leaves a copy that the
+    // call makes half written, as a kill half-way does.
+    struct Aim {
+        std::string prefix;
+        std::string holding;
+        int nth = 0;
+        bool partial = false;
+        std::function<void()> act;
+    };
+    Aim aim;
+    int aimSeen = 0;  // matching entries so far
+    // Paths whose content a write left in the system's cache only: a power
+    // cut leaves them torn (empty). Flushed copies and write-through renames
+    // are on the disk at once.
+    NoCaseSet unflushed;
+    // Every change (or read for keeping) of a path through a link or
+    // junction, as the call's journal entry: what a run must never do.
+    std::vector<std::string> throughLink;
+    // The power goes: every record line not flushed is lost, and every
+    // file whose content was not flushed is torn.
+    void PowerCut();
     Registrar* registrar = nullptr;  // none: programs end with `exitCodes`, type libraries register by path
 
     // What the system does when it next starts: the changes asked for, in
@@ -162,6 +189,10 @@ public:
 
     std::string GetInstallerFolder() override;
     std::string GetInstallerFile() override { return installerFolder + "\\LiveUpdateSetup.exe"; }
+    std::unique_ptr<platform::InputFile> OpenOwnImage() override {
+        std::string why;
+        return OpenChecked(GetInstallerFile(), why);
+    }
     bool IniSectionExists(const std::string& section, const std::string& iniPath) override {
         return ini.count(iniPath) && ini[iniPath].count(section);
     }
@@ -194,11 +225,24 @@ public:
     void CloseProgram(platform::ProgramHandle program) override;
     uint32_t TickCount() override { return now; }
     std::unique_ptr<platform::InputFile> OpenForReading(const std::string& path) override;
-    std::unique_ptr<platform::InputFile> OpenBesideWriters(const std::string& path) override {
-        return OpenForReading(path);
-    }
-    platform::InstallLock TakeInstallLock() override {
-        return lockHeldElsewhere ? platform::ExistingInstallLock(lockOwner) : platform::InstallLock::kTaken;
+    std::unique_ptr<platform::InputFile> OpenBesideWriters(const std::string& path) override;
+    // Folders held (by HoldFolders) and files held open by OpenChecked:
+    // how many holds each has; while held, none is renamed or deleted.
+    NoCaseMap<int> heldFolders;
+    NoCaseMap<int> heldFiles;
+    NoCaseSet hardLinked;  // files with another name elsewhere
+    std::unique_ptr<platform::FolderHold> HoldFolders(const std::string& root, const std::string& folder,
+                                                      std::string& why) override;
+    std::unique_ptr<platform::InputFile> OpenChecked(const std::string& path, std::string& why) override;
+    // Whether a hold keeps the path (a file, or a folder) from being renamed or deleted.
+    bool Held(const std::string& path) const;
+    // A new file with the content and attributes, as a checked copy writes it.
+    bool WriteCopy(const std::string& destination, const FakeFile& copy);
+    platform::InstallLock TakeInstallLock(const std::string& recordFolder) override {
+        const auto named = lockHeldElsewhere ? platform::ExistingInstallLock(lockOwner) : platform::InstallLock::kTaken;
+        if (named != platform::InstallLock::kSquatted) return named;
+        lockFolder = recordFolder;
+        return lockFileHeldElsewhere ? platform::InstallLock::kHeldByInstaller : named;
     }
     std::string GetProgramsFolder(bool allUsers) override { return allUsers ? commonPrograms : userPrograms; }
     bool CreateFolder(const std::string& path) override;
@@ -280,6 +324,11 @@ public:
 private:
     bool Fault();
     bool KillFallsHere();
+    bool AimFallsHere();
+    void Through(const std::string& path);
+    void MoveUnflushed(const std::string& source, const std::string& destination);
+    std::size_t aimEntry_ = 0;  // the journal entry the aim was last judged for
+    bool aimHere_ = false;
     void LeavePartialCopy(const std::string& source, const std::string& destination);
     bool AcrossVolumes(const std::string& source, const std::string& destination) const;
     void RestartChangeOf(const RestartChange& change);

@@ -274,7 +274,14 @@ TEST(RunModeTest, QuietInstallShowsNothingAndWritesTheShortcut) {
     in.os.settings.clear();  // the folder comes from /dir
     ASSERT_FALSE(in.Load());
     ASSERT_EQ(in.forms.scheduled.size(), 1u);  // Install starts by itself
+    // Whoever may write the package folder puts another program at the
+    // installer's name meanwhile: the uninstaller is still the running one.
+    in.os.files[in.os.GetInstallerFile()].content = "another program";
     in.forms.RunScheduled();
+    const std::string recordFolder = "C:\\Program Files\\Vantrel Live Update";
+    EXPECT_EQ(in.os.files.at(recordFolder + "\\LiveUpdateSetup.exe").content, "the installer");
+    const std::string begun = in.os.records.at(recordFolder + "\\Install record.txt").lines.at(1);
+    EXPECT_EQ(begun.substr(begun.rfind('\t') + 1), setup::ToHex(Digest("the installer"))) << begun;
     EXPECT_EQ(in.os.files.at("C:\\Vantrel\\A.DLL").content, "payload");
     EXPECT_EQ(in.os.ini["C:\\Vantrel\\Sys\\TOVASK.INI"]["WEB"]["UPDATEONLINE"], "WEB130");
     const auto& link = in.os.shortcuts.at(
@@ -329,26 +336,59 @@ TEST(RunModeTest, ListWithoutBodyIsRefusedUnattended) {
     }
 }
 
-// A damaged sealed package is refused before anything is copied, written
-// or sent to the shell.
-TEST(RunModeTest, DamagedSealRefusesBeforeAnyEffect) {
+// A damaged sealed package, and a list naming a file that the installer
+// keeps for itself, are refused before anything is copied, written or sent
+// to the shell.
+struct UnusablePackageCase {
+    const char* name;
+    const char* body;  // the list after its header; empty: A.DLL's, sealed with other content
+    const char* message;
+};
+
+void PrintTo(const UnusablePackageCase& c, std::ostream* os) { *os << c.name; }
+
+class UnusablePackageTest : public ::testing::TestWithParam<UnusablePackageCase> {};
+
+TEST_P(UnusablePackageTest, IsRefusedBeforeAnyEffect) {
     PackageInstaller in("");
-    const std::string list = in.os.files.at(in.ListPath()).content;
-    in.os.AddFile(in.server.Path() + "\\SHA256SUMS",
-                  setup::SealLine("UPDATE.LST", Digest(list)) +
-                      setup::SealLine("A.DLL", Digest("the payload as sealed")));
+    if (*GetParam().body) {
+        in.WriteList(std::string(Installer::kHeader) + "\r\n" + GetParam().body);
+    } else {
+        const std::string list = in.os.files.at(in.ListPath()).content;
+        in.os.AddFile(in.server.Path() + "\\SHA256SUMS",
+                      setup::SealLine("UPDATE.LST", Digest(list)) +
+                          setup::SealLine("A.DLL", Digest("the payload as sealed")));
+    }
     ASSERT_FALSE(in.Load());
     in.journal.clear();
     EXPECT_THROW(in.window->cmdInstall_Click(), fakes::ProgramEnded);
-    for (const char* effect : {"copy ", "ini write ", "dde ", "run ", "shortcut "})
+    for (const char* effect : {"copy ", "ini write ", "dde ", "run ", "shortcut ", "create folder ", "machine "})
         for (const auto& entry : in.journal) EXPECT_NE(entry.rfind(effect, 0), 0u) << entry;
     ASSERT_EQ(in.forms.messages.size(), 1u);
-    EXPECT_EQ(in.forms.messages[0].text, "The update package is damaged: A.DLL does not match its checksum. Nothing "
-                                         "was installed; obtain the package again.");
+    EXPECT_EQ(in.forms.messages[0].text, GetParam().message);
     EXPECT_EQ(in.forms.messages[0].flags, 16);
     EXPECT_EQ(in.forms.messages[0].title, "Install Vantrel Live Update");
     EXPECT_EQ(setup::ExitCode(in.state.Summary), 1620);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Packages, UnusablePackageTest,
+    ::testing::Values(
+        UnusablePackageCase{"DamagedSeal", "",
+                            "The update package is damaged: A.DLL does not match its checksum. Nothing was "
+                            "installed; obtain the package again."},
+        UnusablePackageCase{"InstallersOwnName", "START\r\nFOLDER,SERVER\r\nFILE,A.DLL,LiveUpdateSetup.exe\r\nEND\r\n",
+                            "UPDATE.LST line 4: LIVEUPDATESETUP.EXE is the installer's own name. Nothing was "
+                            "installed; a package must not list it."},
+        UnusablePackageCase{"EventMessageFile", "START\r\nFOLDER,SYSTEM\r\nFILE,liveupdateevents.DLL\r\n",
+                            "UPDATE.LST line 4: LIVEUPDATEEVENTS.DLL is the name of the installer's event message "
+                            "file. Nothing was installed; a package must not list it."},
+        UnusablePackageCase{"TemporaryName", "START\r\nFILE,A.DLL\r\n\r\nFILE,B.TXT,A.DLL.Del~,C.NEW~\r\n",
+                            "UPDATE.LST line 5: A.DLL.DEL~ ends in .del~, as the installer's temporary files do. "
+                            "Nothing was installed; a package must not list it."},
+        UnusablePackageCase{"AsideAtRestart", "START\r\nFILE,~lu00001.old\r\n",
+                            "UPDATE.LST line 3: ~LU00001.OLD is named as the installer names a file it moves aside "
+                            "at a restart (~LU*.OLD). Nothing was installed; a package must not list it."}));
 
 // Something at the log's name that cannot be removed is never written
 // through: the log goes under another name.
@@ -461,12 +501,14 @@ TEST(RunModeTest, RefusalForAnotherInstallLeavesTheRunningLogAlone) {
 }
 
 // A lock of the installer's name refuses the install only when an installer
-// made it (owned by Administrators or the system account); any other
-// program's is logged and ignored.
+// made it (owned by Administrators or the system account). Any other
+// program's is logged, and the lock is then a file in the record folder,
+// which refuses the install when another run holds it.
 struct LockOwnerCase {
     const char* name;
     platform::Sid owner;
     int exitCode;
+    bool fileHeld = false;
 };
 
 void PrintTo(const LockOwnerCase& c, std::ostream* os) { *os << c.name; }
@@ -478,12 +520,16 @@ TEST_P(InstallLockTest, OnlyAnInstallersLockRefuses) {
     PackageInstaller in("/quiet");
     in.os.lockHeldElsewhere = true;
     in.os.lockOwner = c.owner;
+    in.os.lockFileHeldElsewhere = c.fileHeld;
     if (!in.Load()) in.forms.RunScheduled();
     EXPECT_EQ(in.End(), c.exitCode);
+    const bool squatted = c.exitCode != 1618 || c.fileHeld;
+    EXPECT_EQ(in.os.lockFolder, squatted ? "C:\\Program Files\\Vantrel Live Update" : "");
     const auto& log = in.os.logs.at(c.exitCode == 1618 ? kOwnName : kTempLog);
-    const bool ignored = std::count(log.begin(), log.end(),
-        "Install lock: its name is taken by a program that is not an installation; ignored");
-    EXPECT_EQ(ignored, c.exitCode != 1618);
+    const bool stoodIn = std::count(log.begin(), log.end(),
+        "Install lock: its name is taken by a program that is not an installation; the lock is "
+        "C:\\Program Files\\Vantrel Live Update\\Install lock instead");
+    EXPECT_EQ(stoodIn, c.exitCode != 1618);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -492,6 +538,9 @@ INSTANTIATE_TEST_SUITE_P(
                       LockOwnerCase{"System", platform::SystemSid(), 1618},
                       // S-1-5-32-545, the Users group
                       LockOwnerCase{"Users", {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x21, 0x02, 0, 0}, 0},
-                      LockOwnerCase{"NotOpenable", {}, 0}));
+                      LockOwnerCase{"NotOpenable", {}, 0},
+                      LockOwnerCase{"UsersWhileAnotherRunHoldsTheFile",
+                                    {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x21, 0x02, 0, 0}, 1618, true},
+                      LockOwnerCase{"NotOpenableWhileAnotherRunHoldsTheFile", {}, 1618, true}));
 
 }  // namespace

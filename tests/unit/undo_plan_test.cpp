@@ -2,10 +2,13 @@
 // decisions against what the machine holds now.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 
 #include "setup/install_record.h"
+#include "platform/text.h"
 #include "setup/undo_plan.h"
+#include "setup/verify.h"
 
 using setup::RecordEntry;
 using setup::RecordKind;
@@ -107,7 +110,7 @@ const std::vector<RecordEntry> kInstall = {
 // The machine as the install left it.
 World Installed() {
     World w;
-    w.files = {{"C:\\V\\R.TXT.new~", "partial"}, {"C:\\V\\R.TXT", "new-r"}, {kKept + "1\\R.TXT", "old-r"},
+    w.files = {{"C:\\V\\R.TXT.new~", "new-r"}, {"C:\\V\\R.TXT", "new-r"}, {kKept + "1\\R.TXT", "old-r"},
                {"C:\\V\\A.DLL", "new-a"},         {kSys + "S.DLL", "new-s"}};
     w.settings[kIni + "[WEB]UPDATEONLINE"] = "WEB130";
     w.counts[kSys + "S.DLL"] = 1;
@@ -187,6 +190,48 @@ TEST(UndoPlanTest, ACopyAKillCutShortGoes) {
     record.push_back({RecordKind::kEnded, {"d", "0"}});
     EXPECT_EQ(Plan(record, w), (std::vector<std::string>{"leave C:\\V\\B.DLL | changed since it was installed",
                                                          "leave C:\\V\\A.DLL | changed since it was installed"}));
+}
+
+// What /verify asks beyond the removal: nothing registered, no entry.
+struct VerifyView : World, setup::VerifyWorld {
+    std::string FileDigest(const std::string& path) override { return World::FileDigest(path); }
+    uint64_t FileSize(const std::string& path) override { return World::FileSize(path); }
+    bool SettingValue(const std::string& file, const std::string& section, const std::string& key,
+                      std::string& value) override {
+        return World::SettingValue(file, section, key, value);
+    }
+    uint32_t SharedCount(const std::string& path) override { return World::SharedCount(path); }
+    bool FileExists(const std::string& path) override { return files.count(path) != 0; }
+    bool MachineString(const std::string&, const std::string&, std::string&) override { return false; }
+    std::vector<std::string> RegisteredPaths(const std::string&, const std::string&, const std::string&,
+                                             bool& known) override {
+        known = false;
+        return {};
+    }
+};
+
+// A size past 4 GiB keeps every digit through the record line: the removal
+// takes a smaller file for a copy cut short, and /verify names both sizes.
+TEST(UndoPlanTest, SizesPast4GiBKeepEveryDigit) {
+    const uint64_t whole = (5ull << 30) + 7;
+    std::string text;
+    for (const RecordEntry& entry :
+         std::vector<RecordEntry>{{RecordKind::kBegun, {"d", "1.0.0.0", "Vantrel", "C:\\V"}},
+                                  {RecordKind::kCreated, {"C:\\V\\BIG.DAT", "", platform::Number64(whole)}}})
+        text += setup::FormatRecordLine(entry) + "\r\n";
+    const std::vector<RecordEntry> record = setup::ParseRecord(text);
+    VerifyView w;
+    w.files = {{"C:\\V\\BIG.DAT", "partial"}};
+    w.sizes = {{"C:\\V\\BIG.DAT", whole - 1}};
+    EXPECT_EQ(Plan(record, w), std::vector<std::string>{"delete C:\\V\\BIG.DAT"});
+    std::vector<RecordEntry> ended = record;
+    ended[1].fields[1] = "installed";
+    ended.push_back({RecordKind::kEnded, {"d", "0"}});
+    const auto differences = setup::VerifyRecord(ended, w, {"C:\\PF", {}});
+    ASSERT_FALSE(differences.empty());
+    EXPECT_EQ(setup::DifferenceLine(differences[0]),
+              "C:\\V\\BIG.DAT: the record holds SHA-256 installed, 5368709127 bytes; the machine holds SHA-256 "
+              "partial, 5368709126 bytes");
 }
 
 // A host file that two installs replaced and registered: each content is
@@ -286,6 +331,62 @@ TEST(UndoPlanTest, ASharedCountIsLoweredOnceAndOnlyWhenRaised) {
     EXPECT_EQ(Plan(record, w), std::vector<std::string>{});
 }
 
+// A removal killed after its `lowered` line: run again, it lowers nothing
+// twice and leaves another program's file, counted and registered, alone;
+// killed before the change, it makes the change. A reinstall since counts
+// again, and its removal lowers once.
+TEST(UndoPlanTest, ARemovalRunAgainLowersNoCountTwice) {
+    const std::string dll = kSys + "S.DLL";
+    std::vector<RecordEntry> record = {{RecordKind::kBegun, {"d", "1.0.0.0", "Vantrel", "C:\\V"}},
+                                       {RecordKind::kCreated, {dll, "new-s", "5"}},
+                                       {RecordKind::kShared, {dll, "0"}},
+                                       {RecordKind::kRegistered, {"regsvr32", dll}},
+                                       {RecordKind::kEnded, {"d", "0"}},
+                                       {RecordKind::kRemoving, {"d"}},
+                                       {RecordKind::kLowered, {dll, "2", "1"}}};
+    World w;
+    w.files[dll] = "new-s";
+    w.counts[dll] = 1;  // the other program's, once the count was lowered
+    const std::vector<std::string> leftAlone = {"leave " + dll + " | other programs still use it"};
+    EXPECT_EQ(Plan(record, w), leftAlone);
+    w.counts[dll] = 2;  // killed before the change
+    EXPECT_EQ(Plan(record, w), (std::vector<std::string>{"lower shared " + dll + " to 1", leftAlone[0]}));
+    record.push_back({RecordKind::kBegun, {"d", "1.0.0.0", "Vantrel", "C:\\V"}});
+    record.push_back({RecordKind::kKept, {dll}});
+    record.push_back({RecordKind::kShared, {dll, "1"}});
+    record.push_back({RecordKind::kEnded, {"d", "0"}});
+    EXPECT_EQ(Plan(record, w), (std::vector<std::string>{"lower shared " + dll + " to 1", leftAlone[0]}));
+    EXPECT_TRUE(setup::SharedCounted(record, dll));
+    record.resize(7);
+    EXPECT_FALSE(setup::SharedCounted(record, dll)) << "a reinstall counts it again";
+    EXPECT_TRUE(setup::RemovalInterrupted(record));
+}
+
+// A file held open without sharing can't be read: it is in use, not gone;
+// ours is restored or deleted (at the restart), and its kept copy is used.
+// Temporaries go only while they hold what their run wrote there: a
+// user's own <name>.old~ and <name>.new~ stay.
+TEST(UndoPlanTest, UnreadableIsInUseAndTemporariesAreJudgedByContent) {
+    World w = Installed();
+    w.files["C:\\V\\R.TXT"] = setup::kUnreadable;
+    w.files["C:\\V\\A.DLL"] = setup::kUnreadable;
+    w.files["C:\\V\\R.TXT.new~"] = "the user's";
+    w.files["C:\\V\\R.TXT.old~"] = "the user's too";
+    const std::vector<std::string> plan = Plan(kInstall, w);
+    const auto has = [&](const std::string& step) { return std::count(plan.begin(), plan.end(), step) == 1; };
+    EXPECT_TRUE(has("restore C:\\V\\R.TXT | " + kKept + "1\\R.TXT"));
+    EXPECT_TRUE(has("delete C:\\V\\A.DLL"));
+    for (const std::string& step : plan) EXPECT_EQ(step.find("remove temporary"), std::string::npos) << step;
+    w.files["C:\\V\\R.TXT.old~"] = "old-r";  // the previous content, set aside by a killed rename
+    EXPECT_EQ(Plan(kInstall, w).back(), "restore C:\\V\\R.TXT | " + kKept + "1\\R.TXT");
+    const std::vector<RecordEntry> removal = {{RecordKind::kRemoving, {"d"}},
+                                              {RecordKind::kTemporary, {"C:\\V\\R.TXT.1.back~", "old-r"}},
+                                              {RecordKind::kTemporary, {"C:\\V\\B.TXT.1.back~", "old-b"}}};
+    w.files["C:\\V\\R.TXT.1.back~"] = "old-r";
+    w.files["C:\\V\\B.TXT.1.back~"] = "a user's";
+    EXPECT_EQ(Plan(removal, w), std::vector<std::string>{"remove temporary C:\\V\\R.TXT.1.back~"});
+}
+
 // A record naming files outside the host, system, Start-menu and record
 // folders changes nothing there, a way up out of the host folder and a kept
 // copy outside included, while its files inside are undone as usual.
@@ -303,7 +404,7 @@ TEST(UndoPlanTest, NothingOutsideTheAllowedFoldersIsTouched) {
         {RecordKind::kEnded, {"2026-12-07 10:30:05", "0"}}};
     // Every file holds what the record says the install left.
     World w;
-    w.files = {{"C:\\V\\R.TXT", "new-r"},          {"C:\\V\\R.TXT.new~", "partial"},
+    w.files = {{"C:\\V\\R.TXT", "new-r"},          {"C:\\V\\R.TXT.new~", "new-r"},
                {kKept + "1\\R.TXT", "old-r"},      {"C:\\Windows\\WIN.INI", "x"},
                {"C:\\V\\A.DLL", "new-a"},          {"C:\\V\\..\\Windows\\B.INI", "y"},
                {"C:\\Windows\\SYSTEM.INI", "x"},  {kKept + "2\\W", "z"},

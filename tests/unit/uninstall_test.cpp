@@ -502,6 +502,44 @@ TEST(VerifyTest, TheNewestInstallAndAWaitingReplacementCount) {
     EXPECT_EQ(v.Differences(), std::vector<std::string>{});
 }
 
+// The uninstaller holds what the newest install copied from itself, and
+// the entry starts it by its whole path, never by a name that only begins so.
+TEST(VerifyTest, TheUninstallerIsTheOneCopiedAndTheEntryStartsIt) {
+    const std::string uninstaller = kRecordFolder + "\\" + setup::kUninstallerName;
+    const std::string entry = "HKEY_LOCAL_MACHINE\\" + setup::UninstallKey("Vantrel");
+    const struct {
+        const char* content;
+        std::string command;
+        std::string difference;  // empty: whole
+    } cases[] = {
+        {"the installer", "\"" + uninstaller + "\" /uninstall", ""},
+        {"the installer", uninstaller + " /uninstall", ""},
+        {"another program", "\"" + uninstaller + "\" /uninstall",
+         uninstaller + ": the record holds the uninstaller, SHA-256 " + Digest("the installer") +
+             "; the machine holds SHA-256 " + Digest("another program") + ", 15 bytes"},
+        {"the installer", "\"" + uninstaller + ".bak\" /uninstall",
+         entry + ": the record holds UninstallString starting " + uninstaller + "; the machine holds \"" +
+             uninstaller + ".bak\" /uninstall"},
+        {"the installer", "\"" + uninstaller + " /uninstall\"",
+         entry + ": the record holds UninstallString starting " + uninstaller + "; the machine holds \"" +
+             uninstaller + " /uninstall\""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.command);
+        Verify v;
+        v.WriteRecord({
+            {RecordKind::kBegun, {"2026-12-07 10:30:00", "1.0.0.0", "Vantrel", kHost, Digest("the installer")}},
+            {RecordKind::kCreated, {kHost + "\\A.DLL", Digest("new-a"), "5"}},
+            {RecordKind::kEnded, {"2026-12-07 10:30:05", "0"}},
+        });
+        v.os.files[uninstaller].content = c.content;
+        v.os.machineStrings[setup::UninstallKey("Vantrel")]["UninstallString"] = c.command;
+        EXPECT_EQ(v.Run(), c.difference.empty() ? 0 : 1610);
+        EXPECT_EQ(v.Differences(), c.difference.empty() ? std::vector<std::string>{}
+                                                        : std::vector<std::string>{c.difference});
+    }
+}
+
 TEST(VerifyTest, NoRecordIsNotInstalled) {
     Verify v;
     v.os.files.erase(kRecordFolder + "\\" + setup::kRecordFileName);

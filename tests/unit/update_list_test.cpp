@@ -100,6 +100,17 @@ INSTANTIATE_TEST_SUITE_P(
         BodyCase{"TabsAreNotTrimmed", "START\n\tEND\nFILE,\tA\n", {"|\tA|\tA"}},
         BodyCase{"BlankLinesAnywhere", "\n   \nSTART\n\n  \nFILE,A\n\n", {"|A|A"}}));
 
+// The names the installer keeps for itself, in any case, and names that
+// only resemble them.
+TEST(UpdateListTest, OwnNamesAndTheirNeighbours) {
+    for (const char* own : {"LIVEUPDATESETUP.EXE", "LiveUpdateSetup.exe", "LIVEUPDATEEVENTS.DLL", "A.DLL.NEW~",
+                            "A.old~", "A.1.BACK~", "A.DLL.1.DEL~", "~LU00001.OLD", "~LU.OLD"})
+        EXPECT_NE(setup::OwnNameReason(own), "") << own;
+    for (const char* other : {"LIVEUPDATESETUP.EXE.TXT", "XLIVEUPDATESETUP.EXE", "LIVEUPDATESETUP", "A.NEW",
+                              "A.DLL~", "NEW~", "A~LU00001.OLD", "~LU00001.OLDX", "TVKUPDT.EXE"})
+        EXPECT_EQ(setup::OwnNameReason(other), "") << other;
+}
+
 TEST(UpdateListTest, HeaderIsNeverInterpreted) {
     for (const char* header : {"START", "END"}) {
         ListReader list;

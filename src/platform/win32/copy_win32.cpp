@@ -91,13 +91,14 @@ bool WritePiece(HANDLE out, const char* buffer, DWORD size) {
     return WriteFile(out, buffer, size, &written, nullptr) && written == size;
 }
 
-// Each piece looked at on this thread, between its read and its write.
+// Each piece looked at on this thread, between its read and its write
+// (when there is a looker).
 bool CopyLookingHere(HANDLE in, HANDLE out, uint64_t size, const Seen& seen) {
     std::vector<char> piece(static_cast<std::size_t>(size < kPiece ? (size ? size : 1) : kPiece));
     DWORD read = 0;
     for (uint64_t done = 0; done < size; done += read) {
         if (!ReadPiece(in, piece.data(), kPiece, size - done, read)) return false;
-        seen(piece.data(), read);
+        if (seen) seen(piece.data(), read);
         if (!WritePiece(out, piece.data(), read)) return false;
     }
     return true;
@@ -106,7 +107,7 @@ bool CopyLookingHere(HANDLE in, HANDLE out, uint64_t size, const Seen& seen) {
 // Reads the whole source into the destination, piece by piece; false on a
 // read or write error, or when the source ends before its size.
 bool CopyContent(HANDLE in, HANDLE out, uint64_t size, const Seen& seen) {
-    if (size < kThreadFrom) return CopyLookingHere(in, out, size, seen);
+    if (size < kThreadFrom || !seen) return CopyLookingHere(in, out, size, seen);
     Looker looker(seen);
     if (!looker.Started()) return CopyLookingHere(in, out, size, seen);
     DWORD read = 0;
@@ -119,19 +120,28 @@ bool CopyContent(HANDLE in, HANDLE out, uint64_t size, const Seen& seen) {
     return true;
 }
 
+// The open file's size as it is held now; a low part of all ones is a
+// size like any other unless the system says it failed.
+bool SizeNow(HANDLE file, uint64_t& size) {
+    DWORD high = 0;
+    SetLastError(NO_ERROR);
+    const DWORD low = GetFileSize(file, &high);
+    size = (static_cast<uint64_t>(high) << 32) | low;
+    return low != INVALID_FILE_SIZE || GetLastError() == NO_ERROR;
+}
+
 // The source, open, into a new destination with the attributes and the
-// last-write time CopyFileA gives it. The source is held against writers
-// while it is read, so its size stays what it was.
+// last-write time CopyFileA gives it, on the disk before it returns. The
+// source is held against writers while it is read, so its size stays what
+// it was.
 bool CopyOpen(HANDLE in, const WIN32_FILE_ATTRIBUTE_DATA& info, const std::string& destination, int32_t failIfExists,
               const Seen& seen) {
     HANDLE out = CreateFileA(destination.c_str(), GENERIC_WRITE, 0, nullptr, failIfExists ? CREATE_NEW : CREATE_ALWAYS,
                              (info.dwFileAttributes & kCopiedAttributes) | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (out == INVALID_HANDLE_VALUE) return false;
-    DWORD high = 0;
-    const DWORD low = GetFileSize(in, &high);  // as it is held now
-    const uint64_t size = (static_cast<uint64_t>(high) << 32) | low;
-    const bool copied = low != INVALID_FILE_SIZE && CopyContent(in, out, size, seen) &&
-                        SetFileTime(out, nullptr, nullptr, &info.ftLastWriteTime);
+    uint64_t size = 0;
+    const bool copied = SizeNow(in, size) && CopyContent(in, out, size, seen) &&
+                        SetFileTime(out, nullptr, nullptr, &info.ftLastWriteTime) && FlushFileBuffers(out);
     CloseHandle(out);
     if (!copied) {
         SetFileAttributesA(destination.c_str(), FILE_ATTRIBUTE_NORMAL);
@@ -156,6 +166,17 @@ int32_t Win32Os::CopyFileSeen(const std::string& source, const std::string& dest
     const bool copied = CopyOpen(in, info, destination, failIfExists, seen);
     CloseHandle(in);
     return copied ? 1 : 0;
+}
+
+// Attributes and time from the handle: the file's name may lead elsewhere
+// by now. Nobody looks at the pieces.
+bool CopyOpenFile(void* source, const std::string& destination) {
+    BY_HANDLE_FILE_INFORMATION held;
+    LONG high = 0;
+    if (!GetFileInformationByHandle(source, &held) || SetFilePointer(source, 0, &high, FILE_BEGIN) != 0) return false;
+    const WIN32_FILE_ATTRIBUTE_DATA info{held.dwFileAttributes, held.ftCreationTime, held.ftLastAccessTime,
+                                         held.ftLastWriteTime, held.nFileSizeHigh, held.nFileSizeLow};
+    return CopyOpen(source, info, destination, 1, Seen());
 }
 
 }  // namespace platform::win32

@@ -1,9 +1,13 @@
 // Who may change a file or folder: the record folder that only
-// administrators may write, reading a file's owner and access list, and
-// telling a path that passes through a link or junction.
+// administrators may write, reading a file's owner and access list,
+// telling a path that passes through a link or junction, and holding the
+// folders on a path in place while a file in them changes.
 #include <windows.h>
 
+#include <vector>
+
 #include "platform/install_lock.h"
+#include "platform/text.h"
 #include "platform/win32/os_win32.h"
 
 namespace platform::win32 {
@@ -140,6 +144,107 @@ bool Win32Os::PathThroughLink(const std::string& path) {
         if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return true;
         if (end == std::string::npos) return false;
     }
+}
+
+namespace {
+
+// Folders open so that nobody can rename or delete them: both need the
+// folder opened for deletion, which a handle that does not share deletion
+// refuses to everyone until it is closed.
+class Win32FolderHold : public FolderHold {
+public:
+    ~Win32FolderHold() override {
+        for (HANDLE folder : folders_) CloseHandle(folder);
+    }
+    void Add(HANDLE folder) { folders_.push_back(folder); }
+
+private:
+    std::vector<HANDLE> folders_;
+};
+
+// Traversing counts for sharing, as reading would; a handle that may only
+// read attributes is passed over by the sharing check and blocks nothing.
+constexpr DWORD kHoldAccess = FILE_TRAVERSE | FILE_READ_ATTRIBUTES;
+
+std::string HoldError(DWORD error) {
+    return Cat({"it could not be held (error ", Number(static_cast<long>(error)), ")"});
+}
+
+// What is wrong with the folder held open on the handle; empty when it is
+// a folder and no link or junction. The name is asked too, after the
+// handle holds it in place: Wine opens where a Unix link leads even when
+// asked for the link itself, yet names the link a reparse point.
+std::string WhyNotAFolder(HANDLE handle, const std::string& folder) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(handle, &info)) return HoldError(GetLastError());
+    const DWORD named = GetFileAttributesA(folder.c_str());
+    const bool linkNamed = named != INVALID_FILE_ATTRIBUTES && (named & FILE_ATTRIBUTE_REPARSE_POINT);
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || linkNamed) return "a link or junction leads to it";
+    if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) return "a file stands where a folder should be";
+    return std::string();
+}
+
+// The folder itself, never where a link or junction at its name leads,
+// checked on its handle; INVALID_HANDLE_VALUE, with `why`, when it cannot
+// be held as a folder. Files in it may still be made, renamed and deleted:
+// the handle shares reading and writing.
+HANDLE HoldOneFolder(const std::string& folder, std::string& why) {
+    HANDLE handle = CreateFileA(folder.c_str(), kHoldAccess, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        const bool missing = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+        why = missing ? "a folder on the way is missing" : HoldError(error);
+        return handle;
+    }
+    why = WhyNotAFolder(handle, folder);
+    if (why.empty()) return handle;
+    CloseHandle(handle);
+    return INVALID_HANDLE_VALUE;
+}
+
+// Without trailing backslashes, except a drive's own ("C:\").
+std::string WithoutTrailingSlash(std::string path) {
+    while (path.size() > 1 && path.back() == '\\' && !(path.size() == 3 && path[1] == ':')) path.pop_back();
+    return path;
+}
+
+// Whether `path` is `top` itself or a path below it.
+bool AtOrBelow(const std::string& top, const std::string& path) {
+    if (top.empty() || path.size() < top.size() || UCase(path.substr(0, top.size())) != UCase(top)) return false;
+    return path.size() == top.size() || top.back() == '\\' || path[top.size()] == '\\';
+}
+
+// The root, then each folder below it down to `folder`; empty when
+// `folder` is neither the root nor below it.
+std::vector<std::string> FoldersFromRoot(const std::string& root, const std::string& folder) {
+    const std::string top = WithoutTrailingSlash(root), bottom = WithoutTrailingSlash(folder);
+    if (!AtOrBelow(top, bottom)) return {};
+    std::vector<std::string> chain{top};
+    for (std::size_t end = bottom.find('\\', top.size() + 1); end != std::string::npos;
+         end = bottom.find('\\', end + 1))
+        chain.push_back(bottom.substr(0, end));
+    if (bottom.size() > top.size()) chain.push_back(bottom);
+    return chain;
+}
+
+}  // namespace
+
+// Each folder is opened through the ones above it, already held: none of
+// them can have been swapped for a link since it was checked.
+std::unique_ptr<FolderHold> Win32Os::HoldFolders(const std::string& root, const std::string& folder,
+                                                 std::string& why) {
+    why.clear();
+    if (Is95Family()) return std::make_unique<FolderHold>();
+    const std::vector<std::string> chain = FoldersFromRoot(root, folder);
+    if (chain.empty()) why = "it is outside the folder it may change";
+    auto hold = std::make_unique<Win32FolderHold>();
+    for (std::size_t i = 0; i < chain.size() && why.empty(); ++i) {
+        HANDLE handle = HoldOneFolder(chain[i], why);
+        if (handle != INVALID_HANDLE_VALUE) hold->Add(handle);
+    }
+    if (!why.empty()) return nullptr;
+    return hold;
 }
 
 }  // namespace platform::win32

@@ -7,6 +7,7 @@
 
 #include "platform/install_lock.h"
 #include "platform/runtime_error.h"
+#include "platform/text.h"
 #include "platform/win32/machine_win32.h"
 #include "platform/win32/shell_win32.h"
 #include "platform/win32/user_hives_win32.h"
@@ -54,6 +55,10 @@ std::string Win32Os::GetInstallerFile() {
         buffer.resize(buffer.size() * 2);
     }
 }
+
+// Opened sharing reading only: while the handle lives, nobody can put
+// another program at its name, or change it.
+std::unique_ptr<InputFile> Win32Os::OpenOwnImage() { return OpenForReading(GetInstallerFile()); }
 
 std::string Win32Os::GetInstallerFolder() {
     const std::string path = GetInstallerFile();
@@ -158,17 +163,27 @@ bool Win32Os::NormalFileSize(const std::string& path, uint64_t& size) {
     return true;
 }
 
+namespace {
+using MoveFileExFunction = BOOL(WINAPI*)(LPCSTR, LPCSTR, DWORD);
+}  // namespace
+
+// Looked up, not imported: the 95 family has it only as a stub, which
+// reports that it is not implemented. On the NT family the move is on the
+// disk before the call returns.
 MoveResult Win32Os::MoveFileReplaceA(const std::string& source, const std::string& destination) {
-    // Looked up, not imported: the 95 family has it only as a stub, which
-    // reports that it is not implemented.
-    const auto moveFileEx = KernelFunction<BOOL(WINAPI*)(LPCSTR, LPCSTR, DWORD)>("MoveFileExA");
+    const auto moveFileEx = KernelFunction<MoveFileExFunction>("MoveFileExA");
     if (!moveFileEx) return MoveResult::kNotSupported;
-    if (moveFileEx(source.c_str(), destination.c_str(), MOVEFILE_REPLACE_EXISTING)) return MoveResult::kMoved;
+    const DWORD flags = MOVEFILE_REPLACE_EXISTING | (Is95Family() ? 0 : MOVEFILE_WRITE_THROUGH);
+    if (moveFileEx(source.c_str(), destination.c_str(), flags)) return MoveResult::kMoved;
     return GetLastError() == ERROR_CALL_NOT_IMPLEMENTED ? MoveResult::kNotSupported : MoveResult::kFailed;
 }
 
+// The NT family moves as MoveFileA does (to another volume by a copy), and
+// on the disk before the call returns; the 95 family has only MoveFileA.
 int32_t Win32Os::MoveFileA(const std::string& source, const std::string& destination) {
-    return ::MoveFileA(source.c_str(), destination.c_str());
+    const auto moveFileEx = Is95Family() ? nullptr : KernelFunction<MoveFileExFunction>("MoveFileExA");
+    if (!moveFileEx) return ::MoveFileA(source.c_str(), destination.c_str());
+    return moveFileEx(source.c_str(), destination.c_str(), MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH);
 }
 
 ProgramHandle Win32Os::RunProgram(const std::string& commandLine, int windowStyle,
@@ -213,6 +228,7 @@ public:
         return read;
     }
     uint64_t Size() override { return size_; }
+    bool CopyTo(const std::string& destination) override { return CopyOpenFile(file_, destination); }
 
 private:
     HANDLE file_;
@@ -225,6 +241,48 @@ std::unique_ptr<InputFile> Win32Os::OpenBesideWriters(const std::string& path) {
     HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (file == INVALID_HANDLE_VALUE) return nullptr;
     return std::make_unique<Win32InputFile>(file);
+}
+
+namespace {
+// Why the file at the path could not be opened: empty when nothing is
+// there, "in use" when another program holds it.
+std::string WhyNotOpened(const std::string& path, DWORD error) {
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return std::string();
+    if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) return "in use";
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return "it is a folder";
+    return Cat({"it could not be opened (error ", Number(static_cast<long>(error)), ")"});
+}
+
+// What is wrong with the file open on the handle; empty when it is a normal
+// file on a disk, no link or junction, with one name only.
+std::string WhyNotChecked(HANDLE file) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (GetFileType(file) != FILE_TYPE_DISK) return "it is not a file on a disk";
+    if (!GetFileInformationByHandle(file, &info))
+        return Cat({"it could not be checked (error ", Number(static_cast<long>(GetLastError())), ")"});
+    if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return "it is a link or junction";
+    if (info.dwFileAttributes & kNotNormal) return "it is a hidden or system file";
+    if (info.nNumberOfLinks > 1) return "it has another name (a hard link)";
+    return std::string();
+}
+}  // namespace
+
+// Opened without following a link at the name, so that the checks see what
+// stands there; the checks are made on the handle, which refuses writers,
+// renames and deletions for as long as it is open. The 95 family has no
+// links, and only a plain open.
+std::unique_ptr<InputFile> Win32Os::OpenChecked(const std::string& path, std::string& why) {
+    const DWORD flags = FILE_FLAG_SEQUENTIAL_SCAN | (Is95Family() ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, flags, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        why = WhyNotOpened(path, GetLastError());
+        return nullptr;
+    }
+    why = Is95Family() ? std::string() : WhyNotChecked(file);
+    if (why.empty()) return std::make_unique<Win32InputFile>(file);
+    CloseHandle(file);
+    return nullptr;
 }
 
 std::unique_ptr<InputFile> Win32Os::OpenForReading(const std::string& path) {
@@ -293,15 +351,46 @@ InstallLock TakePlainLock(const char* name) {
     CloseHandle(mutex);
     return InstallLock::kHeldByInstaller;
 }
+
+// The lock file in the guarded folder, opened without any sharing, so that
+// a second run's open fails for as long as this one lives; the system
+// deletes it once the program ends, killed or not. False when another run
+// holds it or it cannot be made.
+bool HoldLockFile(const std::string& folder) {
+    const std::string path = folder + "\\" + kInstallLockFileName;
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    return file != INVALID_HANDLE_VALUE;  // held until the end
+}
+
+// Whether a run holds the lock file: it is there and cannot be opened (a
+// run whose mutex was squatted took it, and the squatter has gone since).
+bool LockFileHeld(const std::string& folder) {
+    if (folder.empty()) return false;
+    const std::string path = folder + "\\" + kInstallLockFileName;
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file != INVALID_HANDLE_VALUE) return CloseHandle(file), false;
+    return GetLastError() != ERROR_FILE_NOT_FOUND && GetLastError() != ERROR_PATH_NOT_FOUND;
+}
 }  // namespace
 
 // One mutex for the whole machine: in the global namespace, so that
 // installs in other logon sessions (a deployment tool's service) see it.
 // NT 4 without terminal services knows no namespaces. Only Administrators
 // and the system account may open it, so that no other user can take the
-// name first and keep every install out; a mutex of the name that another
-// program made is no reason to refuse.
-InstallLock Win32Os::TakeInstallLock() {
+// name first and keep every install out. A mutex of the name that another
+// program made is no reason to refuse, nor to run without a lock: the run
+// then holds the lock file in the record folder, which only administrators
+// can write, and a run that finds it held counts it as another install.
+InstallLock Win32Os::TakeInstallLock(const std::string& recordFolder) {
+    const InstallLock named = TakeNamedLock();
+    if (named == InstallLock::kTaken && LockFileHeld(recordFolder)) return InstallLock::kHeldByInstaller;
+    if (named != InstallLock::kSquatted) return named;
+    const bool held = !recordFolder.empty() && CreateGuardedFolder(recordFolder) && HoldLockFile(recordFolder);
+    return held ? InstallLock::kSquatted : InstallLock::kHeldByInstaller;
+}
+
+InstallLock Win32Os::TakeNamedLock() {
     static const char kGlobalName[] = "Global\\LiveUpdateSetup.Installing";
     const char* const kName = kGlobalName + 7;
     if (Is95Family()) return TakePlainLock(kName);

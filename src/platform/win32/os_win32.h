@@ -7,10 +7,17 @@ namespace platform::win32 {
 // Whether the system is of the Windows 95 family (95, 98, ME).
 bool Is95Family();
 
+// Copies the open file, from its start, to a new file at `destination`
+// (failing when anything stands there) with its attributes and last-write
+// time, and puts the copy on the disk before it returns. False, with
+// nothing left at `destination`, when it cannot.
+bool CopyOpenFile(void* source, const std::string& destination);
+
 class Win32Os : public OsServices {
 public:
     std::string GetInstallerFolder() override;
     std::string GetInstallerFile() override;
+    std::unique_ptr<InputFile> OpenOwnImage() override;
     bool IniSectionExists(const std::string& section, const std::string& iniPath) override;
     std::string GetAppSetting(const std::string& application, const std::string& section, const std::string& key,
                               const std::string& defaultValue) override;
@@ -42,7 +49,10 @@ public:
     uint32_t TickCount() override;
     std::unique_ptr<InputFile> OpenForReading(const std::string& path) override;
     std::unique_ptr<InputFile> OpenBesideWriters(const std::string& path) override;
-    InstallLock TakeInstallLock() override;
+    std::unique_ptr<FolderHold> HoldFolders(const std::string& root, const std::string& folder,
+                                            std::string& why) override;
+    std::unique_ptr<InputFile> OpenChecked(const std::string& path, std::string& why) override;
+    InstallLock TakeInstallLock(const std::string& recordFolder) override;
     std::string GetProgramsFolder(bool allUsers) override;
     bool CreateFolder(const std::string& path) override;
     bool CreateGuardedFolder(const std::string& path) override;
@@ -86,6 +96,10 @@ public:
     bool WriteWholeFile(const std::string& path, const std::string& content) override;
     std::string RunningAccountName() override;
     std::string GetWindowsFolder() override;
+
+private:
+    // The mutex of the lock's name, as TakeInstallLock describes it.
+    InstallLock TakeNamedLock();
 };
 
 // Restricts DLL loading to the system directory, so that a DLL placed
