@@ -23,6 +23,21 @@ std::string WhyOutOfReach(platform::OsServices& os, const std::vector<std::strin
     return os.PathThroughLink(madeNew ? ParentOf(path) : path) ? "a link or junction leads to it" : std::string();
 }
 
+std::unique_ptr<platform::FolderHold> HoldForChange(platform::OsServices& os, const std::vector<std::string>& allowed,
+                                                    const std::string& path, std::string& why, bool madeNew) {
+    why = WhyOutOfReach(os, allowed, path, madeNew);
+    if (!why.empty()) return nullptr;
+    std::string root;
+    for (const std::string& folder : allowed)
+        if (IsBelow(path, folder) && folder.size() > root.size()) root = folder;
+    return os.HoldFolders(root, ParentOf(path), why);
+}
+
+std::string SettingsFileTrouble(platform::OsServices& os, const std::string& path) {
+    std::string why;
+    return os.OpenChecked(path, why) || why == kHeldOpen ? std::string() : why;
+}
+
 // The install's decisions, in the order they are made.
 InstallStep PlanFile(const FileFacts& facts, const std::string& source, const std::string& destination) {
     InstallStep step;
@@ -185,19 +200,34 @@ FileResult Replace(Making& make) {
     const std::string& destination = make.step.destination;
     const std::string temporary = destination + kReplacementSuffix;
     const std::string kept = make.Record().KeptPath(os, destination);
-    if (!kept.empty()) {
-        make.Record().Note(RecordKind::kReplaced,
-                           {destination, kept, make.DigestBefore(), "", std::to_string(make.step.size)});
+    // What is kept is read through a handle that keeps writers out, checked
+    // to be no link and the file's only name: an administrator's run never
+    // keeps what a link leads to. A file held open without sharing waits
+    // for the restart.
+    std::string why;
+    auto previous = kept.empty() ? nullptr : os.OpenChecked(destination, why);
+    if (!kept.empty() && !previous) {
+        if (why == kHeldOpen) return ReplaceAtRestart(make);
+        make.outcome.trouble = why.empty() ? "it is gone" : why;
+        return FileResult::kCopyFailed;
+    }
+    if (previous) {
+        Sha256Digest digest;
+        const std::string before = HashOpenFile(os, *previous, digest) ? ToHex(digest) : std::string();
+        make.Record().Note(RecordKind::kReplaced, {destination, kept, before, "", std::to_string(make.step.size)});
         make.Record().AddInstalled(make.step.size);
     }
     if (!CopyToTemporary(make, temporary)) return FileResult::kCopyFailed;
     // A copy, not a rename: a running program's file can be renamed on the
     // NT family, and a file in use must stay where it is. The copy keeps its
-    // attributes, which the uninstall gives back with it.
-    if (!kept.empty() && !os.CopyFileA(destination, kept, 1)) {
+    // attributes, which the uninstall gives back with it, and is on the disk
+    // before the file changes.
+    if (previous && !previous->CopyTo(kept)) {
+        previous.reset();
         os.DeleteFileA(temporary);
         return os.FileInUse(destination) ? ReplaceAtRestart(make) : FileResult::kCopyFailed;
     }
+    previous.reset();  // closed before the rename over it
     os.ClearFileAttributes(destination);
     if (MoveIntoPlace(os, temporary, destination)) return FileResult::kReplaced;
     os.DeleteFileA(temporary);
@@ -283,9 +313,20 @@ class Undoing {
 public:
     Undoing(Context& ctx, MainWindow& window, UndoTally& tally) : ctx_(ctx), window_(window), tally_(tally) {}
 
+    // The step's folders are held from their check until it is done.
     void CarryOut(const UndoStep& step) {
-        for (const std::string* path : PathsOf(step))
-            if (!path->empty() && !MayChange(*path)) return;
+        std::vector<std::unique_ptr<platform::FolderHold>> holds;
+        for (const std::string* path : PathsOf(step)) {
+            if (path->empty()) continue;
+            if (step.action == UndoAction::kRemoveShortcut) {
+                if (!MayChange(*path)) return;  // its folder may go with it: not held
+                continue;
+            }
+            std::string why;
+            holds.push_back(HoldForChange(ctx_.os, tally_.allowed, *path, why));
+            if (!holds.back()) return Failed(*path, why);
+        }
+        if (IsSetting(step.action) && !SettingsFileChecked(step.path)) return;
         switch (step.action) {
         case UndoAction::kRemoveTemporary:
         case UndoAction::kDelete: return Delete(step.path);
@@ -313,6 +354,17 @@ private:
         case UndoAction::kLeave: return {};
         default: return {&step.path};
         }
+    }
+
+    static bool IsSetting(UndoAction action) {
+        return action == UndoAction::kSetSetting || action == UndoAction::kRemoveSetting;
+    }
+
+    bool SettingsFileChecked(const std::string& path) {
+        const std::string why = SettingsFileTrouble(ctx_.os, path);
+        if (why.empty()) return true;
+        Failed(path, why);
+        return false;
     }
 
     bool MayChange(const std::string& path) {
@@ -631,11 +683,13 @@ private:
 FileResult MakeFileChange(Context& ctx, const std::vector<std::string>& allowed, const InstallStep& step,
                           FileOutcome& outcome) {
     Making make{ctx, step, outcome};
+    std::unique_ptr<platform::FolderHold> hold;  // till the file's change is done
     if (step.change != FileChange::kNone) {
         // Under Wine, looking up a name that is not there costs a read of
         // the whole folder: a new file's own name is not looked up twice.
-        const std::string why = WhyOutOfReach(ctx.os, allowed, step.destination, step.change == FileChange::kCreate);
-        if (!why.empty()) {
+        std::string why;
+        hold = HoldForChange(ctx.os, allowed, step.destination, why, step.change == FileChange::kCreate);
+        if (!hold) {
             outcome.trouble = why;
             return FileResult::kOutsideHost;
         }

@@ -82,6 +82,22 @@ FileResult MakeFileChange(Context& ctx, const std::vector<std::string>& allowed,
 std::string WhyOutOfReach(platform::OsServices& os, const std::vector<std::string>& allowed,
                           const std::string& path, bool madeNew = false);
 
+// Holds what a change passes through from its check to its act: each
+// folder from the allowed one the path is below down to the path's own,
+// opened so that none can be renamed, deleted or swapped for a link, and
+// checked on its handle. The path itself must be no link either (unless
+// the change makes it new). Null, with why not, otherwise.
+std::unique_ptr<platform::FolderHold> HoldForChange(platform::OsServices& os, const std::vector<std::string>& allowed,
+                                                    const std::string& path, std::string& why, bool madeNew = false);
+
+// What OpenChecked says of a file that a program holds open.
+constexpr const char* kHeldOpen = "in use";
+
+// Why a settings file, written by its path while its folders are held,
+// must not be written: a link, or a name of a file that has others (a
+// hard link). Empty when it may be (absent, or in use, included).
+std::string SettingsFileTrouble(platform::OsServices& os, const std::string& path);
+
 // What the undo steps may touch, and what they left: for the uninstall's
 // last message, and the kept contents that go back at the next restart.
 struct UndoTally {

@@ -3,7 +3,9 @@
 #include "platform/forms_runtime.h"
 #include "platform/os_services.h"
 #include "platform/text.h"
+#include "setup/changes.h"
 #include "setup/installer_state.h"
+#include "setup/paths.h"
 
 namespace setup {
 
@@ -43,11 +45,18 @@ void NoteSetting(Context& ctx, const std::string& section, const std::string& ke
 }
 }  // namespace
 
+// The file is written by its path, while the folders from the host folder
+// down to it are held and it was checked to be no link nor a second name.
 void WriteIniString(Context& ctx, const std::string& section, const std::string& key, const std::string& value) {
-    NoteSetting(ctx, section, key, value);
-    const bool written = ctx.os.WritePrivateProfileStringA(section, key, value, ctx.state.IniFilePath) != 0;
-    ctx.state.Log.Write(platform::Cat({"Settings: [", section, "] ", key, "=", value, " in ", ctx.state.IniFilePath,
-                                       ": ", written ? "written" : "could not be written"}));
+    const std::string& path = ctx.state.IniFilePath;
+    std::string why;
+    const std::string host = ParentOf(ParentOf(path));  // <host>\Sys\TOVASK.INI
+    const auto hold = HoldForChange(ctx.os, {host}, path, why);
+    if (hold) why = SettingsFileTrouble(ctx.os, path);
+    if (why.empty()) NoteSetting(ctx, section, key, value);
+    const bool written = why.empty() && ctx.os.WritePrivateProfileStringA(section, key, value, path) != 0;
+    ctx.state.Log.Write(platform::Cat({"Settings: [", section, "] ", key, "=", value, " in ", path, ": ",
+                                       written ? "written" : "could not be written", why.empty() ? "" : ": ", why}));
     if (!written) {
         ctx.state.Summary.settingsFailed = true;
         ShowIniWriteError(ctx, ctx.state.IniFilePath);

@@ -5,6 +5,7 @@
 #include "setup/deploy.h"
 #include "setup/installer_state.h"
 #include "setup/package_seal.h"
+#include "setup/system_platform.h"
 
 namespace setup {
 
@@ -28,14 +29,22 @@ std::string ImageDigest(platform::OsServices& os, platform::InputFile* image) {
 
 // The uninstaller, copied from the running image's held handle: never from
 // the package folder by name, where a user who may write there could have
-// put another program since the installer started. The earlier copy goes
-// first, as the copy writes only a new file.
-bool CopyUninstaller(platform::OsServices& os, platform::InputFile& image, const std::string& uninstaller) {
-    if (!os.FindFile(uninstaller).empty()) {
-        os.ClearFileAttributes(uninstaller);
-        os.DeleteFileA(uninstaller);
-    }
-    return image.CopyTo(uninstaller);
+// put another program since the installer started. The copy waits under
+// its temporary name (in the record: a kill leaves nothing unknown) until
+// it is whole, so that an earlier uninstaller stays until then. The 95
+// family, without a one-step replace, copies it over the earlier one from
+// there: renames would leave a moment without any uninstaller.
+bool CopyUninstaller(platform::OsServices& os, platform::InputFile& image, const std::string& temporary,
+                     const std::string& uninstaller) {
+    if (!os.FindFile(temporary).empty()) os.DeleteFileA(temporary);  // a killed install's
+    if (!image.CopyTo(temporary)) return false;
+    const bool earlier = !os.FindFile(uninstaller).empty();
+    if (earlier) os.ClearFileAttributes(uninstaller);
+    if (!earlier && os.MoveFileA(temporary, uninstaller)) return true;
+    const bool placed = earlier && (IsWin9X(os) ? os.CopyFileA(temporary, uninstaller, 0) != 0
+                                                : MoveIntoPlace(os, temporary, uninstaller));
+    if (!os.FindFile(temporary).empty()) os.DeleteFileA(temporary);
+    return placed;
 }
 
 }  // namespace
@@ -75,14 +84,16 @@ bool InstallRecorder::Begin(Context& ctx, std::string& unwritable, std::string& 
     const std::string uninstaller = Cat({folder, "\\", kUninstallerName});
     platform::InputFile* image = s.OwnImage.get();
     const std::string digest = ImageDigest(os, image);
+    const bool copying = Upper(os.GetInstallerFile()) != Upper(uninstaller);  // not run as the uninstaller
+    const std::string temporary = uninstaller + kReplacementSuffix;
     try {
         if (!digest.empty())
             Note(RecordKind::kBegun, {os.LocalTimestamp(), LU_VERSION_TEXT, s.SystemName, s.ProductPath, digest});
+        if (!digest.empty() && copying) Note(RecordKind::kTemporary, {temporary, digest});
     } catch (const RecordLineUnwritable&) {
         return false;
     }
-    if (digest.empty() ||
-        (Upper(os.GetInstallerFile()) != Upper(uninstaller) && !CopyUninstaller(os, *image, uninstaller))) {
+    if (digest.empty() || (copying && !CopyUninstaller(os, *image, temporary, uninstaller))) {
         unwritable = uninstaller;
         file_.reset();
         return false;

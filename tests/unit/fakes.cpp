@@ -393,7 +393,7 @@ std::unique_ptr<platform::FolderHold> FakeOs::HoldFolders(const std::string& roo
     for (std::string f = folder; why.empty(); f = ParentOf(f)) {
         if (reparsePoints.count(f))
             why = "a link or junction leads to it";
-        else if (!folders.count(f) && f != systemDirectory)
+        else if (!FolderPresent(f))
             why = "a folder on the way is missing";
         chain.push_back(f);
         if (platform::UCase(f) == platform::UCase(root) || f.find('\\') == std::string::npos) break;
@@ -421,6 +421,16 @@ std::unique_ptr<platform::InputFile> FakeOs::OpenChecked(const std::string& path
 
 void FakeOs::MoveUnflushed(const std::string& source, const std::string& destination) {
     if (unflushed.erase(source)) unflushed.insert(destination);
+}
+
+// A folder made, a system one, or one that a file is in (fixtures name
+// files without their folders).
+bool FakeOs::FolderPresent(const std::string& folder) const {
+    if (folders.count(folder) || folder == systemDirectory || folder == installerFolder) return true;
+    const auto below = files.lower_bound(folder + "\\");
+    return below != files.end() && below->first.size() > folder.size() &&
+           NoCaseLess{}(below->first.substr(0, folder.size() + 1), folder + "\\") == false &&
+           !NoCaseLess{}(folder + "\\", below->first.substr(0, folder.size() + 1));
 }
 
 bool FakeOs::Held(const std::string& path) const { return heldFolders.count(path) || heldFiles.count(path); }

@@ -327,6 +327,7 @@ private:
     bool AimFallsHere();
     void Through(const std::string& path);
     void MoveUnflushed(const std::string& source, const std::string& destination);
+    bool FolderPresent(const std::string& folder) const;
     std::size_t aimEntry_ = 0;  // the journal entry the aim was last judged for
     bool aimHere_ = false;
     void LeavePartialCopy(const std::string& source, const std::string& destination);

@@ -675,9 +675,9 @@ TEST(InstallRecordingTest, EveryChangeIsRecordedAndAReinstallExtendsTheRecord) {
     ASSERT_EQ(in.Run(), 0);
     std::vector<std::string> kinds;
     for (const auto& entry : RecordOf(in.os)) kinds.push_back(setup::FormatRecordLine({entry.kind, {}}));
-    EXPECT_EQ(kinds, (std::vector<std::string>{"begun", "replaced", "created", "created", "replaced", "kept",
-                                               "shared", "registered", "registered", "registered", "registered",
-                                               "setting", "start menu", "ended"}));
+    EXPECT_EQ(kinds, (std::vector<std::string>{"begun", "temporary", "replaced", "created", "created", "replaced",
+                                               "kept", "shared", "registered", "registered", "registered",
+                                               "registered", "setting", "start menu", "ended"}));
     const auto& record = in.os.records.at(kRecordFolder + "\\Install record.txt");
     EXPECT_EQ(record.flushed, record.lines.size());
     EXPECT_EQ(in.os.files.at(kRecordFolder + "\\Kept\\1-A.DLL").content, SweptInstaller::kOld);

@@ -44,6 +44,7 @@ struct Installer {
         os.settings["Vantrel\\Setup\\CS_Path"] = "C:\\Vantrel";
         os.SetIni("C:\\Vantrel\\Sys\\TOVASK.INI", "Tovask", "Ver", "1.30");
         os.AddFile("C:\\Vantrel\\Sys\\TOVASK.INI");
+        os.folders.insert({"C:\\Vantrel", "C:\\Vantrel\\Sys"});
         os.AddFile(os.GetInstallerFile(), "the installer");
         WriteList(std::string(kHeader) + "\r\n");
         forms.os = &os;

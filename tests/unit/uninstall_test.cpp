@@ -41,7 +41,8 @@ struct Uninstall : fakes::Installer {
     Uninstall() {
         state.Options.uninstall = true;
         state.Options.mode = setup::RunMode::kQuiet;
-        os.folders = {kHost, kRecordFolder, kRecordFolder + "\\Kept", kRecordFolder + "\\Kept\\1", kGroupFolder};
+        os.folders = {kHost, kHost + "\\Sys", kRecordFolder, kRecordFolder + "\\Kept", kRecordFolder + "\\Kept\\1",
+                      kGroupFolder};
         os.AddFile(kHost + "\\A.DLL", "new-a");
         os.AddFile(kSystemDll, "new-s");
         os.AddFile(kHost + "\\R.TXT", "new-r");
@@ -103,7 +104,7 @@ TEST(UninstallTest, AQuietRemovalPutsTheMachineBackAsItWas) {
     EXPECT_EQ(u.os.ini[kIni]["Tovask"]["Ver"], "1.30");
     EXPECT_TRUE(u.os.machineNumbers[setup::kSharedDllsKey].empty());
     EXPECT_TRUE(u.os.machineStrings.empty());
-    EXPECT_EQ(u.os.folders, fakes::NoCaseSet{kHost});
+    EXPECT_EQ(u.os.folders, (fakes::NoCaseSet{kHost, kHost + "\\Sys"}));
     EXPECT_TRUE(u.os.atRestart.empty());
     EXPECT_EQ(u.forms.dde.executed,
               (std::vector<std::string>{"[ShowGroup(Vantrel - Ver 1.30,1)]", "[DeleteItem(Vantrel - Live Update)]",
