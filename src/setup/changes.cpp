@@ -549,7 +549,7 @@ private:
             const int32_t result = ctx_.os.UnregisterTypeLibrary(platform::AnsiToWide(path));
             if (result == 0) return Log(path + ": unregistered with the type-library calls");
             if (perhapsNotMade && result == kTypeLibraryNotRegistered)
-                return Log(path + ": not registered; the install was killed before it registered it");
+                return Log(path + ": not registered; a killed run never registered it, or unregistered it");
             return Failed(path, Cat({"the type-library unregistration failed (", Number(result), ")"}));
         }
         const std::string command = RegistrationCommand(ctx_, how, path, true);

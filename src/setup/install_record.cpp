@@ -209,7 +209,13 @@ void RemoveUnbegunRecordFolder(platform::OsServices& os, const std::string& fold
     std::string why, text;
     if (folder.empty() || !RecordFolderTrusted(os, folder, why)) return;
     const std::string record = platform::Cat({folder, "\\", kRecordFileName});
-    if (!os.ReadWholeFile(record, text) || ParseRecord(text).empty()) os.DeleteFileA(record);
+    if (os.ReadWholeFile(record, text) && !ParseRecord(text).empty()) return;
+    os.DeleteFileA(record);
+    // An uninstaller copy that a killed run left: what it belonged to is gone.
+    for (const std::string& name : {std::string(kUninstallerName), std::string(kUninstallerName) + ".new~"}) {
+        const std::string path = platform::Cat({folder, "\\", name});
+        if (!os.FindFile(path).empty() && !os.DeleteFileA(path)) os.DeleteAtRestart(path);
+    }
     os.RemoveEmptyFolder(platform::Cat({folder, "\\", kKeptFolderName}));
     os.RemoveEmptyFolder(folder);
 }

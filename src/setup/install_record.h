@@ -48,9 +48,10 @@ std::string RecordFolder(platform::OsServices& os, const std::string& systemName
 // security: there it is trusted as it is). Checked before the record is
 // read; `why` says what is wrong otherwise.
 bool RecordFolderTrusted(platform::OsServices& os, const std::string& folder, std::string& why);
-// What an install killed before its record's first line leaves: the
-// record folder, its kept-contents folder and a record of no install. Each
-// goes when nothing else is in it, and only while the folder is trusted.
+// What an install killed before its record's first line leaves, or a
+// removal killed as it removed its last files: the record folder, its
+// kept-contents folder, a record of no install and an uninstaller copy.
+// Each goes when nothing else is in it, and only while the folder is trusted.
 void RemoveUnbegunRecordFolder(platform::OsServices& os, const std::string& folder);
 // What a run that refuses an untrustworthy record folder says.
 std::string UntrustedRecordText(const std::string& folder, const std::string& why);

@@ -1,6 +1,8 @@
 #include "setup/undo_plan.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <set>
 
@@ -31,6 +33,7 @@ public:
         cutShort_ = CutShortEntries(record_);  // the last change of each install a kill ended
         untouched_ = CutShortUntouched(record_);
         FindCountsLowered();
+        FindRestoresBegun();
         for (std::size_t i = record_.size(); i-- > 0;) Undo(i);
         return std::move(steps_);
     }
@@ -90,7 +93,10 @@ private:
         const bool cutShort = maybeCutShort && !Digest(fresh).empty() && Digest(fresh) != kUnreadable &&
                               (size.empty() || Size(fresh) <= std::strtoull(size.c_str(), nullptr, 10));
         UndoTemporary(fresh, cutShort ? std::string() : Field(e, 3));
-        UndoTemporary(path + kSetAsideSuffix, Field(e, 2));
+        // Set aside by the install's renames (the previous content) or a
+        // removal's (the installed one), on the 95 family.
+        const std::string aside = path + kSetAsideSuffix;
+        UndoTemporary(aside, Digest(aside) == Field(e, 3) ? Field(e, 3) : Field(e, 2));
     }
 
     // A copy that a kill cut short is no larger than what was to be
@@ -128,7 +134,8 @@ private:
     void UndoReplaced(const std::string& path, const std::string& kept, const std::string& before,
                       const std::string& installed, Cut cut) {
         const std::string now = Digest(path);
-        if (now.empty() && cut != Cut::kTorn) return Leave(path, "gone since it was installed; not put back");
+        const bool torn = cut == Cut::kTorn || restoresBegun_.count(Key(path));
+        if (now.empty() && !torn) return Leave(path, "gone since it was installed; not put back");
         const bool cleared = cut == Cut::kAttributesCleared && now == before && Digest(kept) == before;
         if (now == before && !cleared) return;  // never replaced
         const bool changed = !now.empty() && now != installed && now != kUnreadable;
@@ -209,7 +216,7 @@ private:
         UndoStep step = Step(UndoAction::kUnregister, holder);
         step.other = how;
         step.value = InstalledDigest(*installed);  // what the file must hold when the program runs
-        step.perhapsNotMade = cutShort_.count(index) != 0;
+        step.perhapsNotMade = cutShort_.count(index) != 0 || index < lastRemoval_;
         steps_.push_back(step);
         if (!created) unregisteredHosts_[Key(path)] = how;
     }
@@ -400,6 +407,24 @@ private:
         }
     }
 
+    // The files a removal that a kill ended was putting back: their restore
+    // copies (<file>.<n>.back~) have its lines. One of them gone now was torn
+    // between that removal's renames, not deleted by the host.
+    void FindRestoresBegun() {
+        bool removal = false;
+        for (std::size_t i = 0; i < record_.size(); ++i) {
+            const RecordEntry& e = record_[i];
+            if (e.kind == RecordKind::kBegun) removal = false;
+            if (e.kind == RecordKind::kRemoving) removal = true, lastRemoval_ = i;
+            const std::string& copy = Field(e, 0);
+            const std::size_t suffix = copy.size() - std::min(copy.size(), std::strlen(kRestoredSuffix));
+            if (!removal || e.kind != RecordKind::kTemporary || Key(copy.substr(suffix)) != Key(kRestoredSuffix))
+                continue;
+            const std::size_t number = copy.rfind('.', suffix - 1);
+            if (number != std::string::npos) restoresBegun_.insert(Key(copy.substr(0, number)));
+        }
+    }
+
     // Whether other programs count the file besides this product: the
     // count, less this product's own while that is not lowered yet.
     bool OthersCount(const std::string& path) {
@@ -446,6 +471,8 @@ private:
     std::set<std::string> stillShared_;
     std::set<std::string> lowered_;  // upper-cased paths whose count this product's lines lowered
     std::set<std::string> countsLowered_;  // upper-cased paths whose count a killed removal lowered
+    std::size_t lastRemoval_ = 0;
+    std::set<std::string> restoresBegun_;  // upper-cased files a killed removal was putting back  // the newest removal's line: what came before, it may have undone
     std::set<std::string> unregistered_;  // upper-cased path, tab, the content's SHA-256
     std::map<std::string, std::string> unregisteredHosts_;  // upper-cased path of a host file -> how
     std::set<std::size_t> cutShort_;  // entries that an install killed after them may have left unfinished

@@ -57,7 +57,8 @@ struct UndoStep {
     std::string value;  // the setting's value before; for an unregistration, the SHA-256 the file must hold
     uint32_t count = 0;
     bool sectionMade = false;  // the install made the settings section
-    bool perhapsNotMade = false;  // a registration that a kill may have come before
+    bool perhapsNotMade = false;  // a registration that a kill may have come before, or a killed
+                                  // removal undone already
 };
 
 // The steps for the record's entries, newest first. Files are deleted or

@@ -155,6 +155,10 @@ void RemoveRecordFolder(Context& ctx, const std::vector<RecordEntry>& record, co
                                  " previous contents could not be put back"}));
         return;
     }
+    // The record goes last: a removal killed before it is run again, and
+    // finishes from it.
+    RemoveRunOnceValues(ctx, record, tally);
+    RemoveKeptContents(ctx, record, folder, tally);
     const std::string key = UninstallKey(RecordedSystemName(record));
     if (os.DeleteMachineKey(key)) {
         ctx.state.Log.Write("Add/Remove Programs entry removed: HKEY_LOCAL_MACHINE\\" + key);
@@ -163,10 +167,8 @@ void RemoveRecordFolder(Context& ctx, const std::vector<RecordEntry>& record, co
         ctx.state.Log.Write("HKEY_LOCAL_MACHINE\\" + key + ": not undone: could not be deleted");
         tally.left.push_back("HKEY_LOCAL_MACHINE\\" + key + ": could not be deleted");
     }
-    RemoveRunOnceValues(ctx, record, tally);
-    RemoveKeptContents(ctx, record, folder, tally);
-    RemoveOwnFile(ctx, Cat({folder, "\\", kRecordFileName}), tally);
     RemoveOwnFile(ctx, Cat({folder, "\\", kUninstallerName}), tally);
+    RemoveOwnFile(ctx, Cat({folder, "\\", kRecordFileName}), tally);
     const std::string messages = Cat({folder, "\\", kEventMessageFileName});
     if (ctx.os.FindFile(messages).empty()) return RemoveFolder(ctx, folder);
     ctx.state.Log.Write(messages + ": kept, so that the events of this product read in Event Viewer");

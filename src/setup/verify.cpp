@@ -280,9 +280,15 @@ private:
 
 }  // namespace
 
+// What came before a removal that a kill ended is that removal's to finish:
+// the installs since it are judged, as if it had finished.
 std::vector<Difference> VerifyRecord(const std::vector<RecordEntry>& record, VerifyWorld& world,
                                      const VerifyPlaces& places) {
-    return Verifier(record, world, places).Run();
+    std::size_t from = 0;
+    for (std::size_t i = 0; i < record.size(); ++i)
+        if (record[i].kind == RecordKind::kRemoving) from = i + 1;
+    const std::vector<RecordEntry> since(record.begin() + static_cast<std::ptrdiff_t>(from), record.end());
+    return Verifier(since, world, places).Run();
 }
 
 std::string DifferenceLine(const Difference& difference) {

@@ -5,6 +5,7 @@ top-level windows. Also: one install at a time, the log's safety in the
 temporary folder, and a damaged sealed package.
 """
 
+import contextlib
 import glob
 import hashlib
 import os
@@ -19,7 +20,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import winehost  # noqa: E402
 from test_start_menu import link_target  # noqa: E402
 from winehost import add_profile, make_host_product, make_package, payload, set_host_setting  # noqa: E402
-from winehost import file_held_open, start_menu_programs  # noqa: E402
+from winehost import file_held_open, held_by_program, start_menu_programs  # noqa: E402
 from winehost import strip_access_keys, wait_until  # noqa: E402
 from winehost import RECORD_FOLDER, REGISTRATIONS, RUN_ONCE, UNINSTALL_KEY  # noqa: E402
 
@@ -246,6 +247,12 @@ class DeployScenarios(DeployFixture):
                     wrong = [arg for arg in args if arg != "/quiet"][0]
                     refused = [line for line in self.log_lines() if line.startswith("Refused: ")]
                     self.assertTrue(refused and wrong in refused[0], self.log_lines())
+                if code == 1603:  # /verify then finds the install not whole, and names the file it lacks
+                    verify = self.host.run_watched(exe, "/verify", "/quiet", max_ms=RUN_MS)
+                    verify_log = self.log_lines("LiveUpdateSetup-verify.log")
+                    self.assertEqual((verify["exit"], verify["visible"]), (1610, []), verify_log)
+                    self.assertTrue([line for line in verify_log if line.startswith("Differs: the install begun ")
+                                     and line.endswith(r"\NOTHERE.DLL not found")], verify_log)
 
     def test_windows95_family_needs_a_restart_that_quiet_runs_never_make(self):
         self.host.set_windows_version("LiveUpdateSetup.exe", "win95")
@@ -299,6 +306,19 @@ class DeployScenarios(DeployFixture):
     # ---- one install at a time
 
     def test_second_instance_changes_nothing(self):
+        # Also where another program took the lock's name first (a mutex of
+        # that name made as any program makes one): the attended install
+        # then holds the lock file in the record folder instead, and a
+        # quiet install and /verify, which must not judge an install half
+        # done, are still kept out.
+        for squatted in (False, True):
+            with self.subTest("the lock's name taken by another program" if squatted else "the lock free"):
+                self.prepare()
+                with held_by_program(self.host, "mutex", r"Global\LiveUpdateSetup.Installing") if squatted \
+                        else contextlib.nullcontext():
+                    self.second_instance_changes_nothing()
+
+    def second_instance_changes_nothing(self):
         exe = self.package()
         first = self.host.start(exe, full_exit_code=True)
         ready = self.host.dump(TITLE)
@@ -312,6 +332,8 @@ class DeployScenarios(DeployFixture):
             self.assertEqual(f.read(), b"the running install's log\r\n")
         self.assertEqual(self.log_lines(f"LiveUpdateSetup-{quiet['pid']}.log")[-2:],
                          ["Refused: " + BUSY, "Not installed; exit code 1618"])
+        verify = self.host.run_watched(exe, "/verify", "/quiet", max_ms=RUN_MS)
+        self.assertEqual((verify["exit"], verify["visible"]), (1618, []))
 
         second = self.host.start(exe, full_exit_code=True)
         box = wait_until(lambda: [w for w in self.host.list_windows()

@@ -20,8 +20,9 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import test_deploy  # noqa: E402  (the module, so that its scenarios are not collected here)
 from test_deploy import BODY, GROUP, HEADER, HOST, ITEM, RUN_MS, SHARED_DLLS, SYSTEM_DIR  # noqa: E402
 from test_install import TYPELIB  # noqa: E402
-from winehost import file_held_open, make_host_product, make_package, payload, reg_query_default  # noqa: E402
-from winehost import set_host_setting, start_menu_programs, wait_until, REGISTRATIONS  # noqa: E402
+from winehost import file_held_open, held_by_program, make_host_product, make_package, payload  # noqa: E402
+from winehost import reg_query_default, set_host_setting, start_menu_programs, wait_until  # noqa: E402
+from winehost import RECORD_FOLDER, REGISTRATIONS  # noqa: E402
 
 TITLE = "Install Vantrel Live Update"
 CLIENT = HOST + r"\TVKUPDT.EXE"
@@ -86,6 +87,23 @@ class LifecycleScenarios(test_deploy.DeployFixture):
 
     def folder_of(self, exe):
         return os.path.dirname(self.host.unix_path(exe))
+
+    def record_lines(self):
+        """The install record's lines, split into their tab-separated
+        fields; none when there is no record."""
+        with contextlib.suppress(FileNotFoundError):
+            text = self.read(RECORD_FOLDER + "\\Install record.txt").decode("cp1252")
+            return [line.split("\t") for line in text.splitlines()]
+        return []
+
+    def verify(self, uninstaller=None):
+        """The exit code of /verify /quiet, run by the uninstaller copy."""
+        return self.run_quiet(uninstaller or self.uninstall_command()[0], "/verify", "/quiet")
+
+    def verify_log(self):
+        with contextlib.suppress(FileNotFoundError):
+            return self.log_lines("LiveUpdateSetup-verify.log")
+        return ["(no /verify log)"]
 
     # ---- what someone who may write the package folder plants there
 
@@ -164,11 +182,14 @@ class LifecycleScenarios(test_deploy.DeployFixture):
 
     # ---- the Start menu
 
-    def install_attended(self, exe):
+    def install_attended(self, exe, at_the_window=None):
         """Install, then Finish, through the window; the item is made by a
-        conversation with Wine's shell."""
+        conversation with Wine's shell. at_the_window() runs while the
+        window waits for Install."""
         process = self.host.start(exe, cwd=self.folder_of(exe), full_exit_code=True)
         self.host.wait_window(TITLE)
+        if at_the_window:
+            at_the_window()
         self.host.click(TITLE, "Install")
         self.assertTrue(wait_until(lambda: self.host.dump(TITLE).find("Finish", "Button"), 60, 0.2),
                         "no completed window")
@@ -189,6 +210,11 @@ class LifecycleScenarios(test_deploy.DeployFixture):
                         f.write(theirs)
                 self.install_attended(self.package())
                 self.assertEqual(sorted(os.listdir(group)), [ITEM] + (["Vantrel.lnk"] if other else []))
+                # The record says whose Start menu has the item (that of the
+                # user who installed it), and /verify looks for it there.
+                self.assertIn(["start menu", "Program Manager", GROUP, ITEM[:-len(".lnk")],
+                               self.host.win_path(start_menu_programs(self.host))], self.record_lines())
+                self.assertEqual(self.verify(), 0, self.verify_log())
                 self.assertEqual(self.uninstall(), 0)
                 self.close_group_windows()
                 if other:
@@ -197,6 +223,28 @@ class LifecycleScenarios(test_deploy.DeployFixture):
                         self.assertEqual(f.read(), theirs)
                 else:
                     self.assertFalse(os.path.exists(group), "the empty group is left")
+
+    # ---- the uninstaller
+
+    def test_the_uninstaller_is_copied_from_the_running_image(self):
+        # While the window waits, a user tries to swap the running installer
+        # in the package folder for another program: from a Windows program,
+        # a rename aside (as a swap does first) and a copy over it. The
+        # installer holds its own file from its start, so both are refused;
+        # the uninstaller kept in the record folder is the installer that
+        # ran, and /verify finds the install whole.
+        exe = self.package()
+        original = self.read(exe)
+        other = exe[:-len("LiveUpdateSetup.exe")] + "TvkUpdt.exe"
+
+        def swap_the_installer():
+            renamed = self.host.rename(exe, exe[:-len(".exe")] + "-aside.exe")
+            self.assertEqual((renamed["renamed"], renamed["errors"]), (False, [32]), "not a sharing violation")
+            copied = self.host.run("cmd", "/c", "copy", "/y", other, exe)
+            self.assertEqual((copied.returncode, self.read(exe)), (1, original), copied.stderr)
+        self.install_attended(exe, at_the_window=swap_the_installer)
+        self.assertEqual(self.read(RECORD_FOLDER + r"\LiveUpdateSetup.exe"), original)
+        self.assertEqual(self.verify(), 0, self.verify_log())
 
     # ---- a link the user made in the host folder
 
@@ -233,7 +281,61 @@ class LifecycleScenarios(test_deploy.DeployFixture):
         if code == 1603:
             self.assertTrue(any("a link or junction leads to it" in line for line in named), named)
 
+    def test_a_host_folder_cannot_be_swapped_while_the_install_changes_it(self):
+        # Someone who may write the host folder tries to rename the folder an
+        # install is copying into aside, to put a link to a system folder at
+        # its name. (Wine 8 cannot make a junction or a symbolic link from a
+        # Windows program, so what is shown is the rename that the swap
+        # needs, refused.) The install is held still in the middle of a large
+        # copy into the host's Sys folder, where it holds the folders from
+        # the host folder down: neither Sys nor the host folder itself can be
+        # renamed, and once it goes on, the install ends whole with nothing
+        # written outside the host folder.
+        big = bytes(128 * MIB)
+        exe = self.package(BODY.replace("END", "FOLDER,SYS\nFILE,BIG.DAT\nEND"),
+                           {"TvkUpdt.exe": payload("TvkUpdt.exe"), "README.TXT": b"readme\r\n", "BIG.DAT": big})
+        copy = self.host.unix_path(HOST + r"\Sys\BIG.DAT")
+        top_level = sorted(os.listdir(self.host.drive_c))
+        process = self.host.start(exe, "/quiet", full_exit_code=True)
+        installer = wait_until(lambda: self.host.linux_pids("LiveUpdateSetup.exe"), 60)
+        self.assertEqual(len(installer or []), 1, "the installer's process")
+        self.assertTrue(wait_until(lambda: os.path.exists(copy) and os.path.getsize(copy), 60, 0.001),
+                        "the copy did not begin")
+        with self.host.held(installer):
+            tries = {folder: self.host.rename(folder, folder + "-aside", tries=20, interval_ms=10)
+                     for folder in (HOST + r"\Sys", HOST)}
+            size = os.path.getsize(copy)
+        print(f"\nBIG.DAT at the renames: {size} of {len(big)} bytes; {tries}", file=sys.stderr)
+        self.assertLess(size, len(big), "the copy had ended before the renames")
+        for folder, tried in tries.items():
+            self.assertFalse(tried["renamed"], f"{folder} was renamed while the install held it")
+            # ERROR_ACCESS_DENIED or ERROR_SHARING_VIOLATION
+            self.assertTrue(set(tried["errors"]) <= {5, 32}, tried)
+        self.assertEqual(process.wait(60), 0, self.log_lines())
+        self.assertEqual(self.read(HOST + r"\Sys\BIG.DAT"), big)
+        self.assertEqual(sorted(os.listdir(self.host.drive_c)), top_level, "written outside the host folder")
+        self.assertEqual(sorted(self.tree(HOST)), ["readme.txt", "sys", "sys/big.dat", "sys/tovask.ini",
+                                                   "tvkupdt.exe"])
+
     # ---- runs before the restart
+
+    def test_a_host_file_held_without_sharing_comes_back_at_the_restart(self):
+        # A program holds the host's readme (replaced by the install) open
+        # with no sharing at all when the removal comes, so the removal can't
+        # even read it: it counts it in use, not changed, and puts the
+        # host's own bytes back at the next restart.
+        exe = self.removal_package()
+        before = self.snapshot()
+        self.assertEqual(self.run_quiet(exe, "/quiet"), 0)
+        with held_by_program(self.host, "file", README):
+            self.assertEqual(self.uninstall(), 3010, self.log_lines())
+        log = self.log_lines()
+        self.assertTrue(any(line.startswith(README + ": in use; restored from ") and " at the next restart" in line
+                            for line in log), log)
+        self.assertEqual(self.read(README), b"readme\r\n", "restored before the restart")
+        self.host.restart()
+        self.assertEqual(self.read(README), HOST_README)
+        self.assert_same(self.snapshot(), before)
 
     def test_uninstall_then_install_again_before_the_restart(self):
         exe = self.removal_package()
@@ -320,6 +422,57 @@ class LifecycleScenarios(test_deploy.DeployFixture):
         self.host.restart()
         self.assert_same(self.snapshot(), before)
         self.assertFalse(os.path.exists(copy))
+
+    def test_a_removal_killed_then_run_again(self):
+        # The host's readme is large, so that the removal's copy of its kept
+        # content back beside it takes a while; another product counts the
+        # package's system library too (count 2). The removal is killed
+        # once its record tells that it lowers the library's shared count
+        # (before or after the change itself), or while its restore copy
+        # <name>.<n>.back~ is being written. Then /verify says it is not
+        # installed, and the removal run again ends 0 having lowered the
+        # count no further: the other product's library stays, counted
+        # once; the host's readme is back and no restore copy is left.
+        dll = SYSTEM_DIR + r"\TVKCOM.DLL"
+        host_readme = HOST_README + bytes(64 * MIB)
+        host_folder = self.host.unix_path(HOST)
+
+        def restore_copies():
+            return [name for name in os.listdir(host_folder) if name.lower().endswith(".back~")]
+
+        def lowered():
+            return any(line[0] == "lowered" for line in self.record_lines())
+        for moment, reached in (("once the count's line is written", lowered),
+                                ("while the restore copy is written", restore_copies)):
+            with self.subTest(moment):
+                self.prepare()
+                exe = self.removal_package()
+                self.write(README, host_readme)
+                self.assertEqual(self.run_quiet(exe, "/quiet"), 0)
+                self.assertEqual(self.host.reg_query(SHARED_DLLS, dll), "0x1")
+                self.host.reg_add(SHARED_DLLS, dll, "2", "REG_DWORD")  # another product's install
+                uninstall = self.uninstall_command()
+                process = self.host.start(*uninstall, full_exit_code=True)
+                removal = wait_until(lambda: self.host.linux_pids("LiveUpdateSetup.exe"), 60)
+                self.assertEqual(len(removal or []), 1, "the removal's process")
+                wait_until(lambda: reached() or not process.running(), 60, 0.001)
+                self.assertTrue(reached(), "the removal ended before the moment came")
+                with self.host.held(removal):
+                    count, copies = self.host.reg_query(SHARED_DLLS, dll), restore_copies()
+                    sizes = [os.path.getsize(os.path.join(host_folder, name)) for name in copies]
+                    os.kill(removal[0], signal.SIGKILL)
+                process.kill()
+                print(f"\nkilled {moment}: count {count}, restore copies {dict(zip(copies, sizes))}",
+                      file=sys.stderr)
+                self.assertTrue(lowered(), "the record has no line for the count")
+                if reached == restore_copies:
+                    self.assertLess(sizes[0], len(host_readme), "the restore copy was whole at the kill")
+                self.assertEqual(self.verify(uninstall[0]), 1605, self.verify_log())
+                self.assertEqual(self.run_quiet(*uninstall), 0, self.log_lines())
+                self.assertEqual(restore_copies(), [], self.log_lines())
+                self.assertEqual(self.read(README), host_readme)
+                self.assertEqual(self.read(dll), payload("TVKCOM.dll"), "the other product's library went")
+                self.assertEqual(self.host.reg_query(SHARED_DLLS, dll), "0x1", self.log_lines())
 
 
 if __name__ == "__main__":

@@ -4,7 +4,9 @@
 // drives them the way a user would: clicking buttons, typing into the edit
 // field, pressing keys and closing the window. It also measures how fast a
 // window answers (ping), starts programs to read their full exit codes
-// (run), and watches a process for visible windows (watch-run).
+// (run), and watches a process for visible windows (watch-run). For the
+// scenarios it holds a file without sharing or a mutex (hold) and renames
+// as a user could (rename).
 // Results go to stdout as JSON (list, dump, ping, watch-*) or as one line
 // (wait, run); the exit code tells success:
 //   0 done, 1 usage error, 2 window not found / timed out,
@@ -614,6 +616,62 @@ int WatchRun(DWORD maxMs, int argc, wchar_t** argv) {
     return process ? Watch(process, pid, maxMs) : kFailed;
 }
 
+// ---- hold, rename -----------------------------------------------------------------
+
+// Waits until our standard input ends (the test closes its end of the pipe,
+// or ends us).
+void WaitForInputEnd() {
+    char buf[64];
+    DWORD read = 0;
+    while (ReadFile(GetStdHandle(STD_INPUT_HANDLE), buf, sizeof buf, &read, nullptr) && read) {
+    }
+}
+
+// Holds a file open with no sharing at all, as a program that wants it to
+// itself does, or a mutex of the given name, as any program may make one;
+// prints "held" once it has it and keeps it until its input ends.
+int Hold(const std::wstring& kind, const std::wstring& name) {
+    HANDLE handle = nullptr;
+    if (kind == L"file") {
+        handle = CreateFileW(name.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle == INVALID_HANDLE_VALUE) handle = nullptr;
+    } else if (kind == L"mutex") {
+        handle = CreateMutexW(nullptr, FALSE, name.c_str());
+        if (handle && GetLastError() == ERROR_ALREADY_EXISTS) {
+            CloseHandle(handle);
+            return Fail(kFailed, L"the mutex exists already: " + name);
+        }
+    } else {
+        return Fail(kUsage, L"hold what? " + kind);
+    }
+    if (!handle) return Fail(kFailed, L"cannot hold " + name + L", error " + std::to_wstring(GetLastError()));
+    Print("held\n");
+    WaitForInputEnd();
+    CloseHandle(handle);
+    return kOk;
+}
+
+// Tries to rename a file or folder up to `tries` times, intervalMs apart,
+// until one succeeds; prints {"renamed", "tries", "errors": the distinct
+// error codes of the failed tries}.
+int Rename(const std::wstring& from, const std::wstring& to, DWORD tries, DWORD intervalMs) {
+    std::vector<DWORD> errors;
+    bool renamed = false;
+    DWORD tried = 0;
+    while (!renamed && tried < (tries ? tries : 1)) {
+        if (tried++) Sleep(intervalMs);
+        renamed = MoveFileW(from.c_str(), to.c_str()) != FALSE;
+        const DWORD error = GetLastError();
+        bool seen = renamed;
+        for (DWORD known : errors) seen = seen || known == error;
+        if (!seen) errors.push_back(error);
+    }
+    std::string list = "[";
+    for (size_t i = 0; i < errors.size(); ++i) list += (i ? ", " : "") + std::to_string(errors[i]);
+    Print(JsonObject().Flag("renamed", renamed).Number("tries", tried).Raw("errors", list + "]").Str() + "\n");
+    return kOk;
+}
+
 int Usage();
 
 // The event message's text from a message file, the strings inserted, as
@@ -649,6 +707,8 @@ int Usage() {
         "       uia run <program> [args...]          prints the exit code\n"
         "       uia watch-run <max_ms> <program> [args...]\n"
         "       uia message <message file> <id> [strings...]   prints the event message's text\n"
+        "       uia hold file|mutex <path or name>   holds it (a file with no sharing) until input ends\n"
+        "       uia rename <from> <to> [tries] [interval_ms]   MoveFile until it succeeds; prints JSON\n"
         "A title of the form hwnd:0x1234 names a window by its handle.\n",
         stderr);
     return kUsage;
@@ -700,5 +760,10 @@ int wmain(int argc, wchar_t** argv) {
     }
     if (command == L"ping") return PingCommand(argc, argv);
     if (command == L"message") return Message(argc, argv);
+    if (command == L"hold") return argc < 4 ? Usage() : Hold(argv[2], argv[3]);
+    if (command == L"rename")
+        return argc < 4 ? Usage()
+                        : Rename(argv[2], argv[3], argc > 4 ? wcstoul(argv[4], nullptr, 10) : 1,
+                                 argc > 5 ? wcstoul(argv[5], nullptr, 10) : 10);
     return OnWindow(command, argc, argv);
 }

@@ -556,6 +556,14 @@ class WineHost:
         32-bit exit code (wine hands the shell only the low 8 bits)."""
         return int(self.uia("run", program, *args, timeout=timeout).stdout)
 
+    def rename(self, source, target, tries=1, interval_ms=10):
+        """Renames a file or folder from a Windows program (MoveFile), as a
+        user could, trying up to `tries` times until it works: {"renamed",
+        "tries", "errors": the distinct Windows error codes of the failed
+        tries}."""
+        return json.loads(self.uia("rename", source, target, str(tries), str(interval_ms),
+                                   timeout=tries * interval_ms / 1000 + 30).stdout)
+
     def run_watched(self, program, *args, max_ms=60000):
         """Starts a Windows program from a Windows parent and watches it until
         it ends or max_ms have passed: {"visible": titles of its visible
@@ -736,6 +744,30 @@ def file_held_open(host, win_path, timeout=30):
         holder.kill()
         holder.wait()
         holder.stdin.close()
+        holder.stdout.close()
+
+
+@contextlib.contextmanager
+def held_by_program(host, kind, name, timeout=30):
+    """Holds a file open with no sharing at all (kind "file": whoever else
+    opens it, even to read it or to rename it, is refused) or a mutex of the
+    given name (kind "mutex", made as any program makes one) in another
+    Windows program, `uia hold`, for the life of the block. The holder has
+    ended, and let go, when the block ends."""
+    holder = subprocess.Popen(["wine", host.uia_exe, "hold", kind, name], env=host.env, stdin=subprocess.PIPE,
+                              stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, start_new_session=True)
+    try:
+        ready, _, _ = select.select([holder.stdout], [], [], timeout)
+        if not ready or not os.read(holder.stdout.fileno(), 256).startswith(b"held"):
+            raise RuntimeError(f"uia could not hold the {kind} {name}")
+        yield
+    finally:
+        holder.stdin.close()  # its input ends: it lets go and ends
+        try:
+            holder.wait(15)
+        except subprocess.TimeoutExpired:
+            holder.kill()
+            holder.wait()
         holder.stdout.close()
 
 

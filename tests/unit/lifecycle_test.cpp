@@ -39,8 +39,6 @@ using fakes::NoCaseMap;
 const std::string kSystemDir = "C:\\WINDOWS\\SYSTEM32";
 const std::string kRecordFolder = "C:\\Program Files\\Vantrel Live Update";
 const std::string kIni = "\\Sys\\TOVASK.INI";
-constexpr int kMostKillCall = 100;   // a clean install makes 70 to 100 counted calls
-constexpr int kRecordBegunCall = 12;  // by then the install's record has its first line
 
 // ---- The packages and the contents of files
 
@@ -188,6 +186,7 @@ struct Allowances {
     bool killAtShortcut = true;             // a kill as the Start-menu shortcut is written
     bool killAtTypeLibrary = true;          // a kill as a type library is loaded or registered
     bool killAtSystemFile = true;           // a kill as a new system file is copied or counted
+    bool powerCuts = true;                  // the power cut in a run (else a kill)
 };
 
 const std::pair<const char*, bool Allowances::*> kAllowanceNames[] = {
@@ -202,6 +201,7 @@ const std::pair<const char*, bool Allowances::*> kAllowanceNames[] = {
     {"killatshortcut", &Allowances::killAtShortcut},
     {"killattypelibrary", &Allowances::killAtTypeLibrary},
     {"killatsystemfile", &Allowances::killAtSystemFile},
+    {"powercuts", &Allowances::powerCuts},
 };
 
 // The machine a sequence starts from.
@@ -223,12 +223,31 @@ constexpr int kFirstRegisteredHeld = 3;
 const char* const kSpellings[] = {"Vantrel", "VANTREL", "vantrel"};
 const char* const kHostUpdated[] = {"README.TXT", "SYS\\VANTREL.HLP", "LIVEUPDT.TXT", "NOTES.TXT"};
 
+// What may befall an install or a removal between two of its steps: a
+// kill; a power cut (what was not flushed is lost, and the machine starts
+// again); or an ordinary user acting in the host folder, which they may
+// write: swapping its Sys folder for a link to the Windows folder, holding
+// a host file open without sharing for the rest of the run, or putting
+// files of their own at names like the installer's.
+enum class Fate { kNone, kKill, kPowerCut, kSwapFolder, kLockFile, kPlant };
+const char* const kFates[] = {"", "killed", "power cut", "Sys swapped for a link", "a file locked", "files planted"};
+
+// The journal entries a fate is aimed at: the nth of the run's calls of
+// one kind, so that a stored seed keeps its meaning when calls are added.
+const char* const kAims[] = {"record line", "record flush", "copy ",   "write copy ", "rename ",      "move ",
+                             "delete ",     "clear ",       "machine ", "at restart ", "run ",        "ini write ",
+                             "hold folders ", "open checked ", "shortcut ", "register type library ", "find "};
+const char* const kLocked[] = {"README.TXT", "LIVEUPDT.TXT", "SYS\\VANTREL.HLP"};
+const char* const kPlanted[] = {"README.TXT.old~", "~LU00007.OLD", "README.TXT.1.del~"};
+
 struct Op {
     Kind kind = Kind::kRestart;
     char package = 'A';
     int spelling = 0;     // how the install's /dir spells the host folder
     int held = -1;        // the host file (of kHeld) held open during the run; -1: none
-    int killAt = 0;       // the run's counted call at which it is killed; 0: none
+    Fate fate = Fate::kNone;  // of an install or a removal
+    int aim = 0;          // of kAims
+    int nth = 0;          // the aimed entry's number among its kind, from 1
     uint32_t update = 0;  // the host update's choices
 };
 
@@ -276,8 +295,13 @@ Op RandomOp(std::mt19937& random, const Allowances& allow) {
     op.package = random() % 2 ? 'A' : 'B';
     op.spelling = static_cast<int>(random() % 3);
     op.held = random() % 5 == 0 ? static_cast<int>(random() % std::size(kHeld)) : -1;
-    op.killAt = op.kind == Kind::kInstall && random() % 3 == 0 ? 1 + static_cast<int>(random() % kMostKillCall) : 0;
-    if (op.killAt && !allow.killBeforeRecord) op.killAt = std::max(op.killAt, kRecordBegunCall + 1);
+    const uint32_t fate = random() % 30;  // a third of the runs meet one
+    op.fate = fate < 4 ? Fate::kKill : fate < 6 ? Fate::kPowerCut : fate < 7 ? Fate::kSwapFolder
+              : fate < 9 ? Fate::kLockFile : fate < 10 ? Fate::kPlant : Fate::kNone;
+    op.aim = static_cast<int>(random() % std::size(kAims));
+    op.nth = 1 + static_cast<int>(random() % (op.aim + 1 == static_cast<int>(std::size(kAims)) ? 40 : 12));
+    if (op.kind != Kind::kInstall && op.kind != Kind::kUninstall) op.fate = Fate::kNone;
+    if (op.fate == Fate::kPowerCut && !allow.powerCuts) op.fate = Fate::kKill;
     op.update = random();
     return op;
 }
@@ -328,7 +352,10 @@ std::string Describe(const Op& op) {
     }
     }
     if (op.held >= 0) text += std::string(", ") + kHeld[op.held] + " held open";
-    if (op.killAt) text += ", killed at its call " + std::to_string(op.killAt);
+    if (op.fate == Fate::kLockFile) text += std::string(", ") + kLocked[op.update % std::size(kLocked)];
+    if (op.fate != Fate::kNone)
+        text += std::string(", ") + kFates[static_cast<int>(op.fate)] + " at its " + std::to_string(op.nth) + ". `" +
+                kAims[op.aim] + "`";
     return text;
 }
 
@@ -381,6 +408,7 @@ public:
         case Kind::kHostUpdate: Update(HostUpdateOf(op.update)); break;
         case Kind::kRestart: os_.Restart(); break;
         }
+        if (op.kind == Kind::kInstall || op.kind == Kind::kUninstall) runLog_ = lastLog_;
         Verify(op);
     }
 
@@ -388,6 +416,7 @@ public:
     // are done: none when all is well.
     std::vector<std::string> Verdict() {
         std::vector<std::string> wrong;
+        for (const std::string& call : os_.throughLink) wrong.push_back("through a link: " + call);
         CompareFiles(wrong);
         if (os_.folders != initial_.folders) wrong.push_back("folders: one made or removed");
         if (os_.ini != expectedIni_) wrong.push_back("settings file: not as it was, or as the host left it");
@@ -403,7 +432,7 @@ public:
         return wrong;
     }
 
-    const std::vector<std::string>& LastLog() const { return lastLog_; }
+    const std::vector<std::string>& LastLog() const { return runLog_; }
     bool trace = false;  // print the machine before each operation
 
 private:
@@ -411,7 +440,7 @@ private:
     // packages'), the restart's renames and the registrations before the
     // operation.
     void Trace(const Op& op) const {
-        for (const std::string& line : lastLog_) std::printf("    log: %s\n", line.c_str());
+        for (const std::string& line : runLog_) std::printf("    log: %s\n", line.c_str());
         std::printf("  before %s:\n", Describe(op).c_str());
         for (const auto& [path, record] : os_.records)
             for (const std::string& line : record.lines) std::printf("    record: %s\n", line.c_str());
@@ -533,7 +562,7 @@ private:
         if (!allow_.changeOverHalfDone && (SetAsideCopyLeft() || MoveNeverAsked())) return;
         os_.installerFolder = PackageFolder(op.package);
         const std::string folder = host_.substr(0, 3) + kSpellings[op.spelling];
-        lastCode_ = Run("/quiet /dir \"" + folder + "\"", HeldFile(op), op.killAt);
+        lastCode_ = RunHolding("/quiet /dir \"" + folder + "\"", {HeldFile(op)}, op);
     }
 
     // /verify changes nothing, and says 0, 1605 or 1610: not installed right
@@ -545,14 +574,15 @@ private:
         const auto machineBefore = std::make_tuple(os_.files, os_.folders, os_.ini, os_.machineStrings,
                                                    os_.machineNumbers, os_.atRestart, com_.keys);
         os_.installerFolder = PackageFolder('A');
-        const int code = Run("/verify /quiet", "", 0);
+        const int code = RunHolding("/verify /quiet", {});
         const bool installed = op.kind == Kind::kInstall && (lastCode_ == 0 || lastCode_ == 3010) && !hostUpdated_;
         const bool removed = op.kind == Kind::kUninstall && (lastCode_ == 0 || lastCode_ == 3010);
         std::string wrong;
         if (machineBefore != std::make_tuple(os_.files, os_.folders, os_.ini, os_.machineStrings, os_.machineNumbers,
                                              os_.atRestart, com_.keys))
             wrong = "verify: it changed the machine";
-        else if ((installed && code != 0) || (removed && code != 1605) || (code != 0 && code != 1605 && code != 1610))
+        else if ((installed && code != 0) || (removed && code != 1605) || (code != 0 && code != 1605 && code != 1610) ||
+                 (op.kind == Kind::kInstall && lastCode_ == 1603 && code == 0))
             wrong = "verify: it said " + std::to_string(code) + " after " + Describe(op) + " ended with " +
                     std::to_string(lastCode_);
         if (verifyWrong_.empty() && !wrong.empty()) verifyWrong_ = wrong + "; " + JoinedLog();
@@ -577,17 +607,18 @@ private:
             return uninstallCodes_.push_back(kDidNotStart);
         }
         os_.installerFolder = listed ? uninstaller.substr(0, uninstaller.rfind('\\')) : PackageFolder('A');
-        lastCode_ = RunHolding("/uninstall /quiet", {HeldFile(op), uninstaller}, 0);
+        lastCode_ = RunHolding("/uninstall /quiet", {HeldFile(op), uninstaller}, op);
         uninstallCodes_.push_back(lastCode_);
     }
 
     std::string HeldFile(const Op& op) const { return op.held < 0 ? "" : host_ + "\\" + kHeld[op.held]; }
 
-    // One process, killed at its `killAt`th counted call if not 0; files
-    // held open while it runs. Its exit code (-1 when killed).
-    int RunHolding(const std::string& arguments, const std::vector<std::string>& held, int killAt) {
+    // One process, meeting the operation's fate; files held open while it
+    // runs. Its exit code (-1 when it was killed or the power went, after
+    // which the machine starts again).
+    int RunHolding(const std::string& arguments, const std::vector<std::string>& held, const Op& op = Op{}) {
         Hold(held, true);
-        os_.killCall = killAt ? os_.calls + killAt : 0;
+        Arm(op);
         int code = -1;
         {
             fakes::Process process(os_, journal_, arguments);
@@ -596,17 +627,110 @@ private:
             } catch (const fakes::Killed&) {
             }
         }
-        os_.killCall = 0;
+        os_.aim = FakeOs::Aim{};
         Hold(held, false);
+        UndoUsersActs();
         lastLog_ = os_.LogLines();
         journal_.clear();
         os_.logs.clear();
         os_.programs.clear();
         os_.programFolders.clear();
+        if (powerWent_) os_.Restart();
+        powerWent_ = false;
         return code;
     }
-    int Run(const std::string& arguments, const std::string& held, int killAt) {
-        return RunHolding(arguments, {held}, killAt);
+
+    void Arm(const Op& op) {
+        os_.aimSeen = 0;
+        if (op.fate == Fate::kNone) return;
+        const bool cut = op.fate == Fate::kKill || op.fate == Fate::kPowerCut;
+        os_.aim = FakeOs::Aim{kAims[op.aim], "", op.nth, cut, [this, op] { Befall(op); }};
+    }
+
+    void Befall(const Op& op) {
+        switch (op.fate) {
+        case Fate::kNone: return;
+        case Fate::kKill: throw fakes::Killed{};
+        case Fate::kPowerCut:
+            os_.PowerCut();
+            powerWent_ = true;
+            throw fakes::Killed{};
+        case Fate::kSwapFolder: return SwapSys();
+        case Fate::kLockFile: return Lock(host_ + "\\" + kLocked[op.update % std::size(kLocked)]);
+        case Fate::kPlant: return Plant();
+        }
+    }
+
+    // The user renames the Sys folder aside and puts a link to the Windows
+    // folder at its name, unless the run holds it (or the host folder).
+    void SwapSys() {
+        const std::string sys = host_ + "\\Sys";
+        if (os_.Held(sys) || os_.Held(host_)) return;
+        MoveTree(sys, sys + "~");
+        os_.reparsePoints.insert(sys);
+        swapped_ = true;
+    }
+
+    // After the run the user puts the folder back; what went through the
+    // link went to the Windows folder, and the fake names it as a fault.
+    void UndoUsersActs() {
+        if (swapped_) {
+            const std::string sys = host_ + "\\Sys";
+            for (auto it = os_.files.lower_bound(sys + "\\"); it != os_.files.end() && Below(it->first, sys);)
+                it = os_.files.erase(it);
+            os_.reparsePoints.erase(sys);
+            MoveTree(sys + "~", sys);
+            swapped_ = false;
+        }
+        if (!locked_.empty() && os_.files.count(locked_)) os_.files[locked_].locked = os_.files[locked_].inUse = false;
+        locked_.clear();
+    }
+
+    static bool Below(const std::string& path, const std::string& folder) {
+        return path.size() > folder.size() + 1 && platform::UCase(path.substr(0, folder.size() + 1)) ==
+                                                       platform::UCase(folder + "\\");
+    }
+
+    void MoveTree(const std::string& from, const std::string& to) {
+        NoCaseMap<FakeFile> moved;
+        for (auto it = os_.files.begin(); it != os_.files.end();) {
+            if (!Below(it->first, from)) {
+                ++it;
+                continue;
+            }
+            moved[to + it->first.substr(from.size())] = it->second;
+            it = os_.files.erase(it);
+        }
+        for (auto& [path, file] : moved) os_.files[path] = file;
+        auto ini = os_.ini.begin();
+        while (ini != os_.ini.end() && !Below(ini->first, from)) ++ini;
+        if (ini != os_.ini.end()) {
+            auto sections = ini->second;
+            const std::string path = to + ini->first.substr(from.size());
+            os_.ini.erase(ini);
+            os_.ini[path] = sections;
+        }
+        os_.folders.erase(from);
+        os_.folders.insert(to);
+    }
+
+    // Held open without sharing for the rest of the run.
+    void Lock(const std::string& path) {
+        const auto file = os_.files.find(path);
+        if (file == os_.files.end()) return;
+        file->second.locked = file->second.inUse = true;
+        locked_ = path;
+    }
+
+    // Files of the user's own, at names like the installer's temporaries
+    // and kept copies, which every run must leave alone.
+    void Plant() {
+        for (const char* name : kPlanted) {
+            const std::string path = host_ + "\\" + name;
+            if (os_.files.count(path) || (os_.platformId == 1 && std::string(name).find(".old~") != std::string::npos))
+                continue;
+            os_.files[path] = expectedFiles_[path] = FakeFile{Content("USER", name, 3)};
+        }
     }
 
     void Hold(const std::vector<std::string>& paths, bool inUse) {
@@ -684,6 +808,10 @@ private:
     std::string verifyWrong_;      // the first /verify that went wrong
     bool hostUpdated_ = false;     // the host has changed its files or value since the machine was set up
     std::vector<std::string> lastLog_;
+    std::vector<std::string> runLog_;  // the last install's or removal's
+    bool powerWent_ = false;
+    bool swapped_ = false;
+    std::string locked_;
 };
 
 struct Outcome {
@@ -725,11 +853,12 @@ Sequence Shrink(Sequence s, const Allowances& allow) {
             ++i;
     }
     for (Op& op : s.ops) {
-        for (int Op::*part : {&Op::killAt, &Op::held}) {
-            const int was = op.*part;
-            op.*part = part == &Op::held ? -1 : 0;
-            if (was == op.*part || !stillFails(s)) op.*part = was;
-        }
+        const int held = op.held;
+        op.held = -1;
+        if (held == op.held || !stillFails(s)) op.held = held;
+        const Fate fate = op.fate;
+        op.fate = Fate::kNone;
+        if (fate == op.fate || !stillFails(s)) op.fate = fate;
     }
     return s;
 }
