@@ -14,6 +14,7 @@ namespace setup {
 
 using platform::Cat;
 using platform::Number;
+using platform::Number64;
 
 std::string WhyOutOfReach(platform::OsServices& os, const std::vector<std::string>& allowed, const std::string& path,
                           bool madeNew) {
@@ -278,14 +279,16 @@ FileResult ReplaceAtRestart(Making& make) {
 
 // A file in the system directory is shared with other programs: its count
 // goes up once for this product, from 2 when it was there without one (an
-// unknown earlier owner, and this product).
+// unknown earlier owner, and this product) unless an earlier install of
+// this product made it (a removal killed before it deleted the file).
 void RaiseShared(Context& ctx, const std::string& path, FileResult result) {
     auto& record = ctx.state.Record;
-    if (!record.Recording() || record.CountedBefore(path)) return;
     uint32_t count = 0;
     if (!ctx.os.GetMachineNumber(kSharedDllsKey, path, count)) count = 0;
+    if (!record.Recording() || record.CountedBefore(path, count)) return;
     record.Note(RecordKind::kShared, {path, Number(static_cast<long>(count))});
-    const uint32_t raised = count == 0 && result == FileResult::kKept ? 2 : count + 1;
+    const bool unknownOwner = count == 0 && result == FileResult::kKept && !record.CreatedBefore(path);
+    const uint32_t raised = unknownOwner ? 2 : count + 1;
     ctx.os.SetMachineNumber(kSharedDllsKey, path, raised);
 }
 
@@ -416,6 +419,7 @@ private:
         // is simply renamed there.
         if (os.MoveFileA(copy, path) || MoveIntoPlace(os, copy, path)) return Log(Cat({path, ": restored from ", kept}));
         if (os.MoveAtRestart(copy, path)) {
+            Note(RecordKind::kRestoring, {path, copy});  // the copy is no leftover: the restart takes it
             tally_.restoresAtRestart[platform::UCase(path)].push_back(copy);
             return AtRestart(Cat({path, ": in use; restored from ", kept, " at the next restart, from ", copy}));
         }
@@ -443,7 +447,7 @@ private:
         if (!source || !HashOpenFile(os, *source, digest)) return std::string();
         const std::string expected = ToHex(digest);
         const std::string copy = UnusedNameBeside(os, path, kRestoredSuffix);
-        if (!Note(RecordKind::kTemporary, {copy, expected})) return std::string();
+        if (!Note(RecordKind::kTemporary, {copy, expected, Number64(source->Size())})) return std::string();
         if (source->CopyTo(copy) && DigestOf(os, copy) == expected) return copy;
         ClearAttributes(os, copy);
         os.DeleteFileA(copy);

@@ -14,7 +14,7 @@ namespace {
 
 const char* const kKindWords[] = {"begun", "temporary", "created", "replaced", "kept",
                                   "registered", "shared", "setting", "start menu", "ended", "pending", "copied",
-                                  "failed", "removing", "lowered"};
+                                  "failed", "removing", "lowered", "restoring"};
 constexpr int kKinds = sizeof kKindWords / sizeof kKindWords[0];
 
 void AppendEscaped(std::string& line, const std::string& field) {
@@ -169,12 +169,13 @@ bool RemovalInterrupted(const std::vector<RecordEntry>& record) {
     return false;
 }
 
-bool SharedCounted(const std::vector<RecordEntry>& record, const std::string& path) {
+bool SharedCounted(const std::vector<RecordEntry>& record, const std::string& path, uint32_t countNow) {
     for (std::size_t i = record.size(); i-- > 0;) {
         const RecordEntry& entry = record[i];
         const bool aboutCount = entry.kind == RecordKind::kShared || entry.kind == RecordKind::kLowered;
         if (aboutCount && !entry.fields.empty() && platform::UCase(entry.fields[0]) == platform::UCase(path))
-            return entry.kind == RecordKind::kShared;
+            return entry.kind == RecordKind::kShared ||
+                   (entry.fields.size() > 1 && platform::Number(static_cast<long>(countNow)) == entry.fields[1]);
     }
     return false;
 }

@@ -66,9 +66,9 @@ constexpr const char* kByTypeLibrary = "type library";
 enum class RecordKind {
     kBegun,       // an install began: date, installer version, system name, host folder, the
                   // SHA-256 of the uninstaller copied from it (records of older versions lack it)
-    kTemporary,   // a temporary file about to be written: path, the SHA-256 it will hold (empty:
-                  // unknown); the temporaries beside a created or replaced file, <name>.new~
-                  // and <name>.old~, go with it unnamed
+    kTemporary,   // a temporary file about to be written: path, the SHA-256 and size it will hold
+                  // (empty: unknown); the temporaries beside a created or replaced file,
+                  // <name>.new~ and <name>.old~, go with it unnamed
     kCreated,     // a new file: path, SHA-256 of what was installed, its size
     kReplaced,    // path, where its previous content is kept, previous SHA-256, installed SHA-256,
                   // installed size
@@ -89,6 +89,8 @@ enum class RecordKind {
     kRemoving,    // a removal began: date. The removal deletes the record when it is done, so a
                   // record whose newest run is a removal tells of one that was killed.
     kLowered,     // a removal lowers this product's shared-file count: path, the count before, after
+    kRestoring,   // a removal's copy of a file's previous content is renamed over it at the next
+                  // restart: path, the copy
 };
 
 struct RecordEntry {
@@ -121,9 +123,10 @@ std::set<std::size_t> CutShortUntouched(const std::vector<RecordEntry>& record);
 // removal deletes the record once it is done.
 bool RemovalInterrupted(const std::vector<RecordEntry>& record);
 // Whether this product's shared count of the file is raised now, as the
-// record's newest line about it says (a `shared` line, not a removal's
-// `lowered` one).
-bool SharedCounted(const std::vector<RecordEntry>& record, const std::string& path);
+// record's newest line about it says: a `shared` line, or a removal's
+// `lowered` one whose change a kill came before (the count is `countNow`,
+// still what it was before).
+bool SharedCounted(const std::vector<RecordEntry>& record, const std::string& path, uint32_t countNow);
 
 // The text a new record starts with.
 std::string RecordHeading();

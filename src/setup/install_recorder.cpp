@@ -211,7 +211,16 @@ void InstallRecorder::NoteCutShortCopies() {
 
 bool InstallRecorder::CopyCutShort(const std::string& path) const { return cutShortCopies_.count(Upper(path)) != 0; }
 
-bool InstallRecorder::CountedBefore(const std::string& path) const { return SharedCounted(earlier_, path); }
+bool InstallRecorder::CountedBefore(const std::string& path, uint32_t countNow) const {
+    return SharedCounted(earlier_, path, countNow);
+}
+
+bool InstallRecorder::CreatedBefore(const std::string& path) const {
+    for (const RecordEntry& entry : earlier_)
+        if (entry.kind == RecordKind::kCreated && !entry.fields.empty() && Upper(entry.fields[0]) == Upper(path))
+            return true;
+    return false;
+}
 
 void InstallRecorder::End(Context& ctx, int exitCode) {
     if (!file_) return;

@@ -51,7 +51,9 @@ public:
     // what is there may be torn, and is this product's, not another's.
     bool CopyCutShort(const std::string& path) const;
     // Whether an earlier install already counted the shared file.
-    bool CountedBefore(const std::string& path) const;
+    bool CountedBefore(const std::string& path, uint32_t countNow) const;
+    // Whether an earlier install created the file (and it may be there still).
+    bool CreatedBefore(const std::string& path) const;
     // Whether a replacement of the file, asked for by this install or an
     // earlier one, or an uninstall's putting back of its previous content,
     // still waits for the restart (its waiting copy is there).

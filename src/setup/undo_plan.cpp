@@ -42,7 +42,7 @@ private:
     void Undo(std::size_t index) {
         const RecordEntry& e = record_[index];
         switch (e.kind) {
-        case RecordKind::kTemporary: UndoTemporary(Field(e, 0), Field(e, 1)); break;
+        case RecordKind::kTemporary: UndoTemporary(Field(e, 0), Field(e, 1), Field(e, 2)); break;
         case RecordKind::kCreated: UndoCreated(e, cutShort_.count(index) != 0); break;
         case RecordKind::kReplaced:
             UndoTemporaries(e, cutShort_.count(index) != 0);
@@ -68,18 +68,23 @@ private:
         case RecordKind::kCopied:
         case RecordKind::kFailed:
         case RecordKind::kRemoving:
-        case RecordKind::kLowered: break;
+        case RecordKind::kLowered:
+        case RecordKind::kRestoring: break;
         }
     }
 
     // A temporary goes only while it holds what its run wrote there
-    // (`digest`, when the record has it): a file of that name that a user
-    // put there is theirs.
-    void UndoTemporary(const std::string& path, const std::string& digest = std::string()) {
+    // (`digest`, when the record has it), or a part of it that a kill cut
+    // short (smaller than `size`): a file of that name that a user put
+    // there is theirs. A removal's copy that the restart renames into place
+    // stays for it.
+    void UndoTemporary(const std::string& path, const std::string& digest = std::string(),
+                       const std::string& size = std::string()) {
         const std::string now = Digest(path);
-        if (Allowed(path) && !now.empty() && (digest.empty() || now == digest))
-            Add(UndoAction::kRemoveTemporary, path);
-        Simulate(path, std::string(), 0);
+        const bool cutShort = !size.empty() && now != kUnreadable && Size(path) < std::strtoull(size.c_str(), nullptr, 10);
+        const bool ours = digest.empty() || now == digest || cutShort;
+        if (Allowed(path) && !now.empty() && ours && !restoring_.count(Key(path))) Add(UndoAction::kRemoveTemporary, path);
+        if (!restoring_.count(Key(path))) Simulate(path, std::string(), 0);
     }
 
     // The temporaries an install writes beside a file it replaces, which a
@@ -133,6 +138,9 @@ private:
     // gets its previous content back at the restart as a file in use does.
     void UndoReplaced(const std::string& path, const std::string& kept, const std::string& before,
                       const std::string& installed, Cut cut) {
+        const auto waiting = restoringFiles_.find(Key(path));
+        if (waiting != restoringFiles_.end() && Digest(waiting->second) == before && !before.empty())
+            return Simulate(path, before, Size(waiting->second));  // a killed removal's restart puts it back
         const std::string now = Digest(path);
         const bool torn = cut == Cut::kTorn || restoresBegun_.count(Key(path));
         if (now.empty() && !torn) return Leave(path, "gone since it was installed; not put back");
@@ -211,6 +219,10 @@ private:
         const bool created = CreatedBefore(path, index) != nullptr;
         if (!installed || (!created && !PreviousContentKept(*installed))) return;
         const std::string holder = HolderOf(*installed, how);
+        if (holder.empty() && !created && restoresBegun_.count(Key(path))) {
+            unregisteredHosts_[Key(path)] = how;  // the killed removal unregistered it before it began the restore
+            return;
+        }
         if (holder.empty() || (SharedEntry(path) && OthersCount(path))) return;
         if (!unregistered_.insert(Key(path) + "\t" + InstalledDigest(*installed)).second) return;
         UndoStep step = Step(UndoAction::kUnregister, holder);
@@ -408,17 +420,23 @@ private:
     }
 
     // The files a removal that a kill ended was putting back: their restore
-    // copies (<file>.<n>.back~) have its lines. One of them gone now was torn
-    // between that removal's renames, not deleted by the host.
+    // copies (<file>.<n>.back~) have its lines and are still there, whole.
+    // One of them gone now was torn between that removal's renames, not
+    // deleted by the host.
     void FindRestoresBegun() {
         bool removal = false;
         for (std::size_t i = 0; i < record_.size(); ++i) {
             const RecordEntry& e = record_[i];
             if (e.kind == RecordKind::kBegun) removal = false;
             if (e.kind == RecordKind::kRemoving) removal = true, lastRemoval_ = i;
+            if (e.kind == RecordKind::kRestoring) {
+                restoring_.insert(Key(Field(e, 1)));
+                restoringFiles_[Key(Field(e, 0))] = Field(e, 1);
+            }
             const std::string& copy = Field(e, 0);
             const std::size_t suffix = copy.size() - std::min(copy.size(), std::strlen(kRestoredSuffix));
-            if (!removal || e.kind != RecordKind::kTemporary || Key(copy.substr(suffix)) != Key(kRestoredSuffix))
+            if (!removal || e.kind != RecordKind::kTemporary || Key(copy.substr(suffix)) != Key(kRestoredSuffix) ||
+                Field(e, 1).empty() || world_.FileDigest(copy) != Field(e, 1))
                 continue;
             const std::size_t number = copy.rfind('.', suffix - 1);
             if (number != std::string::npos) restoresBegun_.insert(Key(copy.substr(0, number)));
@@ -472,7 +490,9 @@ private:
     std::set<std::string> lowered_;  // upper-cased paths whose count this product's lines lowered
     std::set<std::string> countsLowered_;  // upper-cased paths whose count a killed removal lowered
     std::size_t lastRemoval_ = 0;
-    std::set<std::string> restoresBegun_;  // upper-cased files a killed removal was putting back  // the newest removal's line: what came before, it may have undone
+    std::set<std::string> restoresBegun_;  // upper-cased files a killed removal was putting back
+    std::set<std::string> restoring_;      // upper-cased copies that the restart renames into place
+    std::map<std::string, std::string> restoringFiles_;  // upper-cased file -> that copy  // the newest removal's line: what came before, it may have undone
     std::set<std::string> unregistered_;  // upper-cased path, tab, the content's SHA-256
     std::map<std::string, std::string> unregisteredHosts_;  // upper-cased path of a host file -> how
     std::set<std::size_t> cutShort_;  // entries that an install killed after them may have left unfinished

@@ -301,6 +301,9 @@ Op RandomOp(std::mt19937& random, const Allowances& allow) {
     op.aim = static_cast<int>(random() % std::size(kAims));
     op.nth = 1 + static_cast<int>(random() % (op.aim + 1 == static_cast<int>(std::size(kAims)) ? 40 : 12));
     if (op.kind != Kind::kInstall && op.kind != Kind::kUninstall) op.fate = Fate::kNone;
+    // A removal whose folder a user swapped away before it looked finds the
+    // files gone, and leaves them: the model swaps during installs only.
+    if (op.fate == Fate::kSwapFolder && op.kind != Kind::kInstall) op.fate = Fate::kKill;
     if (op.fate == Fate::kPowerCut && !allow.powerCuts) op.fate = Fate::kKill;
     op.update = random();
     return op;
@@ -665,7 +668,7 @@ private:
     // folder at its name, unless the run holds it (or the host folder).
     void SwapSys() {
         const std::string sys = host_ + "\\Sys";
-        if (os_.Held(sys) || os_.Held(host_)) return;
+        if (os_.Held(sys) || os_.Held(host_) || os_.platformId == 1) return;  // the 95 family has no links
         MoveTree(sys, sys + "~");
         os_.reparsePoints.insert(sys);
         swapped_ = true;

@@ -356,9 +356,10 @@ TEST(UndoPlanTest, ARemovalRunAgainLowersNoCountTwice) {
     record.push_back({RecordKind::kShared, {dll, "1"}});
     record.push_back({RecordKind::kEnded, {"d", "0"}});
     EXPECT_EQ(Plan(record, w), (std::vector<std::string>{"lower shared " + dll + " to 1", leftAlone[0]}));
-    EXPECT_TRUE(setup::SharedCounted(record, dll));
+    EXPECT_TRUE(setup::SharedCounted(record, dll, 2));
     record.resize(7);
-    EXPECT_FALSE(setup::SharedCounted(record, dll)) << "a reinstall counts it again";
+    EXPECT_FALSE(setup::SharedCounted(record, dll, 1)) << "a reinstall counts it again";
+    EXPECT_TRUE(setup::SharedCounted(record, dll, 2)) << "the kill came before the count was lowered";
     EXPECT_TRUE(setup::RemovalInterrupted(record));
 }
 
