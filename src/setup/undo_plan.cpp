@@ -219,7 +219,7 @@ private:
         const bool created = CreatedBefore(path, index) != nullptr;
         if (!installed || (!created && !PreviousContentKept(*installed))) return;
         const std::string holder = HolderOf(*installed, how);
-        if (holder.empty() && !created && restoresBegun_.count(Key(path))) {
+        if (holder.empty() && !created && restoresStarted_.count(Key(path))) {
             unregisteredHosts_[Key(path)] = how;  // the killed removal unregistered it before it began the restore
             return;
         }
@@ -435,11 +435,13 @@ private:
             }
             const std::string& copy = Field(e, 0);
             const std::size_t suffix = copy.size() - std::min(copy.size(), std::strlen(kRestoredSuffix));
-            if (!removal || e.kind != RecordKind::kTemporary || Key(copy.substr(suffix)) != Key(kRestoredSuffix) ||
-                Field(e, 1).empty() || world_.FileDigest(copy) != Field(e, 1))
+            if (!removal || e.kind != RecordKind::kTemporary || Key(copy.substr(suffix)) != Key(kRestoredSuffix))
                 continue;
             const std::size_t number = copy.rfind('.', suffix - 1);
-            if (number != std::string::npos) restoresBegun_.insert(Key(copy.substr(0, number)));
+            if (number == std::string::npos) continue;
+            restoresStarted_.insert(Key(copy.substr(0, number)));
+            if (!Field(e, 1).empty() && world_.FileDigest(copy) == Field(e, 1))
+                restoresBegun_.insert(Key(copy.substr(0, number)));
         }
     }
 
@@ -491,6 +493,7 @@ private:
     std::set<std::string> countsLowered_;  // upper-cased paths whose count a killed removal lowered
     std::size_t lastRemoval_ = 0;
     std::set<std::string> restoresBegun_;  // upper-cased files a killed removal was putting back
+    std::set<std::string> restoresStarted_;  // and those it put back, or began to
     std::set<std::string> restoring_;      // upper-cased copies that the restart renames into place
     std::map<std::string, std::string> restoringFiles_;  // upper-cased file -> that copy  // the newest removal's line: what came before, it may have undone
     std::set<std::string> unregistered_;  // upper-cased path, tab, the content's SHA-256
