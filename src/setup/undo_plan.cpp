@@ -228,7 +228,7 @@ private:
         UndoStep step = Step(UndoAction::kUnregister, holder);
         step.other = how;
         step.value = InstalledDigest(*installed);  // what the file must hold when the program runs
-        step.perhapsNotMade = cutShort_.count(index) != 0 || index < lastRemoval_;
+        step.perhapsNotMade = cutShort_.count(index) != 0 || index < lastRemoval_ || FailedRun(index);
         steps_.push_back(step);
         if (!created) unregisteredHosts_[Key(path)] = how;
     }
@@ -443,6 +443,17 @@ private:
             if (!Field(e, 1).empty() && world_.FileDigest(copy) == Field(e, 1))
                 restoresBegun_.insert(Key(copy.substr(0, number)));
         }
+    }
+
+    // Whether the install the entry belongs to ended with a failure: a
+    // registration it recorded may have failed.
+    bool FailedRun(std::size_t index) const {
+        for (std::size_t i = index; i < record_.size() && record_[i].kind != RecordKind::kBegun; ++i) {
+            if (record_[i].kind != RecordKind::kEnded) continue;
+            const std::string& code = Field(record_[i], 1);
+            return code != "0" && code != "3010" && code != "1641";
+        }
+        return false;
     }
 
     // Whether other programs count the file besides this product: the
