@@ -418,8 +418,8 @@ private:
         // A file a killed install left set aside is not at its name: the copy
         // is simply renamed there.
         if (os.MoveFileA(copy, path) || MoveIntoPlace(os, copy, path)) return Log(Cat({path, ": restored from ", kept}));
-        if (os.MoveAtRestart(copy, path)) {
-            Note(RecordKind::kRestoring, {path, copy});  // the copy is no leftover: the restart takes it
+        // The copy is no leftover once the restart is asked to take it.
+        if (Note(RecordKind::kRestoring, {path, copy}) && os.MoveAtRestart(copy, path)) {
             tally_.restoresAtRestart[platform::UCase(path)].push_back(copy);
             return AtRestart(Cat({path, ": in use; restored from ", kept, " at the next restart, from ", copy}));
         }

@@ -429,7 +429,10 @@ private:
             const RecordEntry& e = record_[i];
             if (e.kind == RecordKind::kBegun) removal = false;
             if (e.kind == RecordKind::kRemoving) removal = true, lastRemoval_ = i;
-            if (e.kind == RecordKind::kRestoring) {
+            // The killed removal's copies that the restart renames into
+            // place count only once it deleted the kept contents: else they
+            // go, and the restores are made anew from the kept ones.
+            if (e.kind == RecordKind::kRestoring && KeptGone(Field(e, 0))) {
                 restoring_.insert(Key(Field(e, 1)));
                 restoringFiles_[Key(Field(e, 0))] = Field(e, 1);
             }
@@ -443,6 +446,16 @@ private:
             if (!Field(e, 1).empty() && world_.FileDigest(copy) == Field(e, 1))
                 restoresBegun_.insert(Key(copy.substr(0, number)));
         }
+    }
+
+    // Whether none of the previous contents kept for the file is there.
+    bool KeptGone(const std::string& path) const {
+        for (const RecordEntry& e : record_) {
+            const bool keeps = e.kind == RecordKind::kReplaced || e.kind == RecordKind::kPending;
+            const std::string& kept = Field(e, e.kind == RecordKind::kPending ? 2 : 1);
+            if (keeps && Key(Field(e, 0)) == Key(path) && !kept.empty() && !world_.FileDigest(kept).empty()) return false;
+        }
+        return true;
     }
 
     // Whether the install the entry belongs to ended with a failure: a
