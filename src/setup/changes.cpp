@@ -163,11 +163,14 @@ FileResult Create(Making& make, bool overCutShort) {
 // Read-only or not. It is renamed aside first where the system lets a file
 // in use be renamed, so that the restart deletes it under a name of its own
 // and never a file that a later install puts at its name before the restart.
-Removal DeleteNowOrAtRestart(platform::OsServices& os, const std::string& path) {
+// `noteAside` learns that name before the rename (false: no rename), so that
+// a kill before the restart is asked leaves nothing that no run knows.
+Removal DeleteNowOrAtRestart(platform::OsServices& os, const std::string& path,
+                             const std::function<bool(const std::string&)>& noteAside) {
     ClearAttributes(os, path);
     if (os.DeleteFileA(path)) return Removal::kNow;
     const std::string aside = UnusedNameBeside(os, path, kDeletedSuffix);
-    if (os.MoveFileA(path, aside)) {
+    if ((!noteAside || noteAside(aside)) && os.MoveFileA(path, aside)) {
         if (os.DeleteAtRestart(aside)) return Removal::kAtRestart;
         os.MoveFileA(aside, path);
     }
@@ -398,7 +401,10 @@ private:
     // The undoing of Create (and of a temporary a kill left).
     void Delete(const std::string& path) {
         WithdrawRestore(path);
-        switch (DeleteNowOrAtRestart(ctx_.os, path)) {
+        const auto noteAside = [&](const std::string& aside) {
+            return Note(RecordKind::kTemporary, {aside, DigestOf(ctx_.os, path)});
+        };
+        switch (DeleteNowOrAtRestart(ctx_.os, path, noteAside)) {
         case Removal::kNow: return Log(path + ": deleted");
         case Removal::kAtRestart: return AtRestart(path + ": in use; deleted at the next restart");
         case Removal::kNot: return Failed(path, "could not be deleted");

@@ -17,6 +17,7 @@
 // an administrator's run trusts is the record folder under Program Files
 // (see RecordFolderTrusted), nothing else; so a path a plan names is never
 // taken as safe because it was safe when the plan was made.
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
@@ -123,7 +124,8 @@ void CarryOut(Context& ctx, MainWindow& window, const UndoStep& step, UndoTally&
 enum class Removal { kNow, kAtRestart, kNot };
 // Deletes the file, read-only or not; what cannot be deleted now (in use)
 // goes at the restart, under a name of its own.
-Removal DeleteNowOrAtRestart(platform::OsServices& os, const std::string& path);
+Removal DeleteNowOrAtRestart(platform::OsServices& os, const std::string& path,
+                             const std::function<bool(const std::string&)>& noteAside = nullptr);
 
 // A name beside the file that nothing has: "<path>.<n><suffix>".
 std::string UnusedNameBeside(platform::OsServices& os, const std::string& path, const char* suffix);

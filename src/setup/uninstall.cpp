@@ -65,6 +65,13 @@ void RemoveRunOnceValues(Context& ctx, const std::vector<RecordEntry>& record, U
     }
 }
 
+// The uninstaller that earlier removals, killed, set aside to be deleted at
+// a restart that was never asked: the record folder is this product's.
+void RemoveSetAsideCopies(platform::OsServices& os, const std::string& uninstaller) {
+    const auto exists = [&](const std::string& copy) { return !os.FindFile(copy).empty(); };
+    for (const std::string& copy : NumberedCopies(exists, uninstaller, kDeletedSuffix)) os.DeleteFileA(copy);
+}
+
 bool GoesBackAtRestart(const UndoTally& tally, const std::string& kept) {
     for (const std::string& path : tally.restoredAtRestart)
         if (platform::UCase(path) == platform::UCase(kept)) return true;
@@ -167,7 +174,9 @@ void RemoveRecordFolder(Context& ctx, const std::vector<RecordEntry>& record, co
         ctx.state.Log.Write("HKEY_LOCAL_MACHINE\\" + key + ": not undone: could not be deleted");
         tally.left.push_back("HKEY_LOCAL_MACHINE\\" + key + ": could not be deleted");
     }
-    RemoveOwnFile(ctx, Cat({folder, "\\", kUninstallerName}), tally);
+    const std::string uninstaller = Cat({folder, "\\", kUninstallerName});
+    RemoveOwnFile(ctx, uninstaller, tally);
+    RemoveSetAsideCopies(ctx.os, uninstaller);
     RemoveOwnFile(ctx, Cat({folder, "\\", kRecordFileName}), tally);
     const std::string messages = Cat({folder, "\\", kEventMessageFileName});
     if (ctx.os.FindFile(messages).empty()) return RemoveFolder(ctx, folder);
