@@ -47,6 +47,7 @@ public:
     uint32_t GetShortPathNameA(const std::string&, std::string&, uint32_t) override { return 0; }
     std::string FindFile(const std::string& path) override;
     void ClearFileAttributes(const std::string& path) override;
+    bool CopyFileAttributes(const std::string&, const std::string&) override { return false; }  // a plan changes nothing
     int32_t DeleteFileA(const std::string& path) override { return Exists(path) ? 1 : 0; }
     int32_t CopyFileA(const std::string& source, const std::string& destination, int32_t) override;
     int32_t CopyFileSeen(const std::string& source, const std::string& destination, int32_t failIfExists,

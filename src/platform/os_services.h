@@ -160,6 +160,9 @@ public:
     virtual std::string FindFile(const std::string& path) = 0;
     // Makes the file's attributes normal.
     virtual void ClearFileAttributes(const std::string& path) = 0;
+    // Gives the file the attributes (read-only, hidden, system, archive)
+    // that `from` has; false when either can't be reached.
+    virtual bool CopyFileAttributes(const std::string& from, const std::string& to) = 0;
     virtual int32_t DeleteFileA(const std::string& path) = 0;
     // Non-zero on success; failIfExists 0 lets an existing destination be replaced.
     virtual int32_t CopyFileA(const std::string& source, const std::string& destination, int32_t failIfExists) = 0;

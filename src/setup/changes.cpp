@@ -235,6 +235,7 @@ FileResult Replace(Making& make) {
     os.ClearFileAttributes(destination);
     if (MoveIntoPlace(os, temporary, destination)) return FileResult::kReplaced;
     os.DeleteFileA(temporary);
+    if (!kept.empty()) os.CopyFileAttributes(kept, destination);  // untouched till the restart
     return ReplaceAtRestart(make);
 }
 

@@ -192,6 +192,19 @@ void FakeOs::ClearFileAttributes(const std::string& path) {
     it->second.readOnly = it->second.hidden = it->second.system = false;
 }
 
+bool FakeOs::CopyFileAttributes(const std::string& from, const std::string& to) {
+    journal_.push_back("attributes " + from + " -> " + to);
+    Through(to);
+    if (Fault()) return false;
+    const auto source = files.find(from);
+    const auto target = files.find(to);
+    if (source == files.end() || target == files.end()) return false;
+    target->second.readOnly = source->second.readOnly;
+    target->second.hidden = source->second.hidden;
+    target->second.system = source->second.system;
+    return true;
+}
+
 int32_t FakeOs::DeleteFileA(const std::string& path) {
     if (logs.erase(path)) return 1;  // a log closed before
     journal_.push_back("delete " + path);

@@ -212,6 +212,7 @@ public:
     uint32_t GetShortPathNameA(const std::string& longPath, std::string& buffer, uint32_t size) override;
     std::string FindFile(const std::string& path) override;
     void ClearFileAttributes(const std::string& path) override;
+    bool CopyFileAttributes(const std::string& from, const std::string& to) override;
     int32_t DeleteFileA(const std::string& path) override;
     int32_t CopyFileA(const std::string& source, const std::string& destination, int32_t failIfExists) override;
     int32_t CopyFileSeen(const std::string& source, const std::string& destination, int32_t failIfExists,

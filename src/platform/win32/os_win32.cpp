@@ -148,6 +148,11 @@ void Win32Os::ClearFileAttributes(const std::string& path) {
         throw RuntimeError(kPathFileAccessError, "Path/File access error");
 }
 
+bool Win32Os::CopyFileAttributes(const std::string& from, const std::string& to) {
+    const DWORD attributes = GetFileAttributesA(from.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && SetFileAttributesA(to.c_str(), attributes) != 0;
+}
+
 int32_t Win32Os::DeleteFileA(const std::string& path) { return ::DeleteFileA(path.c_str()); }
 
 int32_t Win32Os::CopyFileA(const std::string& source, const std::string& destination, int32_t failIfExists) {
