@@ -736,10 +736,15 @@ private:
         }
     }
 
+    // Held while the run lasts: released after it under whatever name the
+    // run renamed it to (<name>.<n>.del~), as a process that ends lets go.
     void Hold(const std::vector<std::string>& paths, bool inUse) {
         for (const std::string& path : paths) {
-            const auto file = os_.files.find(path);
-            if (file != os_.files.end()) file->second.inUse = inUse;
+            if (path.empty()) continue;
+            for (auto file = os_.files.lower_bound(path); file != os_.files.end(); ++file) {
+                if (platform::UCase(file->first.substr(0, path.size())) != platform::UCase(path)) break;
+                if (file->first.size() == path.size() || !inUse) file->second.inUse = inUse;
+            }
         }
     }
 
