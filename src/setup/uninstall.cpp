@@ -178,6 +178,12 @@ void RemoveRecordFolder(Context& ctx, const std::vector<RecordEntry>& record, co
     RemoveOwnFile(ctx, uninstaller, tally);
     RemoveSetAsideCopies(ctx.os, uninstaller);
     RemoveOwnFile(ctx, Cat({folder, "\\", kRecordFileName}), tally);
+    // The names a killed removal kept for the restart go with it, if this
+    // removal did not ask that already: before the restart an install may
+    // still need them.
+    const std::string names = RestartNamesFile(folder);
+    if (!tally.restartNamesBegun && !os.FindFile(names).empty() && os.DeleteAtRestart(names))
+        ctx.state.Log.Write(names + ": deleted at the next restart");
     const std::string messages = Cat({folder, "\\", kEventMessageFileName});
     if (ctx.os.FindFile(messages).empty()) return RemoveFolder(ctx, folder);
     ctx.state.Log.Write(messages + ": kept, so that the events of this product read in Event Viewer");
