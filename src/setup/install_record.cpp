@@ -218,7 +218,9 @@ void RemoveUnbegunRecordFolder(platform::OsServices& os, const std::string& fold
         if (!os.FindFile(path).empty() && !os.DeleteFileA(path)) os.DeleteAtRestart(path);
     }
     os.RemoveEmptyFolder(platform::Cat({folder, "\\", kKeptFolderName}));
-    os.RemoveEmptyFolder(folder);
+    // What waits to be deleted at the restart (an uninstaller in use) leaves
+    // the folder then.
+    if (!os.RemoveEmptyFolder(folder)) os.DeleteAtRestart(folder);
 }
 
 std::string UntrustedRecordText(const std::string& folder, const std::string& why) {
