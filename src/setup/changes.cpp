@@ -495,6 +495,10 @@ private:
         if (!KeepForRestart({step.other, step.value}))
             return Failed(step.path, "the names its renames at the next restart use could not be kept in " +
                                          tally_.restartNamesFile);
+        // Once its copy is gone, only this line tells a removal run again
+        // that the file the restart leaves missing is torn, not deleted.
+        if (!step.value.empty() && !Note(RecordKind::kRestoring, {step.path, step.value}))
+            return Failed(step.path, "the record could not take the line of its withdrawal");
         ClearAttributes(os, step.other);
         if (!os.DeleteFileA(step.other) && !os.FindFile(step.other).empty())
             return Failed(step.path, "its replacement waiting in " + step.other + " could not be withdrawn");

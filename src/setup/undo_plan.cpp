@@ -205,7 +205,10 @@ private:
             return;
         }
         if (kept.empty()) return Leave(path, "its previous content was not kept");
-        UndoReplaced(path, kept, Digest(kept), Field(e, 4), Cut::kNot);
+        // A removal killed as it withdrew the replacement deleted the copy
+        // before it asked the restart to move the previous content back.
+        const bool torn = Digest(path).empty() && withdrawals_.count(Key(path) + "\t" + Key(kept));
+        UndoReplaced(path, kept, Digest(kept), Field(e, 4), torn ? Cut::kTorn : Cut::kNot);
     }
 
     // A content is unregistered only while it (the newest installed before
@@ -432,6 +435,7 @@ private:
             // The killed removal's copies that the restart renames into
             // place count only once it deleted the kept contents: else they
             // go, and the restores are made anew from the kept ones.
+            if (e.kind == RecordKind::kRestoring) withdrawals_.insert(Key(Field(e, 0)) + "\t" + Key(Field(e, 1)));
             if (e.kind == RecordKind::kRestoring && KeptGone(Field(e, 0))) {
                 restoring_.insert(Key(Field(e, 1)));
                 restoringFiles_[Key(Field(e, 0))] = Field(e, 1);
@@ -519,6 +523,7 @@ private:
     std::set<std::string> restoresBegun_;  // upper-cased files a killed removal was putting back
     std::set<std::string> restoresStarted_;  // and those it put back, or began to
     std::set<std::string> restoring_;      // upper-cased copies that the restart renames into place
+    std::set<std::string> withdrawals_;    // upper-cased "file\tprevious content" a removal began to withdraw
     std::map<std::string, std::string> restoringFiles_;  // upper-cased file -> that copy  // the newest removal's line: what came before, it may have undone
     std::set<std::string> unregistered_;  // upper-cased path, tab, the content's SHA-256
     std::map<std::string, std::string> unregisteredHosts_;  // upper-cased path of a host file -> how
