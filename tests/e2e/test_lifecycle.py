@@ -76,6 +76,16 @@ class LifecycleScenarios(test_deploy.DeployFixture):
     def uninstall(self):
         return self.run_quiet(*self.uninstall_command())
 
+    def start_quiet_until_copying(self, exe, copy):
+        """A quiet install started, once its copy to `copy` (a Unix path) has begun: the process and
+        the installer's Linux pids."""
+        process = self.host.start(exe, "/quiet", full_exit_code=True)
+        installer = wait_until(lambda: self.host.linux_pids("LiveUpdateSetup.exe"), 60)
+        self.assertEqual(len(installer or []), 1, "the installer's process")
+        self.assertTrue(wait_until(lambda: os.path.exists(copy) and os.path.getsize(copy), 60, 0.001),
+                        "the copy did not begin")
+        return process, installer
+
     def read(self, win_path):
         with open(self.host.unix_path(win_path), "rb") as f:
             return f.read()
@@ -296,11 +306,7 @@ class LifecycleScenarios(test_deploy.DeployFixture):
                            {"TvkUpdt.exe": payload("TvkUpdt.exe"), "README.TXT": b"readme\r\n", "BIG.DAT": big})
         copy = self.host.unix_path(HOST + r"\Sys\BIG.DAT")
         top_level = sorted(os.listdir(self.host.drive_c))
-        process = self.host.start(exe, "/quiet", full_exit_code=True)
-        installer = wait_until(lambda: self.host.linux_pids("LiveUpdateSetup.exe"), 60)
-        self.assertEqual(len(installer or []), 1, "the installer's process")
-        self.assertTrue(wait_until(lambda: os.path.exists(copy) and os.path.getsize(copy), 60, 0.001),
-                        "the copy did not begin")
+        process, installer = self.start_quiet_until_copying(exe, copy)
         with self.host.held(installer):
             tries = {folder: self.host.rename(folder, folder + "-aside", tries=20, interval_ms=10)
                      for folder in (HOST + r"\Sys", HOST)}
@@ -402,11 +408,7 @@ class LifecycleScenarios(test_deploy.DeployFixture):
         exe = self.package("START\nFOLDER,SYSTEM\nFILE,BIG.DLL\nEND\n", {"BIG.DLL": big})
         copy = self.host.unix_path(SYSTEM_DIR + r"\BIG.DLL")
         before = self.snapshot()
-        process = self.host.start(exe, "/quiet", full_exit_code=True)
-        installer = wait_until(lambda: self.host.linux_pids("LiveUpdateSetup.exe"), 60)
-        self.assertEqual(len(installer or []), 1, "the installer's process")
-        self.assertTrue(wait_until(lambda: os.path.exists(copy) and os.path.getsize(copy), 60, 0.001),
-                        "the copy did not begin")
+        process, installer = self.start_quiet_until_copying(exe, copy)
         with self.host.held(installer):
             size = os.path.getsize(copy)
             os.kill(installer[0], signal.SIGKILL)

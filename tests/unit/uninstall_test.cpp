@@ -483,6 +483,45 @@ TEST(VerifyTest, AnInterruptedInstallIsNotWholeUntilAnotherEnds) {
     }
 }
 
+// An install that ended with a failure is not whole, and says what it could
+// not do; after a removal that a kill ended, /verify says what it says once
+// a removal is done, and judges only the installs since; the Program Manager
+// item is looked for in the Start menu of the user who installed it.
+TEST(VerifyTest, AFailedInstallAKilledRemovalAndTheInstallersItem) {
+    const RecordEntry begun = {RecordKind::kBegun, {"2026-12-07 10:30:00", "1.0.0.0", "Vantrel", kHost}};
+    const RecordEntry created = {RecordKind::kCreated, {kHost + "\\A.DLL", Digest("new-a"), "5"}};
+    const RecordEntry ended = {RecordKind::kEnded, {"2026-12-07 10:30:05", "0"}};
+    const RecordEntry item = {RecordKind::kStartMenu,
+                              {"Program Manager", kGroup, "Vantrel - Live Update", "C:\\Users\\u\\Programs"}};
+    const std::string itemLink = "C:\\Users\\u\\Programs\\" + kGroup + "\\Vantrel - Live Update.lnk";
+    const struct {
+        std::vector<RecordEntry> record;
+        int code;
+        std::vector<std::string> differences;
+    } cases[] = {
+        {{begun, created, {RecordKind::kFailed, {"Source file C:\\PKG\\B.DLL not found"}},
+          {RecordKind::kEnded, {"2026-12-07 10:30:05", "1603"}}},
+         1610,
+         {"the install begun 2026-12-07 10:30:00: the record holds done whole; the machine holds Source file "
+          "C:\\PKG\\B.DLL not found"}},
+        {{begun, created, ended, {RecordKind::kRemoving, {"d"}}}, 1605, {}},
+        {{begun, created, ended, {RecordKind::kRemoving, {"d"}}, begun, created, ended}, 0, {}},
+        {{begun, created, item, ended}, 1610,
+         {"Start menu: " + itemLink + ": the record holds a Program Manager item; the machine holds missing"}},
+    };
+    for (const auto& c : cases) {
+        Verify v;
+        v.WriteRecord(c.record);
+        EXPECT_EQ(v.Run(), c.code);
+        EXPECT_EQ(v.Differences(), c.differences);
+        if (c.code != 1610 || c.record.size() != 4 || c.record[2].kind != RecordKind::kStartMenu) continue;
+        Verify found;  // there, though not in the Programs folders of whoever verifies
+        found.WriteRecord(c.record);
+        found.os.AddFile(itemLink);
+        EXPECT_EQ(found.Run(), 0);
+    }
+}
+
 // A replacement that waits for the restart is whole while its waiting copy
 // holds what was installed; a later install's content is the one checked.
 TEST(VerifyTest, TheNewestInstallAndAWaitingReplacementCount) {
