@@ -654,17 +654,42 @@ TEST(InstallRecordingTest, ACopyAKillCutShortIsFinished) {
     EXPECT_EQ(in.os.machineNumbers.at(setup::kSharedDllsKey).at(dll), 1u);
 }
 
-// A file that a link leads to is never written through it: reported as a
-// failed copy, and its target stays as it was.
-TEST(InstallRecordingTest, NothingIsWrittenThroughALink) {
-    SweptInstaller in(2);
-    in.os.reparsePoints.insert(in.host + "A.DLL");
-    EXPECT_EQ(in.Run(), 1603);
-    EXPECT_EQ(in.os.files.at(in.host + "A.DLL").content, SweptInstaller::kOld);
-    EXPECT_FALSE(in.os.files.count(in.host + "A.DLL.new~"));
-    EXPECT_NE(std::find_if(in.os.LogLines().begin(), in.os.LogLines().end(),
-                           [](const std::string& line) { return line.find("(a link or junction leads to it)") != std::string::npos; }),
-              in.os.LogLines().end());
+// What a user can point elsewhere is never written, or read to be kept,
+// through it: a file that is a link, a file with another name (a hard link
+// to a file only administrators may read), the settings file's folder
+// swapped for a link. Each is reported (1603), and what it leads to stays
+// as it was and out of the kept contents.
+TEST(InstallRecordingTest, NothingIsWrittenOrKeptThroughALink) {
+    const struct {
+        const char* what;
+        std::string why;
+    } cases[] = {{"A.DLL", "(a link or junction leads to it)"},
+                 {"hard A.DLL", "(it has another name (a hard link))"},
+                 {"Sys", "could not be written: a link or junction leads to it"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        SweptInstaller in(2);
+        const std::string a = in.host + "A.DLL";
+        if (c.what == std::string("hard A.DLL"))
+            in.os.hardLinked.insert(a);
+        else
+            in.os.reparsePoints.insert(in.host + c.what);
+        EXPECT_EQ(in.Run(), 1603);
+        EXPECT_EQ(in.os.throughLink, std::vector<std::string>{});
+        if (c.what == std::string("Sys")) {
+            EXPECT_FALSE(in.os.ini[in.host + "Sys\\TOVASK.INI"].count("WEB"));
+        } else {
+            EXPECT_EQ(in.os.files.at(a).content, SweptInstaller::kOld);
+            EXPECT_FALSE(in.os.files.count(a + ".new~"));
+            for (const auto& [path, file] : in.os.files) {
+                const bool kept = path.rfind(kRecordFolder + "\\Kept\\", 0) == 0;
+                EXPECT_TRUE(!kept || path.find("R.TXT") != std::string::npos) << path;
+            }
+        }
+        EXPECT_NE(std::find_if(in.os.LogLines().begin(), in.os.LogLines().end(),
+                               [&](const std::string& line) { return line.find(c.why) != std::string::npos; }),
+                  in.os.LogLines().end());
+    }
 }
 
 // Each change is in the record before it is made, the previous content of
