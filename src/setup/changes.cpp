@@ -25,13 +25,18 @@ std::string WhyOutOfReach(platform::OsServices& os, const std::vector<std::strin
 }
 
 std::unique_ptr<platform::FolderHold> HoldForChange(platform::OsServices& os, const std::vector<std::string>& allowed,
-                                                    const std::string& path, std::string& why, bool madeNew) {
+                                                    const std::string& path, std::string& why, bool madeNew,
+                                                    const std::set<std::string>& heldRoots) {
     why = WhyOutOfReach(os, allowed, path, madeNew);
     if (!why.empty()) return nullptr;
     std::string root;
     for (const std::string& folder : allowed)
         if (IsBelow(path, folder) && folder.size() > root.size()) root = folder;
-    return os.HoldFolders(root, ParentOf(path), why);
+    const std::string folder = ParentOf(path);
+    if (!heldRoots.count(platform::UCase(root))) return os.HoldFolders(root, folder, why);
+    if (folder.size() <= root.size()) return std::make_unique<platform::FolderHold>();
+    const std::string below = folder.substr(0, folder.find('\\', root.size() + 1));
+    return os.HoldFolders(below, folder, why);
 }
 
 std::string SettingsFileTrouble(platform::OsServices& os, const std::string& path) {
@@ -128,10 +133,12 @@ struct Making {
     InstallRecorder& Record() { return ctx.state.Record; }
 
     // Copies the source to `to`, and records what it holds once it is whole.
-    bool CopyRecorded(const std::string& to, int32_t failIfExists) {
+    // The digest's line is on the disk before a rename puts the copy in place
+    // (`renamedLater`); a new file's goes with the next line.
+    bool CopyRecorded(const std::string& to, int32_t failIfExists, bool renamedLater = true) {
         std::string digest;
         if (!CopyHashing(ctx.os, step.source, to, failIfExists, digest)) return false;
-        Record().Note(RecordKind::kCopied, {step.destination, digest});
+        Record().Note(RecordKind::kCopied, {step.destination, digest}, renamedLater);
         outcome.digest = digest;
         return true;
     }
@@ -154,7 +161,7 @@ struct Making {
 FileResult Create(Making& make, bool overCutShort) {
     make.Record().Note(RecordKind::kCreated, {make.step.destination, "", platform::Number64(make.step.size)});
     make.Record().AddInstalled(make.step.size);
-    if (make.CopyRecorded(make.step.destination, overCutShort ? 0 : 1)) return FileResult::kCopied;
+    if (make.CopyRecorded(make.step.destination, overCutShort ? 0 : 1, false)) return FileResult::kCopied;
     return FileResult::kCopyFailed;
 }
 
@@ -696,14 +703,14 @@ private:
 }  // namespace
 
 FileResult MakeFileChange(Context& ctx, const std::vector<std::string>& allowed, const InstallStep& step,
-                          FileOutcome& outcome) {
+                          FileOutcome& outcome, const std::set<std::string>& heldRoots) {
     Making make{ctx, step, outcome};
     std::unique_ptr<platform::FolderHold> hold;  // till the file's change is done
     if (step.change != FileChange::kNone) {
         // Under Wine, looking up a name that is not there costs a read of
         // the whole folder: a new file's own name is not looked up twice.
         std::string why;
-        hold = HoldForChange(ctx.os, allowed, step.destination, why, step.change == FileChange::kCreate);
+        hold = HoldForChange(ctx.os, allowed, step.destination, why, step.change == FileChange::kCreate, heldRoots);
         if (!hold) {
             outcome.trouble = why;
             return FileResult::kOutsideHost;

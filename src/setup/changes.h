@@ -73,7 +73,7 @@ InstallStep PlanFile(const FileFacts& facts, const std::string& source, const st
 // file's result; the outcome gets the installed digest, the waiting copy
 // and any trouble. `allowed`: the folders the install may write below.
 FileResult MakeFileChange(Context& ctx, const std::vector<std::string>& allowed, const InstallStep& step,
-                          FileOutcome& outcome);
+                          FileOutcome& outcome, const std::set<std::string>& heldRoots = {});
 
 // The rule every path a step changes keeps, checked as the step runs:
 // below one of `allowed` (without trailing backslashes), and no link or
@@ -88,8 +88,11 @@ std::string WhyOutOfReach(platform::OsServices& os, const std::vector<std::strin
 // opened so that none can be renamed, deleted or swapped for a link, and
 // checked on its handle. The path itself must be no link either (unless
 // the change makes it new). Null, with why not, otherwise.
+// `heldRoots` (upper-cased) are allowed folders the caller holds already,
+// for a walk of many changes: only the folders below them are held anew.
 std::unique_ptr<platform::FolderHold> HoldForChange(platform::OsServices& os, const std::vector<std::string>& allowed,
-                                                    const std::string& path, std::string& why, bool madeNew = false);
+                                                    const std::string& path, std::string& why, bool madeNew = false,
+                                                    const std::set<std::string>& heldRoots = {});
 
 // What OpenChecked says of a file that a program holds open.
 constexpr const char* kHeldOpen = "in use";

@@ -180,7 +180,8 @@ std::vector<std::string> InstallFolders(const Context& ctx, const std::string& p
 // Every failure of one entry's steps, a runtime error included, is that
 // entry's failure: reported, and the walk goes on.
 void DeployOne(Context& ctx, MainWindow& window, const std::string& productFolder,
-               const std::vector<std::string>& allowed, const UpdateFileEntry& entry) {
+               const std::vector<std::string>& allowed, const std::set<std::string>& heldRoots,
+               const UpdateFileEntry& entry) {
     const Destination destination = DestinationFor(ctx.state.SystemDirectory, productFolder, entry);
     FileOutcome outcome;
     outcome.source = ctx.state.ServerPath;
@@ -190,7 +191,7 @@ void DeployOne(Context& ctx, MainWindow& window, const std::string& productFolde
     try {
         const InstallStep step =
             PlanFile(FactsFor(ctx, entry, outcome.source, destination), outcome.source, destination.path);
-        outcome.result = MakeFileChange(ctx, allowed, step, outcome);
+        outcome.result = MakeFileChange(ctx, allowed, step, outcome, heldRoots);
     } catch (const platform::RuntimeError& e) {
         outcome.result = FileResult::kCopyFailed;
         outcome.trouble = Cat({"error ", Number(e.Number()), ", ", e.Description()});
@@ -231,8 +232,19 @@ void DeployUpdateFiles(Context& ctx, MainWindow& window, const std::string& prod
     const std::size_t count = ctx.state.UpdateFiles.size();
     uint32_t lastAnswered = ctx.os.TickCount();
     const std::vector<std::string> allowed = InstallFolders(ctx, productFolder);
+    // The host folder and the system directory are held for the whole walk,
+    // so that each file's change holds only the folders below them.
+    std::vector<std::unique_ptr<platform::FolderHold>> rootHolds;
+    std::set<std::string> heldRoots;
+    for (const std::string& root : allowed) {
+        std::string why;
+        if (auto hold = ctx.os.HoldFolders(root, root, why)) {
+            rootHolds.push_back(std::move(hold));
+            heldRoots.insert(platform::UCase(root));
+        }
+    }
     for (std::size_t i = 1; i < count; ++i) {
-        DeployOne(ctx, window, productFolder, allowed, ctx.state.UpdateFiles[i]);
+        DeployOne(ctx, window, productFolder, allowed, heldRoots, ctx.state.UpdateFiles[i]);
         window.AdvanceProgress(1);
         KeepAnswering(ctx, lastAnswered);
     }
@@ -410,7 +422,7 @@ void ReportFileError(Context& ctx, MainWindow& window, int32_t kind, const std::
     else
         return;
     ctx.state.LastFileFailure = message;
-    ctx.state.Record.Note(RecordKind::kFailed, {message});  // for /verify: the install is not whole
+    ctx.state.Record.Note(RecordKind::kFailed, {message}, false);  // for /verify: the install is not whole
     window.EditMsgline(message);
 }
 

@@ -128,14 +128,14 @@ bool InstallRecorder::WriteEntry(Context& ctx, const std::string& folder, const 
     return os.SetMachineNumber(uninstallKey_, "NoModify", 1) && os.SetMachineNumber(uninstallKey_, "NoRepair", 1);
 }
 
-void InstallRecorder::Note(RecordKind kind, std::vector<std::string> fields) {
+void InstallRecorder::Note(RecordKind kind, std::vector<std::string> fields, bool onDisk) {
     if (!file_) return;
     if (kind == RecordKind::kShared) earlier_.push_back({kind, fields});  // counted once per product
     if (kind == RecordKind::kPending) {
         waiting_[Upper(fields[0])] = fields[1];
         promised_.insert({Upper(fields[1]), Upper(fields[2])});
     }
-    if (file_->WriteLine(FormatRecordLine({kind, std::move(fields)})) && file_->Flush()) return;
+    if (file_->WriteLine(FormatRecordLine({kind, std::move(fields)})) && (!onDisk || file_->Flush())) return;
     file_.reset();  // nothing more is written; the uninstall takes back what was begun
     throw RecordLineUnwritable{recordPath_};
 }

@@ -35,7 +35,9 @@ public:
     // Writes the change's line before the change is made; throws
     // RecordLineUnwritable when it cannot, so that no change goes
     // unrecorded. Without a record (lucheck's plan) it does nothing.
-    void Note(RecordKind kind, std::vector<std::string> fields);
+    // `onDisk` false: a line that no change follows at once (a new file's
+    // digest, a failure) goes to the disk with the next one.
+    void Note(RecordKind kind, std::vector<std::string> fields, bool onDisk = true);
     // A new name in the kept-contents folder for the previous content of
     // `file`; empty without a record.
     std::string KeptPath(platform::OsServices& os, const std::string& file);

@@ -640,18 +640,23 @@ std::vector<setup::RecordEntry> RecordOf(fakes::FakeOs& os) {
 
 // A new system file whose copy a kill cut short is this product's, not
 // another's that was there: the next install copies it whole and counts it
-// once.
+// once. A copy that fails again is not counted: nothing of ours arrived.
 TEST(InstallRecordingTest, ACopyAKillCutShortIsFinished) {
-    SweptInstaller in(2);
-    const std::string dll = in.system + "S.DLL";
-    in.os.files[dll].content = "new S";  // torn
-    in.os.folders.insert(kRecordFolder);
-    in.os.records[kRecordFolder + "\\Install record.txt"].lines = {
-        setup::FormatRecordLine({setup::RecordKind::kBegun, {"2026-12-07 10:00:00", "1.0.0.0", "Vantrel", "C:\\Vantrel"}}),
-        setup::FormatRecordLine({setup::RecordKind::kCreated, {dll, "digest of new S.DLL", "9"}})};
-    ASSERT_EQ(in.Run(), 0);
-    EXPECT_EQ(in.os.files.at(dll).content, "new S.DLL");
-    EXPECT_EQ(in.os.machineNumbers.at(setup::kSharedDllsKey).at(dll), 1u);
+    for (const bool refused : {false, true}) {
+        SweptInstaller in(2);
+        const std::string dll = in.system + "S.DLL";
+        in.os.files[dll].content = "new S";  // torn
+        if (refused) in.os.copyRefused.insert(dll);
+        in.os.folders.insert(kRecordFolder);
+        in.os.records[kRecordFolder + "\\Install record.txt"].lines = {
+            setup::FormatRecordLine(
+                {setup::RecordKind::kBegun, {"2026-12-07 10:00:00", "1.0.0.0", "Vantrel", "C:\\Vantrel"}}),
+            setup::FormatRecordLine({setup::RecordKind::kCreated, {dll, "digest of new S.DLL", "9"}})};
+        ASSERT_EQ(in.Run(), refused ? 1603 : 0);
+        EXPECT_EQ(in.os.files.at(dll).content, refused ? "new S" : "new S.DLL");
+        const auto& counts = in.os.machineNumbers[setup::kSharedDllsKey];
+        EXPECT_EQ(counts.count(dll) ? counts.at(dll) : 0u, refused ? 0u : 1u) << "counted";
+    }
 }
 
 // What a user can point elsewhere is never written, or read to be kept,
@@ -725,6 +730,33 @@ TEST(InstallRecordingTest, EveryChangeIsRecordedAndAReinstallExtendsTheRecord) {
               2);
     EXPECT_EQ(again.os.machineNumbers.at(setup::kSharedDllsKey).at(in.system + "S.DLL"), 2u);
     EXPECT_TRUE(again.os.files.count(kRecordFolder + "\\Kept\\3-A.DLL"));  // after the first install's two
+}
+
+// Each change's line is on the disk before the change: the power cut as
+// the first file's new content is copied leaves a record that names it, and
+// a kill at a registration's line for after the restart leaves no RunOnce
+// value that the record does not name, for the removal to withdraw.
+TEST(InstallRecordingTest, ARecordLineIsOnTheDiskBeforeItsChange) {
+    SweptInstaller cut(2);
+    cut.os.aim = {"copy ", "", 1, false, [&] {
+                      cut.os.PowerCut();
+                      throw fakes::Killed{};
+                  }};
+    EXPECT_THROW(cut.Run(), fakes::Killed);
+    const auto lines = RecordOf(cut.os);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back().kind, setup::RecordKind::kReplaced);
+    EXPECT_EQ(lines.back().fields[0], cut.host + "A.DLL");
+
+    SweptInstaller killed(2);
+    killed.os.files[killed.host + "A.DLL"].inUse = true;
+    killed.os.aim = {"record line registered", "A.DLL", 1, false, [] { throw fakes::Killed{}; }};
+    EXPECT_THROW(killed.Run(), fakes::Killed);
+    std::set<std::string> named;
+    for (const auto& entry : RecordOf(killed.os))
+        if (entry.kind == setup::RecordKind::kRegistered) named.insert(entry.fields[1]);
+    for (const auto& [value, command] : killed.os.machineStrings[setup::kRunOnceKey])
+        EXPECT_EQ(named.count(value), 1u) << command;
 }
 
 // What the system does at the restart: the changes asked for, in order;

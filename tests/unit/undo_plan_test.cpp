@@ -165,10 +165,12 @@ TEST(UndoPlanTest, WhatChangedSinceStays) {
 // A kill can cut short only the last change of an install that never
 // ended: a new file that is no larger than it was to be goes, also when a
 // later install replaced it; the same file changed after a finished install
-// stays.
+// stays. One whose copy never became whole (no digest) and is gone is
+// passed over.
 TEST(UndoPlanTest, ACopyAKillCutShortGoes) {
     std::vector<RecordEntry> record = {{RecordKind::kBegun, {"d", "1.0.0.0", "Vantrel", "C:\\V"}},
                                        {RecordKind::kCreated, {"C:\\V\\A.DLL", "new-a", "100"}},
+                                       {RecordKind::kCreated, {"C:\\V\\C.DLL", "", "100"}},
                                        {RecordKind::kCreated, {"C:\\V\\B.DLL", "new-b", "100"}}};
     World w;
     w.files = {{"C:\\V\\A.DLL", "changed-a"}, {"C:\\V\\B.DLL", "partial-b"}};

@@ -227,6 +227,15 @@ TEST(UninstallTest, WhatStaysIsNamedAndOnlyFailuresFailTheRun) {
     EXPECT_TRUE(failed.Logged(kHost + "\\A.DLL: not undone: could not unregister: " + kRegsvr32 + "\"" + kHost +
                               "\\A.DLL\" ended with 5"));
     EXPECT_EQ(failed.os.LogLines().back(), "Removed with failures; exit code 1603");
+
+    // A previous content that does not come back whole stays kept, for
+    // another removal; the file stays as it is.
+    Uninstall uncopied;
+    uncopied.os.copyRefused.insert(kHost + "\\R.TXT.1.back~");
+    EXPECT_EQ(uncopied.Run(), 1603);
+    EXPECT_EQ(uncopied.os.files.at(kHost + "\\R.TXT").content, "new-r");
+    EXPECT_EQ(uncopied.os.files.at(kKept).content, "old-r");
+    EXPECT_EQ(uncopied.os.files.count(kHost + "\\R.TXT.1.back~"), 0u);
 }
 
 // Each path is checked as its step runs, whatever the plan decided: a
@@ -484,9 +493,10 @@ TEST(VerifyTest, AnInterruptedInstallIsNotWholeUntilAnotherEnds) {
 }
 
 // An install that ended with a failure is not whole, and says what it could
-// not do; after a removal that a kill ended, /verify says what it says once
-// a removal is done, and judges only the installs since; the Program Manager
-// item is looked for in the Start menu of the user who installed it.
+// not do (a new file whose copy failed is missing); after a removal that a
+// kill ended, /verify says what it says once a removal is done, and judges
+// only the installs since; the Program Manager item is looked for in the
+// Start menu of the user who installed it.
 TEST(VerifyTest, AFailedInstallAKilledRemovalAndTheInstallersItem) {
     const RecordEntry begun = {RecordKind::kBegun, {"2026-12-07 10:30:00", "1.0.0.0", "Vantrel", kHost}};
     const RecordEntry created = {RecordKind::kCreated, {kHost + "\\A.DLL", Digest("new-a"), "5"}};
@@ -504,6 +514,12 @@ TEST(VerifyTest, AFailedInstallAKilledRemovalAndTheInstallersItem) {
          1610,
          {"the install begun 2026-12-07 10:30:00: the record holds done whole; the machine holds Source file "
           "C:\\PKG\\B.DLL not found"}},
+        {{begun, {RecordKind::kCreated, {kHost + "\\B.DLL", "", "5"}},
+          {RecordKind::kFailed, {"Could not copy B.DLL"}}, {RecordKind::kEnded, {"2026-12-07 10:30:05", "1603"}}},
+         1610,
+         {kHost + "\\B.DLL: the record holds a copy that was cut short; the machine holds missing",
+          "the install begun 2026-12-07 10:30:00: the record holds done whole; the machine holds Could not copy "
+          "B.DLL"}},
         {{begun, created, ended, {RecordKind::kRemoving, {"d"}}}, 1605, {}},
         {{begun, created, ended, {RecordKind::kRemoving, {"d"}}, begun, created, ended}, 0, {}},
         {{begun, created, item, ended}, 1610,
@@ -633,7 +649,8 @@ TEST(EventTest, EachRunHasItsNumberTypeAndStrings) {
 // The source registered with the installer's own message file, kept in the
 // record folder; the removal keeps both, with the folder, and its own event
 // is written. A refused event write is logged and changes nothing; an older
-// message file that Event Viewer holds open still serves.
+// message file that Event Viewer holds open still serves; without any
+// message file there, the source is not registered.
 TEST(EventTest, TheMessageFileOutlivesTheRemovalAndAFailedWriteChangesNothing) {
     for (const bool refused : {false, true}) {
         Uninstall u;
@@ -657,6 +674,12 @@ TEST(EventTest, TheMessageFileOutlivesTheRemovalAndAFailedWriteChangesNothing) {
         EXPECT_EQ(log[log.size() - 2] == "Event: could not be written to the Application event log (error 1502)",
                   refused);
     }
+    Uninstall none;
+    none.os.ownResources[102] = "MZ messages";
+    none.os.copyRefused.insert(kRecordFolder + "\\LiveUpdateEvents.dll.new~");
+    EXPECT_EQ(none.Run(), 0);
+    EXPECT_EQ(none.os.files.count(kRecordFolder + "\\LiveUpdateEvents.dll"), 0u);
+    EXPECT_EQ(none.os.machineStrings.count(std::string(setup::kEventLogKey) + "Vantrel Live Update"), 0u);
 }
 
 // The 95 family has no event log: the event's text is a line of its own.
