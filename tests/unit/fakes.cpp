@@ -455,6 +455,7 @@ bool FakeOs::WriteCopy(const std::string& destination, const FakeFile& copy) {
         copyRefused.count(destination))
         return false;
     files[destination] = copy;
+    if (tornCopies.count(destination)) files[destination].content.resize(copy.content.size() / 2);
     return true;
 }
 

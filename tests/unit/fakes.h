@@ -73,6 +73,7 @@ public:
     NoCaseMap<FakeFile> files;                      // a volume is the path's first two characters
     NoCaseSet folders;                              // existing folders, without trailing backslash
     std::set<std::string> copyRefused;              // destinations a copy can't write
+    std::set<std::string> tornCopies;               // destinations a checked copy writes only half of
     bool diskFull = false;                          // every copy fails
     bool moveFileExStub = false;                    // one-step replace only a stub, as on the 95 family
     std::set<std::string> renameRefused;            // files a rename can't move

@@ -230,12 +230,14 @@ TEST(UninstallTest, WhatStaysIsNamedAndOnlyFailuresFailTheRun) {
 
     // A previous content that does not come back whole stays kept, for
     // another removal; the file stays as it is.
-    Uninstall uncopied;
-    uncopied.os.copyRefused.insert(kHost + "\\R.TXT.1.back~");
-    EXPECT_EQ(uncopied.Run(), 1603);
-    EXPECT_EQ(uncopied.os.files.at(kHost + "\\R.TXT").content, "new-r");
-    EXPECT_EQ(uncopied.os.files.at(kKept).content, "old-r");
-    EXPECT_EQ(uncopied.os.files.count(kHost + "\\R.TXT.1.back~"), 0u);
+    for (const bool torn : {false, true}) {  // the copy refused, or written but not whole
+        Uninstall uncopied;
+        (torn ? uncopied.os.tornCopies : uncopied.os.copyRefused).insert(kHost + "\\R.TXT.1.back~");
+        EXPECT_EQ(uncopied.Run(), 1603) << torn;
+        EXPECT_EQ(uncopied.os.files.at(kHost + "\\R.TXT").content, "new-r") << torn;
+        EXPECT_EQ(uncopied.os.files.at(kKept).content, "old-r") << torn;
+        EXPECT_EQ(uncopied.os.files.count(kHost + "\\R.TXT.1.back~"), 0u) << torn;
+    }
 }
 
 // Each path is checked as its step runs, whatever the plan decided: a
