@@ -205,9 +205,19 @@ private:
             return;
         }
         if (kept.empty()) return Leave(path, "its previous content was not kept");
-        // A removal killed as it withdrew the replacement deleted the copy
-        // before it asked the restart to move the previous content back.
-        const bool torn = Digest(path).empty() && withdrawals_.count(Key(path) + "\t" + Key(kept));
+        // A removal killed as it withdrew the replacement may have deleted
+        // the copy before it asked the restart to move the previous content
+        // back: before the restart that is asked again (twice does no harm:
+        // the second move finds nothing to move); after it, the file that
+        // restart left missing is torn.
+        const std::string withdrawal = Key(path) + "\t" + Key(kept);
+        if (withdrawals_.count(withdrawal) && Digest(kept).empty() && !Digest(path).empty()) {
+            UndoStep step = Step(UndoAction::kWithdrawReplacement, path);
+            step.other = waiting;
+            step.value = kept;
+            return steps_.push_back(step);
+        }
+        const bool torn = Digest(path).empty() && withdrawals_.count(withdrawal);
         UndoReplaced(path, kept, Digest(kept), Field(e, 4), torn ? Cut::kTorn : Cut::kNot);
     }
 
@@ -423,9 +433,9 @@ private:
     }
 
     // The files a removal that a kill ended was putting back: their restore
-    // copies (<file>.<n>.back~) have its lines and are still there, whole.
-    // One of them gone now was torn between that removal's renames, not
-    // deleted by the host.
+    // copies (<file>.<n>.back~) have its lines and are still there, whole,
+    // beside the file set aside. One of them gone now was torn between that
+    // removal's renames, not deleted by the host.
     void FindRestoresBegun() {
         bool removal = false;
         for (std::size_t i = 0; i < record_.size(); ++i) {
@@ -446,9 +456,13 @@ private:
                 continue;
             const std::size_t number = copy.rfind('.', suffix - 1);
             if (number == std::string::npos) continue;
-            restoresStarted_.insert(Key(copy.substr(0, number)));
-            if (!Field(e, 1).empty() && world_.FileDigest(copy) == Field(e, 1))
-                restoresBegun_.insert(Key(copy.substr(0, number)));
+            const std::string file = copy.substr(0, number);
+            restoresStarted_.insert(Key(file));
+            // Torn only where the renames set the file aside (the 95 family):
+            // elsewhere the copy goes in in one step.
+            const bool setAside = !world_.FileDigest(file + kSetAsideSuffix).empty();
+            if (setAside && !Field(e, 1).empty() && world_.FileDigest(copy) == Field(e, 1))
+                restoresBegun_.insert(Key(file));
         }
     }
 
