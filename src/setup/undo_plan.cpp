@@ -46,7 +46,7 @@ private:
         case RecordKind::kCreated: UndoCreated(e, cutShort_.count(index) != 0); break;
         case RecordKind::kReplaced:
             UndoTemporaries(e, cutShort_.count(index) != 0);
-            UndoReplaced(Field(e, 0), Field(e, 1), Field(e, 2), Field(e, 3), CutOf(e, index));
+            UndoReplaced(Field(e, 0), Field(e, 1), Field(e, 2), Field(e, 3), CutOf(e, index), Field(e, 4));
             RegisterHostsAgain(Field(e, 0), Field(e, 2), index);
             break;
         case RecordKind::kRegistered: UndoRegistered(Field(e, 0), Field(e, 1), index); break;
@@ -137,7 +137,7 @@ private:
     // A file held open without sharing can't be read: in use, not gone, it
     // gets its previous content back at the restart as a file in use does.
     void UndoReplaced(const std::string& path, const std::string& kept, const std::string& before,
-                      const std::string& installed, Cut cut) {
+                      const std::string& installed, Cut cut, const std::string& installedSize = std::string()) {
         const auto waiting = restoringFiles_.find(Key(path));
         if (waiting != restoringFiles_.end() && Digest(waiting->second) == before && !before.empty())
             return Simulate(path, before, Size(waiting->second));  // a killed removal's restart puts it back
@@ -146,7 +146,11 @@ private:
         if (now.empty() && !torn) return Leave(path, "gone since it was installed; not put back");
         const bool cleared = cut == Cut::kAttributesCleared && now == before && Digest(kept) == before;
         if (now == before && !cleared) return;  // never replaced
-        const bool changed = !now.empty() && now != installed && now != kUnreadable;
+        // One that can't be read but whose size is not what was installed
+        // was changed since (the size comes from the folder, not the file).
+        const bool resized = now == kUnreadable && !installedSize.empty() &&
+                             Size(path) != std::strtoull(installedSize.c_str(), nullptr, 10);
+        const bool changed = (!now.empty() && now != installed && now != kUnreadable) || resized;
         if (changed && !cleared) return Leave(path, "changed since it was installed");
         if (!Allowed(path) || !Allowed(kept)) return Leave(path, "outside the folders an uninstall may change");
         if (Digest(kept).empty() || Digest(kept) != before)

@@ -19,9 +19,11 @@ std::string MachineWorld::FileDigest(const std::string& path) {
     return os_.FindFile(path).empty() ? std::string() : kUnreadable;
 }
 
+// A file held open without sharing has its size from its folder.
 uint64_t MachineWorld::FileSize(const std::string& path) {
     const auto file = os_.OpenBesideWriters(path);
-    return file ? file->Size() : 0;
+    uint64_t size = 0;
+    return file ? file->Size() : os_.NormalFileSize(path, size) ? size : 0;
 }
 
 bool MachineWorld::SettingValue(const std::string& file, const std::string& section, const std::string& key,

@@ -388,6 +388,14 @@ TEST(UndoPlanTest, UnreadableIsInUseAndTemporariesAreJudgedByContent) {
     w.files["C:\\V\\R.TXT.1.back~"] = "old-r";
     w.files["C:\\V\\B.TXT.1.back~"] = "a user's";
     EXPECT_EQ(Plan(removal, w), std::vector<std::string>{"remove temporary C:\\V\\R.TXT.1.back~"});
+    // Its size, from its folder, tells a host's change of it all the same.
+    const std::vector<RecordEntry> sized = {
+        {RecordKind::kBegun, {"d", "1.0.0.0", "Vantrel", "C:\\V"}},
+        {RecordKind::kReplaced, {"C:\\V\\R.TXT", kKept + "1\\R.TXT", "old-r", "new-r", "5"}}};
+    w.sizes["C:\\V\\R.TXT"] = 5;
+    EXPECT_EQ(Plan(sized, w).back(), "restore C:\\V\\R.TXT | " + kKept + "1\\R.TXT");
+    w.sizes["C:\\V\\R.TXT"] = 73;
+    EXPECT_EQ(Plan(sized, w).back(), "leave C:\\V\\R.TXT | changed since it was installed");
 }
 
 // A record naming files outside the host, system, Start-menu and record
