@@ -66,10 +66,19 @@ void RemoveRunOnceValues(Context& ctx, const std::vector<RecordEntry>& record, U
 }
 
 // The uninstaller that earlier removals, killed, set aside to be deleted at
-// a restart that was never asked: the record folder is this product's.
+// a restart that was never asked: the record folder is this product's. Those
+// that went already leave gaps in the numbers: a few past the last are looked at.
 void RemoveSetAsideCopies(platform::OsServices& os, const std::string& uninstaller) {
-    const auto exists = [&](const std::string& copy) { return !os.FindFile(copy).empty(); };
-    for (const std::string& copy : NumberedCopies(exists, uninstaller, kDeletedSuffix)) os.DeleteFileA(copy);
+    constexpr long kGapsLookedPast = 8;
+    for (long n = 1, gaps = 0; gaps <= kGapsLookedPast; ++n) {
+        const std::string copy = Cat({uninstaller, ".", Number(n), kDeletedSuffix});
+        if (os.FindFile(copy).empty()) {
+            ++gaps;
+            continue;
+        }
+        os.DeleteFileA(copy);
+        gaps = 0;
+    }
 }
 
 bool GoesBackAtRestart(const UndoTally& tally, const std::string& kept) {
