@@ -69,6 +69,9 @@ public:
     virtual bool CopyTo(const std::string& destination) = 0;
 };
 
+// What OpenChecked says of a file that a program holds open.
+constexpr const char* kFileInUse = "in use";
+
 // Folders held by HoldFolders: while the object lives, none of them can be
 // renamed, deleted or replaced by anyone, this program included.
 class FolderHold {
@@ -213,7 +216,8 @@ public:
     // it while it is open, and checks on that handle that it is a normal
     // file, no link or junction, with one name only (no hard link to it
     // elsewhere). Null otherwise, with `why` empty when nothing is at the
-    // path and saying what is wrong when something is (in use: "in use").
+    // path and saying what is wrong when something is (kFileInUse when a
+    // program holds it).
     virtual std::unique_ptr<InputFile> OpenChecked(const std::string& path, std::string& why) = 0;
 
     // Takes the machine-wide lock that lets one installation run at a time,

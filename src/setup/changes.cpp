@@ -41,7 +41,7 @@ std::unique_ptr<platform::FolderHold> HoldForChange(platform::OsServices& os, co
 
 std::string SettingsFileTrouble(platform::OsServices& os, const std::string& path) {
     std::string why;
-    return os.OpenChecked(path, why) || why == kHeldOpen ? std::string() : why;
+    return os.OpenChecked(path, why) || why == platform::kFileInUse ? std::string() : why;
 }
 
 // The install's decisions, in the order they are made.
@@ -159,7 +159,7 @@ struct Making {
 // its size, so that the uninstall knows a copy that a kill cut short. A
 // copy that a killed install began is finished over what it left.
 FileResult Create(Making& make, bool overCutShort) {
-    make.Record().Note(RecordKind::kCreated, {make.step.destination, "", platform::Number64(make.step.size)});
+    make.Record().Note(RecordKind::kCreated, {make.step.destination, "", Number64(make.step.size)});
     make.Record().AddInstalled(make.step.size);
     if (make.CopyRecorded(make.step.destination, overCutShort ? 0 : 1, false)) return FileResult::kCopied;
     return FileResult::kCopyFailed;
@@ -218,14 +218,14 @@ FileResult Replace(Making& make) {
     std::string why;
     auto previous = kept.empty() ? nullptr : os.OpenChecked(destination, why);
     if (!kept.empty() && !previous) {
-        if (why == kHeldOpen) return ReplaceAtRestart(make);
+        if (why == platform::kFileInUse) return ReplaceAtRestart(make);
         make.outcome.trouble = why.empty() ? "it is gone" : why;
         return FileResult::kCopyFailed;
     }
     if (previous) {
         Sha256Digest digest;
         const std::string before = HashOpenFile(os, *previous, digest) ? ToHex(digest) : std::string();
-        make.Record().Note(RecordKind::kReplaced, {destination, kept, before, "", std::to_string(make.step.size)});
+        make.Record().Note(RecordKind::kReplaced, {destination, kept, before, "", Number64(make.step.size)});
         make.Record().AddInstalled(make.step.size);
     }
     if (!CopyToTemporary(make, temporary)) return FileResult::kCopyFailed;

@@ -94,9 +94,6 @@ std::unique_ptr<platform::FolderHold> HoldForChange(platform::OsServices& os, co
                                                     const std::string& path, std::string& why, bool madeNew = false,
                                                     const std::set<std::string>& heldRoots = {});
 
-// What OpenChecked says of a file that a program holds open.
-constexpr const char* kHeldOpen = "in use";
-
 // Why a settings file, written by its path while its folders are held,
 // must not be written: a link, or a name of a file that has others (a
 // hard link). Empty when it may be (absent, or in use, included).

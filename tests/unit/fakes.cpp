@@ -427,7 +427,7 @@ std::unique_ptr<platform::InputFile> FakeOs::OpenChecked(const std::string& path
     else if (hardLinked.count(path))
         why = "it has another name (a hard link)";
     else if (file->second.locked || file->second.inUse)
-        why = "in use";
+        why = platform::kFileInUse;
     if (!why.empty()) return nullptr;
     return std::make_unique<FakeInputFile>(file->second.content, this, path, file->second);
 }

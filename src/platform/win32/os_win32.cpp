@@ -250,10 +250,10 @@ std::unique_ptr<InputFile> Win32Os::OpenBesideWriters(const std::string& path) {
 
 namespace {
 // Why the file at the path could not be opened: empty when nothing is
-// there, "in use" when another program holds it.
+// there, kFileInUse when another program holds it.
 std::string WhyNotOpened(const std::string& path, DWORD error) {
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return std::string();
-    if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) return "in use";
+    if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) return kFileInUse;
     const DWORD attributes = GetFileAttributesA(path.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return "it is a folder";
     return Cat({"it could not be opened (error ", Number(static_cast<long>(error)), ")"});
