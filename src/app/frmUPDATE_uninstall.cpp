@@ -113,6 +113,11 @@ void frmUPDATE::RemoveInstall() {
                platform::kMsgExclamation, Caption());
     tally.allowed = setup::UninstallFolders(ctx_, record_, recordFolder_);
     tally.restartNamesFile = setup::RestartNamesFile(recordFolder_);
+    int nextKept = 1;
+    setup::TakeInKeptAtRestart(
+        ctx_, record_, platform::Cat({recordFolder_, "\\", setup::kKeptFolderName}), tally.allowed,
+        [&](const setup::RecordEntry& e) { return setup::NoteRemovalLine(tally, e); },
+        [&](const std::string& file) { return setup::UnusedKeptPath(ctx_.os, recordFolder_, file, nextKept); });
     const std::vector<setup::UndoStep> steps = setup::PlanUninstall(ctx_, record_, tally.allowed);
     prgInstall.SetMax(static_cast<int>(steps.size()) + 1);
     prgInstall.SetValue(0);

@@ -270,7 +270,12 @@ FileResult ReplaceAtRestart(Making& make) {
     const std::string& destination = make.step.destination;
     const std::string waiting = make.Record().WaitingCopyPath(os, destination);
     const std::string kept = make.Record().KeptAtRestartPath(os, destination);
-    make.Record().Note(RecordKind::kPending, {destination, waiting, kept, make.DigestBefore(true), ""});
+    // What the restart moves aside is what waits for it already, if that
+    // is moved in first, or else what is there now: both are recorded.
+    const std::string waitingBefore = make.DigestBefore(true);
+    const std::string now = make.DigestBefore();
+    make.Record().Note(RecordKind::kPending,
+                       {destination, waiting, kept, waitingBefore, "", now == waitingBefore ? std::string() : now});
     make.Record().AddInstalled(make.step.size);
     if (!make.CopyRecorded(waiting, 1)) {
         os.DeleteFileA(waiting);  // in case a partial copy was left behind
@@ -285,6 +290,81 @@ FileResult ReplaceAtRestart(Making& make) {
     ++make.ctx.state.Summary.replacedAtRestart;
     return FileResult::kAtRestart;
 }
+
+// ---- A previous content moved aside at the restart, taken in
+
+const std::string& FieldOf(const RecordEntry& entry, std::size_t index) {
+    static const std::string kNone;
+    return index < entry.fields.size() ? entry.fields[index] : kNone;
+}
+
+// Whether a removal withdrew the replacement: then the restart moves the
+// previous content back, and nothing beside the file is to be taken in.
+bool Withdrawn(const std::vector<RecordEntry>& record, const RecordEntry& pending) {
+    for (const RecordEntry& e : record)
+        if (e.kind == RecordKind::kRestoring && platform::UCase(FieldOf(e, 0)) == platform::UCase(FieldOf(pending, 0)) &&
+            platform::UCase(FieldOf(e, 1)) == platform::UCase(FieldOf(pending, 2)))
+            return true;
+    return false;
+}
+
+// Takes one in: its `moved` line, or none (kind kPending) when it stays where it is.
+RecordEntry TakeIn(Context& ctx, const std::vector<RecordEntry>& record, std::size_t index,
+                   const std::vector<std::string>& allowed, const std::function<bool(const RecordEntry&)>& note,
+                   const std::string& destination) {
+    const RecordEntry none{RecordKind::kPending, {}};
+    const RecordEntry& pending = record[index];
+    auto& os = ctx.os;
+    const std::string& aside = FieldOf(pending, 2);
+    std::string why;
+    const auto hold = HoldForChange(os, allowed, aside, why);
+    auto file = hold ? os.OpenChecked(aside, why) : nullptr;
+    Sha256Digest digest;
+    if (!file || !HashOpenFile(os, *file, digest)) return none;
+    if (!KnownPreviousContent(record, index, ToHex(digest))) {
+        ctx.state.Log.Write(Cat({aside, ": not taken in: it no longer holds what ", FieldOf(pending, 0), " held"}));
+        return none;
+    }
+    // A copy a kill leaves without its `moved` line is a temporary.
+    const RecordEntry moved{RecordKind::kMoved, {aside, destination, ToHex(digest)}};
+    if (!note({RecordKind::kTemporary, {destination, ToHex(digest), Number64(file->Size())}})) return none;
+    if (!file->CopyTo(destination)) return none;
+    if (!note(moved)) {
+        os.DeleteFileA(destination);
+        return none;
+    }
+    file.reset();            // the open file can't be deleted
+    ClearAttributes(os, aside);
+    os.DeleteFileA(aside);  // its folders still held: the name is in the folder checked
+    ctx.state.Log.Write(Cat({aside, ": taken into ", destination}));
+    return moved;
+}
+
+}  // namespace
+
+bool NoteRemovalLine(UndoTally& tally, const RecordEntry& line) {
+    platform::RecordFile* record = tally.record.get();
+    return !record || (record->WriteLine(FormatRecordLine(line)) && record->Flush());
+}
+
+void TakeInKeptAtRestart(Context& ctx, std::vector<RecordEntry>& record, const std::string& keptFolder,
+                         const std::vector<std::string>& allowed, const std::function<bool(const RecordEntry&)>& note,
+                         const std::function<std::string(const std::string&)>& keptPath) {
+    std::vector<RecordEntry> moves;
+    for (std::size_t i = 0; i < record.size(); ++i) {
+        const RecordEntry& e = record[i];
+        const std::string& aside = FieldOf(e, 2);
+        if (e.kind != RecordKind::kPending || aside.empty() || IsBelow(aside, keptFolder)) continue;
+        if (!ctx.os.FindFile(FieldOf(e, 1)).empty() || ctx.os.FindFile(aside).empty() || Withdrawn(record, e)) continue;
+        const std::string destination = keptPath(FieldOf(e, 0));
+        if (destination.empty()) continue;
+        RecordEntry moved = TakeIn(ctx, record, i, allowed, note, destination);
+        if (moved.kind == RecordKind::kMoved) moves.push_back(std::move(moved));
+    }
+    for (const RecordEntry& moved : moves) TakeMoved(record, moved);
+}
+
+namespace {
 
 // ---- A system file: kept, or counted as shared, and the count lowered
 
@@ -471,8 +551,7 @@ private:
     // The removal's own line, on the disk before its change; false, with
     // nothing changed, when it cannot be written.
     bool Note(RecordKind kind, std::vector<std::string> fields) {
-        platform::RecordFile* record = tally_.record.get();
-        return !record || (record->WriteLine(FormatRecordLine({kind, std::move(fields)})) && record->Flush());
+        return NoteRemovalLine(tally_, {kind, std::move(fields)});
     }
 
     // A previous content this removal put back at the restart, of a file it

@@ -113,6 +113,24 @@ struct UndoTally {
     std::set<std::string> keptStay;  // upper-cased kept contents that could not be put back: kept
 };
 
+// The previous contents that restarts moved aside beside their files, in
+// folders users may write, go into the record's kept-contents folder at the
+// first install or removal after the restart: each held and read on one
+// handle, taken only while it holds what the record says it held (or the
+// record could not say: it was unreadable then), and its `moved` line on
+// the disk before it goes from beside the file. One that holds anything
+// else stays where it is, no longer this product's to put back. `record`
+// gets the moves (as ParseRecord would give them); `note` writes a line and
+// flushes it, false when it cannot; `keptPath` names a new kept content of
+// a file in `keptFolder`.
+void TakeInKeptAtRestart(Context& ctx, std::vector<RecordEntry>& record, const std::string& keptFolder,
+                         const std::vector<std::string>& allowed, const std::function<bool(const RecordEntry&)>& note,
+                         const std::function<std::string(const std::string&)>& keptPath);
+
+// Writes a removal's own line to the record and flushes it; false when it
+// cannot (true without a record).
+bool NoteRemovalLine(UndoTally& tally, const RecordEntry& line);
+
 // Carries out one undo step and logs it. A step whose path fails the reach
 // rule is not carried out and counts as an undo failure. A file in use goes
 // at the next restart (a restart is then needed); a step that fails counts

@@ -14,7 +14,7 @@ namespace {
 
 const char* const kKindWords[] = {"begun", "temporary", "created", "replaced", "kept",
                                   "registered", "shared", "setting", "start menu", "ended", "pending", "copied",
-                                  "failed", "removing", "lowered", "restoring"};
+                                  "failed", "removing", "lowered", "restoring", "moved"};
 constexpr int kKinds = sizeof kKindWords / sizeof kKindWords[0];
 
 void AppendEscaped(std::string& line, const std::string& field) {
@@ -94,6 +94,47 @@ void TakeCopiedDigest(std::vector<RecordEntry>& entries, const RecordEntry& copi
 
 }  // namespace
 
+void TakeMoved(std::vector<RecordEntry>& entries, const RecordEntry& moved) {
+    if (moved.fields.size() < 3) return;
+    const auto names = [&](const RecordEntry& entry, std::size_t field, const std::string& path) {
+        return entry.fields.size() > field && platform::UCase(entry.fields[field]) == platform::UCase(path);
+    };
+    for (std::size_t i = entries.size(); i-- > 0;) {
+        RecordEntry& entry = entries[i];
+        // The copy's own line: what it names is no temporary once moved.
+        if (entry.kind == RecordKind::kTemporary && names(entry, 0, moved.fields[1])) {
+            entries.erase(entries.begin() + static_cast<std::ptrdiff_t>(i));
+            continue;
+        }
+        if (entry.kind != RecordKind::kPending || entry.fields.size() < 5 || !names(entry, 2, moved.fields[0]))
+            continue;
+        entry.fields[2] = moved.fields[1];
+        if (entry.fields[3].empty()) entry.fields[3] = moved.fields[2];
+        // Till it is deleted, what stays beside the file is a temporary of
+        // the same run (a removal undoes it after the pending line).
+        entries.insert(entries.begin() + static_cast<std::ptrdiff_t>(i),
+                       {RecordKind::kTemporary, {moved.fields[0], moved.fields[2]}});
+        return;
+    }
+}
+
+bool KnownPreviousContent(const std::vector<RecordEntry>& record, std::size_t index, const std::string& digest) {
+    const RecordEntry& pending = record[index];
+    if (pending.fields.size() < 4 || pending.fields[3].empty()) return true;
+    if (digest.empty()) return false;
+    for (std::size_t i = 0; i <= index; ++i) {
+        const RecordEntry& e = record[i];
+        if (!NamesFile(e.kind) || e.fields.empty() || platform::UCase(e.fields[0]) != platform::UCase(pending.fields[0]))
+            continue;
+        const std::size_t installed = InstalledDigestField(e.kind);
+        const std::size_t before = e.kind == RecordKind::kReplaced ? 2 : e.kind == RecordKind::kPending ? 3 : 0;
+        const std::size_t there = e.kind == RecordKind::kPending ? 5 : 0;
+        for (const std::size_t field : {installed, before, there})
+            if (field != 0 && field < e.fields.size() && e.fields[field] == digest) return true;
+    }
+    return false;
+}
+
 std::string FormatRecordLine(const RecordEntry& entry) {
     std::string line = kKindWords[static_cast<int>(entry.kind)];
     for (const std::string& field : entry.fields) {
@@ -120,6 +161,8 @@ std::vector<RecordEntry> ParseRecord(const std::string& text) {
         if (line.empty() || line[0] == '#' || !ParseLine(line, entry)) continue;
         if (entry.kind == RecordKind::kCopied)
             TakeCopiedDigest(entries, entry);
+        else if (entry.kind == RecordKind::kMoved)
+            TakeMoved(entries, entry);
         else
             entries.push_back(std::move(entry));
     }
@@ -182,6 +225,16 @@ bool SharedCounted(const std::vector<RecordEntry>& record, const std::string& pa
 
 std::string RestartNamesFile(const std::string& recordFolder) {
     return platform::Cat({recordFolder, "\\", kRestartNamesFileName});
+}
+
+std::string UnusedKeptPath(platform::OsServices& os, const std::string& recordFolder, const std::string& file,
+                           int& next) {
+    const std::string name = "-" + file.substr(file.find_last_of('\\') + 1);
+    std::string path;
+    do {
+        path = platform::Cat({recordFolder, "\\", kKeptFolderName, "\\", platform::Number(next++), name});
+    } while (!os.FindFile(path).empty());
+    return path;
 }
 
 std::string ProductName(const std::string& systemName) { return systemName + " Live Update"; }

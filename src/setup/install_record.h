@@ -55,6 +55,10 @@ bool RecordFolderTrusted(platform::OsServices& os, const std::string& folder, st
 void RemoveUnbegunRecordFolder(platform::OsServices& os, const std::string& folder);
 // What a run that refuses an untrustworthy record folder says.
 std::string UntrustedRecordText(const std::string& folder, const std::string& why);
+// A new name in the record folder's kept-contents folder for a previous
+// content of `file`: "<n>-<name>", the first n from `next` that no file has.
+std::string UnusedKeptPath(platform::OsServices& os, const std::string& recordFolder, const std::string& file,
+                           int& next);
 // The Add/Remove Programs entry's key below HKEY_LOCAL_MACHINE.
 std::string UninstallKey(const std::string& systemName);
 
@@ -81,7 +85,9 @@ enum class RecordKind {
     kEnded,       // the install ended: date, exit code
     kPending,     // a file in use, replaced when Windows next starts: path, the new content's
                   // waiting copy beside it, where its previous content moves then (empty:
-                  // nowhere), previous SHA-256 (empty: unreadable), installed SHA-256
+                  // nowhere), previous SHA-256 (empty: unreadable), installed SHA-256, and the
+                  // SHA-256 of what was at the path, where the previous content is what an
+                  // earlier replacement or restore still waiting for the restart moves in
     kCopied,      // the new content of a created, replaced or pending file is whole (a replacement's
                   // in its temporary or waiting copy): path, its SHA-256. The copy hashes as it
                   // goes, so the line before it has no digest yet; ParseRecord puts this one there.
@@ -91,6 +97,10 @@ enum class RecordKind {
     kLowered,     // a removal lowers this product's shared-file count: path, the count before, after
     kRestoring,   // a removal's copy of a file's previous content is renamed over it at the next
                   // restart: path, the copy
+    kMoved,       // the previous content a restart moved aside beside its file (where users may
+                  // write) was taken into the kept-contents folder: where it was, where it is now
+                  // (empty: it no longer held what was recorded, and is not kept), its SHA-256.
+                  // ParseRecord puts it into the pending line it belongs to.
 };
 
 struct RecordEntry {
@@ -108,6 +118,19 @@ std::string FormatRecordLine(const RecordEntry& entry);
 // "copied" line gives its digest to the newest line before it that names
 // its file, and is not itself an entry.
 std::vector<RecordEntry> ParseRecord(const std::string& text);
+
+// Gives a `moved` line's new place (and digest, where the pending line had
+// none) to the newest pending line whose previous content was at its old
+// place; its old place, till deleted, is a temporary (an entry before it).
+void TakeMoved(std::vector<RecordEntry>& entries, const RecordEntry& moved);
+
+// Whether a previous content that a restart moved aside for the pending
+// entry `index` may be put back: it holds what the entry recorded as the
+// file's previous content, or (as an earlier replacement of the file that
+// also waited for the restart, or whose copy a kill cut short, may have
+// left there) a content that an earlier entry recorded the file held or
+// was given. Any content passes when the entry could not read the file.
+bool KnownPreviousContent(const std::vector<RecordEntry>& record, std::size_t index, const std::string& digest);
 
 // Whether entries of the kind name a file first: created, replaced, kept, pending.
 bool NamesFile(RecordKind kind);

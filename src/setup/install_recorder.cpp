@@ -6,6 +6,8 @@
 #include "setup/installer_state.h"
 #include "setup/package_seal.h"
 #include "setup/system_platform.h"
+#include "setup/changes.h"
+#include "setup/uninstall.h"
 
 namespace setup {
 
@@ -104,7 +106,17 @@ bool InstallRecorder::Begin(Context& ctx, std::string& unwritable, std::string& 
         file_.reset();
         return false;
     }
-    return true;
+    const auto note = [this](const RecordEntry& e) {
+        try {
+            Note(e.kind, e.fields);
+            return true;
+        } catch (const RecordLineUnwritable&) {
+            return false;
+        }
+    };
+    TakeInKeptAtRestart(ctx, earlier_, Cat({folder, "\\", kKeptFolderName}), UninstallFolders(ctx, earlier_, folder),
+                        note, [&](const std::string& file) { return KeptPath(os, file); });
+    return Recording();
 }
 
 // The Add/Remove Programs entry, under a stable key name that deployment
@@ -141,7 +153,7 @@ void InstallRecorder::Note(RecordKind kind, std::vector<std::string> fields, boo
 }
 
 std::string InstallRecorder::KeptPath(platform::OsServices& os, const std::string& file) {
-    return NewKeptPath(os, "-" + file.substr(file.find_last_of('\\') + 1));
+    return file_ ? UnusedKeptPath(os, folder_, file, nextKept_) : std::string();
 }
 
 // The first name of `nameOf` that no file has and no rename at the restart
@@ -174,15 +186,6 @@ void InstallRecorder::ReadRestartNames(platform::OsServices& os, const std::stri
     if (!os.ReadWholeFile(RestartNamesFile(folder), text)) return;
     for (const std::string& name : WholeLines(text))
         if (!name.empty()) promised_.insert(Upper(name));
-}
-
-std::string InstallRecorder::NewKeptPath(platform::OsServices& os, const std::string& name) {
-    if (!file_) return std::string();
-    std::string path;
-    do {
-        path = Cat({folder_, "\\", kKeptFolderName, "\\", platform::Number(nextKept_++), name});
-    } while (!os.FindFile(path).empty());
-    return path;
 }
 
 bool InstallRecorder::ReplacementWaits(platform::OsServices& os, const std::string& path) const {

@@ -70,7 +70,6 @@ public:
     bool Recording() const { return file_ != nullptr; }
 
 private:
-    std::string NewKeptPath(platform::OsServices& os, const std::string& name);
     std::string UnpromisedName(platform::OsServices& os, const std::function<std::string(int)>& nameOf) const;
     void ReadRestartNames(platform::OsServices& os, const std::string& folder);
     void NoteCutShortCopies();

@@ -58,7 +58,7 @@ private:
             // After the restart the previous content is what the restart moved aside.
             const std::string before = Digest(Field(e, 1)).empty() ? Digest(Field(e, 2)) : Field(e, 3);
             UndoUnrecordedRegistration(e, index);
-            UndoPending(e);
+            UndoPending(e, index);
             RegisterHostsAgain(Field(e, 0), before, index);
             break;
         }
@@ -69,7 +69,8 @@ private:
         case RecordKind::kFailed:
         case RecordKind::kRemoving:
         case RecordKind::kLowered:
-        case RecordKind::kRestoring: break;
+        case RecordKind::kRestoring:
+        case RecordKind::kMoved: break;
         }
     }
 
@@ -183,13 +184,20 @@ private:
     // aside but left the waiting copy (a kill came between the two renames
     // the install asked for) left the file gone: the waiting copy goes like
     // a temporary, and the previous content comes back.
-    void UndoPending(const RecordEntry& e) {
+    void UndoPending(const RecordEntry& e, std::size_t index) {
         const std::string& path = Field(e, 0);
         const std::string& waiting = Field(e, 1);
         const std::string& kept = Field(e, 2);
         const bool movedAsideOnly = !Digest(waiting).empty() && !kept.empty() && !Digest(kept).empty();
+        // The 95 family's restores set the file aside first (<name>.old~).
+        const std::string setAside = path + kSetAsideSuffix;
+        if (!Field(e, 4).empty())
+            UndoTemporary(setAside, Digest(setAside) == Field(e, 3) && !Field(e, 3).empty() ? Field(e, 3) : Field(e, 4));
+        // Beside the file, where users may write, it may hold anything since.
+        const bool keptChanged = !kept.empty() && !Digest(kept).empty() && !KnownPreviousContent(record_, index, Digest(kept));
         if (movedAsideOnly) {
             UndoTemporary(waiting);
+            if (keptChanged) return Leave(path, "its previous content is no longer kept");
             const std::string previous = Digest(kept);
             UndoReplaced(path, kept, previous, Field(e, 4), Cut::kTorn);
             // That restart ran against nothing any registration of the file
@@ -222,6 +230,7 @@ private:
             return steps_.push_back(step);
         }
         const bool torn = Digest(path).empty() && withdrawals_.count(withdrawal);
+        if (keptChanged) return Leave(path, "its previous content is no longer kept");
         UndoReplaced(path, kept, Digest(kept), Field(e, 4), torn ? Cut::kTorn : Cut::kNot);
     }
 

@@ -6,6 +6,7 @@
 #include "platform/text.h"
 #include "setup/deploy.h"
 #include "setup/event_report.h"
+#include "setup/package_seal.h"
 #include "setup/paths.h"
 #include "setup/system_platform.h"
 #include "setup/verify.h"
@@ -90,8 +91,12 @@ bool GoesBackAtRestart(const UndoTally& tally, const std::string& kept) {
 // The previous content that a restart moved aside beside its file, and that
 // did not go back (the file changed since): it is this product's, and goes,
 // where the folder rules let the uninstall reach it.
-void RemoveKeptBeside(Context& ctx, const std::string& path, UndoTally& tally) {
-    if (WhyOutOfReach(ctx.os, tally.allowed, path).empty() && !GoesBackAtRestart(tally, path))
+// One a user rewrote since is theirs.
+void RemoveKeptBeside(Context& ctx, const std::vector<RecordEntry>& record, std::size_t index, UndoTally& tally) {
+    const std::string& path = Field(record[index], 2);
+    Sha256Digest digest;
+    const bool ours = HashFile(ctx.os, path, digest) && KnownPreviousContent(record, index, ToHex(digest));
+    if (ours && WhyOutOfReach(ctx.os, tally.allowed, path).empty() && !GoesBackAtRestart(tally, path))
         RemoveOwnFile(ctx, path, tally);
 }
 
@@ -102,10 +107,12 @@ void RemoveKeptContents(Context& ctx, const std::vector<RecordEntry>& record, co
                         UndoTally& tally) {
     const std::string kept = Cat({folder, "\\", kKeptFolderName});
     std::set<std::string> folders;
-    for (const RecordEntry& entry : record) {
+    for (std::size_t i = 0; i < record.size(); ++i) {
+        const RecordEntry& entry = record[i];
         const std::string& path = Field(entry, entry.kind == RecordKind::kPending ? 2 : 1);
         const bool keeps = entry.kind == RecordKind::kReplaced || entry.kind == RecordKind::kPending;
-        if (keeps && !path.empty() && !IsBelow(path, kept)) RemoveKeptBeside(ctx, path, tally);
+        if (entry.kind == RecordKind::kPending && !path.empty() && !IsBelow(path, kept))
+            RemoveKeptBeside(ctx, record, i, tally);
         if (!keeps || !IsBelow(path, kept)) continue;
         if (!GoesBackAtRestart(tally, path) && !tally.keptStay.count(platform::UCase(path)))
             RemoveOwnFile(ctx, path, tally);

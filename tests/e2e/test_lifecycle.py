@@ -359,8 +359,27 @@ class LifecycleScenarios(test_deploy.DeployFixture):
         self.assertEqual(self.read(CLIENT), payload("TvkUpdt.exe"))
         self.assertEqual(self.read(README), b"readme\r\n")
         self.assertEqual(self.uninstall(), 0)
+        self.assertTrue(any(line.startswith(HOST + "\\~LU") and ": taken into " in line for line in self.log_lines()),
+                        self.log_lines())
         self.host.restart()
         self.assert_same(self.snapshot(), before)
+
+    def test_a_previous_content_a_user_rewrote_after_the_restart_stays_theirs(self):
+        # The restart that replaces the host's readme (in use at the install)
+        # moves its previous content aside beside it, where users may write.
+        # Rewritten before the next run takes it into the record folder, it
+        # is the user's: the removal puts none of it back, and leaves it.
+        exe = self.removal_package()
+        with file_held_open(self.host, README):
+            self.assertEqual(self.run_quiet(exe, "/quiet"), 3010, self.log_lines())
+        self.host.restart()
+        aside = HOST + r"\~LU00001.OLD"
+        self.assertEqual(self.read(aside), HOST_README)
+        self.write(aside, b"the user's own\r\n")
+        self.assertEqual(self.uninstall(), 0, self.log_lines())
+        self.assertEqual(self.read(README), b"readme\r\n")
+        self.assertEqual(self.read(aside), b"the user's own\r\n")
+        self.assertIn(README + ": left as it is: its previous content is no longer kept", self.log_lines())
 
     def test_a_replacement_withdrawn_then_made_again_before_the_restart(self):
         exe = self.removal_package()

@@ -366,26 +366,37 @@ TEST(UninstallTest, AReplacementWaitingForTheRestartIsWithdrawn) {
 }
 
 // After the restart, before anyone logged on: the previous content, moved
-// aside beside the file, comes back, and the registration still waiting in
-// RunOnce goes, so that it never registers the restored file again.
+// aside beside the file, is first taken into the record folder (users may
+// write the host folder), then comes back; the registration still waiting
+// in RunOnce goes, so that it never registers the restored file again. A
+// copy a user rewrote since is theirs: it stays, and so does the file.
 TEST(UninstallTest, AfterTheRestartThePreviousContentComesBackAndRunOnceGoes) {
-    Uninstall u;
-    const std::string exe = kHost + "\\U.EXE";
-    const std::string kept = kHost + "\\~LU00001.OLD";
-    u.os.AddFile(exe, "new-u");
-    u.os.AddFile(kept, "old-u");
-    u.os.files[kept].readOnly = true;
-    u.os.machineStrings[setup::kRunOnceKey][exe] = "\"" + exe + "\" /RegServer";
-    u.WriteRecord({
-        {RecordKind::kBegun, {"2026-12-07 10:30:00", "1.0.0.0", "Vantrel", kHost}},
-        {RecordKind::kPending, {exe, exe + ".1.new~", kept, Digest("old-u"), Digest("new-u")}},
-        {RecordKind::kEnded, {"2026-12-07 10:30:05", "3010"}},
-    });
-    EXPECT_EQ(u.Run(), 0);
-    EXPECT_EQ(u.os.files[exe].content, "old-u");
-    EXPECT_TRUE(u.os.files[exe].readOnly) << "restored with its attributes";
-    EXPECT_EQ(u.os.files.count(kept), 0u);
-    EXPECT_TRUE(u.os.machineStrings[setup::kRunOnceKey].empty());
+    for (const bool rewritten : {false, true}) {
+        Uninstall u;
+        const std::string exe = kHost + "\\U.EXE";
+        const std::string kept = kHost + "\\~LU00001.OLD";
+        u.os.AddFile(exe, "new-u");
+        u.os.AddFile(kept, rewritten ? "user's" : "old-u");
+        u.os.files[kept].readOnly = true;
+        u.os.machineStrings[setup::kRunOnceKey][exe] = "\"" + exe + "\" /RegServer";
+        u.WriteRecord({
+            {RecordKind::kBegun, {"2026-12-07 10:30:00", "1.0.0.0", "Vantrel", kHost}},
+            {RecordKind::kPending, {exe, exe + ".1.new~", kept, Digest("old-u"), Digest("new-u")}},
+            {RecordKind::kEnded, {"2026-12-07 10:30:05", "3010"}},
+        });
+        const std::string taken = kRecordFolder + "\\Kept\\1-U.EXE";
+        EXPECT_EQ(u.Run(), 0);
+        EXPECT_EQ(u.os.files[exe].content, rewritten ? "new-u" : "old-u");
+        EXPECT_EQ(u.os.files[exe].readOnly, !rewritten) << "restored with its attributes";
+        EXPECT_EQ(u.os.files.count(kept), rewritten ? 1u : 0u);
+        EXPECT_EQ(u.Logged(kept + ": taken into " + taken), !rewritten);
+        EXPECT_EQ(u.Logged(exe + ": left as it is: its previous content is no longer kept"), rewritten);
+        if (!rewritten) {
+            const RecordEntry moved{RecordKind::kMoved, {kept, taken, Digest("old-u")}};
+            EXPECT_LT(u.Position("record line " + setup::FormatRecordLine(moved)), u.Position("delete " + kept));
+        }
+        EXPECT_TRUE(u.os.machineStrings[setup::kRunOnceKey].empty());
+    }
 }
 
 // ---- verifying, and each run's event
