@@ -145,10 +145,13 @@ struct Making {
 
     // The previous content's digest, for the record; empty without one. At
     // the restart that is what a copy waiting for the file then puts there.
+    // Read beside the program that holds the file open for writing.
     std::string DigestBefore(bool atRestart = false) {
         if (!Record().Recording()) return std::string();
         const std::string waiting = atRestart ? Record().WaitingCopy(ctx.os, step.destination) : std::string();
-        return DigestOf(ctx.os, waiting.empty() ? step.destination : waiting);
+        const auto file = ctx.os.OpenBesideWriters(waiting.empty() ? step.destination : waiting);
+        Sha256Digest digest;
+        return file && HashOpenFile(ctx.os, *file, digest) ? ToHex(digest) : std::string();
     }
 };
 

@@ -377,7 +377,7 @@ class LifecycleScenarios(test_deploy.DeployFixture):
         self.assertEqual(self.read(aside), HOST_README)
         self.write(aside, b"the user's own\r\n")
         self.assertEqual(self.uninstall(), 0, self.log_lines())
-        self.assertEqual(self.read(README), b"readme\r\n")
+        self.assertEqual(self.read(README), b"readme\r\n", self.log_lines())
         self.assertEqual(self.read(aside), b"the user's own\r\n")
         self.assertIn(README + ": left as it is: its previous content is no longer kept", self.log_lines())
 
