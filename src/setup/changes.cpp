@@ -278,7 +278,8 @@ FileResult ReplaceAtRestart(Making& make) {
     const std::string waitingBefore = make.DigestBefore(true);
     const std::string now = make.DigestBefore();
     make.Record().Note(RecordKind::kPending,
-                       {destination, waiting, kept, waitingBefore, "", now == waitingBefore ? std::string() : now});
+                       {destination, waiting, kept, waitingBefore, "", now == waitingBefore ? std::string() : now,
+                        Number64(make.step.size)});
     make.Record().AddInstalled(make.step.size);
     if (!make.CopyRecorded(waiting, 1)) {
         os.DeleteFileA(waiting);  // in case a partial copy was left behind

@@ -88,6 +88,7 @@ enum class RecordKind {
                   // nowhere), previous SHA-256 (empty: unreadable), installed SHA-256, and the
                   // SHA-256 of what was at the path, where the previous content is what an
                   // earlier replacement or restore still waiting for the restart moves in
+                  // (else empty), installed size
     kCopied,      // the new content of a created, replaced or pending file is whole (a replacement's
                   // in its temporary or waiting copy): path, its SHA-256. The copy hashes as it
                   // goes, so the line before it has no digest yet; ParseRecord puts this one there.

@@ -199,7 +199,7 @@ private:
             UndoTemporary(waiting);
             if (keptChanged) return Leave(path, "its previous content is no longer kept");
             const std::string previous = Digest(kept);
-            UndoReplaced(path, kept, previous, Field(e, 4), Cut::kTorn);
+            UndoReplaced(path, kept, previous, Field(e, 4), Cut::kTorn, Field(e, 6));
             // That restart ran against nothing any registration of the file
             // asked for the next logon: the previous content, once back, is
             // registered again, as a host file of its type is.
@@ -231,7 +231,7 @@ private:
         }
         const bool torn = Digest(path).empty() && withdrawals_.count(withdrawal);
         if (keptChanged) return Leave(path, "its previous content is no longer kept");
-        UndoReplaced(path, kept, Digest(kept), Field(e, 4), torn ? Cut::kTorn : Cut::kNot);
+        UndoReplaced(path, kept, Digest(kept), Field(e, 4), torn ? Cut::kTorn : Cut::kNot, Field(e, 6));
     }
 
     // A content is unregistered only while it (the newest installed before

@@ -726,11 +726,19 @@ private:
     }
 
     // Files of the user's own, at names like the installer's temporaries
-    // and kept copies, which every run must leave alone.
+    // and kept copies, which every run must leave alone. A name a rename at
+    // the restart already moves a file to is the restart's: it replaces
+    // what is there, as Windows does.
     void Plant() {
+        const auto promised = [this](const std::string& path) {
+            for (const auto& change : os_.atRestart)
+                if (platform::UCase(change.destination) == platform::UCase(path)) return true;
+            return false;
+        };
         for (const char* name : kPlanted) {
             const std::string path = host_ + "\\" + name;
-            if (os_.files.count(path) || (os_.platformId == 1 && std::string(name).find(".old~") != std::string::npos))
+            if (os_.files.count(path) || promised(path) ||
+                (os_.platformId == 1 && std::string(name).find(".old~") != std::string::npos))
                 continue;
             os_.files[path] = expectedFiles_[path] = FakeFile{Content("USER", name, 3)};
         }
