@@ -18,6 +18,7 @@ endif()
 # the benchmark (optimised, no sanitizers) and the fuzz target (clang).
 set(LU_LIST_READER_SOURCES
     ${CMAKE_SOURCE_DIR}/src/setup/update_list.cpp
+    ${CMAKE_SOURCE_DIR}/src/setup/class_data.cpp
     ${CMAKE_SOURCE_DIR}/src/setup/paths.cpp
     ${CMAKE_SOURCE_DIR}/src/platform/controls.cpp
     ${CMAKE_SOURCE_DIR}/src/platform/install_lock.cpp

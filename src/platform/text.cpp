@@ -39,6 +39,42 @@ std::string Number(long value) { return std::to_string(value); }
 
 std::string Number64(uint64_t value) { return std::to_string(value); }
 
+std::string EscapedField(const std::string& field) {
+    std::string line;
+    for (const char c : field) {
+        switch (c) {
+        case '\t': line += "%09"; break;
+        case '\r': line += "%0D"; break;
+        case '\n': line += "%0A"; break;
+        case '%': line += "%25"; break;
+        case '\0': line += "%00"; break;
+        default: line += c;
+        }
+    }
+    return line;
+}
+
+static int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+std::string UnescapedField(const std::string& field) {
+    std::string text;
+    for (std::size_t i = 0; i < field.size(); ++i) {
+        const int high = i + 2 < field.size() && field[i] == '%' ? HexDigit(field[i + 1]) : -1;
+        const int low = high >= 0 ? HexDigit(field[i + 2]) : -1;
+        if (low >= 0) {
+            text += static_cast<char>(high << 4 | low);
+            i += 2;
+        } else {
+            text += field[i];
+        }
+    }
+    return text;
+}
+
 std::string Cat(std::initializer_list<std::string_view> parts) {
     std::size_t size = 0;
     for (std::string_view part : parts) size += part.size();

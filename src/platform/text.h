@@ -34,6 +34,12 @@ std::string Number(long value);
 // (32 bits on Windows) cannot hold.
 std::string Number64(uint64_t value);
 
+// A field of a tab-separated line, as the install record and the package's
+// class data write it: tabs, line ends, NULs and '%' as %09, %0D, %0A, %00
+// and %25; and back (anything else after a '%' stays as it is).
+std::string EscapedField(const std::string& field);
+std::string UnescapedField(const std::string& field);
+
 // ANSI text (system code page) to UTF-16.
 std::u16string AnsiToWide(const std::string& text);
 

@@ -17,40 +17,6 @@ const char* const kKindWords[] = {"begun", "temporary", "created", "replaced", "
                                   "failed", "removing", "lowered", "restoring", "moved"};
 constexpr int kKinds = sizeof kKindWords / sizeof kKindWords[0];
 
-void AppendEscaped(std::string& line, const std::string& field) {
-    for (const char c : field) {
-        switch (c) {
-        case '\t': line += "%09"; break;
-        case '\r': line += "%0D"; break;
-        case '\n': line += "%0A"; break;
-        case '%': line += "%25"; break;
-        default: line += c;
-        }
-    }
-}
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-// Undoes AppendEscaped; anything else after a '%' stays as it is.
-std::string Unescaped(const std::string& field) {
-    std::string text;
-    for (std::size_t i = 0; i < field.size(); ++i) {
-        const int high = i + 2 < field.size() && field[i] == '%' ? HexDigit(field[i + 1]) : -1;
-        const int low = high >= 0 ? HexDigit(field[i + 2]) : -1;
-        if (low >= 0) {
-            text += static_cast<char>(high << 4 | low);
-            i += 2;
-        } else {
-            text += field[i];
-        }
-    }
-    return text;
-}
-
 bool ParseLine(const std::string& line, RecordEntry& entry) {
     std::vector<std::string> parts;
     std::size_t start = 0;
@@ -61,7 +27,7 @@ bool ParseLine(const std::string& line, RecordEntry& entry) {
         if (parts[0] != kKindWords[kind]) continue;
         entry.kind = static_cast<RecordKind>(kind);
         entry.fields.clear();
-        for (std::size_t i = 1; i < parts.size(); ++i) entry.fields.push_back(Unescaped(parts[i]));
+        for (std::size_t i = 1; i < parts.size(); ++i) entry.fields.push_back(platform::UnescapedField(parts[i]));
         return true;
     }
     return false;
@@ -139,7 +105,7 @@ std::string FormatRecordLine(const RecordEntry& entry) {
     std::string line = kKindWords[static_cast<int>(entry.kind)];
     for (const std::string& field : entry.fields) {
         line += '\t';
-        AppendEscaped(line, field);
+        line += platform::EscapedField(field);
     }
     return line;
 }

@@ -1,6 +1,8 @@
-// Fuzz target for the update-list reader: each input is written as
-// UPDATE.LST and read into a fresh file list. Besides crashes and hangs it
-// traps on entries that the reader can never produce from a sound reading.
+// Fuzz target for the package's two readers: each input is written as
+// UPDATE.LST and read into a fresh file list, and read as the class data.
+// Besides crashes and hangs it traps on entries that the list reader can
+// never produce from a sound reading, and on class data that reads but
+// does not read back the same once written.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -10,6 +12,7 @@
 
 #include "fakes.h"
 #include "platform/runtime_error.h"
+#include "setup/class_data.h"
 #include "setup/update_list.h"
 
 namespace {
@@ -44,9 +47,35 @@ bool WellFormed(const setup::UpdateFileEntry& e) {
            e.Folder.find_first_of(",\r\n") == std::string::npos && e.Extension.find('.') == std::string::npos;
 }
 
+bool SameValues(const std::vector<setup::ClassData>& a, const std::vector<setup::ClassData>& b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (a[i].file != b[i].file || a[i].values.size() != b[i].values.size()) return false;
+        for (std::size_t j = 0; j < a[i].values.size(); ++j) {
+            const setup::ClassValue &x = a[i].values[j], &y = b[i].values[j];
+            if (x.key != y.key || x.name != y.name || x.type != y.type || x.data != y.data) return false;
+        }
+    }
+    return true;
+}
+
+// Class data read from the input writes and reads back as it was.
+void CheckClassData(const uint8_t* data, size_t size) {
+    const std::vector<std::string> listed = {"TVKCOM.DLL", "TVKUPDT.EXE", "A"};
+    std::vector<setup::ClassData> read, again;
+    setup::ClassDataTrouble trouble;
+    if (!setup::ReadClassData(std::string(reinterpret_cast<const char*>(data), size), listed, read, trouble)) {
+        if (trouble.line < 1 || trouble.why.empty()) __builtin_trap();
+        return;
+    }
+    if (!setup::ReadClassData(setup::FormatClassData(read), listed, again, trouble) || !SameValues(read, again))
+        __builtin_trap();
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    CheckClassData(data, size);
     static ListFolder folder;
     Write(folder.listPath, data, size);
 
