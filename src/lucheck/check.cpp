@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <set>
 #include <unordered_map>
 
 #include "lucheck/plan_os.h"
 #include "lucheck/registration_check.h"
 #include "lucheck/seal.h"
 #include "platform/text.h"
+#include "setup/class_data.h"
 #include "setup/deploy.h"
 #include "setup/update_list.h"
 
@@ -40,6 +42,7 @@ public:
         if (!package_.lines.empty()) CheckHeader(package_.lines[0]);
         CheckBody();
         CheckPayload();
+        CheckClassData();
         seal = CheckSeal();
         CheckSignature();
         entries = static_cast<int>(files_.size());
@@ -190,8 +193,38 @@ private:
                 diagnostics_.push_back({names[0], 0, Severity::kWarning,
                                         names[0] + " and " + names[1] + " differ only in case: on Windows one "
                                                                         "overwrites the other"});
-            if (!listed.count(key) && key != kListName && key != kInstallerName && key != setup::kSealFileName)
+            if (!listed.count(key) && key != kListName && key != kInstallerName && key != setup::kSealFileName &&
+                key != Key(setup::kClassDataName))
                 diagnostics_.push_back({names[0], 0, Severity::kWarning, "not listed in UPDATE.LST: never installed"});
+        }
+    }
+
+    // The class data, by the installer's rules; and every file whose
+    // registration would run its code, for want of data.
+    void CheckClassData() {
+        std::vector<std::string> listed;
+        for (const auto& entry : files_) listed.push_back(platform::UCase(entry.FileName));
+        std::vector<setup::ClassData> data;
+        const std::string path = package_.PathOf(setup::kClassDataName);
+        if (!path.empty()) {
+            const std::vector<uint8_t> bytes = ReadBytes(path);
+            setup::ClassDataTrouble trouble;
+            if (!setup::ReadClassData(std::string(bytes.begin(), bytes.end()), listed, data, trouble))
+                return diagnostics_.push_back({OnDisk(setup::kClassDataName), trouble.line, Severity::kError,
+                                               trouble.why + ": the installer refuses the package"});
+        }
+        std::set<std::string> warned;
+        for (std::size_t i = 0; i < files_.size(); ++i) {
+            const std::string name = platform::UCase(files_[i].FileName);
+            const bool runsCode = (files_[i].Extension == "DLL" || files_[i].Extension == "OCX" ||
+                                   files_[i].Extension == "EXE") &&
+                                  setup::FindableName(files_[i].FileName) && !package_.PathOf(name).empty() &&
+                                  setup::OwnNameReason(name).empty();
+            const bool hasData = std::any_of(data.begin(), data.end(), [&](const auto& d) { return d.file == name; });
+            if (runsCode && !hasData && warned.insert(name).second)
+                Say(lines_[i], Severity::kWarning, files_[i].FileName + " has no class data: registering it runs "
+                                                   "its code as the installing account (lucheck --harvest writes "
+                                                   "CLASSES.TXT)");
         }
     }
 

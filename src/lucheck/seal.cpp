@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "lucheck/plan_os.h"
+#include "setup/class_data.h"
 #include "setup/package_seal.h"
 #include "setup/update_list.h"
 
@@ -18,6 +19,7 @@ namespace {
 // The SHA256SUMS text; false, with the reason, when a file is missing or unreadable.
 bool SealText(const Package& package, std::string& text, int& files, std::string& reason) {
     std::vector<std::string> names{kListName};
+    if (!package.PathOf(setup::kClassDataName).empty()) names.push_back(setup::kClassDataName);
     for (const std::string& name : ListedNames(package)) names.push_back(name);
     std::set<std::string> seen;
     PlanOs os{std::string()};

@@ -4,6 +4,7 @@
 #include <map>
 
 #include "platform/text.h"
+#include "setup/class_data.h"
 #include "setup/system_platform.h"
 #include "setup/update_list.h"
 
@@ -142,15 +143,20 @@ struct Target {
     uint64_t size;
 };
 
-// UPDATE.LST and each distinct findable name, with its line and size;
+// UPDATE.LST (and CLASSES.TXT) and each distinct findable name, with its line and size;
 // problems for names without a line or without a file. Files are opened
 // again to be hashed, so that a long list never holds many open at once.
 std::vector<Target> FindTargets(platform::OsServices& os, const std::string& base, const std::string& list,
                                 const std::vector<std::string>& names, Seals& seals, Findings& findings) {
     std::vector<Target> targets;
     NameIndex seen;
-    for (std::size_t i = 0; i <= names.size() && !findings.Full(); ++i) {
-        const std::string& name = i == 0 ? list : names[i - 1];
+    // UPDATE.LST, and the class data where the package has it (names that
+    // outlive the targets, which refer to them).
+    static const std::string classData = kClassDataName;
+    std::vector<const std::string*> own{&list};
+    if (!os.FindFile(base + kClassDataName).empty()) own.push_back(&classData);
+    for (std::size_t i = 0; i < own.size() + names.size() && !findings.Full(); ++i) {
+        const std::string& name = i < own.size() ? *own[i] : names[i - own.size()];
         const std::string key = platform::UCase(name);
         if (!FindableName(name) || !seen.emplace(key, 0).second) continue;
         const auto found = seals.index.find(key);

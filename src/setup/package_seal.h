@@ -59,7 +59,7 @@ struct SealCheck {
 // 256 KiB, so that the caller can keep its window answering.
 using SealProgress = std::function<void(uint64_t done, uint64_t total)>;
 
-// Checks UPDATE.LST and each distinct name in `names` (as the list gives
+// Checks UPDATE.LST, CLASSES.TXT where there is one, and each distinct name in `names` (as the list gives
 // them; names matched without regard to case) in `folder` (no trailing
 // backslash) against folder\SHA256SUMS; names that are not FindableName are
 // passed over: the installer never reads them. kNotSealed when there is no
