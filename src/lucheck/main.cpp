@@ -4,8 +4,10 @@
 #include <filesystem>
 #include <iostream>
 #include <string>
+#include <vector>
 
 #include "lucheck/check.h"
+#include "lucheck/harvest.h"
 #include "lucheck/plan.h"
 #include "lucheck/seal.h"
 
@@ -30,6 +32,13 @@ const char kHelp[] =
     "      which the installer and the check then verify; sha256sum -c SHA256SUMS verifies it too.\n"
     "      Exit status: 0 written, 1 a listed file is missing or unreadable (nothing written),\n"
     "      2 the package cannot be read.\n"
+    "  lucheck --harvest PACKAGE_DIR\n"
+    "      Writes PACKAGE_DIR/CLASSES.TXT: what each listed DLL and OCX writes when it registers itself,\n"
+    "      read by loading it in lucheck's own process with the registry redirected into a scratch key\n"
+    "      (run it on the build machine: lucheck.exe on Windows). The installer then writes those values\n"
+    "      itself and runs no registration code. Seal afterwards: SHA256SUMS covers CLASSES.TXT.\n"
+    "      Exit status: 0 written, 1 a file cannot be harvested (nothing written), 2 the package cannot\n"
+    "      be read.\n"
     "  lucheck --help\n"
     "\n"
     "Examples:\n"
@@ -42,6 +51,7 @@ struct Options {
     bool json = false;
     bool plan = false;
     bool seal = false;
+    bool harvest = false;
     std::string package;
     lucheck::PlanRequest request;
 };
@@ -58,6 +68,7 @@ bool Parse(int argc, char** argv, Options& options) {
         else if (arg == "--json") options.json = true;
         else if (arg == "--plan") options.plan = true;
         else if (arg == "--seal") options.seal = true;
+        else if (arg == "--harvest") options.harvest = true;
         else if (arg == "--host") { if (!value(options.request.hostFolder)) return false; }
         else if (arg == "--version") { if (!value(options.request.hostVersion)) return false; }
         else if (arg == "--system-dir") { if (!value(options.request.systemFolder)) return false; }
@@ -66,6 +77,7 @@ bool Parse(int argc, char** argv, Options& options) {
     }
     if (options.help) return true;
     if (options.package.empty() || (options.seal && (options.plan || options.json))) return false;
+    if (options.harvest && (options.seal || options.plan || options.json)) return false;
     return !options.plan || (!options.request.hostFolder.empty() && !options.request.hostVersion.empty());
 }
 
@@ -115,6 +127,21 @@ int Seal(const lucheck::Package& package) {
     return 0;
 }
 
+int HarvestClasses(const lucheck::Package& package) {
+    std::string written;
+    std::vector<std::string> problems, notes;
+    int files = 0;
+    const bool harvested = lucheck::Harvest(package, written, files, problems, notes);
+    for (const std::string& note : notes) std::cout << note << '\n';
+    for (const std::string& problem : problems) std::cerr << "lucheck: " << problem << '\n';
+    if (!harvested) {
+        std::cerr << "lucheck: CLASSES.TXT not written\n";
+        return 1;
+    }
+    std::cout << written << ": " << files << " files harvested\n";
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -134,5 +161,6 @@ int main(int argc, char** argv) {
         return 2;
     }
     if (options.seal) return Seal(package);
+    if (options.harvest) return HarvestClasses(package);
     return options.plan ? Plan(package, options.request, options.json) : Check(package, options.json);
 }

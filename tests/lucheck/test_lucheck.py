@@ -94,6 +94,54 @@ class LucheckTest(unittest.TestCase):
         self.assertIn("turns it away", text)
         self.assertEqual(code, 1)
 
+    def run_checker(self, *args):
+        """(exit code, output, error output) of the checker."""
+        if not self.runner:
+            result = subprocess.run([self.exe, *args], cwd=self.work, capture_output=True, text=True, timeout=60)
+        else:
+            import winehost  # noqa: E402
+            result = winehost._run_captured(self.runner.command(["wine", *args]), self.runner.env(), 120, self.work)
+        return result.returncode, result.stdout.replace("\r\n", "\n"), result.stderr.replace("\r\n", "\n")
+
+    def test_harvest(self):
+        # Each listed library is registered in the checker's own process
+        # with the registry redirected: a class's keys become data, its own
+        # path the token <file>; a write outside the class keys refuses the
+        # package, and nothing reaches the machine's registry either way.
+        if not self.runner:
+            code, _, errors = self.run_checker("--harvest", "package")
+            self.assertEqual(code, 1)
+            self.assertIn("only lucheck.exe on Windows can", errors)
+            return
+        payload = os.environ["LU_PAYLOAD"]
+        clsid = "{5A1D3B2E-7C41-4F0B-9E61-2D8B7A3C9F10}"
+        for name, written in (("TVKCLS.DLL", True), ("TVKCOM.DLL", False)):
+            folder = "harvest-" + name[:-4].lower()
+            os.makedirs(os.path.join(self.work, folder))
+            os.chmod(os.path.join(self.work, folder), 0o777)  # the user the checker runs as writes there
+            shutil.copy(os.path.join(payload, name[:-4] + ".dll"), os.path.join(self.work, folder, name))
+            self.write(os.path.join(folder, "UPDATE.LST"),
+                       f"Vantrel,W130,W131,W120,W140,\r\nSTART\r\nFOLDER,SERVER\r\nFILE,{name}\r\nEND\r\n".encode())
+            code, out, errors = self.run_checker(self.exe, "--harvest", folder)
+            data = os.path.join(self.work, folder, "CLASSES.TXT")
+            self.assertEqual((code, os.path.exists(data)), (0 if written else 1, written), out + errors)
+            if written:
+                with open(data, encoding="cp1252") as f:
+                    lines = [line for line in f.read().splitlines() if not line.startswith("#")]
+                self.assertEqual(sorted(lines), sorted([
+                    "[TVKCLS.DLL]",
+                    f"CLSID\\{clsid}\t\tREG_SZ\tVantrel Probe",
+                    f"CLSID\\{clsid}\\Implemented Categories\\{{40FC6ED5-2438-11CF-A3DB-080036F12502}}\t\tREG_SZ\t",
+                    f"CLSID\\{clsid}\\InprocServer32\t\tREG_SZ\t<file>",
+                    f"CLSID\\{clsid}\\InprocServer32\tThreadingModel\tREG_SZ\tApartment",
+                    f"Vantrel.Probe.1\\CLSID\t\tREG_SZ\t{clsid}"]))
+                self.assertEqual(self.run_checker(self.exe, folder)[0], 0, "the check reads what the harvest wrote")
+            else:
+                self.assertIn("TVKCOM.DLL: writes HKEY_CURRENT_USER\\Software\\LiveUpdateTest, outside the class keys",
+                              errors)
+        for key in (rf"HKCR\CLSID\{clsid}", r"HKCU\Software\LiveUpdateTest", r"HKCU\Software\LiveUpdateHarvest"):
+            self.assertNotEqual(self.run_checker("reg", "query", key)[0], 0, key + " reached the registry")
+
     def write(self, path, data):
         with open(os.path.join(self.work, path), "wb") as f:
             f.write(data)

@@ -3,6 +3,8 @@
 // Built as TVKCOM.DLL, and with PAYLOAD_NEEDS_DEP as TVKNEED.DLL, which
 // imports a function of TVKDEP.DLL and so loads only where that is found,
 // and whose registration takes seconds (regsvr32 holds both files meanwhile).
+// With PAYLOAD_CLASS_KEYS, as TVKCLS.DLL, it writes a class's keys instead,
+// as a real component does: what the harvest turns into data.
 #include <windows.h>
 
 #ifdef PAYLOAD_NEEDS_DEP
@@ -12,7 +14,7 @@ extern "C" __declspec(dllimport) int TvkDepAnswer();
 namespace {
 HMODULE self = nullptr;
 
-HRESULT Record(const char* what) {
+[[maybe_unused]] HRESULT Record(const char* what) {
     char path[MAX_PATH];
     const DWORD n = GetModuleFileNameA(self, path, MAX_PATH);
     const char* name = path;
@@ -35,6 +37,34 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
     return TRUE;
 }
 
+#ifdef PAYLOAD_CLASS_KEYS
+namespace {
+const char kClassKey[] = "CLSID\\{5A1D3B2E-7C41-4F0B-9E61-2D8B7A3C9F10}";
+
+void SetString(const char* key, const char* name, const char* value) {
+    HKEY opened;
+    if (RegCreateKeyExA(HKEY_CLASSES_ROOT, key, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &opened, nullptr) != ERROR_SUCCESS)
+        return;
+    RegSetValueExA(opened, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value), lstrlenA(value) + 1);
+    RegCloseKey(opened);
+}
+}  // namespace
+
+extern "C" __declspec(dllexport) HRESULT __stdcall DllRegisterServer() {
+    char path[MAX_PATH], key[160];
+    if (GetModuleFileNameA(self, path, MAX_PATH) == 0) return E_FAIL;
+    SetString(kClassKey, nullptr, "Vantrel Probe");
+    wsprintfA(key, "%s\\InprocServer32", kClassKey);
+    SetString(key, nullptr, path);
+    SetString(key, "ThreadingModel", "Apartment");
+    wsprintfA(key, "%s\\Implemented Categories\\{40FC6ED5-2438-11CF-A3DB-080036F12502}", kClassKey);
+    SetString(key, nullptr, "");
+    SetString("Vantrel.Probe.1\\CLSID", nullptr, kClassKey + 6);
+    return S_OK;
+}
+
+extern "C" __declspec(dllexport) HRESULT __stdcall DllUnregisterServer() { return S_OK; }
+#else
 extern "C" __declspec(dllexport) HRESULT __stdcall DllRegisterServer() {
 #ifdef PAYLOAD_NEEDS_DEP
     if (TvkDepAnswer() != 42) return E_FAIL;
@@ -57,3 +87,4 @@ extern "C" __declspec(dllexport) HRESULT __stdcall DllUnregisterServer() {
     }
     return S_OK;
 }
+#endif
