@@ -62,6 +62,7 @@ private:
     std::string FolderOfOtherUsers(std::string& origin);
     void SetProductPath(const std::string& folder);
     void ReadFileList();
+    void ReadClassData();
     void CheckFilesInUse();
     void BeginRecord();
     void StartProgress(int checkSteps);

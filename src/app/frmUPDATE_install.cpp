@@ -6,6 +6,7 @@
 #include "platform/forms_runtime.h"
 #include "platform/os_services.h"
 #include "platform/text.h"
+#include "setup/class_data.h"
 #include "setup/deploy.h"
 #include "setup/files_in_use.h"
 #include "setup/ini_file.h"
@@ -40,6 +41,7 @@ void frmUPDATE::cmdInstall_Click() {
     if (!s.ProductPath.empty()) {
         ctx_.rt.YieldToUI();
         ReadFileList();
+        ReadClassData();
         const bool sealed = !ctx_.os.FindFile(s.ServerPath + "\\" + setup::kSealFileName).empty();
         StartProgress(sealed ? kCheckSteps : 0);
         if (!PackageIsIntact()) return;
@@ -121,6 +123,31 @@ void frmUPDATE::ReadFileList() {
                "UPDATE.LST lists no files: it ends without a START line. Nothing was installed; obtain the "
                "package again.",
                platform::kMsgStop, Caption());
+}
+
+// The package's class registrations as data, read under the rules lucheck
+// checks them by, from a handle held past the seal check: a package whose
+// data breaks a rule is refused before anything changes.
+void frmUPDATE::ReadClassData() {
+    auto& s = ctx_.state;
+    const std::string path = s.ServerPath + "\\" + setup::kClassDataName;
+    if (ctx_.os.FindFile(path).empty()) return;
+    s.ClassDataFile = ctx_.os.OpenForReading(path);
+    std::string text;
+    bool read = s.ClassDataFile && s.ClassDataFile->Size() <= setup::kSealMaxSize;
+    char buffer[65536];
+    for (int64_t got; read && (got = s.ClassDataFile->Read(buffer, sizeof buffer)) != 0;)
+        read = got > 0 && (text.append(buffer, static_cast<std::size_t>(got)), true);
+    std::vector<std::string> listed;
+    for (std::size_t i = 1; i < s.UpdateFiles.size(); ++i) listed.push_back(platform::UCase(s.UpdateFiles[i].FileName));
+    setup::ClassDataTrouble trouble{0, "it cannot be read"};
+    if (read && setup::ReadClassData(text, listed, s.ClassValues, trouble)) return;
+    setup::SetBusyPointer(ctx_, platform::kPointerDefault);
+    const std::string where = trouble.line ? " line " + platform::Number(trouble.line) : std::string();
+    Refuse(setup::Refusal::kPackageUnusable,
+           platform::Cat({setup::kClassDataName, where, ": ", trouble.why,
+                          ". Nothing was installed; harvest the package again (lucheck --harvest)."}),
+           platform::kMsgStop, Caption());
 }
 
 // Before the first change: the files that running programs hold, which

@@ -118,6 +118,13 @@ public:
     bool GetMachineNumber(const std::string&, const std::string&, uint32_t&) override { return false; }
     bool DeleteMachineValue(const std::string&, const std::string&) override { return false; }
     bool DeleteMachineKey(const std::string&) override { return false; }
+    bool GetMachineValue(const std::string&, const std::string&, platform::RegistryValue&) override { return false; }
+    bool SetMachineValue(const std::string&, const std::string&, const platform::RegistryValue&) override {
+        return false;
+    }
+    bool MachineKeyExists(const std::string&) override { return false; }
+    bool CreateMachineKey(const std::string&) override { return false; }
+    bool RemoveEmptyMachineKey(const std::string&) override { return false; }
     bool MoveAtRestart(const std::string&, const std::string&) override { return false; }
     bool DeleteAtRestart(const std::string&) override { return false; }
     bool FileInUse(const std::string&) override { return false; }

@@ -69,6 +69,15 @@ public:
     virtual bool CopyTo(const std::string& destination) = 0;
 };
 
+// A registry value as stored: its type (1 REG_SZ, 2 REG_EXPAND_SZ,
+// 3 REG_BINARY, 4 REG_DWORD, 7 REG_MULTI_SZ, ...) and its bytes, a
+// string's with their terminating NULs.
+struct RegistryValue {
+    uint32_t type = 0;
+    std::string data;
+    bool operator==(const RegistryValue& other) const { return type == other.type && data == other.data; }
+};
+
 // What OpenChecked says of a file that a program holds open.
 constexpr const char* kFileInUse = "in use";
 
@@ -320,6 +329,17 @@ public:
     // Deletes the key with its values and subkeys; true when it is gone
     // afterwards (absent already included).
     virtual bool DeleteMachineKey(const std::string& key) = 0;
+    // Any value with its type (REG_SZ, REG_DWORD, ...) and bytes as stored;
+    // false when it is absent.
+    virtual bool GetMachineValue(const std::string& key, const std::string& name, RegistryValue& value) = 0;
+    // Sets it, creating the key as needed; true when written.
+    virtual bool SetMachineValue(const std::string& key, const std::string& name, const RegistryValue& value) = 0;
+    virtual bool MachineKeyExists(const std::string& key) = 0;
+    // Makes the key (and those above it) without values; true when it is there afterwards.
+    virtual bool CreateMachineKey(const std::string& key) = 0;
+    // Deletes the key only while it holds no values and no subkeys; true
+    // when it is gone afterwards.
+    virtual bool RemoveEmptyMachineKey(const std::string& key) = 0;
 
     // Changes made when the system next starts, before any program can
     // hold the files, in the order asked; true when the system took them.

@@ -1,5 +1,7 @@
 #include "setup/changes.h"
 
+#include <cstring>
+
 #include "platform/forms_runtime.h"
 #include "platform/os_services.h"
 #include "platform/runtime_error.h"
@@ -346,6 +348,46 @@ RecordEntry TakeIn(Context& ctx, const std::vector<RecordEntry>& record, std::si
 
 }  // namespace
 
+namespace {
+
+// The keys from the classes root down to `key` that are not there yet,
+// each made after its line.
+bool MakeKeys(Context& ctx, const std::string& key) {
+    auto& os = ctx.os;
+    for (std::size_t at = std::strlen(kClassesKey); at != std::string::npos; at = key.find('\\', at + 1)) {
+        const std::string upTo = key.substr(0, key.find('\\', at + 1));
+        if (os.MachineKeyExists(upTo)) continue;
+        ctx.state.Record.Note(RecordKind::kKey, {upTo});
+        if (!os.CreateMachineKey(upTo)) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool WriteClassValues(Context& ctx, const std::string& destination, const std::vector<ClassValue>& values,
+                      std::string& why) {
+    auto& os = ctx.os;
+    std::string shortPath;
+    const uint32_t length = os.GetShortPathNameA(destination, shortPath, 260);
+    if (length == 0 || length >= 260) shortPath = destination;
+    for (const ClassValue& value : values) {
+        const std::string key = Cat({kClassesKey, "\\", value.key});
+        if (!MakeKeys(ctx, key)) return why = "HKEY_LOCAL_MACHINE\\" + key + " could not be made", false;
+        if (value.type == ValueType::kNone) continue;
+        platform::RegistryValue before;
+        const bool had = os.GetMachineValue(key, value.name, before);
+        const platform::RegistryValue after = RegistryValueOf(value, destination, shortPath);
+        ctx.state.Record.Note(RecordKind::kValue,
+                              {key, value.name, had ? Number(static_cast<long>(before.type)) : std::string(),
+                               had ? HexBytes(before.data) : std::string(), Number(static_cast<long>(after.type)),
+                               HexBytes(after.data)});
+        if (!os.SetMachineValue(key, value.name, after))
+            return why = Cat({"HKEY_LOCAL_MACHINE\\", key, " ", value.name, " could not be written"}), false;
+    }
+    return true;
+}
+
 bool NoteRemovalLine(UndoTally& tally, const RecordEntry& line) {
     platform::RecordFile* record = tally.record.get();
     return !record || (record->WriteLine(FormatRecordLine(line)) && record->Flush());
@@ -435,6 +477,9 @@ public:
         case UndoAction::kRemoveSetting: return RemoveSetting(step);
         case UndoAction::kLowerShared:
         case UndoAction::kRemoveShared: return LowerShared(step);
+        case UndoAction::kSetValue:
+        case UndoAction::kRemoveValue: return PutValueBack(step);
+        case UndoAction::kRemoveKey: return RemoveKey(step.path);
         case UndoAction::kRemoveShortcut: return RemoveShortcut(step.path);
         case UndoAction::kRemoveProgramItem: return RemoveProgramItem(step.path, step.key);
         case UndoAction::kWithdrawReplacement: return Withdraw(step);
@@ -449,6 +494,9 @@ private:
         case UndoAction::kRestore: return {&step.path, &step.other};
         case UndoAction::kWithdrawReplacement: return {&step.path, &step.other, &step.value};
         case UndoAction::kRemoveProgramItem:
+        case UndoAction::kSetValue:
+        case UndoAction::kRemoveValue:
+        case UndoAction::kRemoveKey:
         case UndoAction::kLeave: return {};
         default: return {&step.path};
         }
@@ -615,6 +663,22 @@ private:
         tally_.restartNamesBegun = os.DeleteAtRestart(path);
         if (tally_.restartNamesBegun) Log(path + ": the names the restart still uses, kept till then");
         return tally_.restartNamesBegun;
+    }
+
+    // A class value as it was before the install: its bytes back, or gone.
+    void PutValueBack(const UndoStep& step) {
+        const std::string what = Cat({"HKEY_LOCAL_MACHINE\\", step.path, " ", step.key.empty() ? "(default)" : step.key});
+        platform::RegistryValue before{step.count, ""};
+        BytesOfHex(step.value, before.data);
+        const bool done = step.action == UndoAction::kSetValue ? ctx_.os.SetMachineValue(step.path, step.key, before)
+                                                               : ctx_.os.DeleteMachineValue(step.path, step.key);
+        if (!done) return Failed(what, "could not be written");
+        Log(what + (step.action == UndoAction::kSetValue ? ": back as it was" : ": removed"));
+    }
+
+    void RemoveKey(const std::string& key) {
+        if (!ctx_.os.RemoveEmptyMachineKey(key)) return Log("HKEY_LOCAL_MACHINE\\" + key + ": left; it holds more");
+        Log("HKEY_LOCAL_MACHINE\\" + key + ": removed");
     }
 
     // The undoing of RaiseShared, after its line: a removal killed after it

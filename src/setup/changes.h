@@ -127,6 +127,13 @@ void TakeInKeptAtRestart(Context& ctx, std::vector<RecordEntry>& record, const s
                          const std::vector<std::string>& allowed, const std::function<bool(const RecordEntry&)>& note,
                          const std::function<std::string(const std::string&)>& keptPath);
 
+// Writes the class values of a file installed at `destination` below
+// HKEY_LOCAL_MACHINE\Software\Classes, each after its record line: the
+// keys it makes (one line each), then each value with what it held before.
+// Runs none of the file's code. False, with why, at the first that fails.
+bool WriteClassValues(Context& ctx, const std::string& destination, const std::vector<ClassValue>& values,
+                      std::string& why);
+
 // Writes a removal's own line to the record and flushes it; false when it
 // cannot (true without a record).
 bool NoteRemovalLine(UndoTally& tally, const RecordEntry& line);

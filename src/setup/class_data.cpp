@@ -82,7 +82,7 @@ bool ParseNumber(const std::string& text, std::string& bytes) {
     return true;
 }
 
-bool ParseBinary(const std::string& text, std::string& bytes) {
+bool ParseBinaryBytes(const std::string& text, std::string& bytes) {
     if (text.size() % 2) return false;
     bytes.clear();
     for (std::size_t i = 0; i < text.size(); i += 2) {
@@ -93,7 +93,7 @@ bool ParseBinary(const std::string& text, std::string& bytes) {
     return true;
 }
 
-std::string HexOf(const std::string& bytes) {
+std::string HexText(const std::string& bytes) {
     static const char kDigits[] = "0123456789ABCDEF";
     std::string text;
     for (const unsigned char c : bytes) text += {kDigits[c >> 4], kDigits[c & 15]};
@@ -114,7 +114,7 @@ std::string ReadData(ValueType type, const std::string& field, std::string& data
             if (!FileNameTrouble(part).empty()) return FileNameTrouble(part);
         return std::string();
     case ValueType::kNumber: return ParseNumber(field, data) ? std::string() : "not a number of 32 bits";
-    case ValueType::kBinary: return ParseBinary(field, data) ? std::string() : "not hexadecimal bytes";
+    case ValueType::kBinary: return ParseBinaryBytes(field, data) ? std::string() : "not hexadecimal bytes";
     case ValueType::kNone: break;
     }
     return "an unknown type";
@@ -129,7 +129,7 @@ std::string FormatData(const ClassValue& value) {
             number |= static_cast<uint32_t>(static_cast<unsigned char>(value.data[i])) << (8 * i);
         return platform::Number64(number);
     }
-    case ValueType::kBinary: return HexOf(value.data);
+    case ValueType::kBinary: return HexText(value.data);
     default: return platform::EscapedField(value.data);
     }
 }
@@ -149,6 +149,27 @@ std::string ReadValueLine(const std::string& line, ClassValue& value) {
 }
 
 }  // namespace
+
+platform::RegistryValue RegistryValueOf(const ClassValue& value, const std::string& path, const std::string& shortPath) {
+    static const uint32_t kRegistryTypes[] = {0, 1, 2, 7, 4, 3};  // REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ, ...
+    const uint32_t type = kRegistryTypes[static_cast<int>(value.type)];
+    switch (value.type) {
+    case ValueType::kString:
+    case ValueType::kExpandString: return {type, WithTokensReplaced(value.data, path, shortPath) + '\0'};
+    case ValueType::kMultiString:
+    {
+        std::string data;
+        for (const std::string& part : platform::Split(value.data, std::string(1, '\0')))
+            data += WithTokensReplaced(part, path, shortPath) + '\0';
+        return {type, data + '\0'};
+    }
+    default: return {type, value.data};
+    }
+}
+
+std::string HexBytes(const std::string& bytes) { return HexText(bytes); }
+
+bool BytesOfHex(const std::string& text, std::string& bytes) { return ParseBinaryBytes(text, bytes); }
 
 const char* ValueTypeName(ValueType type) { return kTypeNames[static_cast<int>(type)]; }
 
@@ -207,6 +228,7 @@ std::string FileNameTrouble(const std::string& text) {
 bool ReadClassData(const std::string& text, const std::vector<std::string>& listed, std::vector<ClassData>& data,
                    ClassDataTrouble& trouble) {
     data.clear();
+    trouble = ClassDataTrouble{};
     std::set<std::string> seen;
     const std::vector<std::string> lines = Split(text, '\n');
     for (std::size_t i = 0; i < lines.size(); ++i) {

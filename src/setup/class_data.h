@@ -25,9 +25,13 @@
 #include <string>
 #include <vector>
 
+#include "platform/os_services.h"
+
 namespace setup {
 
 constexpr const char* kClassDataName = "CLASSES.TXT";
+// Where the values go, below HKEY_LOCAL_MACHINE (HKEY_CLASSES_ROOT's machine part).
+constexpr const char* kClassesKey = "Software\\Classes";
 constexpr const char* kFileToken = "<file>";
 constexpr const char* kShortFileToken = "<short file>";
 constexpr const char* kFolderToken = "<folder>";
@@ -81,6 +85,14 @@ std::string WithTokensReplaced(const std::string& text, const std::string& path,
 // The string with every spelling of the path (long or short, any case)
 // turned into its token: the harvest's side of WithTokensReplaced.
 std::string WithPathsTokenized(const std::string& text, const std::string& path, const std::string& shortPath);
+
+// The value as the registry stores it, for a file installed at `path`.
+platform::RegistryValue RegistryValueOf(const ClassValue& value, const std::string& path, const std::string& shortPath);
+
+// Bytes in hexadecimal, as the file and the record write them; and back
+// (false when the text is not hexadecimal bytes).
+std::string HexBytes(const std::string& bytes);
+bool BytesOfHex(const std::string& text, std::string& bytes);
 
 // REG_SZ, REG_DWORD and the rest, as the file spells them; and back.
 const char* ValueTypeName(ValueType type);

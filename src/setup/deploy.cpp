@@ -179,6 +179,24 @@ std::vector<std::string> InstallFolders(const Context& ctx, const std::string& p
 
 // Every failure of one entry's steps, a runtime error included, is that
 // entry's failure: reported, and the walk goes on.
+const ClassData* ClassDataOf(const Context& ctx, const std::string& fileName) {
+    for (const ClassData& data : ctx.state.ClassValues)
+        if (data.file == platform::UCase(fileName)) return &data;
+    return nullptr;
+}
+
+// A file the package carries class data for is registered by writing it:
+// none of its code runs. One replaced at the restart gets its values now,
+// naming the path it will have.
+void WriteClassData(Context& ctx, MainWindow& window, FileOutcome& outcome, const ClassData& data) {
+    std::string why;
+    outcome.registration = Registration::kAsData;
+    outcome.command = Cat({Number(static_cast<long>(data.values.size())), " class values written"});
+    if (WriteClassValues(ctx, outcome.destination, data.values, why)) return;
+    outcome.command = why;
+    ReportFileError(ctx, window, kRegisterFailed, outcome.destination);
+}
+
 void DeployOne(Context& ctx, MainWindow& window, const std::string& productFolder,
                const std::vector<std::string>& allowed, const std::set<std::string>& heldRoots,
                const UpdateFileEntry& entry) {
@@ -196,8 +214,11 @@ void DeployOne(Context& ctx, MainWindow& window, const std::string& productFolde
         outcome.result = FileResult::kCopyFailed;
         outcome.trouble = Cat({"error ", Number(e.Number()), ", ", e.Description()});
     }
+    const ClassData* data = ClassDataOf(ctx, entry.FileName);
     if (outcome.result == FileResult::kSourceMissing)
         ReportFileError(ctx, window, kSourceMissing, outcome.source);
+    else if (data && (Arrived(outcome.result) || outcome.result == FileResult::kAtRestart))
+        WriteClassData(ctx, window, outcome, *data);
     else if (outcome.result == FileResult::kAtRestart)
         RegisterAfterRestart(ctx, window, outcome, entry.Extension);
     else if (!Arrived(outcome.result))

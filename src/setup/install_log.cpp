@@ -122,6 +122,7 @@ const char* ResultText(FileResult result) {
 
 std::string RegistrationText(const FileOutcome& outcome) {
     if (outcome.registration == Registration::kNone) return "nothing to register";
+    if (outcome.registration == Registration::kAsData) return "registered as data: " + outcome.command;
     if (outcome.command.empty()) return "to register with the type-library calls";
     if (outcome.registration == Registration::kAfterRestart)
         return platform::Cat({"to register after the restart: ", outcome.command});

@@ -24,7 +24,7 @@ enum class FileResult { kCopied, kReplaced, kKept, kCopyFailed, kInUse, kSourceM
 // the type-library calls when that is empty. kAfterRestart: `command` runs
 // once after the restart that replaces the file (a type library is
 // registered at once, for the path it will have).
-enum class Registration { kNone, kQueued, kAfterRestart };
+enum class Registration { kNone, kQueued, kAfterRestart, kAsData };
 
 // Whether the file is in place afterwards (copied, replaced or already there).
 bool Arrived(FileResult result);

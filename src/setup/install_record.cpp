@@ -14,7 +14,7 @@ namespace {
 
 const char* const kKindWords[] = {"begun", "temporary", "created", "replaced", "kept",
                                   "registered", "shared", "setting", "start menu", "ended", "pending", "copied",
-                                  "failed", "removing", "lowered", "restoring", "moved"};
+                                  "failed", "removing", "lowered", "restoring", "moved", "value", "key"};
 constexpr int kKinds = sizeof kKindWords / sizeof kKindWords[0];
 
 bool ParseLine(const std::string& line, RecordEntry& entry) {

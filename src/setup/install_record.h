@@ -102,6 +102,9 @@ enum class RecordKind {
                   // write) was taken into the kept-contents folder: where it was, where it is now
                   // (empty: it no longer held what was recorded, and is not kept), its SHA-256.
                   // ParseRecord puts it into the pending line it belongs to.
+    kValue,       // a class registration's value written as data, below HKEY_LOCAL_MACHINE: key,
+                  // name, its type and data (hex) before (both empty: absent), type and data written
+    kKey,         // a key the install made for class values: key below HKEY_LOCAL_MACHINE
 };
 
 struct RecordEntry {

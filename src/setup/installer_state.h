@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/os_services.h"
+#include "setup/class_data.h"
 #include "setup/install_log.h"
 #include "setup/install_recorder.h"
 #include "setup/outcome.h"
@@ -62,6 +63,10 @@ struct InstallerState {
     // The running program's own file, held from start-up so that nobody can
     // change it or put another at its name: the uninstaller is copied from it.
     std::unique_ptr<platform::InputFile> OwnImage;
+    // The package's class registrations as data (CLASSES.TXT), held open
+    // from its reading past the seal check, so that nobody changes it between.
+    std::vector<ClassData> ClassValues;
+    std::unique_ptr<platform::InputFile> ClassDataFile;
 };
 
 // What the setup routines work with: the state and the two service layers.

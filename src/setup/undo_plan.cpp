@@ -7,11 +7,14 @@
 #include <set>
 
 #include "platform/text.h"
+#include "setup/class_data.h"
 #include "setup/deploy.h"
 #include "setup/paths.h"
 #include "setup/update_list.h"
 
 namespace setup {
+
+using platform::Cat;
 
 namespace {
 
@@ -62,6 +65,8 @@ private:
             RegisterHostsAgain(Field(e, 0), before, index);
             break;
         }
+        case RecordKind::kValue: UndoValue(e); break;
+        case RecordKind::kKey: Add(UndoAction::kRemoveKey, Field(e, 0)); break;
         case RecordKind::kBegun:
         case RecordKind::kKept:
         case RecordKind::kEnded:
@@ -86,6 +91,34 @@ private:
         const bool ours = digest.empty() || now == digest || cutShort;
         if (Allowed(path) && !now.empty() && ours && !restoring_.count(Key(path))) Add(UndoAction::kRemoveTemporary, path);
         if (!restoring_.count(Key(path))) Simulate(path, std::string(), 0);
+    }
+
+    // A class value goes back to what it was before, while it still holds
+    // what the install wrote (an older install's write, undone after this
+    // one, finds it as this one's undoing leaves it).
+    void UndoValue(const RecordEntry& e) {
+        const std::string& key = Field(e, 0);
+        const std::string& name = Field(e, 1);
+        platform::RegistryValue written{static_cast<uint32_t>(std::strtoul(Field(e, 4).c_str(), nullptr, 10)), ""};
+        BytesOfHex(Field(e, 5), written.data);
+        platform::RegistryValue now;
+        const std::string id = Key(key) + "\t" + Key(name);
+        const auto simulated = values_.find(id);
+        const bool there = simulated != values_.end() ? simulated->second.first : world_.MachineValue(key, name, now);
+        if (simulated != values_.end()) now = simulated->second.second;
+        const bool hadBefore = !Field(e, 2).empty();
+        platform::RegistryValue before{static_cast<uint32_t>(std::strtoul(Field(e, 2).c_str(), nullptr, 10)), ""};
+        BytesOfHex(Field(e, 3), before.data);
+        if ((!there && !hadBefore) || (there && hadBefore && now == before)) return;  // as it was already
+        if (!there || !(now == written))
+            return Leave(Cat({"HKEY_LOCAL_MACHINE\\", key, " ", name.empty() ? "(default)" : name}),
+                         "changed since it was written");
+        UndoStep step = Step(hadBefore ? UndoAction::kSetValue : UndoAction::kRemoveValue, key);
+        step.key = name;
+        step.count = before.type;
+        step.value = Field(e, 3);
+        steps_.push_back(step);
+        values_[id] = {hadBefore, before};
     }
 
     // The temporaries an install writes beside a file it replaces, which a
@@ -550,6 +583,7 @@ private:
     std::set<std::string> restoresBegun_;  // upper-cased files a killed removal was putting back
     std::set<std::string> restoresStarted_;  // and those it put back, or began to
     std::set<std::string> restoring_;      // upper-cased copies that the restart renames into place
+    std::map<std::string, std::pair<bool, platform::RegistryValue>> values_;  // "<key>\t<name>" -> as undone
     std::set<std::string> withdrawals_;    // upper-cased "file\tprevious content" a removal began to withdraw
     std::map<std::string, std::string> restoringFiles_;  // upper-cased file -> that copy  // the newest removal's line: what came before, it may have undone
     std::set<std::string> unregistered_;  // upper-cased path, tab, the content's SHA-256

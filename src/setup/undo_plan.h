@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/os_services.h"
 #include "setup/install_record.h"
 
 namespace setup {
@@ -29,6 +30,8 @@ public:
                               std::string& value) = 0;
     // The file's shared-file count; 0 when it has none.
     virtual uint32_t SharedCount(const std::string& path) = 0;
+    // A value below HKEY_LOCAL_MACHINE; false when it is absent.
+    virtual bool MachineValue(const std::string&, const std::string&, platform::RegistryValue&) { return false; }
 };
 
 enum class UndoAction {
@@ -47,6 +50,10 @@ enum class UndoAction {
     kLeave,              // path, why: changed since, kept content gone, outside the allowed folders
     kRegisterAgain,      // path, how: the host's own content, back in place, registered again as
                          // the host had it (value: the SHA-256 it must hold)
+    kSetValue,           // path: a key below HKEY_LOCAL_MACHINE, key: the value's name, count: its
+                         // type, value: its bytes before the install (hex)
+    kRemoveValue,        // path, key: a class value the install wrote where there was none
+    kRemoveKey,          // path: a key the install made, once it holds nothing
 };
 
 struct UndoStep {

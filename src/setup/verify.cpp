@@ -1,9 +1,11 @@
 #include "setup/verify.h"
 
+#include <cstdlib>
 #include <map>
 #include <set>
 
 #include "platform/text.h"
+#include "setup/class_data.h"
 #include "setup/ini_file.h"
 #include "setup/package_seal.h"
 #include "setup/sha256.h"
@@ -37,6 +39,10 @@ uint32_t MachineWorld::SharedCount(const std::string& path) {
 }
 
 bool MachineWorld::FileExists(const std::string& path) { return !os_.FindFile(path).empty(); }
+
+bool MachineWorld::MachineValue(const std::string& key, const std::string& name, platform::RegistryValue& value) {
+    return os_.GetMachineValue(key, name, value);
+}
 
 bool MachineWorld::MachineString(const std::string& key, const std::string& name, std::string& value) {
     return os_.GetMachineString(key, name, value);
@@ -111,6 +117,7 @@ private:
         case RecordKind::kSetting:
             return Upper(Cat({"setting\t", Field(e, 0), "\t", Field(e, 1), "\t", Field(e, 2)}));
         case RecordKind::kStartMenu: return Upper(Cat({"item\t", Field(e, 0), "\t", Field(e, 1), "\t", Field(e, 2)}));
+        case RecordKind::kValue: return Upper(Cat({"value\t", Field(e, 0), "\t", Field(e, 1)}));
         default: return std::string();
         }
     }
@@ -129,6 +136,7 @@ private:
                 Differs("shared count of " + Field(e, 0), "at least 1", "none");
             return;
         case RecordKind::kSetting: return CheckSetting(e);
+        case RecordKind::kValue: return CheckValue(e);
         case RecordKind::kStartMenu: return CheckStartMenu(e);
         default: return;
         }
@@ -183,6 +191,17 @@ private:
             else if (!CommandNamesFile(found, path))
                 Differs(path, "registered (" + how + ")", "registered for " + found);
         }
+    }
+
+    // A class value holds what the newest install wrote.
+    void CheckValue(const RecordEntry& e) {
+        platform::RegistryValue written{static_cast<uint32_t>(std::strtoul(Field(e, 4).c_str(), nullptr, 10)), ""};
+        BytesOfHex(Field(e, 5), written.data);
+        platform::RegistryValue now;
+        const std::string what =
+            Cat({"HKEY_LOCAL_MACHINE\\", Field(e, 0), " ", Field(e, 1).empty() ? "(default)" : Field(e, 1)});
+        if (!world_.MachineValue(Field(e, 0), Field(e, 1), now)) return Differs(what, "a class value", "absent");
+        if (!(now == written)) Differs(what, "type " + Field(e, 4) + ", " + Field(e, 5), Cat({"type ", platform::Number(static_cast<long>(now.type)), ", ", HexBytes(now.data)}));
     }
 
     void CheckSetting(const RecordEntry& e) {

@@ -34,6 +34,7 @@ public:
     bool SettingValue(const std::string& file, const std::string& section, const std::string& key,
                       std::string& value) override;
     uint32_t SharedCount(const std::string& path) override;
+    bool MachineValue(const std::string& key, const std::string& name, platform::RegistryValue& value) override;
     bool FileExists(const std::string& path) override;
     bool MachineString(const std::string& key, const std::string& name, std::string& value) override;
     std::vector<std::string> RegisteredPaths(const std::string& file, const std::string& how,

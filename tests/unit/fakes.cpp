@@ -740,6 +740,7 @@ bool FakeOs::DeleteMachineValue(const std::string& key, const std::string& name)
     if (Fault() || (present && machineReadOnly)) return false;
     if (machineStrings.count(key)) machineStrings[key].erase(name);
     if (machineNumbers.count(key)) machineNumbers[key].erase(name);
+    if (machineValues.count(key)) machineValues[key].erase(name);
     return true;
 }
 
@@ -767,6 +768,46 @@ bool FakeOs::DeleteMachineKey(const std::string& key) {
     if (machineReadOnly) return !HasKeyTree(machineStrings, key) && !HasKeyTree(machineNumbers, key);
     EraseKeyTree(machineStrings, key);
     EraseKeyTree(machineNumbers, key);
+    return true;
+}
+
+bool FakeOs::GetMachineValue(const std::string& key, const std::string& name, platform::RegistryValue& value) {
+    const auto found = machineValues.find(key);
+    if (found == machineValues.end() || !found->second.count(name)) return false;
+    value = found->second.at(name);
+    return true;
+}
+
+bool FakeOs::SetMachineValue(const std::string& key, const std::string& name, const platform::RegistryValue& value) {
+    journal_.push_back("machine value " + key + "\\" + name);
+    if (Fault() || machineReadOnly) return false;
+    machineValues[key][name] = value;
+    return true;
+}
+
+bool FakeOs::MachineKeyExists(const std::string& key) {
+    const std::string upper = platform::UCase(key);
+    for (const auto& entry : machineValues)
+        if (InKeyTree(platform::UCase(entry.first), upper)) return true;
+    return false;
+}
+
+bool FakeOs::CreateMachineKey(const std::string& key) {
+    journal_.push_back("machine key " + key);
+    if (Fault() || machineReadOnly) return false;
+    machineValues[key];
+    return true;
+}
+
+bool FakeOs::RemoveEmptyMachineKey(const std::string& key) {
+    journal_.push_back("delete empty machine key " + key);
+    const auto found = machineValues.find(key);
+    if (found == machineValues.end()) return !MachineKeyExists(key);
+    const std::string upper = platform::UCase(key);
+    for (const auto& entry : machineValues)
+        if (platform::UCase(entry.first) != upper && InKeyTree(platform::UCase(entry.first), upper)) return false;
+    if (Fault() || machineReadOnly || !found->second.empty()) return false;
+    machineValues.erase(found);
     return true;
 }
 

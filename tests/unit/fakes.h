@@ -133,6 +133,9 @@ public:
     // (no administrator rights).
     NoCaseMap<NoCaseMap<std::string>> machineStrings;
     NoCaseMap<NoCaseMap<uint32_t>> machineNumbers;
+    // Class registrations written as values: key -> name -> value; a key
+    // with no values is there while it has an entry.
+    NoCaseMap<NoCaseMap<platform::RegistryValue>> machineValues;
     bool machineReadOnly = false;
     // Changes asked for the next restart, in order; an empty destination deletes.
     struct RestartChange {
@@ -283,6 +286,12 @@ public:
     bool GetMachineNumber(const std::string& key, const std::string& name, uint32_t& value) override;
     bool DeleteMachineValue(const std::string& key, const std::string& name) override;
     bool DeleteMachineKey(const std::string& key) override;
+    bool GetMachineValue(const std::string& key, const std::string& name, platform::RegistryValue& value) override;
+    bool SetMachineValue(const std::string& key, const std::string& name,
+                         const platform::RegistryValue& value) override;
+    bool MachineKeyExists(const std::string& key) override;
+    bool CreateMachineKey(const std::string& key) override;
+    bool RemoveEmptyMachineKey(const std::string& key) override;
     bool MoveAtRestart(const std::string& source, const std::string& destination) override;
     bool DeleteAtRestart(const std::string& path) override;
     bool FileInUse(const std::string& path) override {

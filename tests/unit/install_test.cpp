@@ -822,3 +822,53 @@ TEST(InstallRecordingTest, NoTrustworthyRecordFolderChangesNothing) {
     ASSERT_EQ(guarded.Run(), 0);
     EXPECT_EQ(guarded.os.guardedFolders, std::set<std::string>{kRecordFolder});
 }
+
+// A package that carries its class registrations as data: the install
+// writes them (what a value held before is in the record) and starts no
+// registration program for those files; the removal puts each value back
+// as it was and the keys it made go; /verify names a value deleted since.
+// A rule the data breaks refuses the package, naming the line, before any change.
+TEST(InstallRecordingTest, ClassDataIsWrittenAsValuesAndUndoneAsData) {
+    const std::string data = "[A.DLL]\r\nCLSID\\{1}\\InprocServer32\t\tREG_SZ\t<file>\r\n"
+                             "CLSID\\{1}\\InprocServer32\tThreadingModel\tREG_SZ\tBoth\r\n"
+                             "[B.EXE]\r\nCLSID\\{2}\\LocalServer32\t\tREG_SZ\t\"<file>\" /automation\r\n";
+    SweptInstaller in(2);
+    in.os.AddFile(in.server.Path() + "\\CLASSES.TXT", data);
+    const std::string a = "Software\\Classes\\CLSID\\{1}\\InprocServer32", b = "Software\\Classes\\CLSID\\{2}";
+    const platform::RegistryValue apartment{1, std::string("Apartment\0", 10)};
+    in.os.machineValues[a]["ThreadingModel"] = apartment;  // the host's own registration
+    const auto before = in.os.machineValues;
+    ASSERT_EQ(in.Run(), 0) << in.os.LogLines()[in.os.LogLines().size() - 2];
+    for (const std::string& entry : in.journal)
+        EXPECT_FALSE(entry.rfind("run ", 0) == 0 && (entry.find("A.DLL") != std::string::npos ||
+                                                     entry.find("B.EXE") != std::string::npos))
+            << entry;
+    EXPECT_EQ(in.os.machineValues[a][""].data, std::string("C:\\Vantrel\\A.DLL\0", 17));
+    EXPECT_EQ(in.os.machineValues[b + "\\LocalServer32"][""].data, std::string("\"C:\\Vantrel\\B.EXE\" /automation\0", 31));
+    std::vector<std::string> lines;
+    for (const auto& e : RecordOf(in.os))
+        if (e.kind == setup::RecordKind::kKey || e.kind == setup::RecordKind::kValue) lines.push_back(setup::FormatRecordLine(e));
+    EXPECT_EQ(lines, (std::vector<std::string>{"value\t" + a + "\t\t\t\t1\t433A5C56616E7472656C5C412E444C4C00",
+                                               "value\t" + a + "\tThreadingModel\t1\t41706172746D656E7400\t1\t426F746800",
+                                               "key\t" + b, "key\t" + b + "\\LocalServer32",
+                                               "value\t" + b + "\\LocalServer32\t\t\t\t1\t22433A5C56616E7472656C5C422E45584522202F6175746F6D6174696F6E00"}));
+
+    in.os.installerFolder = kRecordFolder;
+    fakes::Process verify(in.os, in.journal, "/verify /quiet");
+    in.os.machineValues[b + "\\LocalServer32"].erase("");
+    EXPECT_EQ(verify.Run(), 1610);
+    fakes::Process removal(in.os, in.journal, "/uninstall /quiet");
+    EXPECT_EQ(removal.Run(), 0);
+    EXPECT_EQ(in.os.machineValues, before) << "ThreadingModel back to Apartment, the rest gone";
+
+    SweptInstaller refused(2);
+    refused.os.AddFile(refused.server.Path() + "\\CLASSES.TXT",
+                       "[A.DLL]\r\nSoftware\\Microsoft\\Windows\\CurrentVersion\\Run\tx\tREG_SZ\ty\r\n");
+    EXPECT_EQ(refused.Run(), 1620);
+    EXPECT_EQ(refused.os.files.at("C:\\Vantrel\\A.DLL").content, SweptInstaller::kOld);
+    const auto& log = refused.os.LogLines();
+    EXPECT_TRUE(std::any_of(log.begin(), log.end(), [](const std::string& line) {
+        return line.find("CLASSES.TXT line 2: \"Software\\Microsoft\\Windows\\CurrentVersion\\Run\" is not a class key") !=
+               std::string::npos;
+    }));
+}

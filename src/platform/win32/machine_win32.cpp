@@ -199,6 +199,49 @@ bool DeleteMachineRegistryKey(const std::string& key) {
     return !key.empty() && Gone(DeleteKeyTree(HKEY_LOCAL_MACHINE, key.c_str()));
 }
 
+bool GetMachineRaw(const std::string& key, const std::string& name, RegistryValue& value) {
+    HKEY handle;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_QUERY_VALUE, &handle) != ERROR_SUCCESS) return false;
+    DWORD type = 0, size = 0;
+    bool found = RegQueryValueExA(handle, name.c_str(), nullptr, &type, nullptr, &size) == ERROR_SUCCESS;
+    std::string data(size, '\0');
+    found = found && RegQueryValueExA(handle, name.c_str(), nullptr, &type,
+                                      reinterpret_cast<BYTE*>(data.empty() ? nullptr : &data[0]), &size) == ERROR_SUCCESS;
+    RegCloseKey(handle);
+    if (found) value = {type, data.substr(0, size)};
+    return found;
+}
+
+bool SetMachineRaw(const std::string& key, const std::string& name, const RegistryValue& value) {
+    return SetMachineValue(key, name, value.type, value.data.data(), static_cast<DWORD>(value.data.size()));
+}
+
+bool MachineKeyThere(const std::string& key) {
+    HKEY handle;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_QUERY_VALUE, &handle) != ERROR_SUCCESS) return false;
+    RegCloseKey(handle);
+    return true;
+}
+
+bool CreateMachineRegistryKey(const std::string& key) {
+    HKEY handle;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_QUERY_VALUE, nullptr,
+                        &handle, nullptr) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(handle);
+    return true;
+}
+
+bool RemoveEmptyMachineRegistryKey(const std::string& key) {
+    HKEY handle;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_QUERY_VALUE, &handle) != ERROR_SUCCESS) return true;
+    DWORD subkeys = 0, values = 0;
+    const bool read = RegQueryInfoKeyA(handle, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values,
+                                       nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+    RegCloseKey(handle);
+    return read && subkeys == 0 && values == 0 && Gone(RegDeleteKeyA(HKEY_LOCAL_MACHINE, key.c_str()));
+}
+
 // ---- WININIT.INI ----------------------------------------------------------------------
 
 std::string WindowsFolder() {

@@ -23,6 +23,11 @@ bool SetMachineDword(const std::string& key, const std::string& name, uint32_t v
 bool GetMachineDword(const std::string& key, const std::string& name, uint32_t& value);
 bool DeleteMachineRegistryValue(const std::string& key, const std::string& name);
 bool DeleteMachineRegistryKey(const std::string& key);
+bool GetMachineRaw(const std::string& key, const std::string& name, RegistryValue& value);
+bool SetMachineRaw(const std::string& key, const std::string& name, const RegistryValue& value);
+bool MachineKeyThere(const std::string& key);
+bool CreateMachineRegistryKey(const std::string& key);
+bool RemoveEmptyMachineRegistryKey(const std::string& key);
 
 // A system DLL loaded by its full path in the system directory, so that a
 // copy beside the installer is never the one loaded; null when it cannot

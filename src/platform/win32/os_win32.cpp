@@ -548,6 +548,20 @@ bool Win32Os::DeleteMachineValue(const std::string& key, const std::string& name
 
 bool Win32Os::DeleteMachineKey(const std::string& key) { return DeleteMachineRegistryKey(key); }
 
+bool Win32Os::GetMachineValue(const std::string& key, const std::string& name, RegistryValue& value) {
+    return GetMachineRaw(key, name, value);
+}
+
+bool Win32Os::SetMachineValue(const std::string& key, const std::string& name, const RegistryValue& value) {
+    return SetMachineRaw(key, name, value);
+}
+
+bool Win32Os::MachineKeyExists(const std::string& key) { return MachineKeyThere(key); }
+
+bool Win32Os::CreateMachineKey(const std::string& key) { return CreateMachineRegistryKey(key); }
+
+bool Win32Os::RemoveEmptyMachineKey(const std::string& key) { return RemoveEmptyMachineRegistryKey(key); }
+
 bool Win32Os::SetMachinePath(const std::string& key, const std::string& name, const std::string& path) {
     return SetMachineText(key, name, path, REG_EXPAND_SZ);
 }

@@ -83,6 +83,11 @@ public:
     bool GetMachineNumber(const std::string& key, const std::string& name, uint32_t& value) override;
     bool DeleteMachineValue(const std::string& key, const std::string& name) override;
     bool DeleteMachineKey(const std::string& key) override;
+    bool GetMachineValue(const std::string& key, const std::string& name, RegistryValue& value) override;
+    bool SetMachineValue(const std::string& key, const std::string& name, const RegistryValue& value) override;
+    bool MachineKeyExists(const std::string& key) override;
+    bool CreateMachineKey(const std::string& key) override;
+    bool RemoveEmptyMachineKey(const std::string& key) override;
     bool MoveAtRestart(const std::string& source, const std::string& destination) override;
     bool DeleteAtRestart(const std::string& path) override;
     bool FileInUse(const std::string& path) override;
