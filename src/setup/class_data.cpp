@@ -4,7 +4,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
-#include <set>
 
 #include "platform/text.h"
 
@@ -23,13 +22,10 @@ const char* const kCodeExtensions[] = {".DLL", ".EXE", ".OCX", ".TLB", ".OLB", "
                                        ".SCR", ".SYS", ".DRV", ".AX",  ".VBS", ".JS",  ".PS1", ".HTA", ".MSC"};
 
 std::vector<std::string> Split(const std::string& text, char separator) {
-    std::vector<std::string> parts;
-    std::size_t start = 0;
-    for (std::size_t at; (at = text.find(separator, start)) != std::string::npos; start = at + 1)
-        parts.push_back(text.substr(start, at - start));
-    parts.push_back(text.substr(start));
-    return parts;
+    return text.empty() ? std::vector<std::string>{std::string()} : platform::Split(text, std::string(1, separator));
 }
+
+std::string Quoted(const std::string& text, const char* after) { return Cat({"\"", text, "\" ", after}); }
 
 bool EndsWith(const std::string& text, const std::string& tail) {
     return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
@@ -144,7 +140,8 @@ std::string ReadValueLine(const std::string& line, ClassValue& value) {
     if (fields.size() == 1) return std::string();
     value.name = platform::UnescapedField(fields[1]);
     value.type = ValueTypeNamed(fields[2]);
-    if (value.type == ValueType::kNone) return "\"" + fields[2] + "\" is not a type (REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ, REG_DWORD, REG_BINARY)";
+    if (value.type == ValueType::kNone)
+        return Quoted(fields[2], "is not a type (REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ, REG_DWORD, REG_BINARY)");
     return ReadData(value.type, fields[3], value.data);
 }
 
@@ -183,16 +180,16 @@ std::string KeyTrouble(const std::string& key) {
     const std::vector<std::string> parts = Split(UCase(key), '\\');
     for (const std::string& part : parts) {
         if (part.empty() || part == "." || part == ".." || part.find_first_of("\r\n\t") != std::string::npos)
-            return "\"" + key + "\" is not a key's name";
-        if (part == "SHELL" || part == "SHELLEX") return "\"" + key + "\" holds shell verbs or extensions";
+            return Quoted(key, "is not a key's name");
+        if (part == "SHELL" || part == "SHELLEX") return Quoted(key, "holds shell verbs or extensions");
     }
     const std::string& root = parts[0];
     if (IsOneOf(root, kClassRoots, std::size(kClassRoots)))
-        return parts.size() >= 2 ? std::string() : "\"" + key + "\" is a whole class root, not one class in it";
+        return parts.size() >= 2 ? std::string() : Quoted(key, "is a whole class root, not one class in it");
     const bool progId = root.find('.') != std::string::npos && root[0] != '.' && root.back() != '.';
-    if (!progId) return "\"" + key + "\" is not a class key (CLSID, TypeLib, Interface, AppID or a ProgID)";
+    if (!progId) return Quoted(key, "is not a class key (CLSID, TypeLib, Interface, AppID or a ProgID)");
     if (parts.size() > 2 || (parts.size() == 2 && !IsOneOf(parts[1], kProgIdKeys, std::size(kProgIdKeys))))
-        return "\"" + key + "\" is not a ProgID's CLSID, CurVer or DefaultIcon";
+        return Quoted(key, "is not a ProgID's CLSID, CurVer or DefaultIcon");
     return std::string();
 }
 
@@ -203,25 +200,24 @@ std::string FileNameTrouble(const std::string& text) {
     for (const char* token : {kShortFileToken, kFileToken, kFolderToken}) {
         if (rest.compare(0, std::strlen(token), token) != 0) continue;
         rest.erase(0, std::strlen(token));
-        if (quoted && (rest.empty() || rest[0] != '"')) return "\"" + text + "\" opens a quote it does not close";
+        if (quoted && (rest.empty() || rest[0] != '"')) return Quoted(text, "opens a quote it does not close");
         if (quoted) rest.erase(0, 1);
         // Below the folder: a name inside it, no way out of it.
         if (std::string(token) == kFolderToken && !rest.empty() && rest[0] == '\\') {
             const std::size_t end = rest.find_first_of(" ,");
             const std::string below = rest.substr(0, end);
             if (below.find("..") != std::string::npos || below.find_first_of(":%\"/") != std::string::npos)
-                return "\"" + text + "\" leads out of the file's folder";
+                return Quoted(text, "leads out of the file's folder");
             rest.erase(0, below.size());
         }
-        return AfterTokenAllowed(rest) ? std::string() : "\"" + text + "\" names another file after its token";
+        return AfterTokenAllowed(rest) ? std::string() : Quoted(text, "names another file after its token");
     }
     const std::string upper = UCase(text);
     std::string bare = upper.substr(0, upper.find_last_not_of(" \"") + 1);
     bool code = false;
     for (const char* extension : kCodeExtensions) code = code || EndsWith(bare, extension);
     if (code || text.find_first_of("\\:%") != std::string::npos)
-        return "\"" + text + "\" names a file other than through " + kFileToken + ", " + kShortFileToken + " or " +
-               kFolderToken;
+        return Quoted(text, "names a file other than through <file>, <short file> or <folder>");
     return std::string();
 }
 
@@ -229,7 +225,7 @@ bool ReadClassData(const std::string& text, const std::vector<std::string>& list
                    ClassDataTrouble& trouble) {
     data.clear();
     trouble = ClassDataTrouble{};
-    std::set<std::string> seen;
+    std::vector<std::string> seen;
     const std::vector<std::string> lines = Split(text, '\n');
     for (std::size_t i = 0; i < lines.size(); ++i) {
         std::string line = lines[i];
@@ -241,7 +237,8 @@ bool ReadClassData(const std::string& text, const std::vector<std::string>& list
             if (line.back() != ']' || name.empty()) trouble.why = "a section's name is not closed by ]";
             else if (std::find(listed.begin(), listed.end(), name) == listed.end())
                 trouble.why = name + " is not a file the package lists and installs";
-            else if (!seen.insert(name).second) trouble.why = name + " has a second section";
+            else if (std::find(seen.begin(), seen.end(), name) != seen.end()) trouble.why = name + " has a second section";
+            seen.push_back(name);
             if (!trouble.why.empty()) return false;
             data.push_back({name, {}});
             continue;

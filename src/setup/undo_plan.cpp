@@ -104,8 +104,8 @@ private:
         platform::RegistryValue now;
         const std::string id = Key(key) + "\t" + Key(name);
         const auto simulated = values_.find(id);
-        const bool there = simulated != values_.end() ? simulated->second.first : world_.MachineValue(key, name, now);
-        if (simulated != values_.end()) now = simulated->second.second;
+        const bool there = simulated != values_.end() ? !simulated->second.empty() : world_.MachineValue(key, name, now);
+        if (simulated != values_.end() && there) now = {static_cast<uint32_t>(simulated->second[0]), simulated->second.substr(1)};
         const bool hadBefore = !Field(e, 2).empty();
         platform::RegistryValue before{static_cast<uint32_t>(std::strtoul(Field(e, 2).c_str(), nullptr, 10)), ""};
         BytesOfHex(Field(e, 3), before.data);
@@ -118,7 +118,7 @@ private:
         step.count = before.type;
         step.value = Field(e, 3);
         steps_.push_back(step);
-        values_[id] = {hadBefore, before};
+        values_[id] = hadBefore ? static_cast<char>(before.type) + before.data : std::string();
     }
 
     // The temporaries an install writes beside a file it replaces, which a
@@ -583,7 +583,7 @@ private:
     std::set<std::string> restoresBegun_;  // upper-cased files a killed removal was putting back
     std::set<std::string> restoresStarted_;  // and those it put back, or began to
     std::set<std::string> restoring_;      // upper-cased copies that the restart renames into place
-    std::map<std::string, std::pair<bool, platform::RegistryValue>> values_;  // "<key>\t<name>" -> as undone
+    std::map<std::string, std::string> values_;  // "<key>\t<name>" -> as undone: its type (a char) and bytes; empty: gone
     std::set<std::string> withdrawals_;    // upper-cased "file\tprevious content" a removal began to withdraw
     std::map<std::string, std::string> restoringFiles_;  // upper-cased file -> that copy  // the newest removal's line: what came before, it may have undone
     std::set<std::string> unregistered_;  // upper-cased path, tab, the content's SHA-256
