@@ -135,9 +135,9 @@ void frmUPDATE::ReadClassData() {
     s.ClassDataFile = ctx_.os.OpenForReading(path);
     std::string text;
     bool read = s.ClassDataFile && s.ClassDataFile->Size() <= setup::kSealMaxSize;
-    char buffer[65536];
-    for (int64_t got; read && (got = s.ClassDataFile->Read(buffer, sizeof buffer)) != 0;)
-        read = got > 0 && (text.append(buffer, static_cast<std::size_t>(got)), true);
+    std::vector<char> buffer(1 << 16);
+    for (int64_t got; read && (got = s.ClassDataFile->Read(buffer.data(), buffer.size())) != 0;)
+        read = got > 0 && (text.append(buffer.data(), static_cast<std::size_t>(got)), true);
     std::vector<std::string> listed;
     for (std::size_t i = 1; i < s.UpdateFiles.size(); ++i) listed.push_back(platform::UCase(s.UpdateFiles[i].FileName));
     setup::ClassDataTrouble trouble{0, "it cannot be read"};
