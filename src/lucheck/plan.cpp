@@ -1,9 +1,13 @@
 #include "lucheck/plan.h"
 
+#include <fstream>
+#include <iterator>
+
 #include "lucheck/plan_os.h"
 #include "lucheck/report.h"
 #include "platform/forms_runtime.h"
 #include "platform/text.h"
+#include "setup/class_data.h"
 #include "setup/deploy.h"
 #include "setup/event_report.h"
 #include "setup/progman.h"
@@ -61,6 +65,21 @@ std::string RegistrationOf(const setup::FileOutcome& outcome) {
     return outcome.command.empty() ? "type-library calls" : outcome.command;
 }
 
+// The package's class data, read as the installer reads it; none when it
+// breaks a rule (the check reports that).
+std::vector<setup::ClassData> ClassDataOf(const Package& package, const std::vector<setup::UpdateFileEntry>& files) {
+    std::vector<setup::ClassData> data;
+    const std::string path = package.PathOf(setup::kClassDataName);
+    std::ifstream in(path, std::ios::binary);
+    if (path.empty() || !in) return data;
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<std::string> listed;
+    for (const auto& file : files) listed.push_back(platform::UCase(file.FileName));
+    setup::ClassDataTrouble trouble;
+    if (!setup::ReadClassData(text, listed, data, trouble)) data.clear();
+    return data;
+}
+
 std::vector<setup::UpdateFileEntry> ListedFiles(const Package& package) {
     std::vector<setup::UpdateFileEntry> files(1);  // element 0 stays empty, as in the installer
     setup::ListBodyReader reader;
@@ -86,6 +105,7 @@ Plan MakePlan(const Package& package, const PlanRequest& request) {
     state.ProductPath = request.hostFolder;
     state.SystemDirectory = request.systemFolder.empty() ? kVirtualSystem : request.systemFolder;
     state.UpdateFiles = ListedFiles(package);
+    state.ClassValues = ClassDataOf(package, state.UpdateFiles);
     PlanOs os(request.systemFolder.empty() ? kVirtualSystem : "");
     QuietForms forms;
     QuietWindow window;

@@ -119,11 +119,12 @@ public:
     bool DeleteMachineValue(const std::string&, const std::string&) override { return false; }
     bool DeleteMachineKey(const std::string&) override { return false; }
     bool GetMachineValue(const std::string&, const std::string&, platform::RegistryValue&) override { return false; }
+    // Class values are planned as written: nothing is.
     bool SetMachineValue(const std::string&, const std::string&, const platform::RegistryValue&) override {
-        return false;
+        return true;
     }
     bool MachineKeyExists(const std::string&) override { return false; }
-    bool CreateMachineKey(const std::string&) override { return false; }
+    bool CreateMachineKey(const std::string&) override { return true; }
     bool RemoveEmptyMachineKey(const std::string&) override { return false; }
     bool MoveAtRestart(const std::string&, const std::string&) override { return false; }
     bool DeleteAtRestart(const std::string&) override { return false; }

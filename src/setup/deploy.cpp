@@ -191,7 +191,7 @@ const ClassData* ClassDataOf(const Context& ctx, const std::string& fileName) {
 void WriteClassData(Context& ctx, MainWindow& window, FileOutcome& outcome, const ClassData& data) {
     std::string why;
     outcome.registration = Registration::kAsData;
-    outcome.command = Cat({Number(static_cast<long>(data.values.size())), " class values written"});
+    outcome.command = Cat({Number(static_cast<long>(data.values.size())), " class values from ", kClassDataName});
     if (WriteClassValues(ctx, outcome.destination, data.values, why)) return;
     outcome.command = why;
     ReportFileError(ctx, window, kRegisterFailed, outcome.destination);

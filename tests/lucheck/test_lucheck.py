@@ -136,6 +136,8 @@ class LucheckTest(unittest.TestCase):
                     f"CLSID\\{clsid}\\InprocServer32\tThreadingModel\tREG_SZ\tApartment",
                     f"Vantrel.Probe.1\\CLSID\t\tREG_SZ\t{clsid}"]))
                 self.assertEqual(self.run_checker(self.exe, folder)[0], 0, "the check reads what the harvest wrote")
+                code, text = self.lucheck("--plan", folder, "--host", "host", "--version", "1.30")
+                self.assertIn("register: 5 class values from CLASSES.TXT", text)
             else:
                 self.assertIn("TVKCOM.DLL: writes HKEY_CURRENT_USER\\Software\\LiveUpdateTest, outside the class keys",
                               errors)
