@@ -72,6 +72,8 @@ std::string PayloadContent(char package, const std::string& name) {
 
 // The folders (on the host, real ones) that hold each package: UPDATE.LST
 // and the payload, which the model adds to the machine.
+const std::string kHostProgId = "Software\\Classes\\Vantrel.Host\\CLSID";
+
 const std::string& PackageFolder(char package) {
     struct Folders {
         fakes::TempFolder a, b;
@@ -390,6 +392,11 @@ public:
                        os_.commonPrograms + "\\Other"};
         SetUpHost(machine);
         SetUpSystem(machine);
+        // B registers TVKNEW.DLL as data, over a value the host has already.
+        os_.machineValues[kHostProgId][""] = {1, std::string("{HOST}\0", 7)};
+        os_.AddFile(PackageFolder('B') + "\\CLASSES.TXT",
+                    "[TVKNEW.DLL]\r\nCLSID\\{B}\\InprocServer32\t\tREG_SZ\t<file>\r\n"
+                    "CLSID\\{B}\\Implemented Categories\\{C}\r\nVantrel.Host\\CLSID\t\tREG_SZ\t{B}\r\n");
         for (const Package& p : kPackages) {
             os_.AddFile(PackageFolder(p.name) + "\\UPDATE.LST");
             os_.AddFile(PackageFolder(p.name) + "\\LiveUpdateSetup.exe", "the installer");
@@ -398,7 +405,8 @@ public:
         }
         expectedFiles_ = os_.files;
         expectedIni_ = os_.ini;
-        initial_ = {os_.folders, NonEmpty(os_.machineStrings), NonEmpty(os_.machineNumbers), com_.keys};
+        initial_ = {os_.folders, NonEmpty(os_.machineStrings), NonEmpty(os_.machineNumbers), com_.keys,
+                    os_.machineValues};
     }
 
     // The operation, then /verify of what it left.
@@ -425,6 +433,8 @@ public:
         if (os_.ini != expectedIni_) wrong.push_back("settings file: not as it was, or as the host left it");
         if (NonEmpty(os_.machineStrings) != initial_.strings || NonEmpty(Counts()) != initial_.numbers)
             wrong.push_back("machine settings: an entry, RunOnce value or shared count left or lost");
+        if (os_.machineValues != initial_.values) wrong.push_back("class values: not as they were before");
+        if (!ranDataFile_.empty()) wrong.push_back(ranDataFile_);
         for (const auto& [key, path] : com_.keys)
             if (!initial_.keys.count(key)) wrong.push_back("registration " + key + ": left, naming " + path);
         for (const auto& [key, path] : initial_.keys)
@@ -575,14 +585,14 @@ private:
     void Verify(const Op& op) {
         hostUpdated_ = hostUpdated_ || op.kind == Kind::kHostUpdate;
         const auto machineBefore = std::make_tuple(os_.files, os_.folders, os_.ini, os_.machineStrings,
-                                                   os_.machineNumbers, os_.atRestart, com_.keys);
+                                                   os_.machineNumbers, os_.atRestart, com_.keys, os_.machineValues);
         os_.installerFolder = PackageFolder('A');
         const int code = RunHolding("/verify /quiet", {});
         const bool installed = op.kind == Kind::kInstall && (lastCode_ == 0 || lastCode_ == 3010) && !hostUpdated_;
         const bool removed = op.kind == Kind::kUninstall && (lastCode_ == 0 || lastCode_ == 3010);
         std::string wrong;
         if (machineBefore != std::make_tuple(os_.files, os_.folders, os_.ini, os_.machineStrings, os_.machineNumbers,
-                                             os_.atRestart, com_.keys))
+                                             os_.atRestart, com_.keys, os_.machineValues))
             wrong = "verify: it changed the machine";
         else if ((installed && code != 0) || (removed && code != 1605) || (code != 0 && code != 1605 && code != 1610) ||
                  (op.kind == Kind::kInstall && lastCode_ == 1603 && code == 0))
@@ -631,6 +641,9 @@ private:
             }
         }
         os_.aim = FakeOs::Aim{};
+        for (const std::string& call : journal_)
+            if (call.rfind("run ", 0) == 0 && call.find("TVKNEW.DLL") != std::string::npos && ranDataFile_.empty())
+                ranDataFile_ = "started for a file registered as data: " + call;
         Hold(held, false);
         UndoUsersActs();
         lastLog_ = os_.LogLines();
@@ -816,7 +829,9 @@ private:
         decltype(FakeOs::machineStrings) strings;
         decltype(FakeOs::machineNumbers) numbers;
         NoCaseMap<std::string> keys;
+        decltype(FakeOs::machineValues) values;
     } initial_;
+    std::string ranDataFile_;  // a registration program started for a file the package has data for
     static constexpr int kDidNotStart = -2;
     std::vector<int> uninstallCodes_;  // each uninstall's exit code; kDidNotStart when it could not start
     std::string missingUninstaller_;
