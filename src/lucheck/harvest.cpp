@@ -9,7 +9,7 @@
 #include "setup/update_list.h"
 
 #ifdef _WIN32
-#include <windows.h>
+#include "platform/win32/machine_win32.h"
 #endif
 
 namespace lucheck {
@@ -19,19 +19,6 @@ namespace {
 #ifdef _WIN32
 
 constexpr const char* kScratch = "Software\\LiveUpdateHarvest";
-
-void DeleteTree(HKEY parent, const std::string& name) {
-    HKEY key;
-    if (RegOpenKeyExA(parent, name.c_str(), 0, KEY_READ | KEY_WRITE, &key) == ERROR_SUCCESS) {
-        char child[256];
-        for (DWORD size = sizeof child; RegEnumKeyExA(key, 0, child, &size, nullptr, nullptr, nullptr, nullptr) ==
-                                         ERROR_SUCCESS;
-             size = sizeof child)
-            DeleteTree(key, child);
-        RegCloseKey(key);
-    }
-    RegDeleteKeyA(parent, name.c_str());
-}
 
 setup::ValueType TypeOf(DWORD type) {
     switch (type) {
@@ -195,8 +182,8 @@ bool HarvestFile(const std::string& path, setup::ClassData& data, std::vector<st
         problems.push_back(data.file + ": " + why);
     }
     RegCloseKey(scratch);
-    DeleteTree(HKEY_CURRENT_USER, scratchName);
-    DeleteTree(HKEY_CURRENT_USER, kScratch);
+    platform::win32::DeleteKeyTree(HKEY_CURRENT_USER, scratchName.c_str());
+    platform::win32::DeleteKeyTree(HKEY_CURRENT_USER, kScratch);
     return problems.size() == before;
 }
 

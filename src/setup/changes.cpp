@@ -299,17 +299,12 @@ FileResult ReplaceAtRestart(Making& make) {
 
 // ---- A previous content moved aside at the restart, taken in
 
-const std::string& FieldOf(const RecordEntry& entry, std::size_t index) {
-    static const std::string kNone;
-    return index < entry.fields.size() ? entry.fields[index] : kNone;
-}
-
 // Whether a removal withdrew the replacement: then the restart moves the
 // previous content back, and nothing beside the file is to be taken in.
 bool Withdrawn(const std::vector<RecordEntry>& record, const RecordEntry& pending) {
     for (const RecordEntry& e : record)
-        if (e.kind == RecordKind::kRestoring && platform::UCase(FieldOf(e, 0)) == platform::UCase(FieldOf(pending, 0)) &&
-            platform::UCase(FieldOf(e, 1)) == platform::UCase(FieldOf(pending, 2)))
+        if (e.kind == RecordKind::kRestoring && platform::UCase(Field(e, 0)) == platform::UCase(Field(pending, 0)) &&
+            platform::UCase(Field(e, 1)) == platform::UCase(Field(pending, 2)))
             return true;
     return false;
 }
@@ -321,14 +316,14 @@ RecordEntry TakeIn(Context& ctx, const std::vector<RecordEntry>& record, std::si
     const RecordEntry none{RecordKind::kPending, {}};
     const RecordEntry& pending = record[index];
     auto& os = ctx.os;
-    const std::string& aside = FieldOf(pending, 2);
+    const std::string& aside = Field(pending, 2);
     std::string why;
     const auto hold = HoldForChange(os, allowed, aside, why);
     auto file = hold ? os.OpenChecked(aside, why) : nullptr;
     Sha256Digest digest;
     if (!file || !HashOpenFile(os, *file, digest)) return none;
     if (!KnownPreviousContent(record, index, ToHex(digest))) {
-        ctx.state.Log.Write(Cat({aside, ": not taken in: it no longer holds what ", FieldOf(pending, 0), " held"}));
+        ctx.state.Log.Write(Cat({aside, ": not taken in: it no longer holds what ", Field(pending, 0), " held"}));
         return none;
     }
     // A copy a kill leaves without its `moved` line is a temporary.
@@ -345,10 +340,6 @@ RecordEntry TakeIn(Context& ctx, const std::vector<RecordEntry>& record, std::si
     ctx.state.Log.Write(Cat({aside, ": taken into ", destination}));
     return moved;
 }
-
-}  // namespace
-
-namespace {
 
 // The keys from the classes root down to `key` that are not there yet,
 // each made after its line.
@@ -383,7 +374,7 @@ bool WriteClassValues(Context& ctx, const std::string& destination, const std::v
                                had ? HexBytes(before.data) : std::string(), Number(static_cast<long>(after.type)),
                                HexBytes(after.data)});
         if (!os.SetMachineValue(key, value.name, after))
-            return why = Cat({"HKEY_LOCAL_MACHINE\\", key, " ", value.name, " could not be written"}), false;
+            return why = ClassValueName(key, value.name) + " could not be written", false;
     }
     return true;
 }
@@ -399,10 +390,10 @@ void TakeInKeptAtRestart(Context& ctx, std::vector<RecordEntry>& record, const s
     std::vector<RecordEntry> moves;
     for (std::size_t i = 0; i < record.size(); ++i) {
         const RecordEntry& e = record[i];
-        const std::string& aside = FieldOf(e, 2);
+        const std::string& aside = Field(e, 2);
         if (e.kind != RecordKind::kPending || aside.empty() || IsBelow(aside, keptFolder)) continue;
-        if (!ctx.os.FindFile(FieldOf(e, 1)).empty() || ctx.os.FindFile(aside).empty() || Withdrawn(record, e)) continue;
-        const std::string destination = keptPath(FieldOf(e, 0));
+        if (!ctx.os.FindFile(Field(e, 1)).empty() || ctx.os.FindFile(aside).empty() || Withdrawn(record, e)) continue;
+        const std::string destination = keptPath(Field(e, 0));
         if (destination.empty()) continue;
         RecordEntry moved = TakeIn(ctx, record, i, allowed, note, destination);
         if (moved.kind == RecordKind::kMoved) moves.push_back(std::move(moved));
@@ -667,9 +658,8 @@ private:
 
     // A class value as it was before the install: its bytes back, or gone.
     void PutValueBack(const UndoStep& step) {
-        const std::string what = Cat({"HKEY_LOCAL_MACHINE\\", step.path, " ", step.key.empty() ? "(default)" : step.key});
-        platform::RegistryValue before{step.count, ""};
-        BytesOfHex(step.value, before.data);
+        const std::string what = ClassValueName(step.path, step.key);
+        const platform::RegistryValue before = RecordedValue(Number(static_cast<long>(step.count)), step.value);
         const bool done = step.action == UndoAction::kSetValue ? ctx_.os.SetMachineValue(step.path, step.key, before)
                                                                : ctx_.os.DeleteMachineValue(step.path, step.key);
         if (!done) return Failed(what, "could not be written");

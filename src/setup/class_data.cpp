@@ -166,7 +166,16 @@ platform::RegistryValue RegistryValueOf(const ClassValue& value, const std::stri
 
 std::string HexBytes(const std::string& bytes) { return HexText(bytes); }
 
-bool BytesOfHex(const std::string& text, std::string& bytes) { return ParseBinaryBytes(text, bytes); }
+
+platform::RegistryValue RecordedValue(const std::string& type, const std::string& hex) {
+    platform::RegistryValue value{static_cast<uint32_t>(std::strtoul(type.c_str(), nullptr, 10)), std::string()};
+    ParseBinaryBytes(hex, value.data);
+    return value;
+}
+
+std::string ClassValueName(const std::string& key, const std::string& name) {
+    return Cat({"HKEY_LOCAL_MACHINE\\", key, " ", name.empty() ? "(default)" : name});
+}
 
 const char* ValueTypeName(ValueType type) { return kTypeNames[static_cast<int>(type)]; }
 

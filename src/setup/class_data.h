@@ -89,10 +89,13 @@ std::string WithPathsTokenized(const std::string& text, const std::string& path,
 // The value as the registry stores it, for a file installed at `path`.
 platform::RegistryValue RegistryValueOf(const ClassValue& value, const std::string& path, const std::string& shortPath);
 
-// Bytes in hexadecimal, as the file and the record write them; and back
-// (false when the text is not hexadecimal bytes).
+// Bytes in hexadecimal, as the file and the record write them.
 std::string HexBytes(const std::string& bytes);
-bool BytesOfHex(const std::string& text, std::string& bytes);
+
+// A value as a `value` record line gives it: its type as a number, its bytes in hex.
+platform::RegistryValue RecordedValue(const std::string& type, const std::string& hex);
+// "HKEY_LOCAL_MACHINE\<key> <name>", "(default)" for the default value: for the log and /verify.
+std::string ClassValueName(const std::string& key, const std::string& name);
 
 // REG_SZ, REG_DWORD and the rest, as the file spells them; and back.
 const char* ValueTypeName(ValueType type);

@@ -60,6 +60,11 @@ void TakeCopiedDigest(std::vector<RecordEntry>& entries, const RecordEntry& copi
 
 }  // namespace
 
+const std::string& Field(const RecordEntry& entry, std::size_t index) {
+    static const std::string kNone;
+    return index < entry.fields.size() ? entry.fields[index] : kNone;
+}
+
 void TakeMoved(std::vector<RecordEntry>& entries, const RecordEntry& moved) {
     if (moved.fields.size() < 3) return;
     const auto names = [&](const RecordEntry& entry, std::size_t field, const std::string& path) {

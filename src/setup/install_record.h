@@ -112,6 +112,9 @@ struct RecordEntry {
     std::vector<std::string> fields;
 };
 
+// The entry's field; empty where the line has fewer (an older version's).
+const std::string& Field(const RecordEntry& entry, std::size_t index);
+
 // The line for the entry, without its line end. Tabs, line ends and '%'
 // inside a field are written as %09, %0D, %0A and %25.
 std::string FormatRecordLine(const RecordEntry& entry);

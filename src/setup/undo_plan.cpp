@@ -18,11 +18,6 @@ using platform::Cat;
 
 namespace {
 
-const std::string& Field(const RecordEntry& entry, std::size_t index) {
-    static const std::string kNone;
-    return index < entry.fields.size() ? entry.fields[index] : kNone;
-}
-
 // Decides the steps newest first, keeping track of what the steps decided so
 // far will have changed, so that an older change is judged against the
 // state the newer ones leave (a file replaced by two installs, a value
@@ -99,20 +94,17 @@ private:
     void UndoValue(const RecordEntry& e) {
         const std::string& key = Field(e, 0);
         const std::string& name = Field(e, 1);
-        platform::RegistryValue written{static_cast<uint32_t>(std::strtoul(Field(e, 4).c_str(), nullptr, 10)), ""};
-        BytesOfHex(Field(e, 5), written.data);
+        const platform::RegistryValue written = RecordedValue(Field(e, 4), Field(e, 5));
         platform::RegistryValue now;
         const std::string id = Key(key) + "\t" + Key(name);
         const auto simulated = values_.find(id);
         const bool there = simulated != values_.end() ? !simulated->second.empty() : world_.MachineValue(key, name, now);
         if (simulated != values_.end() && there) now = {static_cast<uint32_t>(simulated->second[0]), simulated->second.substr(1)};
         const bool hadBefore = !Field(e, 2).empty();
-        platform::RegistryValue before{static_cast<uint32_t>(std::strtoul(Field(e, 2).c_str(), nullptr, 10)), ""};
-        BytesOfHex(Field(e, 3), before.data);
+        const platform::RegistryValue before = RecordedValue(Field(e, 2), Field(e, 3));
         if ((!there && !hadBefore) || (there && hadBefore && now == before)) return;  // as it was already
         if (!there || !(now == written))
-            return Leave(Cat({"HKEY_LOCAL_MACHINE\\", key, " ", name.empty() ? "(default)" : name}),
-                         "changed since it was written");
+            return Leave(ClassValueName(key, name), "changed since it was written");
         UndoStep step = Step(hadBefore ? UndoAction::kSetValue : UndoAction::kRemoveValue, key);
         step.key = name;
         step.count = before.type;

@@ -18,11 +18,6 @@ using platform::Number;
 
 namespace {
 
-const std::string& Field(const RecordEntry& entry, std::size_t index) {
-    static const std::string kNone;
-    return index < entry.fields.size() ? entry.fields[index] : kNone;
-}
-
 const RecordEntry* NewestBegun(const std::vector<RecordEntry>& record) {
     for (std::size_t i = record.size(); i-- > 0;)
         if (record[i].kind == RecordKind::kBegun) return &record[i];

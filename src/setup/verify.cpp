@@ -59,11 +59,6 @@ std::vector<std::string> MachineWorld::RegisteredPaths(const std::string& file, 
 
 namespace {
 
-const std::string& Field(const RecordEntry& entry, std::size_t index) {
-    static const std::string kNone;
-    return index < entry.fields.size() ? entry.fields[index] : kNone;
-}
-
 std::string Upper(const std::string& text) { return platform::UCase(text); }
 
 // Whether a registered command (a path, quoted or not, perhaps with
@@ -195,11 +190,9 @@ private:
 
     // A class value holds what the newest install wrote.
     void CheckValue(const RecordEntry& e) {
-        platform::RegistryValue written{static_cast<uint32_t>(std::strtoul(Field(e, 4).c_str(), nullptr, 10)), ""};
-        BytesOfHex(Field(e, 5), written.data);
+        const platform::RegistryValue written = RecordedValue(Field(e, 4), Field(e, 5));
         platform::RegistryValue now;
-        const std::string what =
-            Cat({"HKEY_LOCAL_MACHINE\\", Field(e, 0), " ", Field(e, 1).empty() ? "(default)" : Field(e, 1)});
+        const std::string what = ClassValueName(Field(e, 0), Field(e, 1));
         if (!world_.MachineValue(Field(e, 0), Field(e, 1), now)) return Differs(what, "a class value", "absent");
         if (!(now == written)) Differs(what, "type " + Field(e, 4) + ", " + Field(e, 5), Cat({"type ", platform::Number(static_cast<long>(now.type)), ", ", HexBytes(now.data)}));
     }

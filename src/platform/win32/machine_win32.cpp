@@ -131,21 +131,6 @@ bool SetMachineValue(const std::string& key, const std::string& name, DWORD type
 
 bool Gone(LONG result) { return result == ERROR_SUCCESS || result == ERROR_FILE_NOT_FOUND; }
 
-// Deletes the key below `parent` with everything under it. The NT family
-// deletes only keys without subkeys, so those go first.
-LONG DeleteKeyTree(HKEY parent, const char* key) {
-    HKEY handle;
-    LONG result = RegOpenKeyExA(parent, key, 0, KEY_ENUMERATE_SUB_KEYS, &handle);
-    if (result != ERROR_SUCCESS) return result;
-    char name[256];  // the longest key name, with its NUL
-    DWORD length = sizeof name;
-    while (RegEnumKeyExA(handle, 0, name, &length, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
-           DeleteKeyTree(handle, name) == ERROR_SUCCESS)
-        length = sizeof name;
-    RegCloseKey(handle);
-    return RegDeleteKeyA(parent, key);
-}
-
 }  // namespace
 
 bool SetMachineText(const std::string& key, const std::string& name, const std::string& value, DWORD type) {
@@ -195,6 +180,21 @@ bool DeleteMachineRegistryValue(const std::string& key, const std::string& name)
 }
 
 // An empty key would name HKEY_LOCAL_MACHINE itself: never deleted.
+// Deletes the key below `parent` with everything under it. The NT family
+// deletes only keys without subkeys, so those go first.
+LONG DeleteKeyTree(HKEY parent, const char* key) {
+    HKEY handle;
+    LONG result = RegOpenKeyExA(parent, key, 0, KEY_ENUMERATE_SUB_KEYS, &handle);
+    if (result != ERROR_SUCCESS) return result;
+    char name[256];  // the longest key name, with its NUL
+    DWORD length = sizeof name;
+    while (RegEnumKeyExA(handle, 0, name, &length, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
+           DeleteKeyTree(handle, name) == ERROR_SUCCESS)
+        length = sizeof name;
+    RegCloseKey(handle);
+    return RegDeleteKeyA(parent, key);
+}
+
 bool DeleteMachineRegistryKey(const std::string& key) {
     return !key.empty() && Gone(DeleteKeyTree(HKEY_LOCAL_MACHINE, key.c_str()));
 }

@@ -23,6 +23,8 @@ bool SetMachineDword(const std::string& key, const std::string& name, uint32_t v
 bool GetMachineDword(const std::string& key, const std::string& name, uint32_t& value);
 bool DeleteMachineRegistryValue(const std::string& key, const std::string& name);
 bool DeleteMachineRegistryKey(const std::string& key);
+// Deletes the key below `parent` with everything under it.
+LONG DeleteKeyTree(HKEY parent, const char* key);
 bool GetMachineRaw(const std::string& key, const std::string& name, RegistryValue& value);
 bool SetMachineRaw(const std::string& key, const std::string& name, const RegistryValue& value);
 bool MachineKeyThere(const std::string& key);
