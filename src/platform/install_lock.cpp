@@ -26,11 +26,41 @@ bool TrustedAccount(const Sid& account, const Sid& running) {
            (!account.empty() && account == running);
 }
 
-bool OnlyTrustedMayChange(const Guard& guard, const Sid& running) {
-    if (guard.anyone || !TrustedAccount(guard.owner, running)) return false;
+bool OnlyTrustedMayChange(const Guard& guard, const Sid& running) { return UntrustedChanger(guard, running).empty(); }
+
+std::string UntrustedChanger(const Guard& guard, const Sid& running) {
+    if (guard.anyone) return "anyone (it has no access list)";
+    if (!TrustedAccount(guard.owner, running)) return "its owner " + SidText(guard.owner);
     for (const Sid& writer : guard.writers)
-        if (!TrustedAccount(writer, running)) return false;
-    return true;
+        if (!TrustedAccount(writer, running)) return SidText(writer);
+    return std::string();
+}
+
+namespace {
+std::string Decimal(uint64_t value) {
+    std::string digits;
+    do digits.insert(digits.begin(), static_cast<char>('0' + value % 10));
+    while ((value /= 10) != 0);
+    return digits;
+}
+}  // namespace
+
+std::string SidText(const Sid& sid) {
+    if (sid.size() < 8 || sid.size() != 8u + 4u * sid[1]) return "an account of unknown form";
+    uint64_t authority = 0;
+    for (int i = 2; i < 8; ++i) authority = authority << 8 | sid[i];
+    std::string text = "S-" + Decimal(sid[0]) + "-" + Decimal(authority);
+    for (std::size_t i = 8; i < sid.size(); i += 4)
+        text += "-" + Decimal(uint32_t{sid[i]} | uint32_t{sid[i + 1]} << 8 | uint32_t{sid[i + 2]} << 16 |
+                                     uint32_t{sid[i + 3]} << 24);
+    static const char* const kNames[][2] = {{"S-1-1-0", "Everyone"},
+                                            {"S-1-5-11", "Authenticated Users"},
+                                            {"S-1-5-32-545", "Users"},
+                                            {"S-1-5-4", "Interactive"},
+                                            {"S-1-3-4", "Owner Rights"}};
+    for (const auto& known : kNames)
+        if (text == known[0]) return text + " (" + known[1] + ")";
+    return text;
 }
 
 InstallLock ExistingInstallLock(const Sid& owner) {

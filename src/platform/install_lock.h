@@ -3,6 +3,7 @@
 // machine-wide install lock and write the install record, and what a lock
 // of its name that exists already means.
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "platform/os_services.h"
@@ -24,6 +25,11 @@ bool TrustedAccount(const Sid& account, const Sid& running);
 // Whether only trusted accounts own and may change the file or folder, so
 // that what it holds was written by an administrator.
 bool OnlyTrustedMayChange(const Guard& guard, const Sid& running);
+// Who else may change it, for a message: "anyone (it has no access list)",
+// "its owner S-1-5-21-..." or "S-1-1-0 (Everyone)"; empty when nobody.
+std::string UntrustedChanger(const Guard& guard, const Sid& running);
+// The account as S-1-..., with the name of the usual culprits.
+std::string SidText(const Sid& sid);
 
 // The lock of a run whose lock name some other program took first, in the
 // record folder; the system deletes it when its holder ends.

@@ -197,7 +197,8 @@ public:
     // the new name is on the disk (write-through) before the call returns.
     virtual int32_t MoveFileA(const std::string& source, const std::string& destination) = 0;
     // Starts the command line in the working folder (empty: the installer's
-    // own) and returns at once; raises when it cannot start.
+    // own), with the system folder and the Windows folder first on its PATH,
+    // and returns at once; raises when it cannot start.
     virtual ProgramHandle RunProgram(const std::string& commandLine, int windowStyle,
                                      const std::string& workingFolder) = 0;
     // True, with its exit code, once the program has ended.

@@ -713,8 +713,9 @@ private:
         }
         const std::string command = RegistrationCommand(ctx_, how, path, true);
         if (command.empty()) return Failed(path, "registered in a way this version does not know: " + how);
+        if (!MayRunCode(path)) return;
         std::string outcome;
-        if (RunToEnd(command, ParentOf(path), outcome)) return Log(Cat({path, ": unregistered (", outcome, ")"}));
+        if (RunToEnd(command, outcome)) return Log(Cat({path, ": unregistered (", outcome, ")"}));
         Failed(path, "could not unregister: " + outcome);
     }
 
@@ -749,21 +750,31 @@ private:
             return Failed(path, "the host's content could not be registered again with the type-library calls");
         }
         const std::string command = RegistrationCommand(ctx_, how, path, false);
+        if (!command.empty() && !MayRunCode(holder)) return;
         if (waits && !command.empty() && ctx_.os.SetMachineString(kRunOnceKey, path + kAgainAfterRestart, command))
             return Log(Cat({path, ": the host's content registered again at the next logon (", command, ")"}));
         std::string outcome;
-        if (!waits && !command.empty() && RunToEnd(command, ParentOf(path), outcome))
+        if (!waits && !command.empty() && RunToEnd(command, outcome))
             return Log(Cat({path, ": the host's content registered again (", outcome, ")"}));
         Failed(path, "the host's content could not be registered again: " + outcome);
     }
 
-    // Started in the file's own folder and waited for, processing the
-    // window's messages, as long as a registration may take.
-    bool RunToEnd(const std::string& command, const std::string& folder, std::string& outcome) {
+    // Whether a registration program may run the file's code; false, with
+    // the failure counted and the reason and the way out logged, when not.
+    bool MayRunCode(const std::string& file) {
+        const std::string trouble = CodeRunTrouble(ctx_.os, file);
+        if (trouble.empty()) return true;
+        Failed(file, Cat({"not run: ", trouble, kCodeRunAdvice}));
+        return false;
+    }
+
+    // Started in the system folder and waited for, processing the window's
+    // messages, as long as a registration may take.
+    bool RunToEnd(const std::string& command, std::string& outcome) {
         auto& os = ctx_.os;
         platform::ProgramHandle program = nullptr;
         try {
-            program = os.RunProgram(command, platform::kWindowStyleMinimizedFocus, folder);
+            program = os.RunProgram(command, platform::kWindowStyleMinimizedFocus, ctx_.state.SystemDirectory);
         } catch (const platform::RuntimeError& e) {
             outcome = Cat({command, " did not start (error ", Number(e.Number()), ", ", e.Description(), ")"});
             return false;

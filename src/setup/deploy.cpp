@@ -1,6 +1,7 @@
 #include "setup/deploy.h"
 
 #include "platform/forms_runtime.h"
+#include "platform/install_lock.h"
 #include "platform/os_services.h"
 #include "platform/runtime_error.h"
 #include "platform/text.h"
@@ -45,6 +46,18 @@ std::string RegistrationCommand(const Context& ctx, const std::string& how, cons
     return std::string();
 }
 
+std::string CodeRunTrouble(platform::OsServices& os, const std::string& file) {
+    if (IsWin9X(os)) return std::string();
+    const platform::Sid running = os.RunningAccount();
+    for (const std::string& path : {ParentOf(file), file}) {
+        platform::Guard guard;
+        if (!os.ReadGuard(path, guard)) return Cat({path, ": who may change it cannot be read"});
+        const std::string who = platform::UntrustedChanger(guard, running);
+        if (!who.empty()) return Cat({path, ": ", who, " may change it"});
+    }
+    return std::string();
+}
+
 namespace {
 
 // What regsvr32's exit code says went wrong.
@@ -69,17 +82,29 @@ bool HeldAsInstalled(Context& ctx, MainWindow& window, PendingRegistration& pend
     return false;
 }
 
+// Whether the registration may run the file's code; false, with the
+// failure reported and the reason and the way out logged, when it may not.
+bool MayRunCode(Context& ctx, MainWindow& window, const std::string& file) {
+    const std::string trouble = CodeRunTrouble(ctx.os, file);
+    if (trouble.empty()) return true;
+    ReportFileError(ctx, window, kRegisterFailed, Cat({file, " (others may change it; see the log)"}));
+    ctx.state.Log.Write(Cat({file, ": not registered: ", trouble, kCodeRunAdvice}));
+    return false;
+}
+
 // Starts the registration program; false, with the failure reported and
 // logged, when it cannot start.
 bool StartRegistration(Context& ctx, MainWindow& window, PendingRegistration& pending) {
     if (pending.attempt == 1)
         ctx.state.Record.Note(RecordKind::kRegistered, {pending.byRegsvr32 ? kByRegsvr32 : kByServer, pending.file});
     if (!HeldAsInstalled(ctx, window, pending)) return false;
+    if (!MayRunCode(ctx, window, pending.file)) return false;
     try {
-        // In the file's own folder: what it loads by name comes from where
-        // it is installed, never from the download folder the installer runs in.
+        // In the system folder: what it loads by name comes from the
+        // system or the file's own folder, never from the download folder
+        // the installer runs in.
         pending.program =
-            ctx.os.RunProgram(pending.command, platform::kWindowStyleMinimizedFocus, ParentOf(pending.file));
+            ctx.os.RunProgram(pending.command, platform::kWindowStyleMinimizedFocus, ctx.state.SystemDirectory);
         pending.startedAt = ctx.os.TickCount();
         return true;
     } catch (const platform::RuntimeError& e) {
@@ -123,6 +148,10 @@ void RegisterAfterRestart(Context& ctx, MainWindow& window, FileOutcome& outcome
     outcome.registration = Registration::kAfterRestart;
     outcome.command = pending.command;
     if (pending.command.empty()) return ctx.state.Registrations.push_back(std::move(pending));
+    if (!MayRunCode(ctx, window, outcome.waiting)) {
+        outcome.command = "not set up: others may change the file or its folder";
+        return;
+    }
     ctx.state.Record.Note(RecordKind::kRegistered, {pending.byRegsvr32 ? kByRegsvr32 : kByServer, pending.file});
     if (!ctx.os.SetMachineString(kRunOnceKey, pending.file, pending.command))
         ReportFileError(ctx, window, kRegisterFailed, pending.file);

@@ -65,6 +65,17 @@ std::string RegistrationKind(const std::string& extension);
 // record's word `how` says; empty for a type library (the type-library
 // calls do it) and for a word this version does not know.
 std::string RegistrationCommand(const Context& ctx, const std::string& how, const std::string& path, bool undo);
+// Why a registration program must not run the file's code as this run's
+// account: on the NT family, an account other than Administrators, the
+// system account, TrustedInstaller and this run's own may change the file
+// or its folder, so the file, or a DLL it loads from its folder, may be
+// anyone's. Empty when it may run (always on the 95 family, which has no
+// accounts).
+std::string CodeRunTrouble(platform::OsServices& os, const std::string& file);
+// What the log adds to that trouble: the way out.
+constexpr const char* kCodeRunAdvice =
+    "; its registration would run code from there as this account. Install a package that carries its class "
+    "data (CLASSES.TXT, made by lucheck --harvest), or let only administrators change the folder";
 
 // Where a listed file goes: its path, and whether an existing file there is
 // replaced (under the product folder) or left alone (in the system directory).

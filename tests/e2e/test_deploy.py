@@ -22,7 +22,7 @@ from test_start_menu import link_target  # noqa: E402
 from winehost import add_profile, make_host_product, make_package, payload, set_host_setting  # noqa: E402
 from winehost import file_held_open, held_by_program, start_menu_programs  # noqa: E402
 from winehost import strip_access_keys, wait_until  # noqa: E402
-from winehost import RECORD_FOLDER, REGISTRATIONS, RUN_ONCE, UNINSTALL_KEY  # noqa: E402
+from winehost import RECORD_FOLDER, RUN_ONCE, UNINSTALL_KEY, fixture_classes, forget_registrations, registration  # noqa: E402
 
 TITLE = "Install Vantrel Live Update"
 HEADER = "Vantrel,WEB130,WEB131,WEB120,WEB140,WEB110"
@@ -60,8 +60,9 @@ class DeployFixture(winehost.WineTestCase):
         shutil.rmtree(self.host.unix_path(RECORD_FOLDER), ignore_errors=True)  # no install left by another test
         if os.path.exists(self.host.unix_path(SYSTEM_DIR + r"\TVKCOM.DLL")):
             os.remove(self.host.unix_path(SYSTEM_DIR + r"\TVKCOM.DLL"))
-        for key in (UNINSTALL_KEY, SHARED_DLLS, REGISTRATIONS, EVENT_SOURCE_KEY):
+        for key in (UNINSTALL_KEY, SHARED_DLLS, EVENT_SOURCE_KEY):
             self.host.reg_delete(key)
+        forget_registrations(self.host)
         self.host.reg_delete(SESSION_MANAGER, "PendingFileRenameOperations")  # left by a test without a restart
         if os.path.exists(self.host.unix_path(WININIT)):
             os.remove(self.host.unix_path(WININIT))
@@ -114,7 +115,8 @@ class DeployFixture(winehost.WineTestCase):
         system = self.host.unix_path(SYSTEM_DIR)
         registry = {key: [line for line in self.host.run("reg", "query", key, "/s").stdout.splitlines()
                           if line.startswith("    ")]  # the values; an empty key counts as none
-                    for key in (UNINSTALL_KEY, SHARED_DLLS, REGISTRATIONS, RUN_ONCE)}
+                    for key in (UNINSTALL_KEY, SHARED_DLLS, RUN_ONCE)}
+        registry["classes"] = fixture_classes(self.host)
         tree = self.tree
         return {"host": tree(HOST), "programs": tree(ALL_USERS_PROGRAMS), "user programs": tree(
                     self.host.run("cmd", "/c", "echo %APPDATA%").stdout.strip() + r"\Microsoft\Windows\Start Menu"),
@@ -533,7 +535,7 @@ class DeployScenarios(DeployFixture):
                 self.assertEqual(sorted(files), ["readme.txt", "sys", "sys/tovask.ini", "tvkcom.dll", "tvkupdt.exe",
                                                  "~lu00001.old"], "the waiting copy is left")
                 self.assertEqual(files["~lu00001.old"], old["TVKCOM.DLL"], "the previous content kept for the uninstall")
-                self.assertEqual(self.host.reg_query(REGISTRATIONS, "TVKCOM.DLL"), f"DllRegisterServer {dll}")
+                self.assertEqual(registration(self.host, "TVKCOM.DLL"), f"DllRegisterServer {dll}")
                 self.assertIsNone(self.host.reg_query(RUN_ONCE, dll))
 
     def test_attended_removal_asks_first(self):

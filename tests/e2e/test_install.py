@@ -26,7 +26,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import winehost  # noqa: E402
 from winehost import file_held_open, make_host_product, make_package, reg_query_default, set_host_setting  # noqa: E402
 from winehost import payload, start_menu_programs, strip_access_keys, wait_until  # noqa: E402
-from winehost import RECORD_FOLDER, REGISTRATIONS, RUN_ONCE, UNINSTALL_KEY  # noqa: E402
+from winehost import RECORD_FOLDER, RUN_ONCE, UNINSTALL_KEY, forget_registrations  # noqa: E402
 
 TITLE = "Install Vantrel Live Update"
 HEADER = "Vantrel,WEB130,WEB131,WEB120,WEB140,WEB110"  # version 1.30 -> WEB130
@@ -128,8 +128,9 @@ class InstallScenarios(winehost.WineTestCase):
         left that an earlier install made outside the host folder."""
         self.host.kill_programs()
         self.close_shell_windows()
-        for key in (REGISTRATIONS, TYPELIB, APP_DEFAULTS, UNINSTALL_KEY):
+        for key in (TYPELIB, APP_DEFAULTS, UNINSTALL_KEY):
             self.host.reg_delete(key)
+        forget_registrations(self.host)
         self.host.reg_delete(RUN_ONCE, CLIENT)
         shutil.rmtree(self.host.unix_path(RECORD_FOLDER), ignore_errors=True)
         for name in SYSTEM_FILES:
@@ -205,7 +206,7 @@ class InstallScenarios(winehost.WineTestCase):
     # ---- checks
 
     def registration(self, name):
-        return self.host.reg_query(REGISTRATIONS, name)
+        return winehost.registration(self.host, name)
 
     def assert_registered(self, name, expected):
         """The fixture `name` recorded `expected` (paths compared without

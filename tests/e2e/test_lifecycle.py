@@ -22,7 +22,7 @@ from test_deploy import BODY, GROUP, HEADER, HOST, ITEM, RUN_MS, SHARED_DLLS, SY
 from test_install import TYPELIB  # noqa: E402
 from winehost import file_held_open, held_by_program, make_host_product, make_package, payload  # noqa: E402
 from winehost import reg_query_default, set_host_setting, start_menu_programs, wait_until  # noqa: E402
-from winehost import RECORD_FOLDER, REGISTRATIONS  # noqa: E402
+from winehost import RECORD_FOLDER, registration  # noqa: E402
 
 TITLE = "Install Vantrel Live Update"
 CLIENT = HOST + r"\TVKUPDT.EXE"
@@ -437,7 +437,7 @@ class LifecycleScenarios(test_deploy.DeployFixture):
         self.assertEqual(self.run_quiet(exe, "/quiet"), 0)
         self.assertEqual(self.read(SYSTEM_DIR + r"\BIG.DLL"), big)
         self.assertEqual(self.host.reg_query(SHARED_DLLS, SYSTEM_DIR + r"\BIG.DLL"), "0x1")
-        self.assertEqual((self.host.reg_query(REGISTRATIONS, "BIG.DLL") or "").lower(),
+        self.assertEqual((registration(self.host, "BIG.DLL") or "").lower(),
                          rf"DllRegisterServer {SYSTEM_DIR}\BIG.DLL".lower())
         self.assertEqual(self.uninstall(), 0)
         self.host.restart()

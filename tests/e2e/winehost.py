@@ -9,6 +9,7 @@ screenshots; close() ends everything it started, whatever happened.
 
 Environment:
   LU_EXE            the installer under test (LiveUpdateSetup.exe)
+  LUCHECK_EXE       the package checker (lucheck.exe), which harvests the packages' class data
   UIA_EXE           the UI-automation tool (uia.exe)
   E2E_WORK          work and cache folder (default: /tmp/lu-e2e)
   E2E_USE_DISPLAY=1 use $DISPLAY instead of starting Xvfb
@@ -19,6 +20,7 @@ import contextlib
 import ctypes
 import fcntl
 import glob
+import hashlib
 import json
 import os
 import re
@@ -634,9 +636,12 @@ def payload(name):
         return f.read()
 
 
-def make_package(host, folder, update_lst, files=None):
+def make_package(host, folder, update_lst, files=None, class_data=True):
     """Lays out an installer folder: LiveUpdateSetup.exe, UPDATE.LST with the
     given text (None: no UPDATE.LST at all) and payload files {name: bytes}.
+    With class_data, CLASSES.TXT holds the harvested registrations of the
+    listed libraries that register (as a package author's release has);
+    without, the package is an older one that registers by running them.
     `folder` is a Windows path; returns the installer's Windows path."""
     unix_folder = host.unix_path(folder)
     shutil.rmtree(unix_folder, ignore_errors=True)
@@ -647,16 +652,102 @@ def make_package(host, folder, update_lst, files=None):
     for name, data in (files or {}).items():
         with open(os.path.join(unix_folder, name), "wb") as f:
             f.write(data)
+    listed = set(re.findall(r"[^,\s]+", (update_lst or "").upper()))
+    sections = [harvested(host, name, data) for name, data in (files or {}).items()
+                if class_data and name.upper() in listed and name.upper().endswith((".DLL", ".OCX"))]
+    if any(sections):
+        with open(os.path.join(unix_folder, "CLASSES.TXT"), "w", encoding="cp1252", newline="\r\n") as f:
+            f.write("".join(sections))
     return folder.rstrip("\\") + "\\LiveUpdateSetup.exe"
 
 
+def harvested(host, name, data):
+    """The CLASSES.TXT section that `lucheck --harvest` writes for the
+    library `name` holding `data`; empty when it cannot be harvested (no
+    DllRegisterServer, or one that fails). Kept under E2E_WORK by name and
+    content, which are all the harvest depends on."""
+    cache = os.path.join(work_dir(), "harvested")
+    os.makedirs(cache, exist_ok=True)
+    kept = os.path.join(cache, f"{name.upper()}-{hashlib.sha256(data).hexdigest()}.txt")
+    if os.path.exists(kept):
+        with open(kept, encoding="cp1252") as f:
+            return f.read()
+    package = host.unix_path(r"C:\harvest-" + name.upper())
+    shutil.rmtree(package, ignore_errors=True)
+    os.makedirs(package)
+    with open(os.path.join(package, name), "wb") as f:
+        f.write(data)
+    write_ansi(os.path.join(package, "UPDATE.LST"), f"Vantrel,W130,W131,W120,W140,\nSTART\nFOLDER,SERVER\nFILE,{name}\nEND\n")
+    host.run(required_file("LUCHECK_EXE"), "--harvest", host.win_path(package), timeout=120)
+    section = ""
+    if os.path.exists(os.path.join(package, "CLASSES.TXT")):
+        with open(os.path.join(package, "CLASSES.TXT"), encoding="cp1252") as f:
+            section = "".join(line + "\n" for line in f.read().splitlines() if not line.startswith("#"))
+    shutil.rmtree(package, ignore_errors=True)
+    with open(kept + ".part", "w", encoding="cp1252") as f:
+        f.write(section)
+    os.replace(kept + ".part", kept)
+    return section
+
+
+def class_id(name):
+    """The CLSID the payload fixtures register under the file name `name`
+    (tests/payload/class_keys.h)."""
+    value = 2166136261
+    for byte in name.upper().encode("cp1252"):
+        value = ((value ^ byte) * 16777619) & 0xFFFFFFFF
+    return f"{{5A1D3B2E-7C41-4F0B-9E61-0000{value:08X}}}"
+
+
+def class_keys(name):
+    """The keys a payload fixture's registration writes: its class and its ProgID."""
+    return [rf"HKCR\CLSID\{class_id(name)}", rf"HKCR\Vantrel.{name.split('.')[0]}"]
+
+
+def registration(host, name):
+    """What registering the payload fixture `name` left: "DllRegisterServer
+    <path>" for a library's class, "/RegServer <path>" for a program's;
+    None when its class is not there (or its ProgID is missing)."""
+    if reg_query_default(host, class_keys(name)[1] + r"\CLSID") != class_id(name):
+        return None
+    for server, how in (("InprocServer32", "DllRegisterServer"), ("LocalServer32", "/RegServer")):
+        path = reg_query_default(host, rf"{class_keys(name)[0]}\{server}")
+        if path:
+            return f"{how} {path}"
+    return None
+
+
+def fixture_classes(host):
+    """Every key the payload fixtures' registrations wrote, whatever their
+    names, with its values' lines: {key: [lines]}."""
+    classes, key = {}, None
+    for line in host.run("reg", "query", "HKCR", "/s", timeout=120).stdout.splitlines():
+        if line.startswith("HKEY_"):
+            ours = line.upper().startswith((r"HKEY_CLASSES_ROOT\CLSID\{5A1D3B2E-", r"HKEY_CLASSES_ROOT\VANTREL."))
+            key = line if ours else None
+            if key:
+                classes[key] = []
+        elif key and line.startswith("    "):
+            classes[key].append(line)
+    return classes
+
+
+# The names the tests install the payload fixtures under.
+PAYLOAD_NAMES = ("TVKCOM.DLL", "TVKUPDT.EXE", "TVKSYS.DLL", "TVKNEED.DLL", "TVKOLD.DLL", "TVKFAIL.DLL", "TVKBAD.EXE",
+                 "BIG.DLL", "X.DLL", "TVKOWN.DLL")
+
+
+def forget_registrations(host, names=PAYLOAD_NAMES):
+    for name in names:
+        for key in class_keys(name):
+            host.reg_delete(key)
+
+
 HOST_SETTING_KEY = r"HKCU\Software\Vantrel\Setup"
-# Where the installer keeps its record and entry, and where the payload
-# fixtures record their registration (value = file name).
+# Where the installer keeps its record and entry.
 RECORD_FOLDER = r"C:\Program Files\Vantrel Live Update"
 UNINSTALL_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Vantrel Live Update"
 RUN_ONCE = r"HKLM\Software\Microsoft\Windows\CurrentVersion\RunOnce"
-REGISTRATIONS = r"HKCU\Software\LiveUpdateTest"
 
 
 def make_host_product(host, folder=r"C:\Vantrel", version="1.30", ini_text=None):

@@ -105,44 +105,74 @@ class LucheckTest(unittest.TestCase):
 
     def test_harvest(self):
         # Each listed library is registered in the checker's own process
-        # with the registry redirected: a class's keys become data, its own
-        # path the token <file>; a write outside the class keys refuses the
-        # package, and nothing reaches the machine's registry either way.
+        # with the registry redirected, each server by its /RegServer run
+        # with the class keys compared before and after: a class's keys
+        # become data, its own path the token <file>; a write outside the
+        # class keys or a failed run refuses the package, and the machine's
+        # registry is left as it was either way.
         if not self.runner:
             code, _, errors = self.run_checker("--harvest", "package")
             self.assertEqual(code, 1)
             self.assertIn("only lucheck.exe on Windows can", errors)
             return
         payload = os.environ["LU_PAYLOAD"]
-        clsid = "{5A1D3B2E-7C41-4F0B-9E61-2D8B7A3C9F10}"
-        for name, written in (("TVKCLS.DLL", True), ("TVKCOM.DLL", False)):
-            folder = "harvest-" + name[:-4].lower()
-            os.makedirs(os.path.join(self.work, folder))
-            os.chmod(os.path.join(self.work, folder), 0o777)  # the user the checker runs as writes there
-            shutil.copy(os.path.join(payload, name[:-4] + ".dll"), os.path.join(self.work, folder, name))
-            self.write(os.path.join(folder, "UPDATE.LST"),
-                       f"Vantrel,W130,W131,W120,W140,\r\nSTART\r\nFOLDER,SERVER\r\nFILE,{name}\r\nEND\r\n".encode())
+        # The fixtures' classes for the names TVKCOM.DLL and TVKUPDT.EXE.
+        clsid, server = "{5A1D3B2E-7C41-4F0B-9E61-00007AA923DB}", "{5A1D3B2E-7C41-4F0B-9E61-0000406BDF8F}"
+        for name, built, outcome in (
+                ("TVKCOM.DLL", "TVKCOM.dll", [
+                    "[TVKCOM.DLL]",
+                    f"CLSID\\{clsid}\t\tREG_SZ\tVantrel test component",
+                    f"CLSID\\{clsid}\\InprocServer32\t\tREG_SZ\t<file>",
+                    f"CLSID\\{clsid}\\InprocServer32\tThreadingModel\tREG_SZ\tApartment",
+                    f"Vantrel.TVKCOM\\CLSID\t\tREG_SZ\t{clsid}"]),
+                ("TVKCOM.DLL", "TVKOUT.dll",
+                 "TVKCOM.DLL: writes HKEY_CURRENT_USER\\Software\\LiveUpdateTest, outside the class keys"),
+                ("TvkUpdt.exe", "TvkUpdt.exe", [
+                    "[TVKUPDT.EXE]",
+                    f"CLSID\\{server}\t\tREG_SZ\tVantrel test component",
+                    f"CLSID\\{server}\\LocalServer32\t\tREG_SZ\t<file>",
+                    f"Vantrel.TvkUpdt\\CLSID\t\tREG_SZ\t{server}"]),
+                ("TVKBAD.EXE", "TVKBAD.exe", "TVKBAD.EXE: its /RegServer run ended with exit code 7")):
+            written = isinstance(outcome, list)
+            folder = self.harvest_package(name, os.path.join(payload, built))
             code, out, errors = self.run_checker(self.exe, "--harvest", folder)
             data = os.path.join(self.work, folder, "CLASSES.TXT")
             self.assertEqual((code, os.path.exists(data)), (0 if written else 1, written), out + errors)
             if written:
-                with open(data, encoding="cp1252") as f:
-                    lines = [line for line in f.read().splitlines() if not line.startswith("#")]
-                self.assertEqual(sorted(lines), sorted([
-                    "[TVKCLS.DLL]",
-                    f"CLSID\\{clsid}\t\tREG_SZ\tVantrel Probe",
-                    f"CLSID\\{clsid}\\Implemented Categories\\{{40FC6ED5-2438-11CF-A3DB-080036F12502}}\t\tREG_SZ\t",
-                    f"CLSID\\{clsid}\\InprocServer32\t\tREG_SZ\t<file>",
-                    f"CLSID\\{clsid}\\InprocServer32\tThreadingModel\tREG_SZ\tApartment",
-                    f"Vantrel.Probe.1\\CLSID\t\tREG_SZ\t{clsid}"]))
+                self.assertEqual(sorted(self.class_lines(folder)), sorted(outcome))
                 self.assertEqual(self.run_checker(self.exe, folder)[0], 0, "the check reads what the harvest wrote")
                 code, text = self.lucheck("--plan", folder, "--host", "host", "--version", "1.30")
-                self.assertIn("register: 5 class values from CLASSES.TXT", text)
+                self.assertIn(f"register: {len(outcome) - 1} class values from CLASSES.TXT", text)
             else:
-                self.assertIn("TVKCOM.DLL: writes HKEY_CURRENT_USER\\Software\\LiveUpdateTest, outside the class keys",
-                              errors)
-        for key in (rf"HKCR\CLSID\{clsid}", r"HKCU\Software\LiveUpdateTest", r"HKCU\Software\LiveUpdateHarvest"):
+                self.assertIn(outcome, errors)
+        # A server already registered rewrites nothing that is not there and
+        # unregistering takes away what was: no section, and its class is
+        # put back.
+        exe = os.path.join(self.work, "harvest-tvkupdt.exe", "TvkUpdt.exe")
+        self.assertEqual(self.run_checker(exe, "/RegServer")[0], 0)
+        code, out, _ = self.run_checker(self.exe, "--harvest", "harvest-tvkupdt.exe")
+        self.assertEqual(code, 0)
+        self.assertIn("TVKUPDT.EXE: cannot be harvested exactly (it changes class data that was there before)", out)
+        self.assertEqual(self.class_lines("harvest-tvkupdt.exe"), [])
+        self.assertEqual(self.run_checker("reg", "query", r"HKCR\Vantrel.TVKUPDT\CLSID")[0], 0, "put back")
+        self.assertEqual(self.run_checker(exe, "/UnregServer")[0], 0)
+        for key in (rf"HKCR\CLSID\{clsid}", r"HKCR\Vantrel.TVKCOM", rf"HKCR\CLSID\{server}", r"HKCR\Vantrel.TVKUPDT",
+                    r"HKCU\Software\LiveUpdateTest", r"HKCU\Software\LiveUpdateHarvest"):
             self.assertNotEqual(self.run_checker("reg", "query", key)[0], 0, key + " reached the registry")
+
+    def harvest_package(self, name, built):
+        """A package folder listing `built` as `name`, for the harvest; its name."""
+        folder = "harvest-" + os.path.basename(built).lower()
+        os.makedirs(os.path.join(self.work, folder))
+        os.chmod(os.path.join(self.work, folder), 0o777)  # the user the checker runs as writes there
+        shutil.copy(built, os.path.join(self.work, folder, name))
+        self.write(os.path.join(folder, "UPDATE.LST"),
+                   f"Vantrel,W130,W131,W120,W140,\r\nSTART\r\nFOLDER,SERVER\r\nFILE,{name}\r\nEND\r\n".encode())
+        return folder
+
+    def class_lines(self, folder):
+        with open(os.path.join(self.work, folder, "CLASSES.TXT"), encoding="cp1252") as f:
+            return [line for line in f.read().splitlines() if not line.startswith("#")]
 
     def write(self, path, data):
         with open(os.path.join(self.work, path), "wb") as f:

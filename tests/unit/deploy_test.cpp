@@ -6,6 +6,7 @@
 #include <deque>
 
 #include "fakes.h"
+#include "platform/install_lock.h"
 #include "platform/runtime_error.h"
 #include "platform/text.h"
 #include "setup/deploy.h"
@@ -417,6 +418,58 @@ TEST(DeployTest, AFileChangedSinceItsCopyIsNotRegistered) {
     }
 }
 
+// Code runs as an administrator only from a file and a folder that nobody
+// else may change: where others may, neither regsvr32 nor the server runs,
+// now or at the next logon, and the log says why and what to do. The 95
+// family has no accounts: there it registers as before.
+TEST(DeployTest, NoCodeRunsFromAFileOrFolderOthersMayChange) {
+    const platform::Sid everyone = {1, 1, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0};
+    const platform::Sid someUser = {1, 2, 0, 0, 0, 0, 0, 5, 21, 0, 0, 0, 0xE9, 3, 0, 0};
+    const platform::Sid admins = platform::AdministratorsSid();
+    const struct {
+        std::string guarded;
+        platform::Guard guard;
+        std::string why;
+    } cases[] = {
+        {kProduct, {admins, {admins, everyone}, false}, kProduct + ": S-1-1-0 (Everyone) may change it"},
+        {kProduct + "\\A.EXE", {someUser, {admins}, false}, ": its owner S-1-5-21-1001 may change it"},
+        {kProduct, {{}, {}, true}, kProduct + ": anyone (it has no access list) may change it"},
+        {kProduct + "\\A.EXE", {}, ": who may change it cannot be read"},
+    };
+    for (const auto& c : cases)
+        for (const bool inUse : {false, true})
+            for (const bool family95 : {false, true}) {
+                Deployment d;
+                d.List("", "A.EXE", "EXE");
+                const std::string dest = kProduct + "\\A.EXE";
+                if (family95) d.os.platformId = 1;
+                if (inUse) {
+                    d.os.AddFile(dest, "old");
+                    d.state.FilesInUse = {dest};
+                    if (c.guarded != kProduct) d.os.guards[dest + ".1" + setup::kReplacementSuffix] = c.guard;
+                }
+                d.os.guards[c.guarded] = c.guard;
+                setup::Context ctx{d.state, d.os, d.forms};
+                d.state.Log.Open(ctx);
+                d.Deploy();
+                d.Wait();
+                const std::string trace = c.why + (inUse ? " in use" : "") + (family95 ? " 95" : "");
+                const bool runs = family95;
+                EXPECT_EQ(d.os.programs.size(), runs && !inUse ? 1u : 0u) << trace;
+                EXPECT_EQ(d.os.machineStrings[setup::kRunOnceKey].count(dest), runs && inUse ? 1u : 0u) << trace;
+                if (runs) continue;
+                EXPECT_EQ(d.window.texts, std::vector<std::string>{"Could not register file " +
+                                                                   (inUse ? dest + ".1" + setup::kReplacementSuffix
+                                                                          : dest) +
+                                                                   " (others may change it; see the log)"})
+                    << trace;
+                EXPECT_EQ(d.state.Summary.registrationFailures, 1) << trace;
+                EXPECT_TRUE(std::any_of(d.os.LogLines().begin(), d.os.LogLines().end(), [&](const std::string& l) {
+                    return l.find(c.why) != std::string::npos && l.find("lucheck --harvest") != std::string::npos;
+                })) << trace;
+            }
+}
+
 struct RegistrationCase {
     std::string extension;
     std::vector<std::string> programs;
@@ -446,16 +499,16 @@ INSTANTIATE_TEST_SUITE_P(
                       RegistrationCase{"TLB", {}, true}, RegistrationCase{"HLP", {}, false},
                       RegistrationCase{"TXT", {}, false}, RegistrationCase{"dll", {}, false}));
 
-// Minimised, and in the registered file's folder, so that a DLL it needs
-// is never taken from the package folder.
-TEST(DeployTest, RegistrationProgramsStartMinimisedWhereTheFileIs) {
+// Minimised, and in the system folder, so that a DLL it needs is never
+// taken from the package folder.
+TEST(DeployTest, RegistrationProgramsStartMinimisedInTheSystemFolder) {
     Deployment d;
     d.List("", "A.DLL", "DLL");
     d.List("SYS\\", "B.EXE", "EXE");
     d.Deploy();
     EXPECT_TRUE(d.Journaled("run " + kRegsvr32 + "\"C:\\Vantrel\\A.DLL\" style 2"));
     EXPECT_TRUE(d.Journaled("run \"C:\\Vantrel\\SYS\\B.EXE\" /RegServer style 2"));
-    EXPECT_EQ(d.os.programFolders, (std::vector<std::string>{"C:\\Vantrel", "C:\\Vantrel\\SYS"}));
+    EXPECT_EQ(d.os.programFolders, (std::vector<std::string>{kSystem, kSystem}));
 }
 
 // Registrations start in list order, a few at a time, and the rest as

@@ -21,6 +21,7 @@ const std::string kRecordFolder = "C:\\Program Files\\Vantrel Live Update";
 const std::string kKept = kRecordFolder + "\\Kept\\1\\R.TXT";
 const std::string kHost = "C:\\Vantrel";
 const std::string kIni = kHost + "\\Sys\\TOVASK.INI";
+const std::string kSystemFolder = "C:\\WINDOWS\\SYSTEM32";
 const std::string kSystemDll = "C:\\WINDOWS\\SYSTEM32\\S.DLL";
 const std::string kGroupFolder = "C:\\ProgramData\\Start Menu\\Programs\\Vantrel - Ver 1.30";
 const std::string kGroup = "Vantrel - Ver 1.30";
@@ -109,12 +110,24 @@ TEST(UninstallTest, AQuietRemovalPutsTheMachineBackAsItWas) {
     EXPECT_EQ(u.forms.dde.executed,
               (std::vector<std::string>{"[ShowGroup(Vantrel - Ver 1.30,1)]", "[DeleteItem(Vantrel - Live Update)]",
                                         "[DeleteGroup(Vantrel - Ver 1.30)]"}));
-    // Unregistered, in the file's folder, before the file goes.
+    // Unregistered, in the system folder, before the file goes.
     EXPECT_LT(u.Position("run " + kRegsvr32 + "\"" + kHost + "\\A.DLL\" style 2"),
               u.Position("delete " + kHost + "\\A.DLL"));
-    EXPECT_EQ(u.os.programFolders, std::vector<std::string>{kHost});
+    EXPECT_EQ(u.os.programFolders, std::vector<std::string>{kSystemFolder});
     EXPECT_NE(u.os.LogLines().front().find("; quiet; uninstall"), std::string::npos);
     EXPECT_EQ(u.os.LogLines().back(), "Removed; exit code 0");
+}
+
+// Unregistering runs the file's code: where others may change the host
+// folder it is not run, and the removal ends with 1603, saying why.
+TEST(UninstallTest, NoUnregistrationRunsFromAFolderOthersMayChange) {
+    Uninstall u;
+    const platform::Sid users = {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x21, 0x02, 0, 0};
+    u.os.guards[kHost] = {platform::AdministratorsSid(), {users}, false};
+    EXPECT_EQ(u.Run(), 1603);
+    EXPECT_TRUE(u.os.programs.empty());
+    EXPECT_TRUE(u.Logged(kHost + "\\A.DLL: not undone: not run: " + kHost +
+                         ": S-1-5-32-545 (Users) may change it" + setup::kCodeRunAdvice));
 }
 
 // Files in use go at the next restart, in the order the steps take them,

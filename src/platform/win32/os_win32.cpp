@@ -191,6 +191,35 @@ int32_t Win32Os::MoveFileA(const std::string& source, const std::string& destina
     return moveFileEx(source.c_str(), destination.c_str(), MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH);
 }
 
+namespace {
+
+// This program's environment with the system folder and the Windows folder
+// first on PATH: what the started program loads by name is found there
+// before any folder the inherited PATH names.
+std::vector<char> SystemFirstEnvironment() {
+    char system[MAX_PATH], windows[MAX_PATH];
+    const UINT systemLength = GetSystemDirectoryA(system, MAX_PATH);
+    const UINT windowsLength = GetWindowsDirectoryA(windows, MAX_PATH);
+    std::string path = Cat({std::string(system, systemLength < MAX_PATH ? systemLength : 0), ";",
+                            std::string(windows, windowsLength < MAX_PATH ? windowsLength : 0)});
+    std::vector<char> block;
+    char* strings = GetEnvironmentStringsA();
+    for (const char* entry = strings; entry && *entry; entry += lstrlenA(entry) + 1) {
+        if (CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, entry, 5, "PATH=", 5) == CSTR_EQUAL) {
+            path = Cat({path, ";", entry + 5});
+            continue;
+        }
+        block.insert(block.end(), entry, entry + lstrlenA(entry) + 1);
+    }
+    if (strings) FreeEnvironmentStringsA(strings);
+    const std::string pathEntry = "PATH=" + path;
+    block.insert(block.end(), pathEntry.c_str(), pathEntry.c_str() + pathEntry.size() + 1);
+    block.push_back('\0');
+    return block;
+}
+
+}  // namespace
+
 ProgramHandle Win32Os::RunProgram(const std::string& commandLine, int windowStyle,
                                   const std::string& workingFolder) {
     STARTUPINFOA startup{};
@@ -201,7 +230,9 @@ ProgramHandle Win32Os::RunProgram(const std::string& commandLine, int windowStyl
     std::vector<char> line(commandLine.begin(), commandLine.end());
     line.push_back('\0');
     const char* folder = workingFolder.empty() ? nullptr : workingFolder.c_str();
-    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, folder, &startup, &process))
+    std::vector<char> environment = SystemFirstEnvironment();
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, environment.data(), folder, &startup,
+                        &process))
         Raise(errnum::kFileNotFound);
     CloseHandle(process.hThread);
     return process.hProcess;
