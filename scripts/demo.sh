@@ -5,8 +5,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 cmake -S . -B build/win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build/win -j"$(nproc)" --target LiveUpdateSetup uia payload_com payload_client payload_tlb
+cmake --build build/win -j"$(nproc)" --target LiveUpdateSetup lucheck uia payload_com payload_client payload_tlb
 export LU_EXE=$PWD/build/win/LiveUpdateSetup.exe
+export LUCHECK_EXE=$PWD/build/win/lucheck.exe
 export UIA_EXE=$PWD/build/win/tests/e2e/uia.exe
 export LU_PAYLOAD=$PWD/build/win/tests/payload
 export E2E_WORK=$PWD/build/demo

@@ -248,7 +248,8 @@ const char* const kRootNames[] = {"HKEY_LOCAL_MACHINE", "HKEY_CURRENT_USER"};
 // Registry names, compared as the registry does: without regard to case.
 int CompareNames(const std::string& a, const std::string& b) {
     for (std::size_t i = 0; i < a.size() && i < b.size(); ++i) {
-        const int x = std::toupper(static_cast<unsigned char>(a[i])), y = std::toupper(static_cast<unsigned char>(b[i]));
+        const int x = std::toupper(static_cast<unsigned char>(a[i]));
+        const int y = std::toupper(static_cast<unsigned char>(b[i]));
         if (x != y) return x < y ? -1 : 1;
     }
     return a.size() == b.size() ? 0 : a.size() < b.size() ? -1 : 1;
@@ -281,17 +282,19 @@ bool Unwatched(const std::string& name) {
 }
 
 void SnapKey(HKEY key, int root, const std::string& relative, Snapshot& entries) {
-    DWORD values = 0, subkeys = 0;
-    RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr, nullptr, nullptr,
-                     nullptr);
-    if (!relative.empty()) entries.push_back({root, relative, "", false, !values && !subkeys, REG_NONE, ""});
+    const std::size_t self = entries.size();
+    if (!relative.empty()) entries.push_back({root, relative, "", false, false, REG_NONE, ""});
+    bool empty = true;
     ForEachValue(key, [&](const std::string& name, DWORD type, const std::string& bytes) {
         entries.push_back({root, relative, name, true, false, type, bytes});
+        empty = false;
     });
     ForEachSubkey(key, [&](const std::string& name, HKEY child) {
+        empty = false;
         if (relative.empty() && Unwatched(name)) return;
         SnapKey(child, root, relative.empty() ? name : relative + "\\" + name, entries);
     });
+    if (!relative.empty()) entries[self].leaf = empty;
 }
 
 // Every key and value below the machine's and the user's Software\Classes.
@@ -398,8 +401,10 @@ void ServerSection(std::vector<Entry> made, Walk& walk) {
     const Entry* judged = nullptr;
     bool classKey = false;
     for (const Entry& entry : made) {
-        if (!judged || CompareNames(judged->key, entry.key) != 0)
-            classKey = walk.ClassKey(entry.key, "HKEY_CLASSES_ROOT\\" + entry.key), judged = &entry;
+        if (!judged || CompareNames(judged->key, entry.key) != 0) {
+            judged = &entry;
+            classKey = walk.ClassKey(entry.key, "HKEY_CLASSES_ROOT\\" + entry.key);
+        }
         if (!classKey) continue;
         if (entry.isValue) walk.Value(entry.key, entry.name, entry.type, entry.data);
         else walk.KeyAlone(entry.key);

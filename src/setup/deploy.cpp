@@ -95,10 +95,9 @@ bool MayRunCode(Context& ctx, MainWindow& window, const std::string& file) {
 // Starts the registration program; false, with the failure reported and
 // logged, when it cannot start.
 bool StartRegistration(Context& ctx, MainWindow& window, PendingRegistration& pending) {
+    if (!HeldAsInstalled(ctx, window, pending) || !MayRunCode(ctx, window, pending.file)) return false;
     if (pending.attempt == 1)
         ctx.state.Record.Note(RecordKind::kRegistered, {pending.byRegsvr32 ? kByRegsvr32 : kByServer, pending.file});
-    if (!HeldAsInstalled(ctx, window, pending)) return false;
-    if (!MayRunCode(ctx, window, pending.file)) return false;
     try {
         // In the system folder: what it loads by name comes from the
         // system or the file's own folder, never from the download folder

@@ -6,7 +6,7 @@ Run by hand from the source tree after a Windows build, with the
 environment the end-to-end tests get:
 
   B=build/win
-  LU_EXE=$B/LiveUpdateSetup.exe UIA_EXE=$B/tests/e2e/uia.exe \\
+  LU_EXE=$B/LiveUpdateSetup.exe LUCHECK_EXE=$B/lucheck.exe UIA_EXE=$B/tests/e2e/uia.exe \\
   LU_PAYLOAD=$B/tests/payload PROGMAN_SERVER_EXE=$B/tests/dde/progman_server.exe \\
   PROGMAN_CLIENT_EXE=$B/tests/dde/progman_client.exe E2E_WORK=$B/e2e \\
   WINBENCH_EXE=$B/tests/e2e/winbench.exe LU_BASE_EXE=/path/to/older/LiveUpdateSetup.exe \\
@@ -38,10 +38,11 @@ figure has its --...-runs option; 0 leaves the figure out. Figures
      figures; the conversation alone (progman_client) is timed inside
      Wine to the millisecond;
   d. 20 DLL registrations (copies of the payload TVKCOM.dll listed under
-     FOLDER,SERVER): from the Install click to the completed window, how
-     many had recorded themselves by then, and the 20 `regsvr32 /s` runs
-     alone, all started at once by winbench.exe, which times them inside
-     Wine;
+     FOLDER,SERVER, with their harvested CLASSES.TXT): a quiet install from
+     start to exit, in turn with the base exe's (which, older than the
+     class data, runs regsvr32 for each), how many classes were there at
+     the exit, and the 20 `regsvr32 /s` runs alone, all started at once by
+     winbench.exe, which times them inside Wine;
   e. the window's answer times during a 1,500-file install: uia sends it
      WM_NULL every 50 ms; the samples sent from the Install click to the
      completed window count (median, 95th percentile, longest);
@@ -101,7 +102,6 @@ TIMEOUT = 300  # seconds for anything to happen before the run is given up
 RECORD_FOLDER = r"C:\Program Files\Vantrel Live Update"
 UNINSTALL_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Vantrel Live Update"
 ALL_USERS_PROGRAMS = r"C:\ProgramData\Microsoft\Windows\Start Menu\Programs"  # quiet runs' Start-menu item
-REGISTRATIONS = r"HKCU\Software\LiveUpdateTest"  # where TVKCOM.dll records each registration
 MIB = 1024 * 1024
 MSI_FOLDER = r"C:\Program Files\Live Update bench MSI"  # where j's MSI installs its files
 
@@ -230,8 +230,8 @@ class Bench:
         return [exe.strip('"'), *arguments.split()]
 
     def registered(self):
-        """How many registrations the copies of TVKCOM.dll have recorded."""
-        return self.host.run("reg", "query", REGISTRATIONS).stdout.count("REG_SZ")
+        """How many classes the copies of TVKCOM.dll have registered."""
+        return sum(key.upper().endswith(r"\INPROCSERVER32") for key in winehost.fixture_classes(self.host))
 
     def log_lines(self, start):
         """Lines of the install log in the user's temporary folder that
@@ -329,10 +329,9 @@ class Bench:
     # ---- d. registrations
 
     def registrations(self, runs, count, base_exe=None):
-        """Installs of `count` copies of TVKCOM.dll, in turn with base_exe's
-        when given; {label: (times from Install to the completed window,
-        how many had recorded their registration when it was seen, looked
-        at right after by one reg run)}."""
+        """Quiet installs of `count` copies of TVKCOM.dll, in turn with
+        base_exe's when given; {label: (times from start to exit, how many
+        classes were registered at the exit)}."""
         names = [f"REG{i:02d}.DLL" for i in range(1, count + 1)]
         body = "START\nFOLDER,SERVER\nFILE," + ",".join(names) + "\nEND\n"
         files = {name: payload("TVKCOM.dll") for name in names}
@@ -343,16 +342,13 @@ class Bench:
         for _ in range(runs):
             for label, installer in installers.items():
                 self.fresh_host_product()
-                self.host.reg_delete(REGISTRATIONS)
-                process = self.start_ready(installer)
-                started, _first, _last, done = self.install(process, names)
-                figures[label][0].append(done - started)
+                winehost.forget_registrations(self.host, names)
+                started = time.monotonic()
+                code = self.host.run_for_exit_code(installer, "/quiet", timeout=TIMEOUT)
+                figures[label][0].append(time.monotonic() - started)
+                if code != 0:
+                    raise RuntimeError(f"{label}: the quiet install ended with {code}")
                 figures[label][1].append(self.registered())
-                # An installer that does not wait leaves them running.
-                if not wait_until(lambda: self.registered() == count, TIMEOUT, 0.5):
-                    raise RuntimeError("the registrations did not all record themselves")
-                self.close_shell_windows(wait_for_one=True)
-                self.finish(process)
         return figures
 
     def registrations_alone(self, runs, count):
@@ -362,7 +358,7 @@ class Bench:
         commands = [rf"C:\windows\system32\regsvr32.exe /s {HOST}\REG{i:02d}.DLL" for i in range(1, count + 1)]
         times = []
         for _ in range(runs):
-            self.host.reg_delete(REGISTRATIONS)
+            winehost.forget_registrations(self.host, [rf"REG{i:02d}.DLL" for i in range(1, count + 1)])
             result = self.host.run(winehost.required_file("WINBENCH_EXE"), "run", *commands, timeout=TIMEOUT)
             times.append(float(result.stdout) / 1000)
             if self.registered() != count:
@@ -736,7 +732,7 @@ def main():
     parser.add_argument("--msi-runs", type=int, default=2)
     parser.add_argument("--verify-runs", type=int, default=3)
     args = parser.parse_args()
-    for variable in ("LU_EXE", "UIA_EXE", "PROGMAN_SERVER_EXE", "WINBENCH_EXE"):
+    for variable in ("LU_EXE", "LUCHECK_EXE", "UIA_EXE", "PROGMAN_SERVER_EXE", "WINBENCH_EXE"):
         winehost.required_file(variable)
     base = winehost.required_file("LU_BASE_EXE") if os.environ.get("LU_BASE_EXE") else None
     if os.environ.get("E2E_WORK"):
@@ -803,16 +799,16 @@ def bench_sections(bench, args, base, lines):
         print(f"d. {count} registrations ...", file=sys.stderr)
         installs = bench.registrations(args.registration_runs, count, base)
         totals, recorded = installs["installer"]
-        lines.append(row(f"d. {count} DLL registrations: Install to completed", totals))
-        lines.append(text_row("   registrations recorded by then", counts_text(recorded, count)))
+        lines.append(row(f"d. {count} DLL registrations: quiet install, start to exit", totals))
+        lines.append(text_row("   classes registered at the exit", counts_text(recorded, count)))
         if base:
             base_totals, base_recorded = installs["base exe"]
             lines.append(row("   the same, base exe", base_totals))
-            lines.append(text_row("   registrations recorded by then, base exe", counts_text(base_recorded, count)))
+            lines.append(text_row("   classes registered at the exit, base exe", counts_text(base_recorded, count)))
+            lines.append(text_row("   installer / base exe (medians)",
+                                  f"{statistics.median(totals) / statistics.median(base_totals):.2f}"))
         alone = bench.registrations_alone(args.registration_runs, count)
         lines.append(row(f"   the {count} regsvr32 /s alone, started at once, all ended", alone))
-        if base:
-            lines.append(difference_row("   waiting for them adds (installer - base exe)", totals, base_totals))
 
     if args.answer_runs:
         print(f"e. answer times, {args.answer_files} files ...", file=sys.stderr)

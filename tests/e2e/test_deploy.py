@@ -74,10 +74,10 @@ class DeployFixture(winehost.WineTestCase):
         path = self.host.run("cmd", "/c", "echo %TEMP%").stdout.strip()
         return self.host.unix_path(path)
 
-    def package(self, body=BODY, files=None, update_lst=True):
+    def package(self, body=BODY, files=None, update_lst=True, class_data=True):
         folder = r"C:\pkg" + "\\" + self.id().split(".")[-1]
         files = {"TvkUpdt.exe": payload("TvkUpdt.exe"), "README.TXT": b"readme\r\n"} if files is None else files
-        return make_package(self.host, folder, HEADER + "\n" + body if update_lst else None, files)
+        return make_package(self.host, folder, HEADER + "\n" + body if update_lst else None, files, class_data)
 
     def log_lines(self, name="LiveUpdateSetup.log"):
         with open(os.path.join(self.temp_folder(), name), "rb") as f:
@@ -480,24 +480,27 @@ class DeployScenarios(DeployFixture):
     def test_a_library_in_use_is_replaced_at_the_restart(self):
         # A library the host holds open: the quiet install leaves it as it
         # is and ends with 3010, its new content waiting beside it; the
-        # restart (the holder gone, as at a real one) puts it in place and
-        # registers it. The 95 family's renames wait in WININIT.INI. An
+        # restart (the holder gone, as at a real one) puts it in place. A
+        # package with class data writes its values at once, naming the
+        # path it will have; an older one registers it after the restart,
+        # from RunOnce. The 95 family's renames wait in WININIT.INI. An
         # uninstall before the restart withdraws the replacement: after the
         # restart the machine is as it was.
         dll = HOST + r"\TVKCOM.DLL"
         waiting = dll + ".1.new~"
-        register = rf'{SYSTEM_DIR}\regsvr32.exe /s "{dll}"'
         new = {"TvkUpdt.exe": payload("TvkUpdt.exe"), "README.TXT": b"readme\r\n", "TVKCOM.DLL": payload("TVKCOM.dll")}
-        for version, uninstall in (("default", False), ("win95", False), ("default", True)):
-            with self.subTest(version + (", uninstalled before the restart" if uninstall else "")):
+        for version, uninstall, data in (("default", False, True), ("win95", False, False), ("default", True, False),
+                                         ("default", True, True)):
+            with self.subTest(version + (", uninstalled before the restart" if uninstall else "") +
+                              (", class data" if data else "")):
                 self.prepare()
                 if version != "default":
                     self.host.set_windows_version("LiveUpdateSetup.exe", version)
                 old = {"README.TXT": b"the host's own readme\r\n", "TVKCOM.DLL": new["TVKCOM.DLL"] + b"version 1"}
-                for name, data in old.items():
+                for name, content in old.items():
                     with open(self.host.unix_path(HOST + "\\" + name), "wb") as f:
-                        f.write(data)
-                exe = self.package(BODY.replace("README.TXT", "README.TXT,TVKCOM.DLL"), new)
+                        f.write(content)
+                exe = self.package(BODY.replace("README.TXT", "README.TXT,TVKCOM.DLL"), new, class_data=data)
                 before = self.snapshot()
                 with file_held_open(self.host, dll):
                     result = self.host.run_watched(exe, "/quiet", max_ms=RUN_MS)
@@ -506,11 +509,15 @@ class DeployScenarios(DeployFixture):
                 self.assertEqual(files["tvkcom.dll"], old["TVKCOM.DLL"], "replaced before the restart")
                 self.assertEqual(files["tvkcom.dll.1.new~"], new["TVKCOM.DLL"])
                 self.assertEqual(files["readme.txt"], new["README.TXT"], "a file not in use is replaced at once")
-                self.assertEqual(self.host.reg_query(RUN_ONCE, dll), register)
+                register = (f"registered as data: 4 class values from CLASSES.TXT" if data else
+                            rf'to register after the restart: {SYSTEM_DIR}\regsvr32.exe /s "{dll}"')
+                self.assertEqual(self.host.reg_query(RUN_ONCE, dll), None if data else register.split(": ", 1)[1])
+                if data:
+                    self.assertEqual(registration(self.host, "TVKCOM.DLL"), f"DllRegisterServer {dll}")
                 log = self.log_lines()
                 self.assertIn(f"Files in use: {dll}", log)
                 self.assertIn(rf"C:\pkg\{self.id().split('.')[-1]}\TVKCOM.DLL -> {dll}: in use; replaced at the next "
-                              f"restart; waiting as {waiting}; to register after the restart: {register}", log)
+                              f"restart; waiting as {waiting}; {register}", log)
                 self.assertEqual(log[-1], "Completed; files replaced at the next restart: 1; restart needed; "
                                           "exit code 3010")
                 pending = self.host.reg_query(SESSION_MANAGER, "PendingFileRenameOperations")
@@ -530,8 +537,8 @@ class DeployScenarios(DeployFixture):
                     self.assert_same(self.snapshot(), before)
                     continue
                 files = self.tree(HOST)
-                for name, data in new.items():
-                    self.assertEqual(files[name.lower()], data, name)
+                for name, content in new.items():
+                    self.assertEqual(files[name.lower()], content, name)
                 self.assertEqual(sorted(files), ["readme.txt", "sys", "sys/tovask.ini", "tvkcom.dll", "tvkupdt.exe",
                                                  "~lu00001.old"], "the waiting copy is left")
                 self.assertEqual(files["~lu00001.old"], old["TVKCOM.DLL"], "the previous content kept for the uninstall")

@@ -17,6 +17,7 @@ import unittest
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import winehost  # noqa: E402
 import test_deploy  # noqa: E402  (the module, so that its scenarios are not collected here)
 from test_deploy import BODY, GROUP, HEADER, HOST, ITEM, RUN_MS, SHARED_DLLS, SYSTEM_DIR  # noqa: E402
 from test_install import TYPELIB  # noqa: E402
@@ -494,6 +495,87 @@ class LifecycleScenarios(test_deploy.DeployFixture):
                 self.assertEqual(self.read(README), host_readme)
                 self.assertEqual(self.read(dll), payload("TVKCOM.dll"), "the other product's library went")
                 self.assertEqual(self.host.reg_query(SHARED_DLLS, dll), "0x1", self.log_lines())
+
+
+    # ---- registrations: data, never a run of code that users may change
+
+    def host_registration(self, name, threading):
+        """The class the host's own copy of `name` registered, as its setup
+        left it, naming its file in the host folder."""
+        key = winehost.class_keys(name)
+        self.host.reg_add(key[0] + r"\InprocServer32", "", HOST + "\\" + name)
+        self.host.reg_add(key[0] + r"\InprocServer32", "ThreadingModel", threading)
+        self.host.reg_add(key[1] + r"\CLSID", "", winehost.class_id(name))
+
+    def test_a_package_with_class_data_runs_no_code_from_the_host_folder(self):
+        # A user who may write the host folder planted TVKDEP.DLL, which the
+        # package's TVKNEED.DLL imports, and replaced the host's TVKCOM.DLL
+        # with a library of their own; both leave C:\PLANTED.TXT when
+        # loaded. The host's TVKCOM.DLL class is registered (threading
+        # "Both"). The package carries its class data: the install writes
+        # the values, the removal puts the host's back, and neither starts
+        # a program of the host folder or regsvr32 (Wine's process trace).
+        planted = payload("TVKPLANT.dll")
+        self.write(HOST + r"\TVKDEP.DLL", planted)
+        self.write(HOST + r"\TVKCOM.DLL", planted)
+        self.host_registration("TVKCOM.DLL", "Both")
+        marker = self.host.unix_path(r"C:\PLANTED.TXT")
+        with contextlib.suppress(FileNotFoundError):
+            os.remove(marker)
+        before = self.snapshot()
+        exe = self.package("START\nFOLDER,SERVER\nFILE,TVKNEED.DLL,TVKCOM.DLL,README.TXT\nEND\n",
+                           {"TVKNEED.DLL": payload("TVKNEED.dll"), "TVKDEP.DLL": payload("TVKDEP.dll"),
+                            "TVKCOM.DLL": payload("TVKCOM.dll"), "README.TXT": b"readme\r\n"})
+        with open(os.path.join(self.folder_of(exe), "CLASSES.TXT")) as f:
+            self.assertIn("[TVKNEED.DLL]", f.read())
+
+        def code_run(starts):  # the trace doubles backslashes
+            lines = [start.replace("\\\\", "\\").lower() for start in starts]
+            return [line for line in lines if "regsvr32" in line or HOST.lower() + "\\" in line]
+        code, starts = self.host.run_tracing_starts(exe, "/quiet")
+        self.assertEqual((code, code_run(starts)), (0, []), self.log_lines())
+        for name in ("TVKNEED.DLL", "TVKCOM.DLL"):
+            self.assertEqual((registration(self.host, name) or "").lower(),
+                             rf"DllRegisterServer {HOST}\{name}".lower())
+        threading = winehost.class_keys("TVKCOM.DLL")[0] + r"\InprocServer32"
+        self.assertEqual(self.host.reg_query(threading, "ThreadingModel"), "Apartment")
+        self.assertEqual(self.verify(), 0, self.verify_log())
+        # A value deleted since is named by /verify.
+        self.host.reg_delete(threading, "ThreadingModel")
+        self.assertEqual(self.verify(), 1610)
+        self.assertTrue(any(rf"\InprocServer32 ThreadingModel" in line for line in self.verify_log()),
+                        self.verify_log())
+        self.host.reg_add(threading, "ThreadingModel", "Apartment")
+        code, starts = self.host.run_tracing_starts(*self.uninstall_command())
+        self.assertEqual((code, code_run(starts)), (0, []), self.log_lines())
+        self.assertEqual(self.read(HOST + r"\TVKCOM.DLL"), planted, "the host's content is back")
+        self.assertFalse(os.path.exists(marker), "a planted library was loaded")
+        self.host.restart()
+        self.assert_same(self.snapshot(), before)
+
+    def test_an_older_package_on_a_folder_others_may_change_runs_no_code(self):
+        # A package without class data registers by running the files; on
+        # a host folder that everyone may change (Wine shows Unix mode
+        # o+w as Everyone's write right) nothing runs: 1603, and the log
+        # says who may change the folder and what to do. The removal then
+        # has nothing to unregister.
+        os.chmod(self.host.unix_path(HOST), 0o777)
+        before = self.snapshot()
+        exe = make_package(self.host, r"C:\pkg\older", test_deploy.HEADER + "\n" +
+                           "START\nFOLDER,SERVER\nFILE,TVKCOM.DLL,TvkUpdt.exe\nEND\n",
+                           {"TVKCOM.DLL": payload("TVKCOM.dll"), "TvkUpdt.exe": payload("TvkUpdt.exe")},
+                           class_data=False)
+        self.assertEqual(self.host.run_for_exit_code(exe, "/quiet", timeout=RUN_MS / 1000), 1603)
+        for name in ("TVKCOM.DLL", "TVKUPDT.EXE"):
+            self.assertIsNone(registration(self.host, name), name)
+            self.assertIn(rf"{HOST}\{name}: not registered: {HOST}: S-1-1-0 (Everyone) may change it; its "
+                          "registration would run code from there as this account. Install a package that "
+                          "carries its class data (CLASSES.TXT, made by lucheck --harvest), or let only "
+                          "administrators change the folder", [line.replace("TvkUpdt.exe", "TVKUPDT.EXE")
+                                                               for line in self.log_lines()])
+        self.assertEqual(self.uninstall(), 0, self.log_lines())
+        self.host.restart()
+        self.assert_same(self.snapshot(), before)
 
 
 if __name__ == "__main__":

@@ -452,6 +452,17 @@ class WineHost:
         with its output as text."""
         return _run_captured(["wine", program, *args], self.env, timeout, cwd)
 
+    def run_tracing_starts(self, program, *args, timeout=120):
+        """Runs a Windows program to its end under Wine's process trace;
+        returns its full exit code (read by uia) and the command line of
+        every program started meanwhile (the program itself, and Wine's own
+        services when they start, included)."""
+        env = dict(self.env, WINEDEBUG="-all,+process")
+        result = _run_captured(["wine", self.uia_exe, "run", program, *args], env, timeout)
+        code = int(result.stdout.strip().splitlines()[-1])
+        starts = re.findall(r"CreateProcessInternalW app .* cmdline (.*)", result.stderr)
+        return code, starts
+
     def linux_pids(self, exe_name):
         """The Linux processes of this prefix's programs named `exe_name`
         (any case). Wine shows a Windows program's command line as the
@@ -653,7 +664,7 @@ def make_package(host, folder, update_lst, files=None, class_data=True):
         with open(os.path.join(unix_folder, name), "wb") as f:
             f.write(data)
     listed = set(re.findall(r"[^,\s]+", (update_lst or "").upper()))
-    sections = [harvested(host, name, data) for name, data in (files or {}).items()
+    sections = [harvested(host, name, files) for name in (files or {})
                 if class_data and name.upper() in listed and name.upper().endswith((".DLL", ".OCX"))]
     if any(sections):
         with open(os.path.join(unix_folder, "CLASSES.TXT"), "w", encoding="cp1252", newline="\r\n") as f:
@@ -661,11 +672,13 @@ def make_package(host, folder, update_lst, files=None, class_data=True):
     return folder.rstrip("\\") + "\\LiveUpdateSetup.exe"
 
 
-def harvested(host, name, data):
+def harvested(host, name, files):
     """The CLASSES.TXT section that `lucheck --harvest` writes for the
-    library `name` holding `data`; empty when it cannot be harvested (no
-    DllRegisterServer, or one that fails). Kept under E2E_WORK by name and
-    content, which are all the harvest depends on."""
+    library `name` among the package's `files` (which it may need to load);
+    empty when it cannot be harvested (no DllRegisterServer, or one that
+    fails). Kept under E2E_WORK by name and content, which is all that the
+    harvest of a library that loads depends on."""
+    data = files[name]
     cache = os.path.join(work_dir(), "harvested")
     os.makedirs(cache, exist_ok=True)
     kept = os.path.join(cache, f"{name.upper()}-{hashlib.sha256(data).hexdigest()}.txt")
@@ -675,8 +688,9 @@ def harvested(host, name, data):
     package = host.unix_path(r"C:\harvest-" + name.upper())
     shutil.rmtree(package, ignore_errors=True)
     os.makedirs(package)
-    with open(os.path.join(package, name), "wb") as f:
-        f.write(data)
+    for other, content in files.items():
+        with open(os.path.join(package, other), "wb") as f:
+            f.write(content)
     write_ansi(os.path.join(package, "UPDATE.LST"), f"Vantrel,W130,W131,W120,W140,\nSTART\nFOLDER,SERVER\nFILE,{name}\nEND\n")
     host.run(required_file("LUCHECK_EXE"), "--harvest", host.win_path(package), timeout=120)
     section = ""

@@ -154,7 +154,8 @@ class LucheckTest(unittest.TestCase):
         self.assertEqual(code, 0)
         self.assertIn("TVKUPDT.EXE: cannot be harvested exactly (it changes class data that was there before)", out)
         self.assertEqual(self.class_lines("harvest-tvkupdt.exe"), [])
-        self.assertEqual(self.run_checker("reg", "query", r"HKCR\Vantrel.TVKUPDT\CLSID")[0], 0, "put back")
+        code, out, errors = self.run_checker("reg", "query", r"HKCR\Vantrel.TVKUPDT\CLSID")
+        self.assertEqual(code, 0, "not put back: " + out + errors)
         self.assertEqual(self.run_checker(exe, "/UnregServer")[0], 0)
         for key in (rf"HKCR\CLSID\{clsid}", r"HKCR\Vantrel.TVKCOM", rf"HKCR\CLSID\{server}", r"HKCR\Vantrel.TVKUPDT",
                     r"HKCU\Software\LiveUpdateTest", r"HKCU\Software\LiveUpdateHarvest"):
