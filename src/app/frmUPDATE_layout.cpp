@@ -34,6 +34,7 @@ void frmUPDATE::LayOut() {
     lblMsgline.SetCaption("lblMsgline");
     lblMsgline.backColor = kColorActiveCaptionText;
     lblMsgline.autoSize = true;
+    lblMsgline.wrapWidth = 6855 - 2595 - 120;  // to the window's right edge, less a margin
 
     Frame1.Place(this, 0, 4410, 6855, 675, 0);
 

@@ -107,6 +107,9 @@ public:
     // that grows to the right.
     bool autoSize = false;
     bool wordWrap = false;
+    // An auto-sized one-line label whose text outgrows this width (twips;
+    // 0: never) wraps at it instead, growing upward: its bottom stays.
+    int wrapWidth = 0;
 
     const std::string& LinkTopic() const { return linkTopic_; }
     void SetLinkTopic(const std::string& topic);

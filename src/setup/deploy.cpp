@@ -87,7 +87,7 @@ bool HeldAsInstalled(Context& ctx, MainWindow& window, PendingRegistration& pend
 bool MayRunCode(Context& ctx, MainWindow& window, const std::string& file) {
     const std::string trouble = CodeRunTrouble(ctx.os, file);
     if (trouble.empty()) return true;
-    ReportFileError(ctx, window, kRegisterFailed, Cat({file, " (others may change it; see the log)"}));
+    ReportFileError(ctx, window, kRegisterFailed, Cat({file, ": others may change it; the package needs class data"}));
     ctx.state.Log.Write(Cat({file, ": not registered: ", trouble, kCodeRunAdvice}));
     return false;
 }

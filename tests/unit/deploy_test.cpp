@@ -461,7 +461,7 @@ TEST(DeployTest, NoCodeRunsFromAFileOrFolderOthersMayChange) {
                 EXPECT_EQ(d.window.texts, std::vector<std::string>{"Could not register file " +
                                                                    (inUse ? dest + ".1" + setup::kReplacementSuffix
                                                                           : dest) +
-                                                                   " (others may change it; see the log)"})
+                                                                   ": others may change it; the package needs class data"})
                     << trace;
                 EXPECT_EQ(d.state.Summary.registrationFailures, 1) << trace;
                 EXPECT_TRUE(std::any_of(d.os.LogLines().begin(), d.os.LogLines().end(), [&](const std::string& l) {

@@ -53,7 +53,7 @@ public:
         switch (property) {
         case Property::Caption:
             SetWindowTextA(hwnd_, control.Caption().c_str());
-            runtime_.SizeLabel(control, hwnd_);
+            runtime_.SizeLabel(control, hwnd_, origin_);
             break;
         case Property::Visible:
             if (!control.Visible()) runtime_.MoveFocusFrom(hwnd_);
@@ -126,20 +126,32 @@ HFONT Win32Forms::FontFor(const Control& control) {
     return font;
 }
 
-void Win32Forms::SizeLabel(const Control& control, HWND hwnd) {
+void Win32Forms::SizeLabel(const Control& control, HWND hwnd, POINT origin) {
     if (control.Kind() != ControlKind::Label) return;
     const auto* label = static_cast<const Label*>(&control);
     if (!label->autoSize) return;
     HDC dc = GetDC(hwnd);
     HGDIOBJ old = SelectObject(dc, FontFor(control));
     RECT box{0, 0, Pixels(control.Width()), 0};
-    const std::string& text = control.Caption();
+    const char* text = control.Caption().empty() ? " " : control.Caption().c_str();
     UINT format = DT_CALCRECT | DT_NOPREFIX | (label->wordWrap ? DT_WORDBREAK : DT_SINGLELINE);
-    DrawTextA(dc, text.empty() ? " " : text.c_str(), -1, &box, format);
+    DrawTextA(dc, text, -1, &box, format);
+    const bool wraps = !label->wordWrap && label->wrapWidth > 0 && box.right > Pixels(label->wrapWidth);
+    if (wraps) {
+        box = RECT{0, 0, Pixels(label->wrapWidth), 0};
+        DrawTextA(dc, text, -1, &box, DT_CALCRECT | DT_NOPREFIX | DT_WORDBREAK);
+    }
     SelectObject(dc, old);
     ReleaseDC(hwnd, dc);
-    const int width = label->wordWrap ? Pixels(control.Width()) : (text.empty() ? 0 : box.right);
-    SetWindowPos(hwnd, nullptr, 0, 0, width, box.bottom, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    const int width = label->wordWrap ? Pixels(control.Width()) : (control.Caption().empty() ? 0 : box.right);
+    if (label->wrapWidth <= 0)
+        return void(SetWindowPos(hwnd, nullptr, 0, 0, width, box.bottom, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE));
+    // One line in its place, or wrapped and grown upward from its bottom.
+    const LONG_PTR style = GetWindowLongPtrA(hwnd, GWL_STYLE) & ~static_cast<LONG_PTR>(SS_TYPEMASK);
+    SetWindowLongPtrA(hwnd, GWL_STYLE, style | (wraps ? SS_LEFT : SS_LEFTNOWORDWRAP));
+    const int top = origin.y + Pixels(control.Top()) + (wraps ? Pixels(control.Height()) - box.bottom : 0);
+    SetWindowPos(hwnd, nullptr, origin.x + Pixels(control.Left()), top, width, box.bottom,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 // ---- Creating the window ---------------------------------------------------
@@ -223,7 +235,7 @@ HWND Win32Forms::CreateControlWindow(Control& control, POINT origin, int id) {
                                 formHwnd_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance_, this);
     SendMessageA(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(control)), FALSE);
     Attach(control, hwnd, origin);
-    SizeLabel(control, hwnd);
+    SizeLabel(control, hwnd, origin);
     if (control.Kind() == ControlKind::ProgressBar) ShowProgress(static_cast<const ProgressBar&>(control), hwnd);
     return hwnd;
 }

@@ -43,7 +43,7 @@ public:
 
     int Pixels(double twips) const;
     HFONT FontFor(const Control& control);
-    void SizeLabel(const Control& control, HWND hwnd);
+    void SizeLabel(const Control& control, HWND hwnd, POINT origin);
     Control* ControlOf(HWND hwnd) const;
 
 private:
