@@ -53,8 +53,11 @@ private:
         case RecordKind::kStartMenu: UndoStartMenu(e); break;
         case RecordKind::kPending:
         {
-            // After the restart the previous content is what the restart moved aside.
-            const std::string before = Digest(Field(e, 1)).empty() ? Digest(Field(e, 2)) : Field(e, 3);
+            // After the restart the previous content is what the restart
+            // moved aside; with neither copy left (the replacement withdrawn
+            // before the restart), the recorded one, still at the path.
+            const std::string aside = Digest(Field(e, 2));
+            const std::string before = Digest(Field(e, 1)).empty() && !aside.empty() ? aside : Field(e, 3);
             UndoUnrecordedRegistration(e, index);
             UndoPending(e, index);
             RegisterHostsAgain(Field(e, 0), before, index);
@@ -267,8 +270,9 @@ private:
     // registration, which unregistering ours took away.
     void UndoRegistered(const std::string& how, const std::string& path, std::size_t index) {
         const RecordEntry* installed = InstalledBefore(path, index);
-        const bool created = CreatedBefore(path, index) != nullptr;
-        if (!installed || (!created && !PreviousContentKept(*installed))) return;
+        const bool created = HostHadNone(path, index);
+        const bool replaced = installed && installed->kind != RecordKind::kCreated;
+        if (!installed || (!created && replaced && !PreviousContentKept(*installed))) return;
         const std::string holder = HolderOf(*installed, how);
         if (holder.empty() && !created && restoresStarted_.count(Key(path))) {
             unregisteredHosts_[Key(path)] = how;  // the killed removal unregistered it before it began the restore
@@ -345,7 +349,8 @@ private:
     void UndoShared(const RecordEntry& e, std::size_t index) {
         const std::string& path = Field(e, 0);
         const uint32_t count = CountNow(path);
-        if (countsLowered_.count(Key(path))) {
+        const auto later = loweredBefore_.find(Key(path));
+        if (countsLowered_.count(Key(path)) || (later != loweredBefore_.end() && index < later->second)) {
             // A removal that a kill ended lowered it already.
             lowered_.insert(Key(path));
             if (count > 0) stillShared_.insert(Key(path));
@@ -431,10 +436,14 @@ private:
         return known->second.first;
     }
 
-    const RecordEntry* CreatedBefore(const std::string& path, std::size_t index) const {
-        for (std::size_t i = index; i-- > 0;)
-            if (record_[i].kind == RecordKind::kCreated && Key(Field(record_[i], 0)) == Key(path)) return &record_[i];
-        return nullptr;
+    // Whether the host had no file at the path before the first install
+    // that put one there: the oldest such step created it. Later ones may
+    // create it again after a removal that a kill ended took the host's
+    // own content aside, which comes back all the same.
+    bool HostHadNone(const std::string& path, std::size_t index) const {
+        for (std::size_t i = 0; i < index; ++i)
+            if (Installs(record_[i], path)) return record_[i].kind == RecordKind::kCreated;
+        return false;
     }
 
     // The newest install step before `index` that put content at the path:
@@ -460,9 +469,17 @@ private:
     // longer what it was before (else the kill came before the change).
     void FindCountsLowered() {
         std::map<std::string, std::size_t> newest;
-        for (std::size_t i = 0; i < record_.size(); ++i)
-            if (record_[i].kind == RecordKind::kShared || record_[i].kind == RecordKind::kLowered)
-                newest[Key(Field(record_[i], 0))] = i;
+        for (std::size_t i = 0; i < record_.size(); ++i) {
+            if (record_[i].kind != RecordKind::kShared && record_[i].kind != RecordKind::kLowered) continue;
+            const std::string key = Key(Field(record_[i], 0));
+            // An install raises a count again only once an earlier removal's
+            // lowering of it is done: the lines before that lowering are undone.
+            const auto previous = newest.find(key);
+            if (record_[i].kind == RecordKind::kShared && previous != newest.end() &&
+                record_[previous->second].kind == RecordKind::kLowered)
+                loweredBefore_[key] = previous->second;
+            newest[key] = i;
+        }
         for (const auto& [key, i] : newest) {
             const RecordEntry& e = record_[i];
             if (e.kind == RecordKind::kLowered && world_.SharedCount(Field(e, 0)) != std::strtoul(Field(e, 1).c_str(), nullptr, 10))
@@ -571,6 +588,7 @@ private:
     std::set<std::string> stillShared_;
     std::set<std::string> lowered_;  // upper-cased paths whose count this product's lines lowered
     std::set<std::string> countsLowered_;  // upper-cased paths whose count a killed removal lowered
+    std::map<std::string, std::size_t> loweredBefore_;  // a later install's count: the lowering before it
     std::size_t lastRemoval_ = 0;
     std::set<std::string> restoresBegun_;  // upper-cased files a killed removal was putting back
     std::set<std::string> restoresStarted_;  // and those it put back, or began to

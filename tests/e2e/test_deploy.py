@@ -162,7 +162,7 @@ class DeployFixture(winehost.WineTestCase):
         """Writes SHA256SUMS for the package beside the installer, as sha256sum would."""
         folder = os.path.dirname(self.host.unix_path(exe))
         sums = ""
-        for name in ("UPDATE.LST", "TvkUpdt.exe", "README.TXT"):
+        for name in ("UPDATE.LST", "CLASSES.TXT", "TvkUpdt.exe", "README.TXT"):
             with open(os.path.join(folder, name), "rb") as f:
                 sums += f"{hashlib.sha256(f.read()).hexdigest()}  {name}\n"
         with open(os.path.join(folder, "SHA256SUMS"), "w") as f:

@@ -651,7 +651,8 @@ def make_package(host, folder, update_lst, files=None, class_data=True):
     """Lays out an installer folder: LiveUpdateSetup.exe, UPDATE.LST with the
     given text (None: no UPDATE.LST at all) and payload files {name: bytes}.
     With class_data, CLASSES.TXT holds the harvested registrations of the
-    listed libraries that register (as a package author's release has);
+    listed libraries and servers that register (as a package author's
+    release has);
     without, the package is an older one that registers by running them.
     `folder` is a Windows path; returns the installer's Windows path."""
     unix_folder = host.unix_path(folder)
@@ -665,7 +666,7 @@ def make_package(host, folder, update_lst, files=None, class_data=True):
             f.write(data)
     listed = set(re.findall(r"[^,\s]+", (update_lst or "").upper()))
     sections = [harvested(host, name, files) for name in (files or {})
-                if class_data and name.upper() in listed and name.upper().endswith((".DLL", ".OCX"))]
+                if class_data and name.upper() in listed and name.upper().endswith((".DLL", ".OCX", ".EXE"))]
     if any(sections):
         with open(os.path.join(unix_folder, "CLASSES.TXT"), "w", encoding="cp1252", newline="\r\n") as f:
             f.write("".join(sections))
@@ -674,10 +675,10 @@ def make_package(host, folder, update_lst, files=None, class_data=True):
 
 def harvested(host, name, files):
     """The CLASSES.TXT section that `lucheck --harvest` writes for the
-    library `name` among the package's `files` (which it may need to load);
-    empty when it cannot be harvested (no DllRegisterServer, or one that
-    fails). Kept under E2E_WORK by name and content, which is all that the
-    harvest of a library that loads depends on."""
+    library or server `name` among the package's `files` (which it may need
+    to load); empty when it cannot be harvested (no DllRegisterServer, or a
+    registration that fails). Kept under E2E_WORK by name and content, which
+    is all that the harvest of a file that loads depends on."""
     data = files[name]
     cache = os.path.join(work_dir(), "harvested")
     os.makedirs(cache, exist_ok=True)
