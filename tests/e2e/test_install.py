@@ -162,11 +162,12 @@ class InstallScenarios(winehost.WineTestCase):
     def package_folder(self):
         return r"C:\pkg" + "\\" + self.id().split(".")[-1]
 
-    def start_ready(self, body, files):
+    def start_ready(self, body, files, class_data=True):
         """Starts the installer from a package with this list body and these
-        payload files; returns the process and the Ready window."""
+        payload files (without class data: an older package); returns the
+        process and the Ready window."""
         folder = self.package_folder()
-        exe = make_package(self.host, folder, HEADER + "\n" + body, files)
+        exe = make_package(self.host, folder, HEADER + "\n" + body, files, class_data)
         process = self.host.start(exe, cwd=self.host.unix_path(folder), full_exit_code=True)
         self.host.wait_window(TITLE)
         window = self.host.dump(TITLE)
@@ -393,7 +394,7 @@ class InstallScenarios(winehost.WineTestCase):
         with contextlib.ExitStack() as holder:
             holder.enter_context(file_held_open(host, CLIENT))
             process, ready = self.start_ready("START\nFOLDER,SERVER\nFILE,TvkUpdt.exe\nEND\n",
-                                              {"TvkUpdt.exe": self.client})
+                                              {"TvkUpdt.exe": self.client}, class_data=False)
             host.click(TITLE, "Install")
             box = None
             for answer in answers:  # "let go": the holder closes the file while the question shows
@@ -532,7 +533,7 @@ class InstallScenarios(winehost.WineTestCase):
                 "FILE,TVKDEP.DLL\nEND\n")
         files = {name: payload(built) for name, built in names.items()}
         files.update({name: b"x" for name in fillers})
-        process, ready = self.start_ready(body, files)
+        process, ready = self.start_ready(body, files, class_data=False)
         window = self.install(process)
         failed = {name: f"Could not register file {HOST}\\{name}" for name in ("TVKFAIL.DLL", "TVKBAD.EXE",
                                                                                  "TVKDEP.DLL")}
