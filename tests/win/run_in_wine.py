@@ -6,8 +6,9 @@ works in its own throw-away copy of their base prefix (made once and kept
 under E2E_WORK), with its own Xvfb display, its own wineserver and its own
 short TMPDIR (Wine keeps its server socket below it; a short path keeps the
 socket within the Unix limit), so runs neither see each other's registry
-and files nor kill each other's processes. At the end the copy's wineserver
-is killed (wineserver -k) and the copy removed.
+and files nor kill each other's processes. The copy's wineserver runs from
+the start (wineserver -p) till the end, when it is killed (wineserver -k)
+and the copy removed.
 
 Started by root, the programs run as the user `nobody` (the copy is handed
 over to that user): Unix permissions do not bind root, so under root Wine
@@ -68,6 +69,10 @@ class WineRun:
             self.prefix = winehost.prefix_copy(name)
             self.give(self.prefix)
             self.give(self.tmp)
+            # One server for the whole block: one that ends by itself between
+            # two programs may be ending just as the next connects to it.
+            subprocess.run(self.command(["wineserver", "-p"]), env=self.env(), check=True, timeout=30,
+                           stdin=subprocess.DEVNULL)
         except BaseException:
             self.close()
             raise
