@@ -118,9 +118,13 @@ bool ReplaceByRenaming(platform::OsServices& os, const std::string& temporary, c
         return false;
     }
     if (os.DeleteFileA(aside)) return true;
-    if (!os.MoveFileA(destination, temporary)) return true;  // the new file stays in place
-    if (os.MoveFileA(aside, destination)) return false;
-    os.MoveFileA(temporary, destination);
+    // The old file stays where the new one can take its place only by
+    // staying in place itself: it goes at the restart then.
+    if (os.MoveFileA(destination, temporary)) {
+        if (os.MoveFileA(aside, destination)) return false;
+        os.MoveFileA(temporary, destination);
+    }
+    os.DeleteAtRestart(aside);
     return true;
 }
 
