@@ -968,6 +968,10 @@ const std::pair<uint32_t, const char*> kFoundSeeds[] = {
     // A restart that left a file torn ran its registration for the next logon against nothing.
     {427391, "othervolume,readonlyoriginal,installbeforerestart,registeredheldatuninstall,killbeforerecord,"
              "killatshortcut,killattypelibrary,killatsystemfile"},
+    {6052, ""},    // the host's registration, after a killed removal withdrew our replacement
+    {68469, ""},   // the same, once a reinstall made the file the killed removal had set aside
+    {128885, ""},  // a shared count raised again after a lowering that a power cut did not undo
+    {519481, ""},  // the 95 family: a set-aside file that could neither be deleted nor put back
 };
 
 // Judges the seed's sequence; true when it fails, after printing it if
