@@ -365,8 +365,7 @@ void Undo(const Changes& changes) {
 // window; empty, or what went wrong.
 std::string RunServer(const std::string& path, const std::string& option) {
     std::string command = "\"" + path + "\" " + option;
-    std::string folder(MAX_PATH, '\0');
-    folder.resize(GetSystemDirectoryA(&folder[0], MAX_PATH));
+    const std::string folder = platform::win32::SystemFolder();
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESHOWWINDOW;

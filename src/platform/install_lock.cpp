@@ -1,5 +1,7 @@
 #include "platform/install_lock.h"
 
+#include "platform/text.h"
+
 namespace platform {
 
 // Revision 1, the count of sub-authorities, the NT authority (5), then the
@@ -36,22 +38,13 @@ std::string UntrustedChanger(const Guard& guard, const Sid& running) {
     return std::string();
 }
 
-namespace {
-std::string Decimal(uint64_t value) {
-    std::string digits;
-    do digits.insert(digits.begin(), static_cast<char>('0' + value % 10));
-    while ((value /= 10) != 0);
-    return digits;
-}
-}  // namespace
-
 std::string SidText(const Sid& sid) {
     if (sid.size() < 8 || sid.size() != 8u + 4u * sid[1]) return "an account of unknown form";
     uint64_t authority = 0;
     for (int i = 2; i < 8; ++i) authority = authority << 8 | sid[i];
-    std::string text = "S-" + Decimal(sid[0]) + "-" + Decimal(authority);
+    std::string text = "S-" + Number64(sid[0]) + "-" + Number64(authority);
     for (std::size_t i = 8; i < sid.size(); i += 4)
-        text += "-" + Decimal(uint32_t{sid[i]} | uint32_t{sid[i + 1]} << 8 | uint32_t{sid[i + 2]} << 16 |
+        text += "-" + Number64(uint32_t{sid[i]} | uint32_t{sid[i + 1]} << 8 | uint32_t{sid[i + 2]} << 16 |
                                      uint32_t{sid[i + 3]} << 24);
     static const char* const kNames[][2] = {{"S-1-1-0", "Everyone"},
                                             {"S-1-5-11", "Authenticated Users"},

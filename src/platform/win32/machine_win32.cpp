@@ -298,11 +298,16 @@ bool AddWininitRename(const std::string& iniPath, const std::string& source, con
 
 namespace platform::win32 {
 
+std::string SystemFolder() {
+    char folder[MAX_PATH];
+    const UINT length = GetSystemDirectoryA(folder, MAX_PATH);
+    return length < MAX_PATH ? std::string(folder, length) : std::string();
+}
+
 HMODULE LoadSystemLibrary(const char* name) {
-    char system[MAX_PATH];
-    const UINT length = GetSystemDirectoryA(system, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return nullptr;
-    const std::string path = std::string(system, length) + "\\" + name;
+    const std::string system = SystemFolder();
+    if (system.empty()) return nullptr;
+    const std::string path = system + "\\" + name;
     return LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 

@@ -31,6 +31,8 @@ bool MachineKeyThere(const std::string& key);
 bool CreateMachineRegistryKey(const std::string& key);
 bool RemoveEmptyMachineRegistryKey(const std::string& key);
 
+// The system folder, without a trailing backslash; empty when unknown.
+std::string SystemFolder();
 // A system DLL loaded by its full path in the system directory, so that a
 // copy beside the installer is never the one loaded; null when it cannot
 // be loaded.

@@ -197,11 +197,7 @@ namespace {
 // first on PATH: what the started program loads by name is found there
 // before any folder the inherited PATH names.
 std::vector<char> SystemFirstEnvironment() {
-    char system[MAX_PATH], windows[MAX_PATH];
-    const UINT systemLength = GetSystemDirectoryA(system, MAX_PATH);
-    const UINT windowsLength = GetWindowsDirectoryA(windows, MAX_PATH);
-    std::string path = Cat({std::string(system, systemLength < MAX_PATH ? systemLength : 0), ";",
-                            std::string(windows, windowsLength < MAX_PATH ? windowsLength : 0)});
+    std::string path = Cat({SystemFolder(), ";", WindowsFolder()});
     std::vector<char> block;
     char* strings = GetEnvironmentStringsA();
     for (const char* entry = strings; entry && *entry; entry += lstrlenA(entry) + 1) {
