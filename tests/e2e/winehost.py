@@ -461,6 +461,9 @@ class WineHost:
         result = _run_captured(["wine", self.uia_exe, "run", program, *args], env, timeout)
         code = int(result.stdout.strip().splitlines()[-1])
         starts = re.findall(r"CreateProcessInternalW app .* cmdline (.*)", result.stderr)
+        name = re.split(r"[\\/]", program)[-1].lower()
+        if not any(name in start.lower() for start in starts):  # a trace that shows nothing proves nothing
+            raise RuntimeError(f"Wine's process trace does not show {program} starting")
         return code, starts
 
     def linux_pids(self, exe_name):
