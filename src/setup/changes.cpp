@@ -619,28 +619,30 @@ private:
     // the install asked for can't be withdrawn, and a kill may have come
     // before either: so at the restart, after them, the previous content
     // moves back over whatever is in place (if it was moved aside), and the
-    // file ends as it was whichever renames were asked. The names both
-    // renames use are kept for the restart first (KeepForRestart), so that
-    // no install before it takes the waiting copy's name for a copy of its
-    // own, which the rename asked for would move in first.
+    // file ends as it was whichever renames were asked. That move is asked
+    // before the copy goes, so that no kill leaves the restart a file moved
+    // aside and nothing in its place. The names both renames use are kept
+    // for the restart first (KeepForRestart), so that no install before it
+    // takes the waiting copy's name for a copy of its own, which the rename
+    // asked for would move in first.
     void Withdraw(const UndoStep& step) {
         auto& os = ctx_.os;
         if (!KeepForRestart({step.other, step.value}))
             return Failed(step.path, "the names its renames at the next restart use could not be kept in " +
                                          tally_.restartNamesFile);
         // Once its copy is gone, only this line tells a removal run again
-        // that the file the restart leaves missing is torn, not deleted.
+        // that the withdrawal was begun.
         if (!step.value.empty() && !Note(RecordKind::kRestoring, {step.path, step.value}))
             return Failed(step.path, "the record could not take the line of its withdrawal");
-        ClearAttributes(os, step.other);
-        if (!os.DeleteFileA(step.other) && !os.FindFile(step.other).empty())
-            return Failed(step.path, "its replacement waiting in " + step.other + " could not be withdrawn");
-        os.DeleteMachineValue(kRunOnceKey, step.path);
         if (!step.value.empty()) {
             if (!os.MoveAtRestart(step.value, step.path))
                 return Failed(step.path, "it would move to " + step.value + " at the next restart");
             tally_.restoredAtRestart.push_back(step.value);
         }
+        ClearAttributes(os, step.other);
+        if (!os.DeleteFileA(step.other) && !os.FindFile(step.other).empty())
+            return Failed(step.path, "its replacement waiting in " + step.other + " could not be withdrawn");
+        os.DeleteMachineValue(kRunOnceKey, step.path);
         Log(step.path + ": its replacement at the next restart withdrawn");
     }
 

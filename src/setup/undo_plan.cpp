@@ -246,10 +246,9 @@ private:
         }
         if (kept.empty()) return Leave(path, "its previous content was not kept");
         // A removal killed as it withdrew the replacement may have deleted
-        // the copy before it asked the restart to move the previous content
-        // back: before the restart that is asked again (twice does no harm:
-        // the second move finds nothing to move); after it, the file that
-        // restart left missing is torn.
+        // the copy: before the restart the move of the previous content back
+        // is asked again (twice does no harm: the second move finds nothing
+        // to move).
         const std::string withdrawal = Key(path) + "\t" + Key(kept);
         if (withdrawals_.count(withdrawal) && Digest(kept).empty() && !Digest(path).empty()) {
             UndoStep step = Step(UndoAction::kWithdrawReplacement, path);
@@ -257,9 +256,8 @@ private:
             step.value = kept;
             return steps_.push_back(step);
         }
-        const bool torn = Digest(path).empty() && withdrawals_.count(withdrawal);
         if (keptChanged) return Leave(path, "its previous content is no longer kept");
-        UndoReplaced(path, kept, Digest(kept), Field(e, 4), torn ? Cut::kTorn : Cut::kNot, Field(e, 6));
+        UndoReplaced(path, kept, Digest(kept), Field(e, 4), Cut::kNot, Field(e, 6));
     }
 
     // A content is unregistered only while it (the newest installed before
@@ -501,7 +499,7 @@ private:
             // place count only once it deleted the kept contents: else they
             // go, and the restores are made anew from the kept ones.
             if (e.kind == RecordKind::kRestoring) withdrawals_.insert(Key(Field(e, 0)) + "\t" + Key(Field(e, 1)));
-            if (e.kind == RecordKind::kRestoring && KeptGone(Field(e, 0))) {
+            if (e.kind == RecordKind::kRestoring && KeptGone(Field(e, 0), world_.FileDigest(Field(e, 1)))) {
                 restoring_.insert(Key(Field(e, 1)));
                 restoringFiles_[Key(Field(e, 0))] = Field(e, 1);
             }
@@ -521,12 +519,20 @@ private:
         }
     }
 
-    // Whether none of the previous contents kept for the file is there.
-    bool KeptGone(const std::string& path) const {
+    // Whether the previous content kept for the file that a restore copy
+    // holding `digest` was made from is no longer there: the removal that
+    // made the copy deleted it, as it does only once its restores are made
+    // or asked for.
+    bool KeptGone(const std::string& path, const std::string& digest) const {
+        if (digest.empty() || digest == kUnreadable) return false;
         for (const RecordEntry& e : record_) {
-            const bool keeps = e.kind == RecordKind::kReplaced || e.kind == RecordKind::kPending;
-            const std::string& kept = Field(e, e.kind == RecordKind::kPending ? 2 : 1);
-            if (keeps && Key(Field(e, 0)) == Key(path) && !kept.empty() && !world_.FileDigest(kept).empty()) return false;
+            const bool pending = e.kind == RecordKind::kPending;
+            if (!pending && e.kind != RecordKind::kReplaced) continue;
+            const std::string& kept = Field(e, pending ? 2 : 1);
+            const std::string& before = Field(e, pending ? 3 : 2);
+            if (Key(Field(e, 0)) == Key(path) && !kept.empty() && !world_.FileDigest(kept).empty() &&
+                (before.empty() || before == digest))
+                return false;
         }
         return true;
     }

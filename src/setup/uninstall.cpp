@@ -4,6 +4,7 @@
 
 #include "platform/os_services.h"
 #include "platform/text.h"
+#include "setup/changes.h"
 #include "setup/deploy.h"
 #include "setup/event_report.h"
 #include "setup/package_seal.h"
@@ -27,14 +28,16 @@ const RecordEntry* NewestBegun(const std::vector<RecordEntry>& record) {
 // Files of the record's own folder go now, or at the next restart while in
 // use (the uninstaller running from there), which needs no restart of its
 // own: nothing of the host depends on them.
-void RemoveOwnFile(Context& ctx, const std::string& path, UndoTally& tally) {
+// The log names the file as `shown` (the path where empty).
+void RemoveOwnFile(Context& ctx, const std::string& path, UndoTally& tally, std::string shown = std::string()) {
     if (ctx.os.FindFile(path).empty()) return;
+    if (shown.empty()) shown = path;
     switch (DeleteNowOrAtRestart(ctx.os, path)) {
-    case Removal::kNow: return ctx.state.Log.Write(path + ": deleted");
-    case Removal::kAtRestart: return ctx.state.Log.Write(path + ": in use; deleted at the next restart");
+    case Removal::kNow: return ctx.state.Log.Write(shown + ": deleted");
+    case Removal::kAtRestart: return ctx.state.Log.Write(shown + ": in use; deleted at the next restart");
     case Removal::kNot:
-        ctx.state.Log.Write(path + ": could not be deleted");
-        tally.left.push_back(path + ": could not be deleted");
+        ctx.state.Log.Write(shown + ": could not be deleted");
+        tally.left.push_back(shown + ": could not be deleted");
     }
 }
 
@@ -95,6 +98,21 @@ void RemoveKeptBeside(Context& ctx, const std::vector<RecordEntry>& record, std:
         RemoveOwnFile(ctx, path, tally);
 }
 
+// A kept content goes under another name first: clearing its attributes
+// for the delete would otherwise leave, if a kill came between, a kept
+// content that a removal run again restores without them. Under that name
+// it is no kept content any longer, and only goes.
+void RemoveKeptCopy(Context& ctx, const std::string& kept, UndoTally& tally) {
+    const std::string aside = UnusedNameBeside(ctx.os, kept, kDeletedSuffix);
+    RemoveOwnFile(ctx, ctx.os.MoveFileA(kept, aside) ? aside : kept, tally, kept);
+}
+
+// What a removal killed in RemoveKeptCopy left of a kept content.
+void RemoveKeptCopiesSetAside(Context& ctx, const std::string& kept, UndoTally& tally) {
+    const auto exists = [&](const std::string& path) { return !ctx.os.FindFile(path).empty(); };
+    for (const std::string& copy : NumberedCopies(exists, kept, kDeletedSuffix)) RemoveOwnFile(ctx, copy, tally);
+}
+
 // The kept contents the record names, below the Kept folder or (moved aside
 // at a restart) beside their files, save those that go back at the restart;
 // then their folders, deepest first, and the Kept folder itself.
@@ -109,8 +127,10 @@ void RemoveKeptContents(Context& ctx, const std::vector<RecordEntry>& record, co
         if (entry.kind == RecordKind::kPending && !path.empty() && !IsBelow(path, kept))
             RemoveKeptBeside(ctx, record, i, tally);
         if (!keeps || !IsBelow(path, kept)) continue;
-        if (!GoesBackAtRestart(tally, path) && !tally.keptStay.count(platform::UCase(path)))
-            RemoveOwnFile(ctx, path, tally);
+        RemoveKeptCopiesSetAside(ctx, path, tally);
+        if (!GoesBackAtRestart(tally, path) && !tally.keptStay.count(platform::UCase(path)) &&
+            !ctx.os.FindFile(path).empty())
+            RemoveKeptCopy(ctx, path, tally);
         for (std::string parent = ParentOf(path); IsBelow(parent, kept); parent = ParentOf(parent))
             folders.insert(parent);
     }

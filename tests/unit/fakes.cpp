@@ -433,7 +433,11 @@ std::unique_ptr<platform::InputFile> FakeOs::OpenChecked(const std::string& path
 }
 
 void FakeOs::MoveUnflushed(const std::string& source, const std::string& destination) {
-    if (unflushed.erase(source)) unflushed.insert(destination);
+    // What was at the destination before is gone, flushed or not.
+    if (unflushed.erase(source))
+        unflushed.insert(destination);
+    else
+        unflushed.erase(destination);
 }
 
 // A folder made, a system one, or one that a file is in (fixtures name
@@ -455,6 +459,7 @@ bool FakeOs::WriteCopy(const std::string& destination, const FakeFile& copy) {
         copyRefused.count(destination))
         return false;
     files[destination] = copy;
+    unflushed.erase(destination);  // flushed before the call returns
     if (tornCopies.count(destination)) files[destination].content.resize(copy.content.size() / 2);
     return true;
 }
