@@ -26,6 +26,7 @@ set(LU_LIST_READER_SOURCES
     ${CMAKE_SOURCE_DIR}/src/platform/sequential_files.cpp
     ${CMAKE_SOURCE_DIR}/src/platform/text.cpp
     ${CMAKE_SOURCE_DIR}/src/platform/text_portable.cpp
+    ${CMAKE_SOURCE_DIR}/src/platform/wininit.cpp
     ${CMAKE_SOURCE_DIR}/tests/unit/fakes.cpp)
 if(EXISTS ${CMAKE_SOURCE_DIR}/tests/bench/CMakeLists.txt)
     add_subdirectory(tests/bench)

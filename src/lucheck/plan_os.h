@@ -128,6 +128,7 @@ public:
     bool RemoveEmptyMachineKey(const std::string&) override { return false; }
     bool MoveAtRestart(const std::string&, const std::string&) override { return false; }
     bool DeleteAtRestart(const std::string&) override { return false; }
+    bool GoneAtRestart(const std::string&) override { return false; }
     bool FileInUse(const std::string&) override { return false; }
     std::vector<std::string> ProgramsUsingFiles(const std::vector<std::string>&) override { return {}; }
     bool SetMachinePath(const std::string&, const std::string&, const std::string&) override { return false; }

@@ -350,6 +350,9 @@ public:
     // Moves the source over the destination, replacing it.
     virtual bool MoveAtRestart(const std::string& source, const std::string& destination) = 0;
     virtual bool DeleteAtRestart(const std::string& path) = 0;
+    // Whether the changes asked for the next restart leave the file gone:
+    // an earlier run asked to delete it, or to move it away.
+    virtual bool GoneAtRestart(const std::string& path) = 0;
 
     // Whether a program holds the file so that it cannot be replaced now:
     // it cannot be opened for writing without sharing. False when there is

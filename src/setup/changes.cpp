@@ -11,6 +11,7 @@
 #include "setup/paths.h"
 #include "setup/progman.h"
 #include "setup/system_platform.h"
+#include "setup/update_list.h"
 
 namespace setup {
 
@@ -267,6 +268,18 @@ bool ScheduleReplacement(platform::OsServices& os, const std::string& waiting, c
     return false;
 }
 
+// A removal before asked the next logon to register the host's content of
+// the file again: once the restart moves the new content in, that command
+// registers it instead, so the new content counts as registered from the
+// moment its move is asked, whatever becomes of this run.
+void NoteRegistrationAtLogon(Making& make) {
+    const std::string& path = make.step.destination;
+    std::string command;
+    if (!make.ctx.os.GetMachineString(kRunOnceKey, path + kAgainAfterRestart, command)) return;
+    const std::string how = RegistrationKind(ExtensionOf(path.substr(path.find_last_of('\\') + 1)));
+    if (!how.empty()) make.Record().Note(RecordKind::kRegistered, {how, path});
+}
+
 // A file that a program holds is replaced when Windows next starts, before
 // any program can hold it: the new content waits beside it under a name of
 // its own, and at the restart the previous content moves aside beside it
@@ -278,10 +291,13 @@ FileResult ReplaceAtRestart(Making& make) {
     auto& os = make.ctx.os;
     const std::string& destination = make.step.destination;
     const std::string waiting = make.Record().WaitingCopyPath(os, destination);
-    const std::string kept = make.Record().KeptAtRestartPath(os, destination);
+    // A file an earlier run asked the restart to delete is gone before the
+    // new one moves in: nothing is moved aside, and the file is a new one.
+    const bool gone = os.GoneAtRestart(destination);
+    const std::string kept = gone ? std::string() : make.Record().KeptAtRestartPath(os, destination);
     // What the restart moves aside is what waits for it already, if that
     // is moved in first, or else what is there now: both are recorded.
-    const std::string waitingBefore = make.DigestBefore(true);
+    const std::string waitingBefore = gone ? kNoPreviousContent : make.DigestBefore(true);
     const std::string now = make.DigestBefore();
     make.Record().Note(RecordKind::kPending,
                        {destination, waiting, kept, waitingBefore, "", now == waitingBefore ? std::string() : now,
@@ -291,6 +307,7 @@ FileResult ReplaceAtRestart(Making& make) {
         os.DeleteFileA(waiting);  // in case a partial copy was left behind
         return FileResult::kCopyFailed;
     }
+    NoteRegistrationAtLogon(make);
     if (!ScheduleReplacement(os, waiting, kept, destination)) {
         os.DeleteFileA(waiting);
         make.outcome.trouble = "the system took no replacement at the restart";

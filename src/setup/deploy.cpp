@@ -173,8 +173,8 @@ bool FoundInUse(const Context& ctx, const std::string& path) {
 
 // What the planner needs of one file, looked at no further than its
 // decision needs. A name that could lead out of the package folder is never
-// looked up. A file whose earlier replacement still waits for the restart
-// counts as held: replaced now, it would be undone then.
+// looked up. A file whose earlier replacement or deletion still waits for
+// the restart counts as held: replaced now, it would be undone then.
 FileFacts FactsFor(Context& ctx, const UpdateFileEntry& entry, const std::string& source,
                    const Destination& destination) {
     auto& os = ctx.os;
@@ -188,7 +188,8 @@ FileFacts FactsFor(Context& ctx, const UpdateFileEntry& entry, const std::string
     if (facts.systemFile) {
         facts.cutShort = ctx.state.Record.CopyCutShort(destination.path);
     } else {
-        facts.held = FoundInUse(ctx, destination.path) || ctx.state.Record.ReplacementWaits(os, destination.path);
+        facts.held = FoundInUse(ctx, destination.path) || ctx.state.Record.ReplacementWaits(os, destination.path) ||
+                     os.GoneAtRestart(destination.path);
         facts.longNameLost = facts.held && LongNameLostAtRestart(os, destination.path);
     }
     return facts;

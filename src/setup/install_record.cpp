@@ -159,6 +159,11 @@ std::set<std::size_t> CutShortEntries(const std::vector<RecordEntry>& record) {
     return cutShort;
 }
 
+bool MadeNew(const RecordEntry& entry) {
+    return entry.kind == RecordKind::kCreated ||
+           (entry.kind == RecordKind::kPending && Field(entry, 3) == kNoPreviousContent);
+}
+
 bool NamesFile(RecordKind kind) {
     return kind == RecordKind::kCreated || kind == RecordKind::kReplaced || kind == RecordKind::kKept ||
            kind == RecordKind::kPending;

@@ -88,7 +88,9 @@ enum class RecordKind {
                   // nowhere), previous SHA-256 (empty: unreadable), installed SHA-256, and the
                   // SHA-256 of what was at the path, where the previous content is what an
                   // earlier replacement or restore still waiting for the restart moves in
-                  // (else empty), installed size
+                  // (else empty), installed size. Where an earlier run asked the restart to
+                  // delete the file first, nothing moves aside and the previous SHA-256 is
+                  // kNoPreviousContent: after the restart the file is a new one.
     kCopied,      // the new content of a created, replaced or pending file is whole (a replacement's
                   // in its temporary or waiting copy): path, its SHA-256. The copy hashes as it
                   // goes, so the line before it has no digest yet; ParseRecord puts this one there.
@@ -141,6 +143,14 @@ bool KnownPreviousContent(const std::vector<RecordEntry>& record, std::size_t in
 
 // Whether entries of the kind name a file first: created, replaced, kept, pending.
 bool NamesFile(RecordKind kind);
+
+// A pending entry's previous content where the restart deletes the file
+// before the new one moves in.
+constexpr const char* kNoPreviousContent = "none";
+// Whether the entry made its file where none was (or will be, once the
+// restart's changes asked before are made): created, or pending after a
+// deletion at the restart.
+bool MadeNew(const RecordEntry& entry);
 
 // The entries that an install killed right after them may have left
 // unfinished: the last change of each install that never ended.

@@ -43,10 +43,17 @@ private:
         case RecordKind::kTemporary: UndoTemporary(Field(e, 0), Field(e, 1), Field(e, 2)); break;
         case RecordKind::kCreated: UndoCreated(e, cutShort_.count(index) != 0); break;
         case RecordKind::kReplaced:
-            UndoTemporaries(e, cutShort_.count(index) != 0);
-            UndoReplaced(Field(e, 0), Field(e, 1), Field(e, 2), Field(e, 3), CutOf(e, index), Field(e, 4));
+        {
+            // A file torn between its renames gets its previous content back
+            // before its temporaries go: a kill between leaves them to tell
+            // a removal run again of the tear.
+            const Cut cut = CutOf(e, index);
+            if (cut != Cut::kTorn) UndoTemporaries(e, cutShort_.count(index) != 0);
+            UndoReplaced(Field(e, 0), Field(e, 1), Field(e, 2), Field(e, 3), cut, Field(e, 4));
+            if (cut == Cut::kTorn) UndoTemporaries(e, true);
             RegisterHostsAgain(Field(e, 0), Field(e, 2), index);
             break;
+        }
         case RecordKind::kRegistered: UndoRegistered(Field(e, 0), Field(e, 1), index); break;
         case RecordKind::kShared: UndoShared(e, index); break;
         case RecordKind::kSetting: UndoSetting(e); break;
@@ -143,10 +150,19 @@ private:
         if (stillShared_.count(Key(path))) return Leave(path, "other programs still use it");
         const bool cutShort = maybeCutShort && Size(path) <= std::strtoull(Field(e, 2).c_str(), nullptr, 10);
         // A file held open without sharing can't be read: in use, not
-        // gone, it goes at the restart as a file in use does.
-        if (now != Field(e, 1) && !cutShort && now != kUnreadable) return Leave(path, "changed since it was installed");
+        // gone, it goes at the restart as a file in use does, unless its
+        // size (from the folder, not the file) says it was changed since.
+        if ((now != Field(e, 1) && !cutShort && now != kUnreadable) || (!cutShort && Resized(path, now, Field(e, 2))))
+            return Leave(path, "changed since it was installed");
         Add(UndoAction::kDelete, path);
         Simulate(path, std::string(), 0);
+    }
+
+    // Whether a file that can't be read (`now`) is not the size installed:
+    // changed since (the size comes from the folder, not the file).
+    bool Resized(const std::string& path, const std::string& now, const std::string& installedSize) {
+        return now == kUnreadable && !installedSize.empty() &&
+               Size(path) != std::strtoull(installedSize.c_str(), nullptr, 10);
     }
 
     // How a kill may have left a replacement: its file's attributes
@@ -175,11 +191,8 @@ private:
         if (now.empty() && !torn) return Leave(path, "gone since it was installed; not put back");
         const bool cleared = cut == Cut::kAttributesCleared && now == before && Digest(kept) == before;
         if (now == before && !cleared) return;  // never replaced
-        // One that can't be read but whose size is not what was installed
-        // was changed since (the size comes from the folder, not the file).
-        const bool resized = now == kUnreadable && !installedSize.empty() &&
-                             Size(path) != std::strtoull(installedSize.c_str(), nullptr, 10);
-        const bool changed = (!now.empty() && now != installed && now != kUnreadable) || resized;
+        const bool changed =
+            (!now.empty() && now != installed && now != kUnreadable) || Resized(path, now, installedSize);
         if (changed && !cleared) return Leave(path, "changed since it was installed");
         if (!Allowed(path) || !Allowed(kept)) return Leave(path, "outside the folders an uninstall may change");
         if (Digest(kept).empty() || Digest(kept) != before)
@@ -244,6 +257,8 @@ private:
             Simulate(waiting, std::string(), 0);
             return;
         }
+        // After the restart deleted what was there, the new file is one the install made.
+        if (MadeNew(e)) return UndoCreated({RecordKind::kCreated, {path, Field(e, 4), Field(e, 6)}}, false);
         if (kept.empty()) return Leave(path, "its previous content was not kept");
         // A removal killed as it withdrew the replacement may have deleted
         // the copy: before the restart the move of the previous content back
@@ -269,7 +284,7 @@ private:
     void UndoRegistered(const std::string& how, const std::string& path, std::size_t index) {
         const RecordEntry* installed = InstalledBefore(path, index);
         const bool created = HostHadNone(path, index);
-        const bool replaced = installed && installed->kind != RecordKind::kCreated;
+        const bool replaced = installed && !MadeNew(*installed);
         if (!installed || (!created && replaced && !PreviousContentKept(*installed))) return;
         const std::string holder = HolderOf(*installed, how);
         if (holder.empty() && !created && restoresStarted_.count(Key(path))) {
@@ -440,7 +455,7 @@ private:
     // own content aside, which comes back all the same.
     bool HostHadNone(const std::string& path, std::size_t index) const {
         for (std::size_t i = 0; i < index; ++i)
-            if (Installs(record_[i], path)) return record_[i].kind == RecordKind::kCreated;
+            if (Installs(record_[i], path)) return MadeNew(record_[i]);
         return false;
     }
 

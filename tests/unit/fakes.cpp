@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "platform/text.h"
+#include "platform/wininit.h"
 #include "setup/deploy.h"
 
 namespace fakes {
@@ -847,6 +848,12 @@ void FakeOs::RestartChangeOf(const RestartChange& change) {
     const FakeFile moved = from->second;
     files.erase(from);
     files[change.destination] = moved;
+}
+
+bool FakeOs::GoneAtRestart(const std::string& path) {
+    std::vector<platform::RestartChange> changes;
+    for (const RestartChange& change : atRestart) changes.push_back({change.source, change.destination});
+    return platform::GoneAfterChanges(changes, {path});
 }
 
 void FakeOs::Restart() {

@@ -294,6 +294,7 @@ public:
     bool RemoveEmptyMachineKey(const std::string& key) override;
     bool MoveAtRestart(const std::string& source, const std::string& destination) override;
     bool DeleteAtRestart(const std::string& path) override;
+    bool GoneAtRestart(const std::string& path) override;
     bool FileInUse(const std::string& path) override {
         const auto it = files.find(path);
         return it != files.end() && it->second.inUse;

@@ -282,8 +282,9 @@ TEST(UndoPlanTest, TwoInstallsGoBackToBeforeTheFirst) {
                                            "restore C:\\V\\R.TXT | " + kKept + "2\\R.TXT",
                                            "set setting " + kIni + " | WEB = WEB110",
                                            "restore C:\\V\\R.TXT | " + kKept + "1\\R.TXT"};
-    std::vector<std::string> expected = {"remove temporary C:\\V\\B.TXT.new~", "remove temporary C:\\V\\B.TXT.old~",
-                                         "restore C:\\V\\B.TXT | " + kKept + "2\\B.TXT"};
+    // Torn between its renames: the restore comes before the temporaries go.
+    std::vector<std::string> expected = {"restore C:\\V\\B.TXT | " + kKept + "2\\B.TXT",
+                                         "remove temporary C:\\V\\B.TXT.new~", "remove temporary C:\\V\\B.TXT.old~"};
     expected.insert(expected.end(), rest.begin(), rest.end());
     EXPECT_EQ(Plan(record, w), expected);
     w.files.erase("C:\\V\\B.TXT.new~");  // the new content was in place: the file was deleted since
@@ -392,10 +393,14 @@ TEST(UndoPlanTest, UnreadableIsInUseAndTemporariesAreJudgedByContent) {
     const std::vector<RecordEntry> sized = {
         {RecordKind::kBegun, {"d", "1.0.0.0", "Vantrel", "C:\\V"}},
         {RecordKind::kReplaced, {"C:\\V\\R.TXT", kKept + "1\\R.TXT", "old-r", "new-r", "5"}}};
+    const auto planned = [&](const std::string& step) {
+        const std::vector<std::string> steps = Plan(sized, w);
+        return std::find(steps.begin(), steps.end(), step) != steps.end();
+    };
     w.sizes["C:\\V\\R.TXT"] = 5;
-    EXPECT_EQ(Plan(sized, w).back(), "restore C:\\V\\R.TXT | " + kKept + "1\\R.TXT");
+    EXPECT_TRUE(planned("restore C:\\V\\R.TXT | " + kKept + "1\\R.TXT"));
     w.sizes["C:\\V\\R.TXT"] = 73;
-    EXPECT_EQ(Plan(sized, w).back(), "leave C:\\V\\R.TXT | changed since it was installed");
+    EXPECT_TRUE(planned("leave C:\\V\\R.TXT | changed since it was installed"));
 }
 
 // A record naming files outside the host, system, Start-menu and record

@@ -11,6 +11,7 @@
 #include "platform/win32/machine_win32.h"
 #include "platform/win32/shell_win32.h"
 #include "platform/win32/user_hives_win32.h"
+#include "platform/wininit.h"
 
 namespace platform::win32 {
 
@@ -619,6 +620,29 @@ bool Win32Os::MoveAtRestart(const std::string& source, const std::string& destin
 }
 
 bool Win32Os::DeleteAtRestart(const std::string& path) { return ChangeAtRestart(path, std::string()); }
+
+// The 95 family's list names files by their short names; the NT family's
+// by the names they were asked under, which the record's long names are.
+bool Win32Os::GoneAtRestart(const std::string& path) {
+    std::vector<RestartChange> changes;
+    std::vector<std::string> names = {path};
+    if (Is95Family()) {
+        std::string text;
+        const std::string windows = WindowsFolder();
+        if (!windows.empty() && ReadWholeFileText(windows + "\\WININIT.INI", text))
+            changes = RenameSectionChanges(text);
+        std::string shortPath;
+        const uint32_t length = GetShortPathNameA(path, shortPath, MAX_PATH);
+        if (length > 0 && length < MAX_PATH) names.push_back(shortPath);
+    } else {
+        for (const char* name : {"PendingFileRenameOperations", "PendingFileRenameOperations2"}) {
+            RegistryValue value;
+            if (!GetMachineRaw("SYSTEM\\CurrentControlSet\\Control\\Session Manager", name, value)) continue;
+            for (RestartChange& change : PendingRenameChanges(value.data)) changes.push_back(std::move(change));
+        }
+    }
+    return GoneAfterChanges(changes, names);
+}
 
 bool Win32Os::FileInUse(const std::string& path) { return FileHeldOpen(path); }
 

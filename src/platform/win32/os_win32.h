@@ -90,6 +90,7 @@ public:
     bool RemoveEmptyMachineKey(const std::string& key) override;
     bool MoveAtRestart(const std::string& source, const std::string& destination) override;
     bool DeleteAtRestart(const std::string& path) override;
+    bool GoneAtRestart(const std::string& path) override;
     bool FileInUse(const std::string& path) override;
     std::vector<std::string> ProgramsUsingFiles(const std::vector<std::string>& paths) override;
     bool SetMachinePath(const std::string& key, const std::string& name, const std::string& path) override;
