@@ -33,6 +33,7 @@ public:
         FindCountsLowered();
         FindRestoresBegun();
         for (std::size_t i = record_.size(); i-- > 0;) Undo(i);
+        for (const RecordEntry& e : afterRestores_) UndoTemporary(Field(e, 0), Field(e, 1), Field(e, 2));
         return std::move(steps_);
     }
 
@@ -40,7 +41,14 @@ private:
     void Undo(std::size_t index) {
         const RecordEntry& e = record_[index];
         switch (e.kind) {
-        case RecordKind::kTemporary: UndoTemporary(Field(e, 0), Field(e, 1), Field(e, 2)); break;
+        case RecordKind::kTemporary:
+            // A killed removal's restore copy of a file it left torn tells of
+            // the tear till the file is restored again.
+            if (restoresBegun_.count(Key(RestoredFile(Field(e, 0)))))
+                afterRestores_.push_back(e);
+            else
+                UndoTemporary(Field(e, 0), Field(e, 1), Field(e, 2));
+            break;
         case RecordKind::kCreated: UndoCreated(e, cutShort_.count(index) != 0); break;
         case RecordKind::kReplaced:
         {
@@ -48,9 +56,10 @@ private:
             // before its temporaries go: a kill between leaves them to tell
             // a removal run again of the tear.
             const Cut cut = CutOf(e, index);
-            if (cut != Cut::kTorn) UndoTemporaries(e, cutShort_.count(index) != 0);
+            const bool torn = cut == Cut::kTorn || restoresBegun_.count(Key(Field(e, 0)));
+            if (!torn) UndoTemporaries(e, cutShort_.count(index) != 0);
             UndoReplaced(Field(e, 0), Field(e, 1), Field(e, 2), Field(e, 3), cut, Field(e, 4));
-            if (cut == Cut::kTorn) UndoTemporaries(e, true);
+            if (torn) UndoTemporaries(e, cutShort_.count(index) != 0);
             RegisterHostsAgain(Field(e, 0), Field(e, 2), index);
             break;
         }
@@ -271,6 +280,13 @@ private:
             step.value = kept;
             return steps_.push_back(step);
         }
+        // What was moved aside was a copy of ours that a kill cut short (and
+        // a power cut may have torn since): the host had no file.
+        if (keptChanged && CutShortCopyBefore(path, index, Size(kept))) {
+            Add(UndoAction::kRemoveTemporary, kept);
+            Simulate(kept, std::string(), 0);
+            return UndoCreated({RecordKind::kCreated, {path, Field(e, 4), Field(e, 6)}}, false);
+        }
         if (keptChanged) return Leave(path, "its previous content is no longer kept");
         UndoReplaced(path, kept, Digest(kept), Field(e, 4), Cut::kNot, Field(e, 6));
     }
@@ -459,6 +475,15 @@ private:
         return false;
     }
 
+    // Whether the newest install step before `index` for the path made it
+    // new, and a kill cut its copy short, at no more than `size` bytes.
+    bool CutShortCopyBefore(const std::string& path, std::size_t index, uint64_t size) const {
+        const RecordEntry* installed = InstalledBefore(path, index);
+        const std::size_t at = installed ? static_cast<std::size_t>(installed - record_.data()) : 0;
+        return installed && installed->kind == RecordKind::kCreated && cutShort_.count(at) &&
+               size <= std::strtoull(Field(*installed, 2).c_str(), nullptr, 10);
+    }
+
     // The newest install step before `index` that put content at the path:
     // created, replaced, or replaced at the restart.
     const RecordEntry* InstalledBefore(const std::string& path, std::size_t index) const {
@@ -519,19 +544,35 @@ private:
                 restoringFiles_[Key(Field(e, 0))] = Field(e, 1);
             }
             const std::string& copy = Field(e, 0);
-            const std::size_t suffix = copy.size() - std::min(copy.size(), std::strlen(kRestoredSuffix));
-            if (!removal || e.kind != RecordKind::kTemporary || Key(copy.substr(suffix)) != Key(kRestoredSuffix))
-                continue;
-            const std::size_t number = copy.rfind('.', suffix - 1);
-            if (number == std::string::npos) continue;
-            const std::string file = copy.substr(0, number);
+            const std::string file = RestoredFile(copy);
+            if (!removal || e.kind != RecordKind::kTemporary || file.empty()) continue;
             restoresStarted_.insert(Key(file));
             // Torn only where the renames set the file aside (the 95 family):
             // elsewhere the copy goes in in one step.
-            const bool setAside = !world_.FileDigest(file + kSetAsideSuffix).empty();
+            const bool setAside = RecordedContent(file, world_.FileDigest(file + kSetAsideSuffix));
             if (setAside && !Field(e, 1).empty() && world_.FileDigest(copy) == Field(e, 1))
                 restoresBegun_.insert(Key(file));
         }
+    }
+
+    // The file a removal's restore copy (<file>.<n>.back~) is for; empty
+    // for another name.
+    static std::string RestoredFile(const std::string& copy) {
+        const std::size_t suffix = copy.size() - std::min(copy.size(), std::strlen(kRestoredSuffix));
+        if (suffix == 0 || Key(copy.substr(suffix)) != Key(kRestoredSuffix)) return std::string();
+        const std::size_t number = copy.rfind('.', suffix - 1);
+        return number == std::string::npos ? std::string() : copy.substr(0, number);
+    }
+
+    // Whether the digest is one the record gives the file, installed or
+    // before: not, for one a user put beside it.
+    bool RecordedContent(const std::string& path, const std::string& digest) const {
+        if (digest.empty() || digest == kUnreadable) return false;
+        for (const RecordEntry& e : record_) {
+            if (!NamesFile(e.kind) || Key(Field(e, 0)) != Key(path)) continue;
+            if (std::find(e.fields.begin() + 1, e.fields.end(), digest) != e.fields.end()) return true;
+        }
+        return false;
     }
 
     // Whether the previous content kept for the file that a restore copy
@@ -611,6 +652,7 @@ private:
     std::set<std::string> countsLowered_;  // upper-cased paths whose count a killed removal lowered
     std::map<std::string, std::size_t> loweredBefore_;  // a later install's count: the lowering before it
     std::size_t lastRemoval_ = 0;
+    std::vector<RecordEntry> afterRestores_;  // temporaries that go once the restores are planned
     std::set<std::string> restoresBegun_;  // upper-cased files a killed removal was putting back
     std::set<std::string> restoresStarted_;  // and those it put back, or began to
     std::set<std::string> restoring_;      // upper-cased copies that the restart renames into place

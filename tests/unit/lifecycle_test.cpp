@@ -972,6 +972,18 @@ const std::pair<uint32_t, const char*> kFoundSeeds[] = {
     {68469, ""},   // the same, once a reinstall made the file the killed removal had set aside
     {128885, ""},  // a shared count raised again after a lowering that a power cut did not undo
     {519481, ""},  // the 95 family: a set-aside file that could neither be deleted nor put back
+    {83110, ""},   // a kept content's attributes cleared for its delete, then a kill
+    {500197, ""},  // a withdrawal killed before it asked the restart to move the previous content back
+    {576002, ""},  // a restore waiting for the restart, one of two kept contents deleted
+    {520639, ""},  // a file moved over one whose copy was never flushed
+    {554455, ""},  // an install before the restart, of a file the restart deletes
+    {149578, ""},  // the same, then /verify after the restart
+    {239055, ""},  // a created file a user holds, which the host changed
+    {273412, ""},  // the host's registration at the next logon, of the next install's content
+    {367153, ""},  // the 95 family: a file torn between renames, its temporaries deleted first
+    {751703, ""},  // the same, torn by a removal's restore
+    {977035, ""},  // a user's <file>.old~ taken for a removal's set-aside file
+    {256383, ""},  // moved aside at the restart: a copy of ours a kill cut short and a power cut tore
 };
 
 // Judges the seed's sequence; true when it fails, after printing it if
