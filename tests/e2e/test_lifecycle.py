@@ -344,6 +344,23 @@ class LifecycleScenarios(test_deploy.DeployFixture):
         self.assertEqual(self.read(README), HOST_README)
         self.assert_same(self.snapshot(), before)
 
+    def test_a_new_file_held_at_the_removal_is_made_again_after_the_restart(self):
+        # The removal can neither read nor rename the client that a program
+        # holds without sharing: the restart deletes it. An install before
+        # that restart has its copy moved in after the deletion, not before.
+        exe = self.removal_package()
+        before = self.snapshot()
+        self.assertEqual(self.run_quiet(exe, "/quiet"), 0)
+        with held_by_program(self.host, "file", CLIENT):
+            self.assertEqual(self.uninstall(), 3010, self.log_lines())
+        self.assertEqual(self.run_quiet(exe, "/quiet"), 3010, self.log_lines())
+        self.host.restart()
+        self.assertEqual(self.read(CLIENT), payload("TvkUpdt.exe"))
+        self.assertEqual(self.verify(), 0, self.verify_log())
+        self.assertEqual(self.uninstall(), 0, self.log_lines())
+        self.host.restart()
+        self.assert_same(self.snapshot(), before)
+
     def test_uninstall_then_install_again_before_the_restart(self):
         exe = self.removal_package()
         before = self.snapshot()
