@@ -751,7 +751,7 @@ private:
         const auto exists = [&](const std::string& copy) { return !ctx_.os.FindFile(copy).empty(); };
         const std::vector<std::string> copies = waiting != tally_.restoresAtRestart.end()
                                                     ? waiting->second
-                                                    : NumberedCopies(exists, path, kRestoredSuffix);
+                                                    : NumberedCopies(exists, path, kRestoredSuffix, kNumberGapsPassed);
         for (const std::string& copy : copies)
             if (DigestOf(ctx_.os, copy) == digest) return copy;
         return path;

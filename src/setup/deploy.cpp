@@ -18,11 +18,15 @@ using platform::Number;
 std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 
 std::vector<std::string> NumberedCopies(const std::function<bool(const std::string&)>& exists,
-                                        const std::string& path, const char* suffix) {
+                                        const std::string& path, const char* suffix, int gapsPassed) {
     std::vector<std::string> copies;
-    for (long n = 1;; ++n) {
+    for (long n = 1, gaps = 0;; ++n) {
         std::string copy = platform::Cat({path, ".", platform::Number(n), suffix});
-        if (!exists(copy)) return copies;
+        if (!exists(copy)) {
+            if (++gaps > gapsPassed) return copies;
+            continue;
+        }
+        gaps = 0;
         copies.push_back(std::move(copy));
     }
 }

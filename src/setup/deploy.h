@@ -46,10 +46,14 @@ constexpr const char* kDeletedSuffix = ".del~";
 // the restart still points at.
 constexpr const char* kRestoredSuffix = ".back~";
 // The numbered copies beside the file (<path>.<n><suffix>, from 1 on, as far
-// as `exists` finds them without a gap), oldest first: the order in which
-// the restart moves them in, so the last is what the file then holds.
+// as `exists` finds them with no more than `gapsPassed` numbers missing in a
+// row), oldest first: the order in which the restart moves them in, so the
+// last is what the file then holds.
 std::vector<std::string> NumberedCopies(const std::function<bool(const std::string&)>& exists,
-                                        const std::string& path, const char* suffix);
+                                        const std::string& path, const char* suffix, int gapsPassed = 0);
+// How many numbers missing in a row a search for numbered copies that a run
+// deleted some of looks past.
+constexpr int kNumberGapsPassed = 8;
 
 // The text in double quotes.
 std::string Quoted(const std::string& text);

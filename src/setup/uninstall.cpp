@@ -68,16 +68,9 @@ void RemoveRunOnceValues(Context& ctx, const std::vector<RecordEntry>& record, U
 // a restart that was never asked: the record folder is this product's. Those
 // that went already leave gaps in the numbers: a few past the last are looked at.
 void RemoveSetAsideCopies(platform::OsServices& os, const std::string& uninstaller) {
-    constexpr long kGapsLookedPast = 8;
-    for (long n = 1, gaps = 0; gaps <= kGapsLookedPast; ++n) {
-        const std::string copy = Cat({uninstaller, ".", Number(n), kDeletedSuffix});
-        if (os.FindFile(copy).empty()) {
-            ++gaps;
-            continue;
-        }
+    const auto exists = [&](const std::string& path) { return !os.FindFile(path).empty(); };
+    for (const std::string& copy : NumberedCopies(exists, uninstaller, kDeletedSuffix, kNumberGapsPassed))
         os.DeleteFileA(copy);
-        gaps = 0;
-    }
 }
 
 bool GoesBackAtRestart(const UndoTally& tally, const std::string& kept) {
@@ -110,7 +103,8 @@ void RemoveKeptCopy(Context& ctx, const std::string& kept, UndoTally& tally) {
 // What a removal killed in RemoveKeptCopy left of a kept content.
 void RemoveKeptCopiesSetAside(Context& ctx, const std::string& kept, UndoTally& tally) {
     const auto exists = [&](const std::string& path) { return !ctx.os.FindFile(path).empty(); };
-    for (const std::string& copy : NumberedCopies(exists, kept, kDeletedSuffix)) RemoveOwnFile(ctx, copy, tally);
+    for (const std::string& copy : NumberedCopies(exists, kept, kDeletedSuffix, kNumberGapsPassed))
+        RemoveOwnFile(ctx, copy, tally);
 }
 
 // The kept contents the record names, below the Kept folder or (moved aside

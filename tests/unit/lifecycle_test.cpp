@@ -984,6 +984,7 @@ const std::pair<uint32_t, const char*> kFoundSeeds[] = {
     {751703, ""},  // the same, torn by a removal's restore
     {977035, ""},  // a user's <file>.old~ taken for a removal's set-aside file
     {256383, ""},  // moved aside at the restart: a copy of ours a kill cut short and a power cut tore
+    {624426, ""},  // the host's registration at the next logon, from a restore copy past a deleted one
 };
 
 // Judges the seed's sequence; true when it fails, after printing it if
