@@ -155,13 +155,7 @@ private:
 struct Allowances {
     bool otherVolume = true;               // the host folder on D:, Program Files on C:
     bool readOnlyOriginal = true;          // a host file the packages replace is read-only
-    // An install after an uninstall, before the restart. One case still fails
-    // (3 in 200,000 from seed 1, e.g. 88572): an install killed right after it
-    // asked for a file's renames at the restart, whose waiting copy the
-    // uninstall then deletes, not knowing the renames were asked; a second
-    // install before the restart gives the freed name to its own waiting copy,
-    // which the first install's rename moves in early, so the file is lost.
-    bool installBeforeRestart = true;
+    bool installBeforeRestart = true;  // an install after an uninstall, before the restart
     // An install or host update while a kill left a replacement half done: a
     // set-aside copy, or a waiting copy whose move was never asked for (else
     // the install does not run; the host update leaves that file alone while
