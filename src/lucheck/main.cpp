@@ -57,29 +57,48 @@ struct Options {
     lucheck::PlanRequest request;
 };
 
-bool Parse(int argc, char** argv, Options& options) {
+// Reads the command line; empty when it is whole, else what is wrong with it.
+std::string Parse(int argc, char** argv, Options& options) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         auto value = [&](std::string& into) {
-            if (i + 1 >= argc) return false;
+            if (i + 1 >= argc) return arg + " needs a value after it";
             into = argv[++i];
-            return true;
+            return std::string();
         };
+        std::string trouble;
         if (arg == "--help" || arg == "-h") options.help = true;
         else if (arg == "--json") options.json = true;
         else if (arg == "--plan") options.plan = true;
         else if (arg == "--seal") options.seal = true;
         else if (arg == "--harvest") options.harvest = true;
-        else if (arg == "--host") { if (!value(options.request.hostFolder)) return false; }
-        else if (arg == "--version") { if (!value(options.request.hostVersion)) return false; }
-        else if (arg == "--system-dir") { if (!value(options.request.systemFolder)) return false; }
-        else if (arg.rfind("--", 0) == 0 || !options.package.empty()) return false;
+        else if (arg == "--host") trouble = value(options.request.hostFolder);
+        else if (arg == "--version") trouble = value(options.request.hostVersion);
+        else if (arg == "--system-dir") trouble = value(options.request.systemFolder);
+        else if (arg.rfind("--", 0) == 0) trouble = "unknown option " + arg;
+        else if (!options.package.empty()) trouble = "one PACKAGE_DIR only, not " + options.package + " and " + arg;
         else options.package = arg;
+        if (!trouble.empty()) return trouble;
     }
-    if (options.help) return true;
-    if (options.package.empty() || (options.seal && (options.plan || options.json))) return false;
-    if (options.harvest && (options.seal || options.plan || options.json)) return false;
-    return !options.plan || (!options.request.hostFolder.empty() && !options.request.hostVersion.empty());
+    if (options.help) return std::string();
+    if (options.package.empty()) return "no PACKAGE_DIR given";
+    if (options.seal && (options.plan || options.json)) return "--seal goes with neither --plan nor --json";
+    if (options.harvest && (options.seal || options.plan || options.json))
+        return "--harvest goes with none of --seal, --plan and --json";
+    if (!options.plan) return std::string();
+    if (options.request.hostFolder.empty()) return "--plan needs --host DIR, the host folder to plan against";
+    if (options.request.hostVersion.empty())
+        return "--plan needs --version VERSION, the host version in the host's Sys\\TOVASK.INI ([Tovask] Ver)";
+    return std::string();
+}
+
+// A folder given with ".." steps, as its full path: the installer's rules
+// never let a path that climbs out of the host folder through.
+std::string WithoutParentSteps(const std::string& folder) {
+    const std::filesystem::path path(folder);
+    for (const auto& part : path)
+        if (part == "..") return std::filesystem::absolute(path).lexically_normal().string();
+    return folder;
 }
 
 int Check(const lucheck::Package& package, bool json) {
@@ -100,7 +119,9 @@ int Check(const lucheck::Package& package, bool json) {
     return summary.errors ? 1 : 0;
 }
 
-int Plan(const lucheck::Package& package, const lucheck::PlanRequest& request, bool json) {
+int Plan(const lucheck::Package& package, lucheck::PlanRequest request, bool json) {
+    request.hostFolder = WithoutParentSteps(request.hostFolder);
+    if (!request.systemFolder.empty()) request.systemFolder = WithoutParentSteps(request.systemFolder);
     std::error_code error;
     if (!std::filesystem::is_directory(request.hostFolder, error)) {
         std::cerr << "lucheck: " << request.hostFolder << ": not a folder\n";
@@ -147,8 +168,9 @@ int HarvestClasses(const lucheck::Package& package) {
 
 int main(int argc, char** argv) {
     Options options;
-    if (!Parse(argc, argv, options)) {
-        std::cerr << kHelp;
+    const std::string trouble = Parse(argc, argv, options);
+    if (!trouble.empty()) {
+        std::cerr << "lucheck: " << trouble << "\nlucheck --help shows how to use it\n";
         return 2;
     }
     if (options.help) {

@@ -136,9 +136,21 @@ void PrintEvents(std::ostream& out, const Plan& plan) {
 }
 }  // namespace
 
+namespace {
+// Why a host version gets no web ID: not a version the header has a field
+// for, or its field is empty.
+std::string WhyNoWebId(const Plan& plan, const PlanRequest& request) {
+    if (setup::WebIdField(plan.systemName, request.hostVersion) >= 0) return "no web ID in the header";
+    std::string known;
+    for (const std::string& version : setup::HeaderVersions(plan.systemName))
+        known += (known.empty() ? "" : ", ") + version;
+    return "not a version the header knows (its fields are for " + known + ", in that order)";
+}
+}  // namespace
+
 void PrintPlanText(std::ostream& out, const Plan& plan, const PlanRequest& request) {
     if (plan.webId.empty()) {
-        out << "host version " << request.hostVersion << ": no web ID in the header, so the installer "
+        out << "host version " << request.hostVersion << ": " << WhyNoWebId(plan, request) << ", so the installer "
             << "turns it away and installs nothing; it writes event " << setup::kInstallEvent << " (an error)\n";
         return;
     }

@@ -1,5 +1,6 @@
 #include "setup/update_list.h"
 
+#include <algorithm>
 #include <utility>
 #include <vector>
 
@@ -118,14 +119,16 @@ bool FolderLeavesHost(const std::string& selector) {
     return false;
 }
 
+std::vector<std::string> HeaderVersions(const std::string& systemName) {
+    std::vector<std::string> versions = {"1.30", "1.31", "1.20", "1.40"};
+    if (UCase(systemName) == "PALOMIRE") versions.push_back("1.10");
+    return versions;
+}
+
 int WebIdField(const std::string& systemName, const std::string& version) {
-    const std::string v = Trim(version);
-    if (v == "1.30") return 1;
-    if (v == "1.31") return 2;
-    if (v == "1.20") return 3;
-    if (v == "1.40") return 4;
-    if (v == "1.10" && UCase(systemName) == "PALOMIRE") return 5;
-    return -1;
+    const std::vector<std::string> versions = HeaderVersions(systemName);
+    const auto found = std::find(versions.begin(), versions.end(), Trim(version));
+    return found == versions.end() ? -1 : static_cast<int>(found - versions.begin()) + 1;
 }
 
 ListRead ReadUpdateList(Context& ctx, OwnNameListed* ownName) {

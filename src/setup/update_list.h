@@ -79,5 +79,8 @@ bool FolderLeavesHost(const std::string& selector);
 // -1 when no field does, and the version is not supported.
 constexpr int kHeaderFields = 6;
 int WebIdField(const std::string& systemName, const std::string& version);
+// The host versions the header has a web ID field for, in the fields' order
+// (the first is field 1).
+std::vector<std::string> HeaderVersions(const std::string& systemName);
 
 }  // namespace setup

@@ -58,15 +58,16 @@ class LucheckTest(unittest.TestCase):
             cls.runner.close()
         shutil.rmtree(cls.work, ignore_errors=True)
 
-    def lucheck(self, *args):
-        """(exit code, standard output with LF line ends)."""
+    def lucheck(self, *args, errors=False):
+        """(exit code, standard output with LF line ends), and the error output with `errors`."""
         if self.runner:
             import winehost  # noqa: E402
             command = self.runner.command(["wine", self.exe, *args])
             result = winehost._run_captured(command, self.runner.env(), 120, self.work)
         else:
             result = subprocess.run([self.exe, *args], cwd=self.work, capture_output=True, text=True, timeout=60)
-        return result.returncode, result.stdout.replace("\r\n", "\n")
+        out = result.returncode, result.stdout.replace("\r\n", "\n")
+        return out + (result.stderr.replace("\r\n", "\n"),) if errors else out
 
     def test_diagnostics(self):
         code, text = self.lucheck("package")
@@ -90,8 +91,19 @@ class LucheckTest(unittest.TestCase):
         self.assertEqual(len(plan["files"]), sum(1 for line in text.splitlines() if line[:1].isdigit()))
         self.assertEqual(plan["start_menu"]["group"], "Vantrel - Ver 1.30")
         self.assertEqual((plan["events"]["source"], plan["events"]["install"]), ("Vantrel Live Update", 1033))
+        # Turned away: a version whose field is empty, and one the header has no field for.
         code, text = self.lucheck("--plan", "package", "--host", "host", "--version", "1.20")
-        self.assertIn("turns it away", text)
+        self.assertIn("1.20: no web ID in the header, so the installer turns it away", text)
+        self.assertEqual(code, 1)
+        code, text = self.lucheck("--plan", "package", "--host", "host", "--version", "1.3")
+        self.assertIn("1.3: not a version the header knows (its fields are for 1.30, 1.31, 1.20, 1.40, in that "
+                      "order)", text)
+        self.assertEqual(code, 1)
+        # A host folder given through "..": planned as its full path, never refused.
+        up = os.path.join("..", os.path.basename(self.work), "host")
+        code, text = self.lucheck("--plan", "package", "--host", up.replace("/", "\\") if self.runner else up,
+                                  "--version", "1.30", "--system-dir", "system")
+        self.assertTrue(text.splitlines()[0].endswith("README.TXT: replace"), text)
         self.assertEqual(code, 1)
 
     def run_checker(self, *args):
@@ -232,7 +244,14 @@ class LucheckTest(unittest.TestCase):
         self.assertIn("--plan PACKAGE_DIR --host DIR --version VERSION", text)
         self.assertIn("--seal PACKAGE_DIR", text)
         self.assertEqual(self.lucheck("no-such-folder")[0], 2)
-        self.assertEqual(self.lucheck("--plan", "package")[0], 2)
+        # A command line that is not whole says what it lacks.
+        for args, reason in [(["--plan", "package"], "--plan needs --host DIR"),
+                             (["--plan", "package", "--host", "host"], "--plan needs --version VERSION"),
+                             (["--plan", "package", "--host"], "--host needs a value after it"),
+                             (["--bogus", "package"], "unknown option --bogus"), ([], "no PACKAGE_DIR given")]:
+            code, _, errors = self.lucheck(*args, errors=True)
+            self.assertEqual(code, 2, args)
+            self.assertIn("lucheck: " + reason, errors)
 
 
 if __name__ == "__main__":
