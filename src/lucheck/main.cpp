@@ -20,11 +20,12 @@ const char kHelp[] =
     "      forgive, and every file that does not match a SHA256SUMS beside UPDATE.LST (which the\n"
     "      installer refuses): FILE:LINE: error|warning|note: text, then a summary line.\n"
     "      Exit status: 0 no errors, 1 errors, 2 the package cannot be read.\n"
-    "  lucheck --plan PACKAGE_DIR --host DIR --version VERSION [--system-dir DIR] [--json]\n"
+    "  lucheck --plan PACKAGE_DIR --host DIR [--version VERSION] [--system-dir DIR] [--json]\n"
     "      A dry run against a host folder laid out as on the customer's machine: each file's\n"
     "      source, destination, what happens and its registration, in install order; then the\n"
-    "      web ID written and the Start-menu item. Nothing is written. Without --system-dir the\n"
-    "      system directory counts as empty.\n"
+    "      web ID written and the Start-menu item. Nothing is written. Without --version, the host\n"
+    "      version is the host folder's (Sys\\TOVASK.INI); without --system-dir the system directory\n"
+    "      counts as empty.\n"
     "      Exit status: 0 every file arrives, 1 a file does not or the version is turned away,\n"
     "      2 the package cannot be read.\n"
     "  lucheck --seal PACKAGE_DIR\n"
@@ -87,8 +88,6 @@ std::string Parse(int argc, char** argv, Options& options) {
         return "--harvest goes with none of --seal, --plan and --json";
     if (!options.plan) return std::string();
     if (options.request.hostFolder.empty()) return "--plan needs --host DIR, the host folder to plan against";
-    if (options.request.hostVersion.empty())
-        return "--plan needs --version VERSION, the host version in the host's Sys\\TOVASK.INI ([Tovask] Ver)";
     return std::string();
 }
 
@@ -127,6 +126,17 @@ int Plan(const lucheck::Package& package, lucheck::PlanRequest request, bool jso
         std::cerr << "lucheck: " << request.hostFolder << ": not a folder\n";
         return 2;
     }
+    // Without --version, the host folder's own; one that differs is said.
+    const std::string inHost = lucheck::HostFolderVersion(request.hostFolder);
+    if (request.hostVersion.empty()) request.hostVersion = inHost;
+    if (request.hostVersion.empty()) {
+        std::cerr << "lucheck: " << request.hostFolder << "\\Sys\\TOVASK.INI gives no version ([Tovask] Ver): "
+                  << "give one with --version VERSION\n";
+        return 2;
+    }
+    if (!inHost.empty() && inHost != request.hostVersion && !json)
+        std::cout << "note: " << request.hostFolder << "\\Sys\\TOVASK.INI says version " << inHost
+                  << "; planned for " << request.hostVersion << ", as --version asks\n";
     const lucheck::Plan plan = lucheck::MakePlan(package, request);
     if (json)
         lucheck::PrintPlanJson(std::cout, plan, request);

@@ -124,6 +124,21 @@ Plan MakePlan(const Package& package, const PlanRequest& request) {
     return plan;
 }
 
+std::string HostFolderVersion(const std::string& hostFolder) {
+    PlanOs os("");
+    std::ifstream in(os.Resolve(hostFolder + "\\Sys\\TOVASK.INI"), std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    bool inSection = false;
+    for (const std::string& raw : platform::Split(text, "\n")) {
+        const std::string line = platform::Trim(raw.substr(0, raw.find('\r')));
+        if (!line.empty() && line[0] == '[') inSection = platform::UCase(line) == "[TOVASK]";
+        const auto equals = line.find('=');
+        if (!inSection || equals == std::string::npos) continue;
+        if (platform::UCase(platform::Trim(line.substr(0, equals))) == "VER") return platform::Trim(line.substr(equals + 1));
+    }
+    return std::string();
+}
+
 namespace {
 // The run's one event, and where its text comes from.
 void PrintEvents(std::ostream& out, const Plan& plan) {

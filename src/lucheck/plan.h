@@ -38,6 +38,10 @@ struct Plan {
 
 Plan MakePlan(const Package& package, const PlanRequest& request);
 
+// The host version the host folder's Sys\TOVASK.INI gives ([Tovask] Ver),
+// as the installer reads it; empty when it gives none.
+std::string HostFolderVersion(const std::string& hostFolder);
+
 void PrintPlanText(std::ostream& out, const Plan& plan, const PlanRequest& request);
 void PrintPlanJson(std::ostream& out, const Plan& plan, const PlanRequest& request);
 

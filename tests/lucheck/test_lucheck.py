@@ -99,6 +99,11 @@ class LucheckTest(unittest.TestCase):
         self.assertIn("1.3: not a version the header knows (its fields are for 1.30, 1.31, 1.20, 1.40, in that "
                       "order)", text)
         self.assertEqual(code, 1)
+        # Without --version, the host folder's own; another one is planned for, and said.
+        self.assertEqual(self.lucheck(*PLAN[:4], *PLAN[6:]), (1, expected("expected-plan.txt")))
+        code, text = self.lucheck(*PLAN[:5], "1.40", *PLAN[6:])
+        self.assertEqual(text.splitlines()[0],
+                         "note: host\\Sys\\TOVASK.INI says version 1.30; planned for 1.40, as --version asks")
         # A host folder given through "..": planned as its full path, never refused.
         up = os.path.join("..", os.path.basename(self.work), "host")
         code, text = self.lucheck("--plan", "package", "--host", up.replace("/", "\\") if self.runner else up,
@@ -241,12 +246,11 @@ class LucheckTest(unittest.TestCase):
     def test_usage(self):
         code, text = self.lucheck("--help")
         self.assertEqual(code, 0)
-        self.assertIn("--plan PACKAGE_DIR --host DIR --version VERSION", text)
+        self.assertIn("--plan PACKAGE_DIR --host DIR [--version VERSION]", text)
         self.assertIn("--seal PACKAGE_DIR", text)
         self.assertEqual(self.lucheck("no-such-folder")[0], 2)
         # A command line that is not whole says what it lacks.
         for args, reason in [(["--plan", "package"], "--plan needs --host DIR"),
-                             (["--plan", "package", "--host", "host"], "--plan needs --version VERSION"),
                              (["--plan", "package", "--host"], "--host needs a value after it"),
                              (["--bogus", "package"], "unknown option --bogus"), ([], "no PACKAGE_DIR given")]:
             code, _, errors = self.lucheck(*args, errors=True)
