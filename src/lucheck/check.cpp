@@ -144,6 +144,7 @@ private:
 
     void CheckFolder(int line, const std::string& text) {
         const auto fields = platform::Split(text, ",");
+        CheckSystemLookalike(line, fields);
         for (std::size_t i = 1; i < fields.size(); ++i) {
             const std::string name = Trim(fields[i]);
             if (setup::FolderLeavesHost(name))
@@ -153,6 +154,22 @@ private:
             else if (!name.empty() && (name[0] == '\\' || name[0] == '/'))
                 Say(line, Severity::kError, "folder name " + name + " starts at the root: it leaves the host folder");
         }
+    }
+
+    // Only FOLDER,SYSTEM leads to the system directory; a name that looks
+    // like it is a folder of that name inside the host folder.
+    void CheckSystemLookalike(int line, const std::vector<std::string>& fields) {
+        std::string selector;
+        bool lookalike = false;
+        for (std::size_t i = 1; i < fields.size(); ++i) {
+            const std::string name = platform::UCase(Trim(fields[i]));
+            selector += (i > 1 ? "\\" : "") + name;
+            lookalike |= name == "SYSTEM32" || name == "SYSWOW64" || (i == 1 && (name == "WINDOWS" || name == "WINNT"));
+        }
+        const bool systemWithMore = fields.size() > 2 && platform::UCase(Trim(fields[1])) == "SYSTEM";
+        if (lookalike || systemWithMore)
+            Say(line, Severity::kWarning, "FOLDER " + selector + " is a folder inside the host folder, not the system "
+                                          "directory: did you mean FOLDER,SYSTEM? (it takes no subfolders)");
     }
 
     void CheckEntry(int line, const setup::UpdateFileEntry& entry) {

@@ -211,6 +211,18 @@ class LucheckTest(unittest.TestCase):
             os.chmod(root, 0o777)
         return folder
 
+    def test_folders_that_look_like_the_system_directory(self):
+        folder = os.path.join(self.work, "lookalikes")
+        os.makedirs(folder, exist_ok=True)
+        self.write(os.path.join(folder, "UPDATE.LST"),
+                   b"Vantrel,W130,W131,W120,W140,\r\nSTART\r\nFOLDER,SYSTEM32\r\nFOLDER,system,en\r\n"
+                   b"FOLDER,Windows,System\r\nFOLDER,system\r\nFOLDER,SYS\r\nEND\r\n")
+        lines = self.lucheck("lookalikes")[1].splitlines()
+        hint = "is a folder inside the host folder, not the system directory: did you mean FOLDER,SYSTEM? "
+        self.assertEqual([line for line in lines if "did you mean" in line],
+                         [f"UPDATE.LST:{n}: warning: FOLDER {name} {hint}(it takes no subfolders)"
+                          for n, name in [(3, "SYSTEM32"), (4, "SYSTEM\\EN"), (5, "WINDOWS\\SYSTEM")]])
+
     def test_seal(self):
         self.assertEqual(self.lucheck("--seal", "package")[0], 1, "MISSING.EXE is listed")
         self.assertFalse(os.path.exists(os.path.join(self.work, "package", "SHA256SUMS")))
