@@ -10,6 +10,9 @@
 #include "lucheck/harvest.h"
 #include "lucheck/plan.h"
 #include "lucheck/seal.h"
+#include "platform/text.h"
+#include "setup/class_data.h"
+#include "setup/install_record.h"
 
 namespace {
 
@@ -100,6 +103,14 @@ std::string WithoutParentSteps(const std::string& folder) {
     return folder;
 }
 
+// The package's own files, beside its payload: the list, the seal, the
+// class data and the installer (names upper-cased).
+bool PackagesOwn(const std::string& name) {
+    for (const char* own : {"UPDATE.LST", setup::kSealFileName, setup::kClassDataName, setup::kUninstallerName})
+        if (name == platform::UCase(own)) return true;
+    return false;
+}
+
 int Check(const lucheck::Package& package, bool json) {
     int entries = 0;
     setup::SealStatus seal = setup::SealStatus::kNotSealed;
@@ -110,7 +121,7 @@ int Check(const lucheck::Package& package, bool json) {
                    : seal == setup::SealStatus::kIntact  ? "intact"
                                                          : "damaged";
     for (const auto& file : package.files)
-        if (file.first != setup::kSealFileName) summary.payloadFiles += static_cast<int>(file.second.size());
+        if (!PackagesOwn(file.first)) summary.payloadFiles += static_cast<int>(file.second.size());
     if (json)
         lucheck::PrintJson(std::cout, package.folder, diagnostics, summary);
     else
