@@ -47,7 +47,8 @@ std::string Action(const setup::FileOutcome& outcome, PlanOs& os) {
     switch (outcome.result) {
     case setup::FileResult::kCopied: return "new copy";
     case setup::FileResult::kReplaced: return "replace";
-    case setup::FileResult::kKept: return "kept: already in the system directory";
+    case setup::FileResult::kKept:
+        return "kept: already in the system directory, which is never updated: the package's copy goes unused";
     case setup::FileResult::kSourceMissing: return "source missing";
     case setup::FileResult::kOutsideHost: return "refused: its folder leaves the host folder";
     case setup::FileResult::kInUse:
