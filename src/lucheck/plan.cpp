@@ -122,6 +122,9 @@ Plan MakePlan(const Package& package, const PlanRequest& request) {
     plan.startMenuGroup = setup::ProgramGroupName(plan.systemName, request.hostVersion);
     plan.startMenuItem = setup::ProgramItemTitle(plan.systemName);
     plan.itemCommand = request.hostFolder + "\\TvkUpdt.exe";
+    plan.itemTargetFound = !os.Resolve(plan.itemCommand).empty();
+    for (const PlannedFile& file : plan.files)
+        plan.itemTargetFound |= file.arrives && platform::UCase(file.destination) == platform::UCase(plan.itemCommand);
     return plan;
 }
 
@@ -178,6 +181,9 @@ void PrintPlanText(std::ostream& out, const Plan& plan, const PlanRequest& reque
     out << "settings: [WEB] UPDATEONLINE=" << plan.webId << " in " << plan.settingsFile << '\n'
         << "Start menu: group \"" << plan.startMenuGroup << "\", item \"" << plan.startMenuItem << "\" -> "
         << plan.itemCommand << '\n';
+    if (!plan.itemTargetFound)
+        out << "   warning: neither the package nor the host folder has TvkUpdt.exe: Program Manager refuses the "
+               "item, and the install makes none\n";
     PrintEvents(out, plan);
 }
 
@@ -195,7 +201,7 @@ void PrintPlanJson(std::ostream& out, const Plan& plan, const PlanRequest& reque
         out << ",\n \"settings\": {\"file\": " << Json(plan.settingsFile) << ", \"section\": \"WEB\", "
             << "\"key\": \"UPDATEONLINE\", \"value\": " << Json(plan.webId) << "},\n \"start_menu\": {\"group\": "
             << Json(plan.startMenuGroup) << ", \"item\": " << Json(plan.startMenuItem) << ", \"command\": "
-            << Json(plan.itemCommand) << "}";
+            << Json(plan.itemCommand) << ", \"command_found\": " << (plan.itemTargetFound ? "true" : "false") << "}";
     out << ",\n \"events\": {\"log\": \"Application\", \"source\": " << Json(plan.eventSource)
         << ", \"install\": " << setup::kInstallEvent << ", \"uninstall\": " << setup::kUninstallEvent
         << ", \"verify\": " << setup::kVerifyEvent << ", \"message_file\": " << Json(plan.messageFile)

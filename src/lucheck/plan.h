@@ -32,6 +32,7 @@ struct Plan {
     std::string startMenuGroup;
     std::string startMenuItem;
     std::string itemCommand;
+    bool itemTargetFound = true;  // the item's program is in the host folder or arrives with the package
     std::string eventSource;  // the Application event log's source of the installer's events
     std::string messageFile;  // where the install keeps the events' message file
 };

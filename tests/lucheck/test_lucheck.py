@@ -91,6 +91,14 @@ class LucheckTest(unittest.TestCase):
         self.assertEqual(len(plan["files"]), sum(1 for line in text.splitlines() if line[:1].isdigit()))
         self.assertEqual(plan["start_menu"]["group"], "Vantrel - Ver 1.30")
         self.assertEqual((plan["events"]["source"], plan["events"]["install"]), ("Vantrel Live Update", 1033))
+        # The item's program in the host folder: no warning.
+        self.write(os.path.join("host", "TVKUPDT.EXE"), b"MZ")
+        try:
+            code, data = self.lucheck(*PLAN, "--json")
+            self.assertTrue(json.loads(data)["start_menu"]["command_found"])
+            self.assertNotIn("neither the package nor the host folder", self.lucheck(*PLAN)[1])
+        finally:
+            os.remove(os.path.join(self.work, "host", "TVKUPDT.EXE"))
         # Turned away: a version whose field is empty, and one the header has no field for.
         code, text = self.lucheck("--plan", "package", "--host", "host", "--version", "1.20")
         self.assertIn("1.20: no web ID in the header, so the installer turns it away", text)
