@@ -18,6 +18,7 @@ enum class Kind {
     kUninstall,
     kVerify,
     kNothing,  // other installers' switches that tools pass by habit: this one asks nothing before its window
+    kPromptRestart,  // ask before restarting: what an attended run does anyway
 };
 
 struct Switch {
@@ -33,7 +34,13 @@ constexpr Switch kSwitches[] = {
     {"forcerestart", Kind::kForceRestart}, {"?", Kind::kHelp}, {"help", Kind::kHelp},
     {"h", Kind::kHelp},        {"suppressmsgboxes", Kind::kNothing}, {"sp-", Kind::kNothing},
     {"uninstall", Kind::kUninstall}, {"verify", Kind::kVerify},
+    // Windows Installer's, typed from habit where they mean the same here.
+    {"l*v", Kind::kLog},       {"l*", Kind::kLog},          {"promptrestart", Kind::kPromptRestart},
 };
+
+// Windows Installer's property that keeps it from restarting, written
+// without a slash: it means /norestart here.
+constexpr const char* kNoRestartProperty = "reboot=reallysuppress";
 
 struct Token {
     std::string text;   // without its quotes
@@ -110,6 +117,7 @@ void Apply(Kind kind, const std::string& value, setup::RunOptions& options) {
     case Kind::kLog: options.logPath = value; break;
     case Kind::kNoRestart: options.restart = setup::RestartPolicy::kNever; break;
     case Kind::kForceRestart: options.restart = setup::RestartPolicy::kForce; break;
+    case Kind::kPromptRestart: options.restart = setup::RestartPolicy::kAsk; break;
     case Kind::kHelp: options.help = true; break;
     case Kind::kUninstall: options.uninstall = true; break;
     case Kind::kVerify: options.verify = true; break;
@@ -133,6 +141,7 @@ public:
 private:
     void Read(std::size_t index) {
         const Token& token = tokens_[index];
+        if (!token.quoted && Lower(token.text) == kNoRestartProperty) return Apply(Kind::kNoRestart, "", options_);
         if (!IsSwitch(token)) return Fail("Unexpected argument: " + token.text);
         if (TakesRestOfLine(line_, tokens_, index)) {
             next_ = tokens_.size();
