@@ -176,7 +176,11 @@ private:
 
 }  // namespace
 
-setup::RunOptions ParseCommandLine(const std::string& arguments) { return Parser(arguments).Parse(); }
+setup::RunOptions ParseCommandLine(const std::string& arguments) {
+    setup::RunOptions options = Parser(arguments).Parse();
+    options.commandLine = arguments;
+    return options;
+}
 
 // For a message box, which wraps long lines and must fit a 640 x 480 screen:
 // each switch with its aliases on one line, its meaning indented on the

@@ -75,6 +75,23 @@ std::unique_ptr<platform::LogFile> CreateAtName(platform::OsServices& os, const 
 
 const char* const kModeTexts[] = {"", "; passive", "; quiet"};
 
+// Who ran it, how, and where: the arguments as given, the account, and the
+// Windows version (as the system reports it to a program of this age).
+std::string RunLine(Context& ctx) {
+    platform::OsVersionInfo version{};
+    version.dwOSVersionInfoSize = sizeof version;
+    const bool known = ctx.os.GetVersionExA(version) != 0;
+    const std::string windows =
+        known ? platform::Cat({platform::Number(static_cast<long>(version.dwMajorVersion)), ".",
+                               platform::Number(static_cast<long>(version.dwMinorVersion)), ".",
+                               platform::Number(static_cast<long>(version.dwBuildNumber & 0xFFFF)),
+                               IsWin9X(ctx.os) ? " (95 family)" : " (NT family)"})
+              : std::string("unknown");
+    const std::string account = ctx.os.RunningAccountName();
+    return platform::Cat({"Run: command line \"", ctx.state.Options.commandLine, "\"; account ",
+                          account.empty() ? std::string("unknown") : account, "; Windows ", windows});
+}
+
 }  // namespace
 
 void InstallLog::Open(Context& ctx) {
@@ -93,6 +110,7 @@ void InstallLog::Open(Context& ctx) {
                          "; host folder ", s.ProductPath, "; host version ", s.ProductVersion, "; web ID ", s.WebID,
                          kModeTexts[static_cast<int>(s.Options.mode)], s.Options.uninstall ? "; uninstall" : "",
                          s.Options.verify ? "; verify" : ""}));
+    Write(RunLine(ctx));
     for (const std::string& line : early_) Write(line);
     early_.clear();
 }

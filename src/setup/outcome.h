@@ -23,6 +23,7 @@ struct RunOptions {
     std::string error;       // an unknown switch or a missing value, in words
     bool uninstall = false;  // remove what the installs recorded, instead of installing
     bool verify = false;     // check what the installs recorded against the machine; change nothing
+    std::string commandLine;  // the arguments as given, for the log
 
     bool Unattended() const { return mode != RunMode::kAttended; }
 };

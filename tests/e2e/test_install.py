@@ -416,7 +416,8 @@ class InstallScenarios(winehost.WineTestCase):
         self.assertRegex(lines[0], r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d LiveUpdateSetup 1\.0\.0\.0; system Vantrel; "
                                    r"host folder C:\\Vantrel; host version 1\.30; web ID WEB130$")
         in_use = lines.index(f"Files in use: {CLIENT}")
-        self.assertEqual(lines[1:in_use], [f"Host folder: {HOST}, from the current user's setting",
+        self.assertRegex(lines[1], r'^Run: command line ""; account \S+\\\S+; Windows \d+\.\d+\.\d+ \(NT family\)$')
+        self.assertEqual(lines[2:in_use], [f"Host folder: {HOST}, from the current user's setting",
                                            "Package check: package not sealed (no SHA256SUMS)"])
 
         if answers[-1] == "Abort":

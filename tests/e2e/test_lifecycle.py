@@ -154,7 +154,7 @@ class LifecycleScenarios(test_deploy.DeployFixture):
                                BODY, {"TvkUpdt.exe": payload("TvkUpdt.exe"), "README.TXT": b"readme\r\n"})
             entries = self.host.run("reg", "query", UNINSTALL_KEYS).stdout
             self.assertEqual(self.run_quiet(exe, "/quiet"), 1620)
-            self.assertIn("is not a name a folder can have", self.log_lines()[1])
+            self.assertIn("is not a name a folder can have", self.log_lines()[2])
             self.assertEqual(self.run_quiet(exe, "/uninstall", "/quiet"), 1605)
             self.assert_same(self.snapshot(), before)
             self.assertEqual(self.host.run("reg", "query", UNINSTALL_KEYS).stdout, entries)

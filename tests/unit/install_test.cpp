@@ -138,6 +138,7 @@ TEST(InstallTest, LogNamesEveryEntryWithItsOutcome) {
     const std::vector<std::string> expected = {
         "2026-12-07 10:30:00 LiveUpdateSetup 1.0.0.0; system Vantrel; host folder C:\\Vantrel; host version 1.30; "
         "web ID WEB130",
+        "Run: command line \"\"; account PC\\admin; Windows 5.1.2600 (NT family)",
         "Host folder: C:\\Vantrel, from the current user's setting",
         "Package check: package not sealed (no SHA256SUMS)",
         "Files in use: C:\\Vantrel\\U.EXE; held by Vantrel",

@@ -252,9 +252,11 @@ TEST(RunModeTest, HelpShowsTheSwitchesWithoutABoxUnattended) {
         const auto& log = in.os.LogLines();
         if (in.state.Options.Unattended()) {
             EXPECT_TRUE(in.forms.messages.empty());
-            ASSERT_EQ(log.size(), 3u);
-            EXPECT_EQ(log[1], std::string("Message: ") + app::UsageText());
-            EXPECT_EQ(log[2], "Not installed; exit code 0");
+            ASSERT_EQ(log.size(), 4u);
+            EXPECT_EQ(log[1], "Run: command line \"" + std::string(arguments) + "\"; account PC\\admin; Windows "
+                              "5.1.2600 (NT family)");
+            EXPECT_EQ(log[2], std::string("Message: ") + app::UsageText());
+            EXPECT_EQ(log[3], "Not installed; exit code 0");
         } else {
             ASSERT_EQ(in.forms.messages.size(), 1u);
             EXPECT_EQ(in.forms.messages[0].text, app::UsageText());
