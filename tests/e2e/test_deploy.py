@@ -196,7 +196,8 @@ class DeployScenarios(DeployFixture):
         self.assertEqual(result["visible"], [], "a window showed")
         self.assert_installed()
         log = self.log_lines()
-        self.assertEqual(log[1:3], [rf"Host folder: {HOST}, from the current user's setting",
+        self.assertTrue(log[1].startswith('Run: command line "/quiet /norestart"; account '), log[1])
+        self.assertEqual(log[2:4], [rf"Host folder: {HOST}, from the current user's setting",
                                     "Package check: every file matches SHA256SUMS"])
         self.assertEqual(log[-1], "Completed; exit code 0")
 
