@@ -11,7 +11,6 @@
 #include "setup/paths.h"
 #include "setup/progman.h"
 #include "setup/system_platform.h"
-#include "setup/update_list.h"
 
 namespace setup {
 
@@ -276,7 +275,7 @@ void NoteRegistrationAtLogon(Making& make) {
     const std::string& path = make.step.destination;
     std::string command;
     if (!make.ctx.os.GetMachineString(kRunOnceKey, path + kAgainAfterRestart, command)) return;
-    const std::string how = RegistrationKind(ExtensionOf(path.substr(path.find_last_of('\\') + 1)));
+    const std::string how = RegistrationKindOfFile(path);
     if (!how.empty()) make.Record().Note(RecordKind::kRegistered, {how, path});
 }
 

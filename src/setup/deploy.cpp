@@ -44,6 +44,10 @@ std::string RegistrationKind(const std::string& extension) {
     return extension == "TLB" ? kByTypeLibrary : std::string();
 }
 
+std::string RegistrationKindOfFile(const std::string& path) {
+    return RegistrationKind(ExtensionOf(path.substr(path.find_last_of('\\') + 1)));
+}
+
 std::string RegistrationCommand(const Context& ctx, const std::string& how, const std::string& path, bool undo) {
     if (how == kByRegsvr32) return Regsvr32Program(ctx) + (undo ? " /u /s " : " /s ") + Quoted(path);
     if (how == kByServer) return Quoted(path) + (undo ? " /UnregServer" : " /RegServer");

@@ -65,6 +65,8 @@ std::string Regsvr32Program(const Context& ctx);
 // word says it: regsvr32, as a server, or by the type-library calls; empty
 // for a file that is not registered.
 std::string RegistrationKind(const std::string& extension);
+// The same for the file at the path, by its name's extension.
+std::string RegistrationKindOfFile(const std::string& path);
 // The command line that registers the file, or unregisters it, as the
 // record's word `how` says; empty for a type library (the type-library
 // calls do it) and for a word this version does not know.

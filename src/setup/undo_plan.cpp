@@ -10,7 +10,6 @@
 #include "setup/class_data.h"
 #include "setup/deploy.h"
 #include "setup/paths.h"
-#include "setup/update_list.h"
 
 namespace setup {
 
@@ -253,7 +252,7 @@ private:
             // That restart ran against nothing any registration of the file
             // asked for the next logon: the previous content, once back, is
             // registered again, as a host file of its type is.
-            const std::string how = RegistrationKind(ExtensionOf(path.substr(path.find_last_of('\\') + 1)));
+            const std::string how = RegistrationKindOfFile(path);
             if (!how.empty() && Digest(path) == previous) unregisteredHosts_.emplace(Key(path), how);
             return;
         }
